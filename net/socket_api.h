@@ -1,0 +1,78 @@
+// Thin portability layer over the platform's socket library. The endpoint
+// classes use the Winsock-style names below so that their code reads the
+// same on every platform; this build maps them onto POSIX sockets.
+//
+// Besides the name mapping it holds the few platform-specific pieces that the
+// endpoints need: the 10 ms readiness wait, the last-error query and the
+// adapter binding of UDP endpoints (see SocketBindUdpEndpoint).
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+using SOCKET = int;
+
+// All bits set, as the endpoint classes expect of "no socket".
+inline constexpr SOCKET INVALID_SOCKET = -1;
+inline constexpr int SOCKET_ERROR = -1;
+
+// Directions for shutdown().
+inline constexpr int SD_RECEIVE = SHUT_RD;
+inline constexpr int SD_SEND = SHUT_WR;
+inline constexpr int SD_BOTH = SHUT_RDWR;
+
+// Flags for send() on stream sockets. NOTE: on Linux a send on a socket whose
+// peer has gone raises SIGPIPE, which ends the process; MSG_NOSIGNAL turns it
+// into an ordinary EPIPE failure as on other platforms.
+inline constexpr int SOCKET_SEND_FLAGS = MSG_NOSIGNAL;
+
+inline int closesocket(SOCKET socket)
+{
+    return ::close(socket);
+}
+
+// The socket library's error code of the last failed call on this thread.
+inline int SocketLastError()
+{
+    return errno;
+}
+
+// Waits until `socket` is readable or `timeout` has passed.
+// Returns > 0 when readable (also on end of stream or a pending error, so the
+// following receive reports it), 0 on timeout, < 0 when the wait failed.
+int SocketWaitReadable(SOCKET socket, const timeval& timeout);
+
+// Binds a UDP endpoint socket to local IPv4 address `dwAddr` (network byte
+// order) and `wPort` (host byte order).
+//
+// NOTE: on Linux a socket bound to a unicast address never sees broadcasts,
+// which a discovery endpoint on an adapter address must receive. So for a
+// nonzero address the socket is bound to the wildcard address but tied to the
+// interface that owns `dwAddr` (SO_BINDTODEVICE): it then receives unicast
+// and broadcast datagrams arriving on that interface only. Where that is not
+// possible (no interface owns the address, or no permission) it falls back to
+// a plain bind to `dwAddr`. Address 0 binds the wildcard address as usual.
+//
+// Returns 0 on success, SOCKET_ERROR on failure (SocketLastError() says why).
+// *pbDeviceBound tells whether the socket was tied to an interface, in which
+// case sends should go through SocketSendFrom with `dwAddr` as source.
+int SocketBindUdpEndpoint(SOCKET socket, std::uint32_t dwAddr, std::uint16_t wPort,
+                          int* pbDeviceBound);
+
+// sendto() that fixes the source address to `dwSourceAddr` (network byte
+// order; 0 lets the system choose). A socket bound to the wildcard address
+// finds no route to 255.255.255.255 on a host without a default route; with
+// an explicit source address the limited broadcast leaves through the
+// interface that owns it. Returns the byte count or SOCKET_ERROR.
+long SocketSendFrom(SOCKET socket, std::uint32_t dwSourceAddr, const sockaddr_in& to,
+                    const void* pData, std::size_t length);

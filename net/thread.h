@@ -1,0 +1,156 @@
+// Worker threads and locks of the networking foundation.
+//
+// CThread owns one worker thread that calls the virtual OnThread() again and
+// again until it is asked to stop; the endpoint classes (CUdp, CTcp,
+// CTcpConnection) derive from it. CEvent is the auto-reset event the thread
+// and the endpoints wait on, CMutex the re-entrant lock that CTcp guards its
+// connection list with.
+//
+// Threading contract: Begin, End and destruction are called by the owner's
+// thread (never two of them at once, never by the worker itself); Trigger,
+// IsRunning and Self may be called from any thread. A derived class whose
+// OnThread touches its own members must call End(1) first thing in its
+// destructor, so that the worker never runs on a half-destroyed object.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+// Size of the buffer a trace line is formatted into, terminating zero
+// included; longer lines are cut.
+inline constexpr std::size_t TRACE_LINE_SIZE = 256;
+
+// Auto-reset event: Set() lets exactly one Wait() pass; any number of Set()
+// calls while nobody waits are remembered as one.
+class CEvent final
+{
+public:
+    CEvent() = default;
+    CEvent(const CEvent&) = delete;
+    CEvent& operator=(const CEvent&) = delete;
+
+    void Set();
+    void Reset();
+    void Wait();
+    // Returns true when the event was signalled within `timeout`.
+    bool WaitFor(std::chrono::milliseconds timeout);
+
+private:
+    std::mutex m_Mutex;
+    std::condition_variable m_Signal;
+    bool m_bSignalled = false;
+};
+
+class CThread
+{
+public:
+    CThread();
+    // Stops a worker that is still running (only the base hooks run by then)
+    // and waits for a worker that End(0) left to finish by itself.
+    virtual ~CThread();
+    CThread(const CThread&) = delete;
+    CThread& operator=(const CThread&) = delete;
+
+    // Starts the worker. A nonzero bWaitForTrigger makes every cycle wait for
+    // Trigger() (or a stop request) first. A previous worker is stopped and
+    // waited for. Failures are only reported on standard output.
+    void Begin(int bWaitForTrigger);
+    // Asks the worker to stop: clears m_bRunning, calls OnThreadInitEnd() on
+    // the calling thread and wakes the worker. With a nonzero bWait also waits
+    // for the worker to end and releases it.
+    void End(int bWait);
+    // The body of the worker thread; only the thread entry calls it.
+    void ThreadWorker();
+    // Lets a worker that waits for triggers run one more cycle.
+    void Trigger();
+    // 1 when called on this object's worker thread, else 0.
+    int Self() const;
+    // 1 while the worker is to keep looping, else 0.
+    int IsRunning() const;
+
+    // One cycle of the worker loop. The base version pauses a second and
+    // writes "Thread running\n" to standard output.
+    virtual void OnThread();
+    // Once on the worker before the first cycle.
+    virtual void OnThreadStart();
+    // Once on the worker after the last cycle.
+    virtual void OnThreadEnd();
+    // On the stopping thread at the moment of the stop request, possibly
+    // while the worker is inside a cycle (used to cut a blocking wait short).
+    virtual void OnThreadInitEnd();
+
+protected:
+    // Pauses the calling worker for up to dwMilliseconds, but returns early
+    // when a stop request arrives. Returns 1 when the whole pause elapsed, 0
+    // when it was cut short by End or destruction.
+    int Idle(unsigned long dwMilliseconds);
+
+    std::thread m_hThread;
+    CEvent m_hStartEvent;
+    CEvent m_hWakeEvent;
+    // Read by the worker once per cycle, written by the controlling thread.
+    std::atomic<int> m_bRunning{0};
+    std::atomic<int> m_bWaitForTrigger{0};
+
+private:
+    static void ThreadEntry(CThread* pThread);
+    void RequestStop();
+    void ReleaseWorker();
+
+    std::atomic<std::thread::id> m_WorkerId{};
+    // Lets Idle() notice a stop request at once.
+    std::mutex m_IdleMutex;
+    std::condition_variable m_IdleWake;
+};
+
+// Re-entrant mutex: the holder may lock it again and unlocks it once per lock.
+class CMutex final
+{
+public:
+    CMutex() = default;
+    ~CMutex() = default;
+    CMutex(const CMutex&) = delete;
+    CMutex& operator=(const CMutex&) = delete;
+
+    // Waits without time limit until the calling thread holds the mutex.
+    // Returns 0 (acquired); the argument has no effect.
+    unsigned long Lock(unsigned long dwTimeout = 0);
+    // Releases one lock of the calling thread. Returns nonzero on success,
+    // 0 when the caller does not hold the mutex (nothing changes then).
+    unsigned long UnLock();
+
+private:
+    std::mutex m_hMutex;
+    std::condition_variable m_Released;
+    std::thread::id m_Owner{};
+    unsigned long m_dwDepth = 0;
+};
+
+// Scoped lock of a CMutex.
+class CMutexLocker final
+{
+public:
+    explicit CMutexLocker(CMutex& mutex) : m_Mutex(mutex) { m_Mutex.Lock(); }
+    ~CMutexLocker() { m_Mutex.UnLock(); }
+    CMutexLocker(const CMutexLocker&) = delete;
+    CMutexLocker& operator=(const CMutexLocker&) = delete;
+
+private:
+    CMutex& m_Mutex;
+};
+
+// Declared companion of CMutex; nothing in the system creates, takes or
+// releases one.
+class CSema final
+{
+public:
+    CSema& operator=(const CSema&) = default;
+
+private:
+    void* m_hSema = nullptr;
+};
