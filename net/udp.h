@@ -18,6 +18,13 @@ inline constexpr std::uint32_t UDP_SEND_UNRESOLVED = 0x80000001; // host unknown
 
 inline constexpr std::size_t UDP_RECV_BUFFER_SIZE = 2048;
 
+// When a CUdp constructor starts the receive worker.
+enum class UdpStart
+{
+    Now,      // at the end of the CUdp constructor
+    Deferred, // when the derived constructor calls StartReceiving()
+};
+
 class CUdp : public CThread
 {
 public:
@@ -62,6 +69,17 @@ public:
                            std::uint16_t wPort, void* pContext);
 
 protected:
+    // For derived classes that override OnReceive or Output. NOTE: a worker
+    // started by the CUdp constructor already runs while the derived
+    // constructor is still at work, and may call into the half-built object
+    // (a data race on the virtual table at the least). A derived class passes
+    // UdpStart::Deferred and calls StartReceiving() as the last step of its
+    // own constructor instead.
+    CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, UdpStart start);
+    // Starts the receive worker of an endpoint with a nonzero port, unless it
+    // runs already.
+    void StartReceiving();
+
     SOCKET m_Socket = INVALID_SOCKET;
     std::uint8_t m_RecvBuf[UDP_RECV_BUFFER_SIZE];
     pollfd m_ReadSet{};
@@ -77,4 +95,5 @@ private:
     // Nonzero when the socket is tied to the interface of m_dwLocalAddr, so
     // that sends must name m_dwLocalAddr as their source.
     int m_bDeviceBound = 0;
+    std::uint16_t m_wLocalPort = 0;
 };

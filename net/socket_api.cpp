@@ -1,0 +1,105 @@
+// POSIX side of the socket portability layer.
+#include "net/socket_api.h"
+
+#include <cstring>
+
+#include <ifaddrs.h>
+#include <net/if.h>
+
+namespace {
+
+// Name of the interface that carries IPv4 address dwAddr (network byte
+// order), or false when no interface has it.
+bool FindInterfaceOf(std::uint32_t dwAddr, char (&name)[IF_NAMESIZE])
+{
+    ifaddrs* pList = nullptr;
+    if (getifaddrs(&pList) != 0)
+        return false;
+    bool bFound = false;
+    for (const ifaddrs* p = pList; p != nullptr && !bFound; p = p->ifa_next) {
+        if (p->ifa_addr == nullptr || p->ifa_addr->sa_family != AF_INET)
+            continue;
+        sockaddr_in addr;
+        std::memcpy(&addr, p->ifa_addr, sizeof addr);
+        if (addr.sin_addr.s_addr == dwAddr) {
+            std::strncpy(name, p->ifa_name, IF_NAMESIZE - 1);
+            name[IF_NAMESIZE - 1] = '\0';
+            bFound = true;
+        }
+    }
+    freeifaddrs(pList);
+    return bFound;
+}
+
+} // namespace
+
+int SocketWaitReadable(SOCKET socket, const timeval& timeout)
+{
+    pollfd wait{};
+    wait.fd = socket;
+    wait.events = POLLIN;
+    const int timeoutMs = static_cast<int>(timeout.tv_sec * 1000 + timeout.tv_usec / 1000);
+    const int result = ::poll(&wait, 1, timeoutMs);
+    // A signal is not a failure of the socket; the caller just waits again.
+    if (result < 0 && errno == EINTR)
+        return 0;
+    if (result > 0 && (wait.revents & POLLNVAL) != 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return result;
+}
+
+int SocketBindUdpEndpoint(SOCKET socket, std::uint32_t dwAddr, std::uint16_t wPort,
+                          int* pbDeviceBound)
+{
+    *pbDeviceBound = 0;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(wPort);
+    local.sin_addr.s_addr = dwAddr;
+
+    char ifName[IF_NAMESIZE];
+    if (dwAddr != INADDR_ANY && FindInterfaceOf(dwAddr, ifName)
+        && setsockopt(socket, SOL_SOCKET, SO_BINDTODEVICE, ifName,
+                      static_cast<socklen_t>(std::strlen(ifName)))
+               == 0) {
+        local.sin_addr.s_addr = INADDR_ANY;
+        if (::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
+            *pbDeviceBound = 1;
+            return 0;
+        }
+        // Untie it again and try the plain bind below.
+        setsockopt(socket, SOL_SOCKET, SO_BINDTODEVICE, "", 0);
+        local.sin_addr.s_addr = dwAddr;
+    }
+    return ::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+}
+
+long SocketSendFrom(SOCKET socket, std::uint32_t dwSourceAddr, const sockaddr_in& to,
+                    const void* pData, std::size_t length)
+{
+    if (dwSourceAddr == INADDR_ANY)
+        return ::sendto(socket, pData, length, 0, reinterpret_cast<const sockaddr*>(&to),
+                        sizeof to);
+
+    iovec data{const_cast<void*>(pData), length};
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message{};
+    message.msg_name = const_cast<sockaddr_in*>(&to);
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+
+    cmsghdr* pHeader = CMSG_FIRSTHDR(&message);
+    pHeader->cmsg_level = IPPROTO_IP;
+    pHeader->cmsg_type = IP_PKTINFO;
+    pHeader->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    // The source address both picks the route and is put into the header.
+    info.ipi_spec_dst.s_addr = dwSourceAddr;
+    std::memcpy(CMSG_DATA(pHeader), &info, sizeof info);
+    return ::sendmsg(socket, &message, 0);
+}
