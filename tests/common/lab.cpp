@@ -162,8 +162,21 @@ LabProcess::LabProcess(int box, std::vector<std::string> argv, Output output)
             posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
     }
 
+    // Like a --box-cmd, a child in a box learns which box it is.
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e) {
+        if (std::strncmp(*e, "LAB_BOX_INDEX=", 14) != 0)
+            envStrings.emplace_back(*e);
+    }
+    if (box != LAB_TOOL_SIDE)
+        envStrings.push_back("LAB_BOX_INDEX=" + std::to_string(box));
+    std::vector<char*> envp;
+    for (auto& e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+    int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (output != Output::Inherit) {

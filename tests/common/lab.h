@@ -100,7 +100,8 @@ public:
         CaptureMerged,  // stdout and stderr are captured together
     };
 
-    // argv[0] is looked up in PATH when it has no '/'.
+    // argv[0] is looked up in PATH when it has no '/'. A child in a box gets
+    // LAB_BOX_INDEX set to its box, as a --box-cmd does.
     LabProcess(int box, std::vector<std::string> argv, Output output = Output::Inherit);
     ~LabProcess();
 
