@@ -1,0 +1,86 @@
+// The discovery endpoint: request sending and reply dispatch. OnReceive runs
+// on the CUdp receive thread.
+
+#include "discovery/init_cfg.h"
+
+#include <cstdio>
+#include <span>
+
+CInitCfg::CInitCfg(std::uint32_t dwAdapterAddr)
+    : CUdp(dwAdapterAddr, CFG_DISCOVERY_PORT, this)
+{
+    RaiseReceiveBuffer();
+}
+
+CInitCfg::~CInitCfg()
+{
+    // The receive thread must not dispatch into this object while it goes.
+    End(1);
+}
+
+void CInitCfg::RaiseReceiveBuffer()
+{
+    if (m_Socket == INVALID_SOCKET)
+        return;
+    int wanted = CFG_RECV_BUFFER_BYTES;
+    setsockopt(m_Socket, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    getsockopt(m_Socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    // NOTE: Linux caps SO_RCVBUF at net.core.rmem_max (about 200 KiB by
+    // default, a few hundred replies) and reports the doubled value it
+    // reserves. A process with CAP_NET_ADMIN may go past the cap.
+    if (granted < wanted) {
+        setsockopt(m_Socket, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted);
+        length = sizeof granted;
+        getsockopt(m_Socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    }
+    if (granted < wanted)
+        Trace("receive buffer limited to %d bytes (raise net.core.rmem_max)\n", granted);
+}
+
+void CInitCfg::OnReceive(const std::uint8_t* pData, std::uint16_t wLength, const char*, std::uint16_t,
+                         void*)
+{
+    // Too short to hold ip and netmask: nothing in it can be read.
+    const auto msg = DecodeInitCfgMsg(std::span(pData, wLength));
+    if (!msg)
+        return;
+
+    if ((msg->type & CFG_RSP_FLAG) == 0) {
+        // A request: only a box serves those. Our own broadcasts come back
+        // this way too.
+        std::printf("Invalid client msg %x received\n", msg->type);
+        std::fflush(stdout);
+        return;
+    }
+    // The MAC handed out points into the datagram itself, as callers expect.
+    const std::uint8_t* pMac = pData + offsetof(InitCfgMsg, mac);
+    switch (msg->type) {
+    case CFG_SEARCH_RSP:
+        OnSearchReply(msg->ip, msg->netmask, msg->gateway, pMac);
+        break;
+    case CFG_SET_IP_RSP:
+        OnSetIpReply(msg->ip, msg->netmask, msg->gateway, pMac);
+        break;
+    default:
+        // Replies this tool does not know are none of its business.
+        break;
+    }
+}
+
+void CInitCfg::OnSearchReply(std::uint32_t, std::uint32_t, std::uint32_t, const std::uint8_t*)
+{
+}
+
+void CInitCfg::OnSetIpReply(std::uint32_t, std::uint32_t, std::uint32_t, const std::uint8_t*)
+{
+}
+
+std::uint32_t SendInitCfgMsg(const std::uint8_t* pMac, CUdp* pEndpoint, std::uint8_t type,
+                             std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway)
+{
+    const auto bytes = EncodeInitCfgMsg(type, pMac, ip, netmask, gateway);
+    return pEndpoint->Send(CFG_BROADCAST_ADDR, CFG_DISCOVERY_PORT, bytes.data(),
+                           static_cast<std::uint16_t>(bytes.size()));
+}

@@ -1,0 +1,267 @@
+// vindle-box option table, parser and help text.
+
+#include "box_options.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include <arpa/inet.h>
+
+namespace {
+
+struct OptionRow
+{
+    const char* name;       // without the leading "--"
+    const char* argument;   // null for a flag
+    const char* help;
+    // Takes the argument (empty for a flag); returns an error text or "".
+    std::function<std::string(BoxOptions&, const std::string&)> apply;
+};
+
+std::optional<std::uint32_t> ParseIp(const std::string& text)
+{
+    in_addr address{};
+    if (inet_pton(AF_INET, text.c_str(), &address) != 1)
+        return std::nullopt;
+    return address.s_addr;
+}
+
+std::optional<unsigned long> ParseNumber(const std::string& text, unsigned long max)
+{
+    if (text.empty() || text[0] < '0' || text[0] > '9')
+        return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value > max)
+        return std::nullopt;
+    return value;
+}
+
+std::function<std::string(BoxOptions&, const std::string&)> AddressInto(
+    std::optional<std::uint32_t> BoxOptions::*field)
+{
+    return [field](BoxOptions& options, const std::string& text) -> std::string {
+        const auto ip = ParseIp(text);
+        if (!ip)
+            return "not an IPv4 address: " + text;
+        options.*field = *ip;
+        return "";
+    };
+}
+
+const std::vector<OptionRow>& Rows()
+{
+    static const std::vector<OptionRow> rows = {
+        {"interface", "IFNAME",
+         "interface the box lives on (default: the first interface that is up,\n"
+         "has an IPv4 address and is not loopback); its MAC and address are the\n"
+         "defaults of --mac and --ip, and replies leave through it",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             if (v.empty() || v.size() >= 16)
+                 return "bad interface name: " + v;
+             o.interfaceName = v;
+             return "";
+         }},
+        {"mac", "MAC", "MAC of the (first) box, 02:77:00:00:00:02 or 02-77-00-00-00-02",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             o.mac = ParseMac(v);
+             return o.mac ? "" : "not a MAC address: " + v;
+         }},
+        {"ip", "ADDR", "IPv4 address of the (first) box", AddressInto(&BoxOptions::ip)},
+        {"netmask", "ADDR", "netmask (default: the interface's, else 255.255.255.0)",
+         AddressInto(&BoxOptions::netmask)},
+        {"gateway", "ADDR", "default gateway (default 0.0.0.0)", AddressInto(&BoxOptions::gateway)},
+        {"count", "N",
+         "play N boxes (1..65536); box k (0-based) has MAC base+k and address\n"
+         "base+k, and only a single box ever changes the interface",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 65536);
+             if (!n || *n == 0)
+                 return "--count needs a number from 1 to 65536: " + v;
+             o.count = static_cast<unsigned>(*n);
+             return "";
+         }},
+        {"reply", "MODE",
+         "how replies travel: unicast (to the requester, default) or broadcast\n"
+         "(to 255.255.255.255, as a box outside the requester's subnet must)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             if (v == "unicast")
+                 o.replyMode = ReplyMode::Unicast;
+             else if (v == "broadcast")
+                 o.replyMode = ReplyMode::Broadcast;
+             else
+                 return "--reply is unicast or broadcast: " + v;
+             return "";
+         }},
+        {"reply-delay", "MS", "wait MS milliseconds before answering a request (default 0)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 600000);
+             if (!n)
+                 return "--reply-delay needs milliseconds (0..600000): " + v;
+             o.replyDelayMs = static_cast<unsigned>(*n);
+             return "";
+         }},
+        {"discovery-port", "PORT", "UDP port of discovery, bound and answered to (default 4000)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 65535);
+             if (!n || *n == 0)
+                 return "--discovery-port needs a port from 1 to 65535: " + v;
+             o.discoveryPort = static_cast<std::uint16_t>(*n);
+             return "";
+         }},
+        {"no-interface-change", nullptr,
+         "on a set-IP request only the box's record changes, not the interface",
+         [](BoxOptions& o, const std::string&) -> std::string {
+             o.changeInterface = false;
+             return "";
+         }},
+        {"lifetime", "SECONDS", "end by itself after SECONDS (default: run until SIGINT/SIGTERM)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 86400);
+             if (!n || *n == 0)
+                 return "--lifetime needs seconds (1..86400): " + v;
+             o.lifetimeSeconds = static_cast<unsigned>(*n);
+             return "";
+         }},
+    };
+    return rows;
+}
+
+}   // namespace
+
+std::optional<MacAddress> ParseMac(const std::string& text)
+{
+    MacAddress mac{};
+    if (text.size() != 17)
+        return std::nullopt;
+    const char separator = text[2];
+    if (separator != ':' && separator != '-')
+        return std::nullopt;
+    for (std::size_t i = 0; i < 6; ++i) {
+        const std::size_t at = i * 3;
+        if (i > 0 && text[at - 1] != separator)
+            return std::nullopt;
+        unsigned value = 0;
+        for (std::size_t j = at; j < at + 2; ++j) {
+            const char c = text[j];
+            unsigned digit;
+            if (c >= '0' && c <= '9')
+                digit = static_cast<unsigned>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                digit = static_cast<unsigned>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                digit = static_cast<unsigned>(c - 'A' + 10);
+            else
+                return std::nullopt;
+            value = value * 16 + digit;
+        }
+        mac[i] = static_cast<std::uint8_t>(value);
+    }
+    return mac;
+}
+
+std::string FormatMac(const MacAddress& mac)
+{
+    char text[18];
+    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],
+                  mac[4], mac[5]);
+    return text;
+}
+
+std::string FormatIp(std::uint32_t ip)
+{
+    char text[INET_ADDRSTRLEN];
+    in_addr address{};
+    address.s_addr = ip;
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
+
+void PrintBoxUsage(std::FILE* out)
+{
+    std::fprintf(out,
+                 "Usage: vindle-box [OPTION]...\n"
+                 "Plays one or more network boxes for Vindle: answers discovery searches\n"
+                 "and set-IP requests on UDP (port 4000 unless --discovery-port).\n"
+                 "Logs one line per event to standard output. Runs until SIGINT or\n"
+                 "SIGTERM, or until --lifetime ends it. Run it only inside an isolated\n"
+                 "network namespace (the lab): it binds and broadcasts on its interface.\n"
+                 "\nOptions:\n");
+    for (const OptionRow& row : Rows()) {
+        std::string head = std::string("  --") + row.name;
+        if (row.argument != nullptr)
+            head += std::string(" ") + row.argument;
+        std::fprintf(out, "%-26s", head.c_str());
+        if (head.size() >= 26)
+            std::fprintf(out, "\n%-26s", "");
+        for (const char* c = row.help; *c != '\0'; ++c) {
+            std::fputc(*c, out);
+            if (*c == '\n')
+                std::fprintf(out, "%-26s", "");
+        }
+        std::fputc('\n', out);
+    }
+    std::fprintf(out, "%-26s%s\n", "  --help", "show this text and exit");
+    std::fprintf(out,
+                 "\nExamples:\n"
+                 "  vindle-box                         one box with its interface's MAC and address\n"
+                 "  vindle-box --ip 192.168.5.10 --reply broadcast\n"
+                 "                                     a box outside the tool's subnet\n"
+                 "  vindle-box --count 1000 --mac 02:00:00:00:10:00 --ip 10.99.0.1\n"
+                 "                                     a thousand boxes answering every search\n"
+                 "\nExit status: 0 after a signal or the lifetime, 2 for a bad command line,\n"
+                 "1 when a service cannot start.\n");
+}
+
+BoxParse ParseBoxOptions(int argc, char** argv, BoxOptions& options, std::string& error)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string word = argv[i];
+        if (word == "--help" || word == "-h") {
+            PrintBoxUsage(stdout);
+            return BoxParse::Help;
+        }
+        if (word.rfind("--", 0) != 0) {
+            error = "unexpected argument: " + word;
+            return BoxParse::Error;
+        }
+        std::string name = word.substr(2);
+        std::optional<std::string> inlineValue;
+        if (const auto eq = name.find('='); eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        const OptionRow* match = nullptr;
+        for (const OptionRow& row : Rows()) {
+            if (name == row.name)
+                match = &row;
+        }
+        if (match == nullptr) {
+            error = "unknown option: --" + name;
+            return BoxParse::Error;
+        }
+        std::string value;
+        if (match->argument != nullptr) {
+            if (inlineValue) {
+                value = *inlineValue;
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                error = "--" + name + " needs " + match->argument;
+                return BoxParse::Error;
+            }
+        } else if (inlineValue) {
+            error = "--" + name + " takes no value";
+            return BoxParse::Error;
+        }
+        error = match->apply(options, value);
+        if (!error.empty())
+            return BoxParse::Error;
+    }
+    return BoxParse::Run;
+}

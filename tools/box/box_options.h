@@ -1,0 +1,55 @@
+#pragma once
+// Command line of vindle-box, the simulated box. One record holds every
+// option; the parser is a table of rows (name, argument, help text, handler),
+// so a new option is one new field and one new row in box_options.cpp.
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+using MacAddress = std::array<std::uint8_t, 6>;
+
+enum class ReplyMode
+{
+    Unicast,     // to the requester's address
+    Broadcast,   // to 255.255.255.255, as a box outside the requester's subnet must
+};
+
+struct BoxOptions
+{
+    // Identity and addresses of the first played box (addresses in network
+    // byte order). Left empty, they are taken from the interface.
+    std::string interfaceName;
+    std::optional<MacAddress> mac;
+    std::optional<std::uint32_t> ip;
+    std::optional<std::uint32_t> netmask;
+    std::optional<std::uint32_t> gateway;
+    unsigned count = 1;
+
+    // Discovery responder.
+    std::uint16_t discoveryPort = 4000;
+    ReplyMode replyMode = ReplyMode::Unicast;
+    unsigned replyDelayMs = 0;
+    bool changeInterface = true;
+
+    // Process.
+    std::optional<unsigned> lifetimeSeconds;
+};
+
+enum class BoxParse
+{
+    Run,     // options are in the record
+    Help,    // --help was given; the usage text has been printed
+    Error,   // the error text says what is wrong
+};
+
+BoxParse ParseBoxOptions(int argc, char** argv, BoxOptions& options, std::string& error);
+void PrintBoxUsage(std::FILE* out);
+
+// "02:77:00:00:00:02" or "02-77-00-00-00-02".
+std::optional<MacAddress> ParseMac(const std::string& text);
+// "02-77-00-00-00-02", the way the tool shows a MAC.
+std::string FormatMac(const MacAddress& mac);
+std::string FormatIp(std::uint32_t ip);
