@@ -1,0 +1,316 @@
+// The client's transfer loops against a scripted server on 127.0.0.1: each
+// test plays the server side packet by packet on its own thread, so that the
+// cases real servers rarely produce (lost ACKs, strangers, bad OACKs) can be
+// provoked on purpose.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "tools/tftp-client/tftp_client.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+Bytes B(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes Data(std::uint16_t block, std::size_t size, char fill = 'd')
+{
+    Bytes out = {0, TFTP_DATA, static_cast<std::uint8_t>(block >> 8),
+                 static_cast<std::uint8_t>(block & 0xFF)};
+    out.insert(out.end(), size, static_cast<std::uint8_t>(fill));
+    return out;
+}
+
+Bytes Ack(std::uint16_t block)
+{
+    std::uint8_t ack[TFTP_HEADER];
+    BuildTftpAck(block, ack);
+    return Bytes(ack, ack + TFTP_HEADER);
+}
+
+// A UDP socket on 127.0.0.1 with an ephemeral port, closed on destruction.
+class CTestSocket final
+{
+public:
+    CTestSocket()
+    {
+        m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        socklen_t length = sizeof local;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length);
+        m_port = ntohs(local.sin_port);
+    }
+    ~CTestSocket() { ::close(m_fd); }
+    CTestSocket(const CTestSocket&) = delete;
+    CTestSocket& operator=(const CTestSocket&) = delete;
+
+    std::uint16_t Port() const { return m_port; }
+
+    // The next datagram within the timeout, and who sent it.
+    std::optional<Bytes> Receive(std::chrono::milliseconds timeout = 2000ms)
+    {
+        pollfd pfd{m_fd, POLLIN, 0};
+        if (::poll(&pfd, 1, static_cast<int>(timeout.count())) != 1)
+            return std::nullopt;
+        Bytes buffer(70000);
+        socklen_t length = sizeof m_from;
+        const ssize_t got = ::recvfrom(m_fd, buffer.data(), buffer.size(), 0,
+                                       reinterpret_cast<sockaddr*>(&m_from), &length);
+        if (got < 0)
+            return std::nullopt;
+        buffer.resize(static_cast<std::size_t>(got));
+        return buffer;
+    }
+
+    const sockaddr_in& From() const { return m_from; }
+
+    void SendTo(const Bytes& bytes, const sockaddr_in& to)
+    {
+        ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof to);
+    }
+
+private:
+    int m_fd = -1;
+    std::uint16_t m_port = 0;
+    sockaddr_in m_from{};
+};
+
+// Runs the server script on a thread while the client transfer runs on the
+// test's thread; the thread is joined before the test looks at results.
+class ScriptedServer final
+{
+public:
+    explicit ScriptedServer(std::function<void(CTestSocket& listen, CTestSocket& tid)> script)
+        : m_thread([this, script] { script(m_listen, m_tid); })
+    {
+    }
+    ~ScriptedServer() { Join(); }
+    void Join()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    std::uint16_t Port() const { return m_listen.Port(); }
+
+private:
+    CTestSocket m_listen;
+    CTestSocket m_tid;
+    std::thread m_thread;
+};
+
+TftpClientOptions Options(std::uint16_t port)
+{
+    TftpClientOptions options;
+    options.port = port;
+    options.timeout = 300ms;
+    options.retries = 3;
+    return options;
+}
+
+// The sink of a get: everything received, in order.
+struct Collected
+{
+    Bytes bytes;
+    TftpSink Sink()
+    {
+        return [this](std::span<const std::uint8_t> data) {
+            bytes.insert(bytes.end(), data.begin(), data.end());
+            return true;
+        };
+    }
+};
+
+} // namespace
+
+TEST(TftpClientLoop, DuplicateDataIsAcknowledgedAgainButStoredOnce)
+{
+    bool ackedTwice = false;
+    ScriptedServer server([&](CTestSocket& listen, CTestSocket& tid) {
+        if (!listen.Receive())
+            return;
+        const sockaddr_in client = listen.From();
+        tid.SendTo(Data(1, 512), client);
+        if (tid.Receive() != Ack(1))
+            return;
+        // As if our first ACK 1 had been lost: the client must say it again.
+        tid.SendTo(Data(1, 512), client);
+        ackedTwice = tid.Receive() == Ack(1);
+        tid.SendTo(Data(2, 3), client);
+        tid.Receive();
+    });
+    TftpClientOptions options = Options(server.Port());
+    options.useOptions = false;
+    Collected got;
+    const TftpTransferResult result = TftpGet(options, "f", got.Sink());
+    server.Join();
+    EXPECT_EQ(result.status, TFTP_CLIENT_OK) << TftpDescribe(result);
+    EXPECT_TRUE(ackedTwice);
+    EXPECT_EQ(got.bytes.size(), 515u);
+    EXPECT_EQ(result.blocks, 2u);
+}
+
+TEST(TftpClientLoop, StrangerGetsUnknownTransferIdAndTheTransferGoesOn)
+{
+    std::optional<Bytes> strangerGot;
+    ScriptedServer server([&](CTestSocket& listen, CTestSocket& tid) {
+        if (!listen.Receive())
+            return;
+        const sockaddr_in client = listen.From();
+        tid.SendTo(Data(1, 512), client);
+        tid.Receive();
+        CTestSocket stranger;
+        stranger.SendTo(Data(2, 7, 'x'), client);
+        strangerGot = stranger.Receive();
+        tid.SendTo(Data(2, 0), client);
+        tid.Receive();
+    });
+    TftpClientOptions options = Options(server.Port());
+    options.useOptions = false;
+    Collected got;
+    const TftpTransferResult result = TftpGet(options, "f", got.Sink());
+    server.Join();
+    EXPECT_EQ(result.status, TFTP_CLIENT_OK) << TftpDescribe(result);
+    ASSERT_TRUE(strangerGot.has_value());
+    const std::optional<TftpPacket> error = ParseTftpPacket(*strangerGot);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->opcode, TFTP_ERROR);
+    EXPECT_EQ(error->errorCode, TFTP_EBADID);
+    // The stranger's bytes never reached the file.
+    EXPECT_EQ(got.bytes, Bytes(512, 'd'));
+}
+
+TEST(TftpClientLoop, RaisedBlockSizeIsRefusedWithError8)
+{
+    std::optional<Bytes> answer;
+    ScriptedServer server([&](CTestSocket& listen, CTestSocket& tid) {
+        if (!listen.Receive())
+            return;
+        tid.SendTo(B(std::string("\0\6blksize\0002048\0", 15)), listen.From());
+        answer = tid.Receive();
+    });
+    TftpClientOptions options = Options(server.Port());
+    options.blksize = 1024;
+    Collected got;
+    const TftpTransferResult result = TftpGet(options, "f", got.Sink());
+    server.Join();
+    EXPECT_EQ(result.status, TFTP_CLIENT_ERR_PROTOCOL);
+    ASSERT_TRUE(answer.has_value());
+    const std::optional<TftpPacket> error = ParseTftpPacket(*answer);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->errorCode, TFTP_EOPTNEG);
+}
+
+TEST(TftpClientLoop, RefusedOptionsAreAskedForAgainWithoutThem)
+{
+    std::vector<Bytes> requests;
+    ScriptedServer server([&](CTestSocket& listen, CTestSocket& tid) {
+        std::optional<Bytes> first = listen.Receive();
+        if (!first)
+            return;
+        requests.push_back(*first);
+        tid.SendTo(BuildTftpError(TFTP_EOPTNEG, "no options here"), listen.From());
+        std::optional<Bytes> second = listen.Receive();
+        if (!second)
+            return;
+        requests.push_back(*second);
+        tid.SendTo(Data(1, 5), listen.From());
+        tid.Receive();
+    });
+    TftpClientOptions options = Options(server.Port());
+    options.blksize = 1428;
+    Collected got;
+    const TftpTransferResult result = TftpGet(options, "f", got.Sink());
+    server.Join();
+    EXPECT_EQ(result.status, TFTP_CLIENT_OK) << TftpDescribe(result);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0], BuildTftpRequest(TFTP_RRQ, "f", "octet",
+                                            std::vector<TftpOption>{{"blksize", "1428"}, {"tsize", "0"}}));
+    EXPECT_EQ(requests[1], BuildTftpRequest(TFTP_RRQ, "f", "octet", {}));
+    EXPECT_EQ(result.blksize, 512u);
+    EXPECT_FALSE(result.optionsAcknowledged);
+}
+
+TEST(TftpClientLoop, SilentServerEndsInTimeoutAfterTheRetries)
+{
+    CTestSocket silent;
+    TftpClientOptions options = Options(silent.Port());
+    options.timeout = 50ms;
+    options.retries = 2;
+    Collected got;
+    const auto start = std::chrono::steady_clock::now();
+    const TftpTransferResult result = TftpGet(options, "f", got.Sink());
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result.status, TFTP_CLIENT_ERR_TIMEOUT);
+    // The request once and again after each of the two empty waits.
+    int requests = 0;
+    while (silent.Receive(0ms))
+        ++requests;
+    EXPECT_EQ(requests, 3);
+    EXPECT_LT(took, 1s);
+}
+
+TEST(TftpClientLoop, WriteDoesNotAnswerADuplicateAckWithData)
+{
+    std::vector<Bytes> received;
+    bool quietAfterDuplicate = false;
+    ScriptedServer server([&](CTestSocket& listen, CTestSocket& tid) {
+        if (!listen.Receive())
+            return;
+        const sockaddr_in client = listen.From();
+        tid.SendTo(Ack(0), client);
+        std::optional<Bytes> first = tid.Receive();
+        if (!first)
+            return;
+        received.push_back(*first);
+        tid.SendTo(Ack(1), client);
+        std::optional<Bytes> second = tid.Receive();
+        if (!second)
+            return;
+        received.push_back(*second);
+        // A duplicate ACK 1 must not make the client send block 2 again
+        // (RFC 1123: the sorcerer's apprentice syndrome).
+        tid.SendTo(Ack(1), client);
+        quietAfterDuplicate = !tid.Receive(100ms).has_value();
+        tid.SendTo(Ack(2), client);
+    });
+    TftpClientOptions options = Options(server.Port());
+    options.useOptions = false;
+    const Bytes file(600, 'w');
+    std::size_t offset = 0;
+    const TftpTransferResult result = TftpPut(
+        options, "up",
+        [&](std::span<std::uint8_t> out) -> std::optional<std::size_t> {
+            const std::size_t take = std::min(out.size(), file.size() - offset);
+            std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(offset), take, out.begin());
+            offset += take;
+            return take;
+        },
+        file.size());
+    server.Join();
+    EXPECT_EQ(result.status, TFTP_CLIENT_OK) << TftpDescribe(result);
+    EXPECT_TRUE(quietAfterDuplicate);
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].size(), 4u + 512u);
+    EXPECT_EQ(received[1], Data(2, 88, 'w'));
+}
