@@ -1,0 +1,293 @@
+// CThread start/stop/trigger semantics, the auto-reset event and the
+// re-entrant mutex.
+#include "net/thread.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+using namespace std::chrono_literals;
+using nettest::Counter;
+using nettest::StdoutCapture;
+using nettest::WAIT;
+
+namespace {
+
+// Long enough for a cycle that should not happen to show up.
+constexpr auto NOTHING_MORE = 200ms;
+
+// Records every hook; a cycle can be held inside OnThread until released.
+class RecordingThread : public CThread
+{
+public:
+    ~RecordingThread() override
+    {
+        if (m_hThread.joinable())
+            End(1);
+    }
+
+    void OnThreadStart() override { starts.Add(); }
+    void OnThreadEnd() override
+    {
+        cyclesAtEnd = cycles.Get();
+        ends.Add();
+    }
+    void OnThreadInitEnd() override
+    {
+        initEndOnWorker = Self();
+        initEnds.Add();
+    }
+    void OnThread() override
+    {
+        selfInCycle = Self();
+        if (holdCycles) {
+            entered.Set();
+            release.Wait();
+        }
+        cycles.Add();
+    }
+
+    Counter starts, cycles, ends, initEnds;
+    std::atomic<int> cyclesAtEnd{-1};
+    std::atomic<int> selfInCycle{-1};
+    std::atomic<int> initEndOnWorker{-1};
+    std::atomic<bool> holdCycles{false};
+    CEvent entered;
+    CEvent release;
+};
+
+} // namespace
+
+TEST(CThread, TriggerWorkerStoppedWhileWaitingRunsOneFinalCycle)
+{
+    RecordingThread worker;
+    worker.Begin(1);
+    worker.Trigger();
+    ASSERT_TRUE(worker.cycles.WaitFor(1));
+    // The worker is back in its wait; a stop request wakes it for exactly one
+    // more cycle, because the flag is tested before the wait, not after it.
+    worker.End(1);
+    EXPECT_EQ(worker.cycles.Get(), 2);
+    EXPECT_EQ(worker.cyclesAtEnd, 2);
+    EXPECT_EQ(worker.ends.Get(), 1);
+    EXPECT_EQ(worker.initEnds.Get(), 1);
+    EXPECT_EQ(worker.initEndOnWorker, 0) << "OnThreadInitEnd runs on the stopping thread";
+    EXPECT_EQ(worker.IsRunning(), 0);
+}
+
+TEST(CThread, WorkerStoppedInsideCycleFinishesItAndRunsNoOther)
+{
+    RecordingThread worker;
+    worker.holdCycles = true;
+    worker.Begin(1);
+    worker.Trigger();
+    ASSERT_TRUE(worker.entered.WaitFor(WAIT));
+
+    std::thread stopper([&] { worker.End(1); });
+    // End(1) has cleared the flag once OnThreadInitEnd ran; the worker is
+    // still inside its cycle and End(1) must wait for it.
+    ASSERT_TRUE(worker.initEnds.WaitFor(1));
+    EXPECT_EQ(worker.ends.Get(), 0);
+    worker.release.Set();
+    stopper.join();
+
+    EXPECT_EQ(worker.cycles.Get(), 1);
+    EXPECT_EQ(worker.ends.Get(), 1);
+}
+
+TEST(CThread, TriggersWhileBusyAreRememberedAsOneCycle)
+{
+    RecordingThread worker;
+    worker.holdCycles = true;
+    worker.Begin(1);
+    worker.Trigger();
+    ASSERT_TRUE(worker.entered.WaitFor(WAIT));
+    worker.Trigger();
+    worker.Trigger();
+    worker.holdCycles = false;
+    worker.release.Set();
+
+    ASSERT_TRUE(worker.cycles.WaitFor(2));
+    EXPECT_FALSE(worker.cycles.WaitFor(3, NOTHING_MORE)) << "two triggers gave two cycles";
+}
+
+TEST(CThread, FreeRunningWorkerLoopsWithoutTriggers)
+{
+    RecordingThread worker;
+    worker.Begin(0);
+    EXPECT_TRUE(worker.cycles.WaitFor(5));
+    EXPECT_EQ(worker.selfInCycle, 1);
+    EXPECT_EQ(worker.Self(), 0);
+    worker.End(1);
+    EXPECT_EQ(worker.starts.Get(), 1);
+    EXPECT_EQ(worker.ends.Get(), 1);
+}
+
+TEST(CThread, EndWithoutWaitReturnsAtOnceAndBeginReplacesTheWorker)
+{
+    RecordingThread worker;
+    worker.holdCycles = true;
+    worker.Begin(0);
+    ASSERT_TRUE(worker.entered.WaitFor(WAIT));
+
+    // The worker is held inside its cycle: End(0) must not wait for it.
+    worker.End(0);
+    EXPECT_EQ(worker.IsRunning(), 0);
+    EXPECT_EQ(worker.ends.Get(), 0);
+    worker.holdCycles = false;
+    worker.release.Set();
+    ASSERT_TRUE(worker.ends.WaitFor(1));
+
+    worker.Begin(1);
+    EXPECT_TRUE(worker.starts.WaitFor(2));
+    EXPECT_EQ(worker.IsRunning(), 1);
+    worker.Trigger();
+    EXPECT_TRUE(worker.cycles.WaitFor(2));
+    worker.End(1);
+    EXPECT_EQ(worker.ends.Get(), 2);
+}
+
+TEST(CThread, DestructorWaitsForWorkerLeftRunningByEndWithoutWait)
+{
+    auto* pWorker = new RecordingThread;
+    pWorker->holdCycles = true;
+    pWorker->Begin(0);
+    ASSERT_TRUE(pWorker->entered.WaitFor(WAIT));
+    pWorker->End(0);
+    pWorker->release.Set();
+    // Without the wait the worker would still use the object after delete;
+    // the address sanitizer build turns that into a failure.
+    delete pWorker;
+}
+
+TEST(CThread, BaseWorkerWritesThreadRunningOncePerSecond)
+{
+    StdoutCapture capture;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        CThread thread;
+        thread.Begin(0);
+        const bool bWritten = capture.WaitForText("Thread running\n", 3s);
+        thread.End(1);
+        capture.Stop();
+        ASSERT_TRUE(bWritten);
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 900ms);
+    // The stop cuts the next pause short, so there is no second line.
+    EXPECT_EQ(capture.Stop(), "Thread running\n");
+}
+
+TEST(CThread, StopMessagesOnlyWhenThereIsNothingToWaitFor)
+{
+    struct Case
+    {
+        const char* name;
+        void (*run)();
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"destroy never started", [] { CThread thread; }, ""},
+        {"destroy after End(1)",
+         [] {
+             RecordingThread thread;
+             thread.Begin(1);
+             thread.End(1);
+         },
+         ""},
+        {"End(1) without a worker", [] { CThread thread; thread.End(1); },
+         "upps stop thread timeout\n"},
+        {"End(1) twice",
+         [] {
+             RecordingThread thread;
+             thread.Begin(1);
+             thread.End(1);
+             thread.End(1);
+         },
+         "upps stop thread timeout\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StdoutCapture capture;
+        c.run();
+        EXPECT_EQ(capture.Stop(), c.expected);
+    }
+}
+
+TEST(CEvent, AutoResetReleasesOneWaitPerSignal)
+{
+    CEvent event;
+    EXPECT_FALSE(event.WaitFor(0ms));
+    event.Set();
+    event.Set();
+    EXPECT_TRUE(event.WaitFor(0ms));
+    EXPECT_FALSE(event.WaitFor(0ms)) << "two signals without a waiter count once";
+    event.Set();
+    event.Reset();
+    EXPECT_FALSE(event.WaitFor(0ms));
+}
+
+TEST(CMutex, IsReentrantAndFreeOnlyAfterAsManyUnlocks)
+{
+    CMutex mutex;
+    EXPECT_EQ(mutex.Lock(0), 0UL);
+    EXPECT_EQ(mutex.Lock(0), 0UL);
+
+    std::atomic<bool> bAcquired{false};
+    CEvent acquired;
+    CEvent done;
+    std::thread other([&] {
+        mutex.Lock(0);
+        bAcquired = true;
+        acquired.Set();
+        done.Wait();
+        mutex.UnLock();
+    });
+
+    EXPECT_FALSE(acquired.WaitFor(NOTHING_MORE));
+    EXPECT_NE(mutex.UnLock(), 0UL);
+    EXPECT_FALSE(acquired.WaitFor(NOTHING_MORE)) << "free after one of two unlocks";
+    EXPECT_NE(mutex.UnLock(), 0UL);
+    EXPECT_TRUE(acquired.WaitFor(WAIT));
+    EXPECT_TRUE(bAcquired);
+
+    // Held by the other thread now: our unlock is refused and changes nothing.
+    EXPECT_EQ(mutex.UnLock(), 0UL);
+    done.Set();
+    other.join();
+    EXPECT_EQ(mutex.UnLock(), 0UL) << "unlock of a free mutex";
+    EXPECT_EQ(mutex.Lock(0), 0UL);
+    EXPECT_NE(mutex.UnLock(), 0UL);
+}
+
+TEST(CMutex, UnlockByNonHolderLeavesTheHolderInPossession)
+{
+    CMutex mutex;
+    mutex.Lock(0);
+    unsigned long dwForeign = 1;
+    std::thread([&] { dwForeign = mutex.UnLock(); }).join();
+    EXPECT_EQ(dwForeign, 0UL);
+    // Still held exactly once by this thread.
+    EXPECT_NE(mutex.UnLock(), 0UL);
+    EXPECT_EQ(mutex.UnLock(), 0UL);
+}
+
+TEST(CMutex, GuardsCountersAcrossThreads)
+{
+    CMutex mutex;
+    long total = 0;
+    auto work = [&] {
+        for (int i = 0; i < 2000; ++i) {
+            CMutexLocker outer(mutex);
+            CMutexLocker inner(mutex);
+            ++total;
+        }
+    };
+    std::thread a(work), b(work);
+    a.join();
+    b.join();
+    EXPECT_EQ(total, 4000);
+}
