@@ -7,7 +7,12 @@
 #include <span>
 
 CInitCfg::CInitCfg(std::uint32_t dwAdapterAddr)
-    : CUdp(dwAdapterAddr, CFG_DISCOVERY_PORT, this)
+    : CInitCfg(dwAdapterAddr, CFG_DISCOVERY_PORT)
+{
+}
+
+CInitCfg::CInitCfg(std::uint32_t dwAdapterAddr, std::uint16_t wLocalPort)
+    : CUdp(dwAdapterAddr, wLocalPort, this)
 {
     RaiseReceiveBuffer();
 }

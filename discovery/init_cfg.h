@@ -42,6 +42,11 @@ public:
     virtual void OnSetIpReply(std::uint32_t dwIp, std::uint32_t dwNetmask, std::uint32_t dwGateway,
                               const std::uint8_t* pMac);
 
+protected:
+    // For tests: another local port; port 0 makes an endpoint that neither
+    // binds nor receives, whose OnReceive can be fed by hand.
+    CInitCfg(std::uint32_t dwAdapterAddr, std::uint16_t wLocalPort);
+
 private:
     void RaiseReceiveBuffer();
 };
