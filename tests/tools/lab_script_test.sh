@@ -33,7 +33,7 @@ run_lab 7 --boxes 2 -- sh -c 'exit 7'
 
 # A box command runs in its box with LAB_BOX_INDEX; COMMAND waits for it.
 run_lab 0 --boxes 2 --box-cmd 'true' --box-cmd "echo \$LAB_BOX_INDEX \$LAB_BOX_IP_2 \$(cat /sys/class/net/eth0/address) > $tmp/box2" \
-  -- sh -c "for i in \$(seq 200); do [ -s $tmp/box2 ] && exit 0; sleep 0.01; done; exit 9"
+  -- sh -c "for i in \$(seq 500); do [ -s $tmp/box2 ] && exit 0; sleep 0.01; done; exit 9"
 [ "$(cat "$tmp/box2" 2>/dev/null)" = "2 10.77.0.3 02:77:00:00:00:03" ] ||
   fail "box command output: '$(cat "$tmp/box2" 2>/dev/null)'"
 
@@ -42,27 +42,25 @@ run_lab 2 --boxes x -- true
 run_lab 2 --boxes 1 --box-cmd true --box-cmd true -- true
 
 # SIGTERM while COMMAND and a box command run: everything goes, status 143.
-"$lab" --boxes 1 --box-cmd 'sleep 60' -- sleep 60 >"$tmp/out" 2>&1 &
+# Both write their PID first (exec keeps it), so the test knows when they run
+# and which processes must be gone afterwards, as root and in a user namespace.
+"$lab" --boxes 1 --box-cmd "echo \$\$ > $tmp/boxpid; exec sleep 60" \
+  -- sh -c "echo \$\$ > $tmp/toolpid; exec sleep 60" >"$tmp/out" 2>&1 &
 pid=$!
-box_pids=
-for _ in $(seq 200); do
-  if [ -e "/run/netns/vl$pid-b1" ]; then
-    box_pids=$(ip netns pids "vl$pid-b1" 2>/dev/null)
-    tool_pids=$(ip netns pids "vl$pid-tool" 2>/dev/null)
-    [ -n "$box_pids" ] && [ -n "$tool_pids" ] && break
-  fi
-  sleep 0.02
+for _ in $(seq 500); do
+  [ -s "$tmp/boxpid" ] && [ -s "$tmp/toolpid" ] && break
+  sleep 0.01
 done
-[ -n "$box_pids" ] || fail "box command never started: $(cat "$tmp/out")"
+[ -s "$tmp/boxpid" ] && [ -s "$tmp/toolpid" ] || fail "commands never started: $(cat "$tmp/out")"
 kill -TERM $pid
 wait $pid
 status=$?
 [ $status = 143 ] || fail "SIGTERM: status $status, expected 143"
 left=$(leftovers $pid)
 [ -z "$left" ] || fail "SIGTERM left namespaces behind: $left"
-for p in $box_pids $tool_pids; do
+for p in $(cat "$tmp/boxpid" "$tmp/toolpid" 2>/dev/null); do
   # A reused PID would not be a sleep of ours any more.
-  if [ "$(cat /proc/$p/cmdline 2>/dev/null | tr '\0' ' ')" = "sleep 60 " ]; then
+  if [ "$(tr '\0' ' ' 2>/dev/null < /proc/$p/cmdline)" = "sleep 60 " ]; then
     fail "process $p survived the lab"
   fi
 done
