@@ -1,0 +1,109 @@
+// Client of a box's configuration service (TCP port 1000).
+//
+// CCfgClt is a TCP endpoint with one connection at a time. Messages in both
+// directions are NUL-terminated texts, padded and encrypted as in
+// cfg_codec.h, each in a length-prefixed frame. The box sends an "info"
+// message after accepting; from then on commands are accepted. A command is
+// answered by the next message holding "ok" or "error"; "status" and "info"
+// messages may arrive at any time.
+//
+// Threads: OnReceive and the four On... callbacks run on the connection's
+// thread. SendCommand, Disconnect and the field queries may be called from any
+// thread; one command at a time is assumed (a second SendCommand while one
+// waits would take its answer). The fields, the last result and the
+// connection pointer are guarded by locks, so a reader never sees a half
+// written message.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "config/blowfish.h"
+#include "config/cfg_codec.h"
+#include "net/tcp.h"
+
+// TCP port of the configuration service on a box.
+inline constexpr std::uint16_t CFG_SERVICE_PORT = 1000;
+
+// Timeouts the callers use for SendCommand.
+inline constexpr std::uint32_t CFG_TIMEOUT_SHORT_MS = 5000;       // reboot, password
+inline constexpr std::uint32_t CFG_TIMEOUT_UPDATE_MS = 3600000;   // updates
+
+// Statuses of SendCommand.
+inline constexpr std::uint32_t CFG_OK = 0;                  // "ok" arrived; fields hold its fields
+inline constexpr std::uint32_t CFG_FAILED = 0xFFFFFFFF;     // no connection, not ready, send failed or timeout
+inline constexpr std::uint32_t CFG_ERROR_REPLY = 0x80000000;  // "error" arrived; field 0 holds its text
+
+// OnDisconnected reasons.
+inline constexpr std::int32_t CFG_DISCONNECTED = 0;
+inline constexpr std::int32_t CFG_NO_KEYWORD = static_cast<std::int32_t>(0x80000001u);  // connection stays open
+
+// Largest command text SendCommand accepts.
+inline constexpr std::size_t CFG_MAX_COMMAND_LENGTH = CFG_COMMAND_BUFFER_SIZE - 1;
+
+class CCfgClt : public CTcp
+{
+public:
+    CCfgClt();
+    // Ends the connection first (without callbacks), then the TCP endpoint.
+    ~CCfgClt() override;
+
+    // Sends one command and waits up to dwTimeoutMs for the box's "ok" or
+    // "error". Returns CFG_OK (the field count goes to *pdwFieldCount, the
+    // fields to *pReply when given and to the field slots), CFG_ERROR_REPLY
+    // (the box's text in field 0 and in pReply->m_szField[0]) or CFG_FAILED:
+    // no connection, no "info" yet, a command longer than 1023 characters
+    // (nothing is sent then), a failed send, or no answer in time. The field
+    // slots are cleared first.
+    [[nodiscard]] std::uint32_t SendCommand(const char* pszCommand, std::uint32_t dwTimeoutMs,
+                                            std::uint32_t* pdwFieldCount, CfgFields* pReply = nullptr);
+
+    // Shuts the current connection down (it ends with OnDisconnected(0)).
+    // Returns 0, or CFG_FAILED when there is no connection.
+    std::uint32_t Disconnect();
+
+    // A field slot of the last parsed message as text (slot 0 of an "error"
+    // message holds its whole text); empty for a slot beyond 15.
+    std::string GetField(std::uint32_t dwSlot) const;
+    std::int32_t GetLastResult() const;
+    std::uint32_t GetMessageCount() const { return m_dwMsgCount.load(); }
+    bool IsReady() const { return m_bReady.load() != 0; }
+    bool IsConnected() const;
+
+    void OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t wLength, std::uintptr_t reserved,
+                   void* pContext, CTcpConnection* pConn) override;
+
+    // Callbacks on the connection's thread; they do nothing here.
+    virtual void OnDisconnected(std::int32_t nReason);
+    virtual void OnConnected();
+    virtual void OnStatus(std::int32_t nA, std::int32_t nB);
+    virtual void OnInfo();
+
+protected:
+    // Keyed with the box key on every new connection before OnConnected;
+    // guarded by m_FieldLock (a command may encrypt while a reconnect keys).
+    BlowfishContext m_Cipher{};
+
+private:
+    void OnData(std::uint8_t* pData, std::uint16_t wLength);
+
+    // Guards m_pConnection. SendCommand holds it while it sends, so the
+    // connection cannot be deleted under it: TCP_DISCONNECT_IND takes it to
+    // forget the connection, and the TCP layer deletes a connection only
+    // after that indication has returned.
+    mutable std::mutex m_ConnLock;
+    CTcpConnection* m_pConnection = nullptr;
+
+    // Guards the fields, the results and the cipher.
+    mutable std::mutex m_FieldLock;
+    CfgFields m_Fields{};
+    std::int32_t m_nLastResult = 0;
+    CfgFields m_ReplyFields{};          // of the last "ok" or "error"
+    std::int32_t m_nReplyResult = 0;
+
+    std::atomic<std::uint32_t> m_dwMsgCount{0};
+    std::atomic<int> m_bReady{0};
+    CEvent m_hResponseEvent;
+};

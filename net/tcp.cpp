@@ -1,0 +1,665 @@
+// TCP endpoint and connections; see tcp.h for the threading contract.
+
+#include "net/tcp.h"
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include <fcntl.h>
+
+#include "net/udp.h"
+
+namespace {
+
+// The trace texts print object addresses with %x; the low 32 bits identify an
+// object well enough in a trace.
+unsigned Hex(const void* p)
+{
+    return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(p));
+}
+
+int TimeoutMs(const timeval& timeout)
+{
+    return static_cast<int>(timeout.tv_sec * 1000 + timeout.tv_usec / 1000);
+}
+
+// One readiness wait: > 0 ready (also on a pending error or hang-up, so that
+// the following call reports it), 0 timeout, < 0 failure.
+int WaitFor(pollfd& fd, SOCKET socket, short events, int timeoutMs)
+{
+    fd.fd = socket;
+    fd.events = events;
+    fd.revents = 0;
+    const int result = ::poll(&fd, 1, timeoutMs);
+    if (result < 0 && errno == EINTR) {
+        return 0;
+    }
+    if (result > 0 && (fd.revents & POLLNVAL) != 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return result;
+}
+
+void FormatLine(char (&line)[TRACE_LINE_SIZE], const char* pszFormat, va_list args)
+{
+    std::vsnprintf(line, sizeof line, pszFormat, args);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- CTcpConnection
+
+CTcpConnection::CTcpConnection(CTcp* pOwner, std::uint32_t dwFlags, const sockaddr_in& addr,
+                               SOCKET listenSocket)
+    : m_pCTcp(pOwner),
+      m_dwFlags(dwFlags),
+      m_Addr(addr),
+      m_ListenSocket(listenSocket)
+{
+    Trace("CTcpConnection()  (%x %x)...\n", Hex(this), Hex(pOwner));
+    {
+        CMutexLocker lock(pOwner->m_Lock);
+        pOwner->m_ConnList.Insert(this);
+    }
+    Begin(0);
+    Trace("CTcpConnection()  (%x %x) exit\n", Hex(this), Hex(pOwner));
+    m_hCreatedEvent.Set();
+}
+
+CTcpConnection::~CTcpConnection()
+{
+    m_hCreatedEvent.Wait();
+    CTcp* pOwner = m_pCTcp.load();
+    Trace("~CTcpConnection() (%x %x)...\n", Hex(this), Hex(pOwner));
+    End(1);
+    if (pOwner != nullptr) {
+        CMutexLocker lock(pOwner->m_Lock);
+        pOwner->m_ConnList.Remove(this);
+    }
+    // The thread has ended and nobody may use the object any more (the owner
+    // deletes it only after TCP_DISCONNECT_IND or in StopAll), so the socket
+    // can be closed without another thread still holding its number.
+    if (const SOCKET socket = m_Socket.exchange(INVALID_SOCKET); socket != INVALID_SOCKET) {
+        const int result = closesocket(socket);
+        Trace("close activesock %d\n", result);
+    }
+    m_pCTcp = nullptr;
+}
+
+void CTcpConnection::Trace(const char* pszFormat, ...)
+{
+    CTcp* pOwner = m_pCTcp.load();
+    if (pOwner == nullptr) {
+        return;
+    }
+    char line[TRACE_LINE_SIZE];
+    va_list args;
+    va_start(args, pszFormat);
+    FormatLine(line, pszFormat, args);
+    va_end(args);
+    pOwner->Output(line);
+}
+
+void CTcpConnection::SetContext(void* pContext)
+{
+    m_pContext = pContext;
+    Trace("CTcpConnection::SetContext(%x) (%x %x)\n", Hex(pContext), Hex(this), Hex(m_pCTcp.load()));
+}
+
+void CTcpConnection::OnThreadStart()
+{
+    Trace("CTcpConnection::OnThreadStart() (%x %x)\n", Hex(this), Hex(m_pCTcp.load()));
+}
+
+void CTcpConnection::OnThreadEnd()
+{
+    Trace("CTcpConnection::OnThreadEnd() (%x %x)\n", Hex(this), Hex(m_pCTcp.load()));
+}
+
+void CTcpConnection::OnThreadInitEnd()
+{
+    const SOCKET socket = m_Socket.load();
+    Trace("CTcpConnection::OnThreadInitEnd() (%x %x) m_Socket=%x...\n", Hex(this), Hex(m_pCTcp.load()),
+          static_cast<unsigned>(socket));
+    // Only shut down here: the thread may still be inside a receive or a
+    // send may be under way on another thread, and a closed socket's number
+    // can be handed out again at once. The destructor closes it.
+    if (socket != INVALID_SOCKET) {
+        ::shutdown(socket, SD_BOTH);
+    }
+    Trace("CTcpConnection::OnThreadInitEnd() exit (%x %x)\n", Hex(this), Hex(m_pCTcp.load()));
+}
+
+void CTcpConnection::Indicate(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t wLength)
+{
+    CTcp* pOwner = m_pCTcp.load();
+    // A stopping endpoint may already be half destroyed: only its own
+    // (empty) handling applies then, so nothing is delivered.
+    if (pOwner != nullptr && !pOwner->IsStopping()) {
+        pOwner->OnReceive(wMsg, data, wLength, 0, m_pContext.load(), this);
+    }
+}
+
+void CTcpConnection::OnThread()
+{
+    CTcp* pOwner = m_pCTcp.load();
+    Trace("CTcpConnection::OnThread() (%x %x)...\n", Hex(this), Hex(pOwner));
+
+    if (m_dwState == TCP_STATE_DISCONNECTED) {
+        // A finished connection idles until the reaper deletes it.
+        if (Idle(1000) != 0) {
+            std::fputs("Thread running\n", stdout);
+            std::fflush(stdout);
+        }
+        Trace("CTcpConnection::OnThread() (%x %x) exit (m_dwState = TCP_STATE_DISCONNECTED)\n", Hex(this),
+              Hex(pOwner));
+        return;
+    }
+
+    char szPeer[INET_ADDRSTRLEN] = "";
+    std::uint16_t wPeerPort = 0;
+    bool bEstablished = false;
+    if ((m_dwFlags & TCP_ROLE_SERVER) != 0) {
+        bEstablished = AcceptClient(szPeer, sizeof szPeer, wPeerPort);
+    } else if ((m_dwFlags & TCP_ROLE_CLIENT) != 0) {
+        bEstablished = ConnectToServer();
+    } else {
+        bEstablished = m_Socket != INVALID_SOCKET;
+    }
+
+    if (bEstablished) {
+        if ((m_dwFlags & TCP_OPT_NODELAY) != 0) {
+            const int on = 1;
+            ::setsockopt(m_Socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        }
+        Trace("connection established\n");
+        m_dwState = TCP_STATE_CONNECTED;
+        Indicate(TCP_CONNECT_IND, reinterpret_cast<std::uintptr_t>(szPeer), wPeerPort);
+        ReceiveLoop();
+    }
+
+    m_bEnding = 1;
+    Indicate(TCP_DISCONNECT_IND, 0, 0);
+    Trace("server connection cancelled ( %x )\n", Hex(this));
+    m_dwState = TCP_STATE_DISCONNECTED;
+    m_bDone = 1;
+    if (pOwner != nullptr) {
+        pOwner->Trigger();
+    } else {
+        Trace("CTcpConnection::OnThread(): m_pCTcp=0!!!\n");
+    }
+    Trace("CTcpConnection::OnThread() (%x %x) regular exit\n", Hex(this), Hex(pOwner));
+}
+
+bool CTcpConnection::AcceptClient(char* pszPeer, std::size_t peerSize, std::uint16_t& wPeerPort)
+{
+    int result = 0;
+    while (result == 0) {
+        if (m_ListenSocket == INVALID_SOCKET || !IsRunning()) {
+            result = -1;
+            break;
+        }
+        result = WaitFor(m_ReadSet, m_ListenSocket, POLLIN, TimeoutMs(m_SelectTimeout));
+        if (result < 0) {
+            Trace("select failed %s\n", std::strerror(errno));
+        } else if (result > 0 && (m_ReadSet.revents & POLLIN) == 0) {
+            // Error or hang-up without a client: a listening socket that was
+            // shut down by the endpoint's stop.
+            result = -1;
+        }
+    }
+    Trace("Select loop exit\n");
+    if (result < 0) {
+        return false;
+    }
+
+    sockaddr_in peer{};
+    socklen_t peerLength = sizeof peer;
+    const SOCKET socket = ::accept4(m_ListenSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
+    if (socket == INVALID_SOCKET) {
+        Trace("accept error %d\n", SocketLastError());
+        return false;
+    }
+    m_Socket = socket;
+    ::inet_ntop(AF_INET, &peer.sin_addr, pszPeer, static_cast<socklen_t>(peerSize));
+    wPeerPort = ntohs(peer.sin_port);
+
+    // The successor takes over the waiting for the next client.
+    if (CTcp* pOwner = m_pCTcp.load(); pOwner != nullptr && !pOwner->IsStopping()) {
+        pOwner->CreateConnection(pOwner->m_dwFlags | m_dwFlags, m_Addr, m_ListenSocket);
+    }
+    return true;
+}
+
+bool CTcpConnection::ConnectToServer()
+{
+    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (socket == INVALID_SOCKET) {
+        Trace("socket error %d\n", SocketLastError());
+        return false;
+    }
+    m_Socket = socket;
+
+    // Connecting without blocking lets a stop request end a connection
+    // attempt at once instead of after the system's connect time-out.
+    int error = 0;
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&m_Addr), sizeof m_Addr) != 0) {
+        error = SocketLastError();
+        if (error == EINPROGRESS) {
+            error = 0;
+            pollfd fd{};
+            int result = 0;
+            while (result == 0 && IsRunning()) {
+                result = WaitFor(fd, socket, POLLOUT, TimeoutMs(m_SelectTimeout));
+            }
+            if (result <= 0) {
+                error = result < 0 ? SocketLastError() : ECANCELED;
+            } else {
+                socklen_t length = sizeof error;
+                ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length);
+            }
+        }
+    }
+    if (error != 0) {
+        Trace("connect error %d\n", error);
+        Idle(1000);
+        return false;
+    }
+    const int flags = ::fcntl(socket, F_GETFL);
+    ::fcntl(socket, F_SETFL, flags & ~O_NONBLOCK);
+    return true;
+}
+
+int CTcpConnection::WaitReadable()
+{
+    int result = 0;
+    while (result == 0) {
+        const SOCKET socket = m_Socket.load();
+        if (socket == INVALID_SOCKET || !IsRunning()) {
+            return -1;
+        }
+        result = WaitFor(m_ReadSet, socket, POLLIN, TimeoutMs(m_SelectTimeout));
+        if (result < 0) {
+            Trace("select failed\n");
+        }
+    }
+    return result;
+}
+
+bool CTcpConnection::ReceiveExactly(std::uint8_t* pBuffer, std::size_t length, bool& bEndOfStream)
+{
+    std::size_t received = 0;
+    while (received < length) {
+        if (received > 0 && WaitReadable() < 0) {
+            return false;
+        }
+        const ssize_t count = ::recv(m_Socket, pBuffer + received, length - received, 0);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            Trace("receive error %d\n", SocketLastError());
+            return false;
+        }
+        if (count == 0) {
+            bEndOfStream = true;
+            return false;
+        }
+        received += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+void CTcpConnection::ReceiveLoop()
+{
+    while (IsRunning()) {
+        const int result = WaitReadable();
+        Trace("Select loop exit read\n");
+        if (result < 0) {
+            return;
+        }
+        Trace("calling read\n");
+
+        std::size_t count = 0;
+        bool bEndOfStream = false;
+        if ((m_dwFlags & TCP_OPT_LENGTH_PREFIX) != 0) {
+            std::uint8_t header[2] = {0, 0};
+            std::size_t length = 0;
+            if (ReceiveExactly(header, sizeof header, bEndOfStream)) {
+                length = header[0] | static_cast<std::size_t>(header[1]) << 8;
+                if (length > sizeof m_RecvBuf) {
+                    // Its payload cannot be held, and skipping it would leave
+                    // the stream to a peer that already broke the framing.
+                    Trace("frame too long: %d bytes\n", static_cast<int>(length));
+                    return;
+                }
+                // A payload is read completely even when it arrives in
+                // pieces; otherwise its rest would be taken for a length.
+                if (length > 0 && !ReceiveExactly(m_RecvBuf, length, bEndOfStream)) {
+                    if (!bEndOfStream) {
+                        return;
+                    }
+                    length = 0;   // a truncated frame is never delivered
+                }
+            } else if (!bEndOfStream) {
+                return;
+            }
+            count = length;
+        } else {
+            const ssize_t received = ::recv(m_Socket, m_RecvBuf, sizeof m_RecvBuf, 0);
+            if (received < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                Trace("receive error %d\n", SocketLastError());
+                return;
+            }
+            count = static_cast<std::size_t>(received);
+        }
+        Trace("(%x): %d bytes received\n", Hex(this), static_cast<int>(count));
+        if (count == 0) {
+            // End of stream; in the length-prefixed mode an empty frame too.
+            return;
+        }
+        Indicate(TCP_DATA_IND, reinterpret_cast<std::uintptr_t>(m_RecvBuf), static_cast<std::uint16_t>(count));
+    }
+}
+
+bool CTcpConnection::SendAll(const std::uint8_t* pData, std::size_t length, std::size_t& sent)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TCP_SEND_TIMEOUT_MS);
+    pollfd fd{};
+    while (sent < length) {
+        const SOCKET socket = m_Socket.load();
+        if (socket == INVALID_SOCKET) {
+            errno = ENOTCONN;
+            return false;
+        }
+        const ssize_t count = ::send(socket, pData + sent, length - sent, SOCKET_SEND_FLAGS | MSG_DONTWAIT);
+        if (count > 0) {
+            sent += static_cast<std::size_t>(count);
+            continue;
+        }
+        if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            return false;
+        }
+        // The peer does not read fast enough: wait for room, but not for a
+        // connection that is ending, and not forever.
+        if (m_bEnding != 0 || !IsRunning() || std::chrono::steady_clock::now() >= deadline) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        if (WaitFor(fd, socket, POLLOUT, TimeoutMs(m_SelectTimeout)) < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::uint32_t CTcpConnection::Send(const std::uint8_t* pData, std::uint16_t wLength)
+{
+    Trace("CTcpConnection::Send() (%x %x)...\n", Hex(this), Hex(m_pCTcp.load()));
+    std::uint32_t dwRet = TCP_OK;
+    std::uint8_t frame[TCP_RECV_BUFFER_SIZE];
+    const std::uint8_t* pSend = pData;
+    std::size_t length = wLength;
+    if ((m_dwFlags & TCP_OPT_LENGTH_PREFIX) != 0) {
+        if (wLength > TCP_MAX_FRAME_PAYLOAD) {
+            Trace("send failed: frame of %d bytes too long\n", static_cast<int>(wLength));
+            dwRet = TCP_FAILED;
+        } else {
+            frame[0] = static_cast<std::uint8_t>(wLength);
+            frame[1] = static_cast<std::uint8_t>(wLength >> 8);
+            if (wLength > 0) {
+                std::memcpy(frame + 2, pData, wLength);
+            }
+            pSend = frame;
+            length = wLength + 2u;
+        }
+    }
+    if (dwRet == TCP_OK) {
+        std::lock_guard lock(m_SendLock);
+        std::size_t sent = 0;
+        if (!SendAll(pSend, length, sent)) {
+            Trace("send failed: %d\n", SocketLastError());
+            dwRet = TCP_FAILED;
+            if (sent > 0) {
+                // Part of the message is on the stream and the rest can no
+                // longer follow it: the peer would read garbage from here on.
+                ::shutdown(m_Socket.load(), SD_BOTH);
+            }
+        }
+    }
+    Trace("CTcpConnection::Send() (%x %x) exit (dwRet=%x)\n", Hex(this), Hex(m_pCTcp.load()), dwRet);
+    return dwRet;
+}
+
+std::uint32_t CTcpConnection::Disconnect()
+{
+    Trace("CTcpConnection::Disconnect() (%x %x)...\n", Hex(this), Hex(m_pCTcp.load()));
+    if (const SOCKET socket = m_Socket.load(); socket != INVALID_SOCKET) {
+        ::shutdown(socket, SD_BOTH);
+    }
+    Trace("CTcpConnection::Disconnect() (%x %x) exit (dwRet=%x)\n", Hex(this), Hex(m_pCTcp.load()), 0u);
+    return 0;
+}
+
+// ---------------------------------------------------------------- CTcp
+
+CTcp::CTcp(std::uint32_t dwFlags) : m_dwFlags(dwFlags)
+{
+    // The reaper starts with the first connection: a worker started here
+    // could call into the object while a derived constructor still builds it.
+}
+
+CTcp::~CTcp()
+{
+    StopAll();
+}
+
+std::uint32_t CTcp::Init()
+{
+    return CUdp::Init();
+}
+
+std::uint32_t CTcp::Exit()
+{
+    return CUdp::Exit();
+}
+
+std::uint32_t CTcp::Resolve(const char* pszHost)
+{
+    return CUdp::Resolve(pszHost);
+}
+
+void CTcp::Trace(const char* pszFormat, ...)
+{
+    char line[TRACE_LINE_SIZE];
+    va_list args;
+    va_start(args, pszFormat);
+    FormatLine(line, pszFormat, args);
+    va_end(args);
+    Output(line);
+}
+
+long CTcp::Output(const char*)
+{
+    return 0;
+}
+
+void CTcp::OnReceive(std::uint16_t, std::uintptr_t, std::uint16_t, std::uintptr_t, void*, CTcpConnection*)
+{
+}
+
+void CTcp::StartReaper()
+{
+    CMutexLocker lock(m_Lock);
+    if (!m_bReaperStarted && !IsStopping()) {
+        m_bReaperStarted = true;
+        Begin(1);
+    }
+}
+
+CTcpConnection* CTcp::CreateConnection(std::uint32_t dwFlags, const sockaddr_in& addr, SOCKET listenSocket)
+{
+    return new (std::nothrow) CTcpConnection(this, dwFlags, addr, listenSocket);
+}
+
+std::uint32_t CTcp::Connect(const char* pszHost, std::uint16_t wPort, CTcpConnection** ppConn)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(wPort);
+    addr.sin_addr.s_addr = Resolve(pszHost);
+    Trace("Connect: %x\n", addr.sin_addr.s_addr);
+    StartReaper();
+    {
+        CMutexLocker lock(m_Lock);
+        m_Addr = addr;
+    }
+    // The connection keeps its own copy of the address: a second Connect
+    // must not redirect a first one that has not connected yet.
+    CTcpConnection* pConn = IsStopping() ? nullptr : CreateConnection(m_dwFlags | TCP_ROLE_CLIENT, addr, INVALID_SOCKET);
+    if (ppConn != nullptr) {
+        *ppConn = pConn;
+    }
+    return TCP_FAILED;
+}
+
+std::uint32_t CTcp::Listen(std::uint16_t wPort)
+{
+    if (IsStopping()) {
+        return TCP_FAILED;
+    }
+    StartReaper();
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(wPort);
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+
+    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket == INVALID_SOCKET) {
+        Trace("socket error %d\n", SocketLastError());
+    } else {
+        const int on = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (::bind(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+            Trace("bind error %d\n", SocketLastError());
+        }
+        if (::listen(socket, 256) != 0) {
+            Trace("listen error %d\n", SocketLastError());
+        }
+    }
+    {
+        CMutexLocker lock(m_Lock);
+        m_wPort = wPort;
+        m_Addr = addr;
+        m_ListenSocket = socket;
+        if (socket != INVALID_SOCKET) {
+            m_ListenSockets.push_back(socket);
+        }
+    }
+    CreateConnection(m_dwFlags | TCP_ROLE_SERVER, addr, socket);
+    return TCP_FAILED;
+}
+
+std::uint16_t CTcp::GetListenPort() const
+{
+    const SOCKET socket = m_ListenSocket.load();
+    if (socket == INVALID_SOCKET) {
+        return 0;
+    }
+    sockaddr_in addr{};
+    socklen_t length = sizeof addr;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+        return 0;
+    }
+    return ntohs(addr.sin_port);
+}
+
+std::uint32_t CTcp::GetConnectionCount()
+{
+    CMutexLocker lock(m_Lock);
+    return m_ConnList.GetCount();
+}
+
+void CTcp::OnThread()
+{
+    Trace("TCP:OnThread\n");
+    CMutexLocker lock(m_Lock);
+    // Deleting a connection changes the list, so every deletion starts the
+    // walk again; one trigger thus removes every finished connection.
+    bool bDeleted = true;
+    while (bDeleted) {
+        bDeleted = false;
+        for (auto* pConn = static_cast<CTcpConnection*>(m_ConnList.Start(nullptr)); pConn != nullptr;
+             pConn = static_cast<CTcpConnection*>(m_ConnList.GetNextEntry(nullptr))) {
+            if (pConn->m_bDone != 0) {
+                pConn->Disconnect();
+                delete pConn;
+                bDeleted = true;
+                break;
+            }
+        }
+    }
+}
+
+void CTcp::StopAll()
+{
+    std::lock_guard stopLock(m_StopLock);
+    m_bStopping = true;
+    Trace("CTcp destructor %x\n", Hex(this));
+
+    // Shutting a listening socket down wakes its waiting connection, which
+    // then ends; the socket itself is closed only after every connection
+    // thread has ended, so that its number cannot be reused under them.
+    std::vector<SOCKET> listenSockets;
+    {
+        CMutexLocker lock(m_Lock);
+        listenSockets.swap(m_ListenSockets);
+        m_ListenSocket = INVALID_SOCKET;
+    }
+    for (const SOCKET socket : listenSockets) {
+        ::shutdown(socket, SD_BOTH);
+    }
+
+    Trace("CTcp destructor end thread enter\n");
+    bool bReaper = false;
+    {
+        CMutexLocker lock(m_Lock);
+        bReaper = m_bReaperStarted;
+        m_bReaperStarted = false;
+    }
+    if (bReaper) {
+        End(1);
+    }
+    Trace("CTcp destructor end thread exit\n");
+
+    Trace("CTcp destructor get lock 1\n");
+    m_Lock.Lock();
+    Trace("CTcp destructor got lock 1\n");
+    for (auto* pConn = static_cast<CTcpConnection*>(m_ConnList.Start(nullptr)); pConn != nullptr;
+         pConn = static_cast<CTcpConnection*>(m_ConnList.Start(nullptr))) {
+        // Not held across the deletion: a connection that has just accepted
+        // a client registers its successor under this lock, and the deletion
+        // waits for that connection's thread.
+        m_Lock.UnLock();
+        pConn->Disconnect();
+        Trace("CTcp destructor delete pConn\n");
+        delete pConn;
+        Trace("CTcp destructor delete pConn exit\n");
+        Trace("CTcp destructor get lock 2\n");
+        m_Lock.Lock();
+        Trace("CTcp destructor got lock 2\n");
+    }
+    m_Lock.UnLock();
+
+    for (const SOCKET socket : listenSockets) {
+        const int result = closesocket(socket);
+        Trace("Clisten listensock: %d\n", result);
+    }
+}
