@@ -1,0 +1,135 @@
+// Option table and OACK builder; see tftp_options.h.
+
+#include "tftp/tftp_options.h"
+
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+namespace
+{
+
+// What a row grants: the value to echo, applied to the negotiation only if
+// the echo fits.
+struct Grant
+{
+    std::uint64_t echo;
+    void (*apply)(TftpNegotiation&, std::uint64_t);
+};
+
+using OptionHandler = Grant (*)(std::string_view value, const TftpOptionLimits& limits);
+
+struct OptionRow
+{
+    const char* name;
+    OptionHandler handler;
+};
+
+// RFC 2348: raised to 512 below it, limited to the configured maximum
+// (itself never above 65464). The value is an unsigned 32-bit number, so a
+// negative one is very large and gets the maximum.
+Grant BlockSizeOption(std::string_view value, const TftpOptionLimits& limits)
+{
+    const std::uint64_t v = ParseDecimal(value) & 0xFFFFFFFFu;
+    std::uint64_t granted = v < TFTP_MIN_BLKSIZE ? TFTP_MIN_BLKSIZE : v;
+    if (granted > limits.maxBlockSize)
+        granted = limits.maxBlockSize;
+    return {granted, [](TftpNegotiation& n, std::uint64_t g) { n.blockSize = static_cast<std::uint32_t>(g); }};
+}
+
+// RFC 2349: the client's value is not used; the answer is the size of the
+// opened local file (0 for a freshly created one during a write).
+Grant TransferSizeOption(std::string_view, const TftpOptionLimits& limits)
+{
+    return {limits.fileSize, [](TftpNegotiation&, std::uint64_t) {}};
+}
+
+// This server's own option: the interval in seconds, 1..120 (a negative
+// value is very large and gets 120). The receive timeout is half of it.
+Grant IntervalOption(std::string_view value, const TftpOptionLimits&)
+{
+    std::uint64_t v = ParseDecimal(value) & 0xFFFFFFFFu;
+    if (v == 0)
+        v = 1;
+    if (v > TFTP_MAX_INTERVAL)
+        v = TFTP_MAX_INTERVAL;
+    return {v, [](TftpNegotiation& n, std::uint64_t g) {
+                n.timeoutSeconds = TimeoutForInterval(static_cast<std::uint32_t>(g));
+            }};
+}
+
+constexpr OptionRow OPTION_TABLE[] = {
+    {TFTP_OPT_BLKSIZE, BlockSizeOption},
+    {TFTP_OPT_TSIZE, TransferSizeOption},
+    {TFTP_OPT_INTERVAL, IntervalOption},
+};
+
+bool Append(TftpNegotiation& n, std::string_view text)
+{
+    if (n.oackLength + text.size() + 1 > n.oack.size())
+        return false;
+    std::memcpy(n.oack.data() + n.oackLength, text.data(), text.size());
+    n.oackLength += text.size();
+    n.oack[n.oackLength++] = 0;
+    return true;
+}
+
+} // namespace
+
+std::uint64_t ParseDecimal(std::string_view text)
+{
+    bool negative = false;
+    if (!text.empty() && text.front() == '-') {
+        negative = true;
+        text.remove_prefix(1);
+    }
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            break;
+        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10)
+            return std::numeric_limits<std::uint64_t>::max();
+        value = value * 10 + digit;
+    }
+    return negative ? 0 - value : value;
+}
+
+std::uint32_t TimeoutForInterval(std::uint32_t interval)
+{
+    return interval - interval / 2;
+}
+
+TftpNegotiation NegotiateOptions(const TftpParsedRequest& request, const TftpOptionLimits& limits)
+{
+    TftpNegotiation n;
+    std::uint32_t interval = limits.defaultInterval;
+    if (interval == 0)
+        interval = TFTP_DEFAULT_INTERVAL;
+    n.timeoutSeconds = TimeoutForInterval(interval);
+    if (!request.hasOptions)
+        return n;
+
+    n.oackMode = true;
+    n.oack[0] = 0;
+    n.oack[1] = TFTP_OACK;
+    n.oackLength = 2;
+    for (const TftpOption& option : request.options) {
+        for (const OptionRow& row : OPTION_TABLE) {
+            if (!EqualsNoCase(option.name, row.name))
+                continue;
+            const Grant grant = row.handler(option.value, limits);
+            char digits[24];
+            const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, grant.echo);
+            (void)ec;
+            const std::size_t mark = n.oackLength;
+            if (Append(n, option.name) && Append(n, std::string_view(digits, end - digits)))
+                grant.apply(n, grant.echo);
+            else
+                n.oackLength = mark;
+            break;
+        }
+    }
+    return n;
+}

@@ -1,0 +1,614 @@
+// The transfer thread: set-up (own socket, request parsing, name resolution,
+// file, options) and the read and write loops. Runs on its own thread and
+// owns its TftpRequest; see tftp_transfer.h.
+
+#include "tftp/tftp_transfer.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tftp/tftp_config.h"
+#include "tftp/tftp_options.h"
+#include "tftp/tftp_path.h"
+#include "tftp/tftp_report.h"
+#include "tftp/tftp_request.h"
+
+std::uint16_t g_tftpFirstDataBlock = 1;
+
+void CUniqueFd::Reset(int fd)
+{
+    if (m_fd >= 0)
+        close(m_fd);
+    m_fd = fd;
+}
+
+int CUniqueFd::Close()
+{
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd >= 0 ? close(fd) : 0;
+}
+
+namespace
+{
+
+constexpr const char* MSG_COMMUNICATION = "Communication Error";
+// Raw bytes read from a text-mode file per read call.
+constexpr std::size_t TEXT_READ_CHUNK = 16384;
+
+enum class Wait
+{
+    Data,       // a datagram of `length` bytes arrived
+    Timeout,    // nothing within the timeout
+    Stopped,    // the server is stopping
+    Failed,     // the socket failed, or the datagram did not fit
+};
+
+void PutU16(std::uint8_t* p, std::uint16_t value)
+{
+    p[0] = static_cast<std::uint8_t>(value >> 8);
+    p[1] = static_cast<std::uint8_t>(value);
+}
+
+std::uint16_t GetU16(const std::uint8_t* p)
+{
+    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
+
+std::string SystemError(int error)
+{
+    char text[256];
+    // GNU strerror_r returns the text, which need not be in `text`.
+    return strerror_r(error, text, sizeof text);
+}
+
+std::string ClientAddress(const TftpRequest& r)
+{
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &r.client.sin_addr, text, sizeof text);
+    return text;
+}
+
+void CommunicationError(TftpRequest& r)
+{
+    r.errorLength = 0;
+    ReportTransfer(r, MSG_COMMUNICATION);
+}
+
+// Waits up to the transfer's timeout and receives one datagram of at most
+// `capacity` bytes. A longer datagram counts as a failed receive.
+Wait Receive(TftpRequest& r, std::uint8_t* buffer, std::size_t capacity, std::size_t& length)
+{
+    length = 0;
+    pollfd fds[2] = {{r.transferSocket.Get(), POLLIN, 0}, {r.stopFd, POLLIN, 0}};
+    const nfds_t count = r.stopFd >= 0 ? 2 : 1;
+    const int timeoutMs = static_cast<int>(r.timeoutSeconds * 1000);
+    for (;;) {
+        const int ready = poll(fds, count, timeoutMs);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return Wait::Failed;
+        }
+        if (ready == 0)
+            return Wait::Timeout;
+        if (count == 2 && fds[1].revents != 0)
+            return Wait::Stopped;
+        // NOTE: recv would cut a longer datagram silently; MSG_TRUNC makes it
+        // return the real length so that the overflow is seen.
+        const ssize_t n = recv(r.transferSocket.Get(), buffer, capacity, MSG_TRUNC | MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                continue;
+            return Wait::Failed;
+        }
+        if (static_cast<std::size_t>(n) > capacity)
+            return Wait::Failed;
+        length = static_cast<std::size_t>(n);
+        return Wait::Data;
+    }
+}
+
+bool Send(TftpRequest& r, const std::uint8_t* data, std::size_t length)
+{
+    for (;;) {
+        const ssize_t n = send(r.transferSocket.Get(), data, length, 0);
+        if (n >= 0)
+            return static_cast<std::size_t>(n) == length;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+void FailAfterRetries(TftpRequest& r, std::uint16_t expectedBlock)
+{
+    // The block numbers wrapped around and the client never acknowledged
+    // block 0: it cannot count past 65535.
+    if (r.blockCount != 0 && expectedBlock == 0)
+        SetTransferError(r, TFTP_ERR_WRAPPED);
+    else
+        SetTransferError(r, TFTP_ERR_TIMEOUT);
+}
+
+// --- Reading the local file ------------------------------------------------
+
+void NotifyProgress(TftpRequest& r)
+{
+    const TftpProgressFunction notifier = ProgressNotifier.load(std::memory_order_acquire);
+    void* receiver = ProgressReceiver.load(std::memory_order_acquire);
+    if (notifier == nullptr || receiver == nullptr)
+        return;
+    // An empty file is complete from the start.
+    std::uint64_t percent = 100;
+    if (r.transferSize != 0)
+        percent = r.bytesRead * 100 / r.transferSize;
+    if (percent > 100)
+        percent = 100;   // the file grew while being read
+    // Only changes are passed on: a read per 512-byte block would otherwise
+    // flood the receiver with the same value.
+    if (static_cast<std::int32_t>(percent) == r.lastPercent)
+        return;
+    r.lastPercent = static_cast<std::int32_t>(percent);
+    notifier(receiver, r.lastPercent);
+}
+
+// Reads up to `size` raw bytes; returns the count, or -1 with errno set.
+ssize_t ReadFull(int fd, std::uint8_t* data, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = read(fd, data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+// Fills `data` with up to one block of file data (translated in text mode);
+// returns the count, or -1 with errno set.
+ssize_t ReadBlock(TftpRequest& r, std::uint8_t* data)
+{
+    if (!r.textMode) {
+        const ssize_t n = ReadFull(r.file.Get(), data, r.blockSize);
+        if (n > 0) {
+            r.bytesRead += static_cast<std::uint64_t>(n);
+            NotifyProgress(r);
+        } else if (n == 0) {
+            NotifyProgress(r);
+        }
+        return n;
+    }
+    std::size_t produced = 0;
+    bool atEof = false;
+    while (produced < r.blockSize && !r.textRead.ended) {
+        if (r.textPosition == r.textLength && !atEof) {
+            const ssize_t n = ReadFull(r.file.Get(), r.textBuffer.get(), TEXT_READ_CHUNK);
+            if (n < 0)
+                return -1;
+            r.textPosition = 0;
+            r.textLength = static_cast<std::size_t>(n);
+            atEof = static_cast<std::size_t>(n) < TEXT_READ_CHUNK;
+            r.bytesRead += static_cast<std::uint64_t>(n);
+            NotifyProgress(r);
+        }
+        const TextReadStep step = TextModeRead(
+            r.textRead,
+            std::span<const std::uint8_t>(r.textBuffer.get() + r.textPosition, r.textLength - r.textPosition),
+            std::span<std::uint8_t>(data + produced, r.blockSize - produced), atEof);
+        r.textPosition += step.consumed;
+        produced += step.produced;
+        if (atEof && r.textPosition == r.textLength && !r.textRead.pendingCr)
+            break;
+    }
+    return static_cast<ssize_t>(produced);
+}
+
+// --- Read transfer -----------------------------------------------------------
+//
+// Block indexes count from 1 (0 stands for the OACK) and do not wrap; the
+// 16-bit number on the wire is derived from them. Block n sits in buffer
+// (n - 1) % 2, so the next block is read while the current one waits for
+// its acknowledgment.
+
+struct ReadState
+{
+    std::uint8_t* buffers[2];
+    std::size_t lengths[2] = {0, 0};  // data bytes
+    std::uint64_t filled = 0;         // highest block read into a buffer
+    std::uint64_t last = 0;           // the final (short) block, once known
+};
+
+std::uint16_t WireBlock(std::uint64_t index)
+{
+    if (index == 0)
+        return 0;
+    return static_cast<std::uint16_t>(index - 1 + g_tftpFirstDataBlock);
+}
+
+bool FillNext(TftpRequest& r, ReadState& s)
+{
+    const std::uint64_t index = s.filled + 1;
+    std::uint8_t* packet = s.buffers[(index - 1) & 1];
+    const ssize_t n = ReadBlock(r, packet + TFTP_HEADER);
+    if (n < 0) {
+        SetTransferError(r, TFTP_ENOTDEFINED, SystemError(errno));
+        return false;
+    }
+    PutU16(packet, TFTP_DATA);
+    PutU16(packet + 2, WireBlock(index));
+    s.lengths[(index - 1) & 1] = static_cast<std::size_t>(n);
+    s.filled = index;
+    if (static_cast<std::size_t>(n) < r.blockSize) {
+        s.last = index;
+        r.file.Close();
+    }
+    return true;
+}
+
+// Sends what the client must acknowledge next: the OACK, or block k; then
+// reads ahead into the buffer whose block is acknowledged.
+bool SendCurrent(TftpRequest& r, ReadState& s, std::uint64_t k)
+{
+    if (k == 0)
+        return Send(r, r.control.data(), r.controlLength);
+    const std::size_t slot = (k - 1) & 1;
+    if (!Send(r, s.buffers[slot], s.lengths[slot] + TFTP_HEADER))
+        return false;
+    if (s.last == 0 && s.filled == k)
+        (void)FillNext(r, s);   // a failure leaves its error in the record
+    return true;
+}
+
+void ReadTransfer(TftpRequest& r, bool oackMode)
+{
+    const std::size_t packetSize = r.blockSize + TFTP_HEADER;
+    r.bufferA = std::make_unique<std::uint8_t[]>(packetSize);
+    r.bufferB = std::make_unique<std::uint8_t[]>(packetSize);
+    if (r.textMode)
+        r.textBuffer = std::make_unique<std::uint8_t[]>(TEXT_READ_CHUNK);
+    ReadState s{{r.bufferA.get(), r.bufferB.get()}};
+    if (!FillNext(r, s))
+        return;
+    if (s.last == 0 && !FillNext(r, s))
+        return;
+
+    // Without options the request itself stands for the acknowledgment of
+    // block 0, and block 1 goes out at once.
+    std::uint64_t k = oackMode ? 0 : 1;
+    for (;;) {
+        if (!SendCurrent(r, s, k)) {
+            if (r.errorLength == 0)
+                CommunicationError(r);
+            return;
+        }
+        if (r.errorLength != 0)
+            return;   // a read-ahead failed
+        std::size_t length = 0;
+        for (;;) {
+            const Wait wait = Receive(r, r.packet.data(), r.packet.size(), length);
+            if (wait == Wait::Stopped) {
+                SetTransferError(r, TFTP_ERR_SHUTDOWN);
+                return;
+            }
+            if (wait == Wait::Failed) {
+                CommunicationError(r);
+                return;
+            }
+            if (length < TFTP_HEADER) {
+                if (r.retries >= TFTP_MAX_RETRIES) {
+                    FailAfterRetries(r, WireBlock(k));
+                    return;
+                }
+                ++r.retries;
+                break;   // send block k again
+            }
+            const std::uint16_t opcode = GetU16(r.packet.data());
+            if (opcode == TFTP_ACK) {
+                if (GetU16(r.packet.data() + 2) == WireBlock(k)) {
+                    if (k != 0 && k == s.last) {
+                        ++r.blockCount;
+                        ReportLine("Client %s:%u %s, %u Blocks Served", ClientAddress(r).c_str(),
+                                   static_cast<unsigned>(ntohs(r.client.sin_port)), r.localPath.c_str(),
+                                   r.blockCount);
+                        return;
+                    }
+                    if (k != 0)
+                        ++r.blockCount;
+                    ++k;
+                    r.retries = 0;
+                }
+                // Matching or not, every acknowledgment is answered with
+                // block k: a duplicate ACK gets the current block at once.
+                break;
+            }
+            if (opcode == TFTP_RRQ)
+                break;
+            if (opcode == TFTP_ERROR) {
+                const char* text = reinterpret_cast<const char*>(r.packet.data() + 4);
+                char line[TFTP_REQUEST_MAX + 64];
+                std::snprintf(line, sizeof line, "Client %s:%u, Error Code %i at Client, %.*s",
+                              ClientAddress(r).c_str(), static_cast<unsigned>(ntohs(r.client.sin_port)),
+                              static_cast<int>(GetU16(r.packet.data() + 2)),
+                              static_cast<int>(strnlen(text, length - 4)), text);
+                ReportTransfer(r, line);
+                return;
+            }
+            SetTransferError(r, TFTP_ERR_OPCODE);
+            return;
+        }
+    }
+}
+
+// --- Write transfer ----------------------------------------------------------
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool StoreData(TftpRequest& r, const std::uint8_t* data, std::size_t size)
+{
+    if (!r.textMode)
+        return WriteAll(r.file.Get(), data, size);
+    const std::size_t out = TextModeWrite(r.textWrite, std::span<const std::uint8_t>(data, size),
+                                          std::span<std::uint8_t>(r.textBuffer.get(), 2 * r.blockSize));
+    return WriteAll(r.file.Get(), r.textBuffer.get(), out);
+}
+
+void WriteTransfer(TftpRequest& r)
+{
+    const std::size_t capacity = r.blockSize + TFTP_HEADER;
+    r.bufferA = std::make_unique<std::uint8_t[]>(capacity);
+    if (r.textMode)
+        r.textBuffer = std::make_unique<std::uint8_t[]>(2 * r.blockSize);
+    std::uint8_t* packet = r.bufferA.get();
+    std::uint16_t block = 0;   // the last block received
+    if (!Send(r, r.control.data(), r.controlLength)) {
+        CommunicationError(r);
+        return;
+    }
+    for (;;) {
+        std::size_t length = 0;
+        const Wait wait = Receive(r, packet, capacity, length);
+        if (wait == Wait::Stopped) {
+            SetTransferError(r, TFTP_ERR_SHUTDOWN);
+            return;
+        }
+        if (wait == Wait::Failed) {
+            CommunicationError(r);
+            return;
+        }
+        if (length < TFTP_HEADER) {
+            if (r.retries >= TFTP_MAX_RETRIES) {
+                FailAfterRetries(r, block);
+                return;
+            }
+            if (!Send(r, r.control.data(), r.controlLength)) {
+                CommunicationError(r);
+                return;
+            }
+            ++r.retries;
+            continue;
+        }
+        const std::uint16_t opcode = GetU16(packet);
+        if (opcode == TFTP_DATA) {
+            const std::uint16_t number = GetU16(packet + 2);
+            if (number != static_cast<std::uint16_t>(block + 1))
+                continue;   // a duplicate or stray block: no ACK, no count
+            block = number;
+            ++r.blockCount;
+            PutU16(r.control.data(), TFTP_ACK);
+            PutU16(r.control.data() + 2, block);
+            r.controlLength = TFTP_HEADER;
+            const std::size_t dataLength = length - TFTP_HEADER;
+            if (dataLength >= r.blockSize) {
+                // The ACK leaves before the data is written, so that the
+                // client's next block travels while the disk works.
+                if (!Send(r, r.control.data(), r.controlLength)) {
+                    CommunicationError(r);
+                    return;
+                }
+                if (!StoreData(r, packet + TFTP_HEADER, dataLength)) {
+                    SetTransferError(r, TFTP_ERR_DISK_FULL);
+                    return;
+                }
+                r.retries = 0;
+                continue;
+            }
+            // The last block is acknowledged only once it is stored and the
+            // file closed: the client takes that ACK as success.
+            if (!StoreData(r, packet + TFTP_HEADER, dataLength) || r.file.Close() != 0) {
+                SetTransferError(r, TFTP_ERR_DISK_FULL);
+                return;
+            }
+            if (!Send(r, r.control.data(), r.controlLength)) {
+                CommunicationError(r);
+                return;
+            }
+            ReportLine("Client %s:%u %s, %u Blocks Received", ClientAddress(r).c_str(),
+                       static_cast<unsigned>(ntohs(r.client.sin_port)), r.localPath.c_str(), r.blockCount);
+            return;
+        }
+        if (opcode == TFTP_ERROR) {
+            const char* text = reinterpret_cast<const char*>(packet + 4);
+            ReportLine("Error Code %i at Client, %.*s", static_cast<int>(GetU16(packet + 2)),
+                       static_cast<int>(strnlen(text, length - 4)), text);
+            return;
+        }
+        SetTransferError(r, TFTP_ERR_OPCODE);
+        return;
+    }
+}
+
+// --- Set-up ------------------------------------------------------------------
+
+// Binds the transfer socket to the listening address, on a port of the
+// configured range (or any port).
+bool BindTransferSocket(TftpRequest& r)
+{
+    const ListenEndpoint& endpoint = g_tftpConfig.endpoints[r.endpointIndex];
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = endpoint.ip;
+    std::uint32_t port = g_tftpConfig.portLow;
+    const std::uint32_t high = g_tftpConfig.portHigh;
+    for (;;) {
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        if (bind(r.transferSocket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            return true;
+        if (port == 0 || port >= high)
+            return false;
+        ++port;
+    }
+}
+
+bool OpenLocalFile(TftpRequest& r, std::uint16_t opcode)
+{
+    if (opcode == TFTP_RRQ) {
+        r.file.Reset(open(r.localPath.c_str(), O_RDONLY | O_CLOEXEC));
+        struct stat info{};
+        if (!r.file.Valid() || fstat(r.file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            SetTransferError(r, TFTP_ERR_NOT_FOUND);
+            return false;
+        }
+        r.transferSize = static_cast<std::uint64_t>(info.st_size);
+        return true;
+    }
+    // Without overwriting, existence is tested by an exclusive create, so a
+    // file that exists but cannot be read is never truncated.
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (g_tftpConfig.overwrite ? O_TRUNC : O_EXCL);
+    r.file.Reset(open(r.localPath.c_str(), flags, 0666));
+    if (!r.file.Valid()) {
+        SetTransferError(r, errno == EEXIST ? TFTP_ERR_EXISTS : TFTP_ERR_INVALID_PATH);
+        return false;
+    }
+    r.transferSize = 0;
+    return true;
+}
+
+void ServeTransfer(TftpRequest& r)
+{
+    r.blockSize = TFTP_DEFAULT_BLKSIZE;
+    r.timeoutSeconds = TimeoutForInterval(DefaultInterval);
+
+    r.transferSocket.Reset(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    if (!r.transferSocket.Valid()) {
+        SetTransferError(r, TFTP_ERR_SOCKET);
+        return;
+    }
+    if (!BindTransferSocket(r)) {
+        SetTransferError(r, TFTP_ERR_NO_PORT);
+        return;
+    }
+    if (connect(r.transferSocket.Get(), reinterpret_cast<const sockaddr*>(&r.client), sizeof r.client) != 0) {
+        SetTransferError(r, TFTP_ERR_CONNECT);
+        return;
+    }
+    r.connected = true;
+
+    const TftpRequestParse parse =
+        ParseTftpRequest(std::span<const std::uint8_t>(r.packet.data(), r.packetLength));
+    if (!parse.ok) {
+        SetTransferError(r, parse.error);
+        return;
+    }
+    const auto homes = TftpHomeSnapshot();
+    TftpPathResult path = ResolveRequestName(parse.request.fileName, homes);
+    if (!path.ok) {
+        SetTransferError(r, path.error);
+        return;
+    }
+    r.localPath = std::move(path.localPath);
+    r.textMode = IsTextMode(parse.request.mode);
+    if (!OpenLocalFile(r, parse.request.opcode))
+        return;
+
+    TftpOptionLimits limits;
+    limits.maxBlockSize = MaxBlockSize > TFTP_MAX_BLKSIZE ? TFTP_MAX_BLKSIZE : MaxBlockSize;
+    limits.defaultInterval = DefaultInterval;
+    limits.fileSize = r.transferSize;
+    const TftpNegotiation negotiation = NegotiateOptions(parse.request, limits);
+    r.blockSize = negotiation.blockSize;
+    r.timeoutSeconds = negotiation.timeoutSeconds;
+    if (negotiation.oackMode) {
+        std::memcpy(r.control.data(), negotiation.oack.data(), negotiation.oackLength);
+        r.controlLength = negotiation.oackLength;
+    } else {
+        PutU16(r.control.data(), TFTP_ACK);
+        PutU16(r.control.data() + 2, 0);
+        r.controlLength = TFTP_HEADER;
+    }
+    if (parse.request.opcode == TFTP_RRQ)
+        ReadTransfer(r, negotiation.oackMode);
+    else
+        WriteTransfer(r);
+}
+
+void SendErrorPacket(TftpRequest& r)
+{
+    if (r.connected) {
+        (void)send(r.transferSocket.Get(), r.errorPacket.data(), r.errorLength, 0);
+    } else {
+        (void)sendto(r.listenSocket, r.errorPacket.data(), r.errorLength, 0,
+                     reinterpret_cast<const sockaddr*>(&r.client), sizeof r.client);
+    }
+}
+
+} // namespace
+
+void SetTransferError(TftpRequest& request, std::uint16_t code, std::string_view text)
+{
+    const std::size_t room = request.errorPacket.size() - TFTP_HEADER - 1;
+    if (text.size() > room)
+        text = text.substr(0, room);
+    PutU16(request.errorPacket.data(), TFTP_ERROR);
+    PutU16(request.errorPacket.data() + 2, code);
+    std::memcpy(request.errorPacket.data() + TFTP_HEADER, text.data(), text.size());
+    request.errorPacket[TFTP_HEADER + text.size()] = 0;
+    request.errorLength = TFTP_HEADER + text.size() + 1;
+    request.message.assign(text);
+}
+
+void SetTransferError(TftpRequest& request, const TftpError& error)
+{
+    SetTransferError(request, error.code, error.text);
+}
+
+void TransferThread(std::unique_ptr<TftpRequest> request)
+{
+    ServeTransfer(*request);
+    if (request->errorLength != 0) {
+        ReportTransfer(*request, request->message);
+        SendErrorPacket(*request);
+    }
+    ReleaseTransfer(std::move(request));
+}
+
+void ReleaseTransfer(std::unique_ptr<TftpRequest> request)
+{
+    // The record's members close the file and the socket and free the buffers.
+    request.reset();
+}
