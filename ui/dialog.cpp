@@ -163,7 +163,9 @@ QWidget* CDialog::CreateControl(const DlgItemTemplate& item)
     case CtrlKind::ListView: {
         auto* pList = new QListWidget(m_pClient);
         pList->setViewMode(QListView::IconMode);
-        pList->setFlow((item.dwFlags & CF_ALIGNLEFT) ? QListView::TopToBottom : QListView::LeftToRight);
+        // Items fill rows from the left edge, as the platform's icon view
+        // arranges a left-aligned list of few items.
+        pList->setFlow(QListView::LeftToRight);
         pList->setWrapping(true);
         pList->setMovement(QListView::Static);
         pList->setResizeMode(QListView::Adjust);
