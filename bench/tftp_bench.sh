@@ -104,7 +104,7 @@ HOME_DIR=$SCRATCH/home
 OUT=$SCRATCH/out
 RESULTS=$SCRATCH/results.tsv
 CG=/sys/fs/cgroup/cpuacct/vindle-bench.$$
-mkdir -p "$HOME_DIR" "$OUT" "$SCRATCH/vindle"
+mkdir -p "$HOME_DIR" "$OUT"
 chmod 777 "$HOME_DIR"
 : > "$RESULTS"
 mkdir "$CG" || die "cannot create cgroup $CG"
@@ -135,10 +135,11 @@ start_server() {
   case "$name" in
     vindle)
       [ -n "$VINDLE_TFTPD" ] || die "vindle-tftpd not found under $BUILD"
-      # The server reads the INI file beside its own program file.
-      cp "$VINDLE_TFTPD" "$SCRATCH/vindle/vindle-tftpd"
-      printf '[LISTEN-ON]\n127.0.0.1:69\n[HOME]\n%s\n' "$HOME_DIR" > "$SCRATCH/vindle/vindle-tftpd.ini"
-      cmd="$SCRATCH/vindle/vindle-tftpd" ;;
+      # The server reads the INI file beside its own program file, and its
+      # home directory defaults to the program's folder.
+      cp "$VINDLE_TFTPD" "$HOME_DIR/vindle-tftpd"
+      printf '[LISTEN-ON]\n127.0.0.1:69\n' > "$HOME_DIR/vindle-tftpd.ini"
+      cmd="$HOME_DIR/vindle-tftpd" ;;
     tftpd-hpa)
       cmd="$PEERS/tftpd-hpa/usr/sbin/in.tftpd -L -u root -s $HOME_DIR -a 127.0.0.1:69" ;;
     atftpd)
