@@ -7,20 +7,26 @@
 #include <span>
 
 CInitCfg::CInitCfg(std::uint32_t dwAdapterAddr)
-    : CInitCfg(dwAdapterAddr, CFG_DISCOVERY_PORT)
+    : CInitCfg(dwAdapterAddr, CFG_DISCOVERY_PORT, UdpStart::Now)
 {
 }
 
-CInitCfg::CInitCfg(std::uint32_t dwAdapterAddr, std::uint16_t wLocalPort)
-    : CUdp(dwAdapterAddr, wLocalPort, this)
+CInitCfg::CInitCfg(std::uint32_t dwAdapterAddr, std::uint16_t wLocalPort, UdpStart start)
+    : CUdp(dwAdapterAddr, wLocalPort, this, UdpStart::Deferred)
 {
+    // Before the first datagram can arrive: a burst of replies must find
+    // the large buffer already in place.
     RaiseReceiveBuffer();
+    if (start == UdpStart::Now)
+        StartReceiving();
 }
 
 CInitCfg::~CInitCfg()
 {
     // The receive thread must not dispatch into this object while it goes.
-    End(1);
+    // A derived destructor may have stopped it already.
+    if (m_hThread.joinable() || m_bRunning)
+        End(1);
 }
 
 void CInitCfg::RaiseReceiveBuffer()

@@ -5,8 +5,10 @@
 //
 // Threads: the callbacks run on the endpoint's receive thread, one datagram
 // at a time; SendInitCfgMsg runs on the caller's thread and keeps no shared
-// state. A class that overrides the callbacks calls End(1) first in its own
-// destructor, so that no reply reaches a half-destroyed object.
+// state. A class that overrides the callbacks starts receiving only when it
+// is complete (see the protected constructor) and calls End(1) first in its
+// own destructor, so that no reply reaches a half-built or half-destroyed
+// object.
 
 #include <cstdint>
 
@@ -43,9 +45,12 @@ public:
                               const std::uint8_t* pMac);
 
 protected:
-    // For tests: another local port; port 0 makes an endpoint that neither
-    // binds nor receives, whose OnReceive can be fed by hand.
-    CInitCfg(std::uint32_t dwAdapterAddr, std::uint16_t wLocalPort);
+    // For derived classes: a class that overrides the callbacks passes
+    // UdpStart::Deferred and calls StartReceiving() at the end of its own
+    // constructor, so that no reply reaches it half-built. wLocalPort is
+    // CFG_DISCOVERY_PORT except in tests; port 0 makes an endpoint that
+    // neither binds nor receives, whose OnReceive can be fed by hand.
+    CInitCfg(std::uint32_t dwAdapterAddr, std::uint16_t wLocalPort, UdpStart start);
 
 private:
     void RaiseReceiveBuffer();

@@ -23,7 +23,7 @@ struct Reply
 class RecordingInitCfg final : public CInitCfg
 {
 public:
-    RecordingInitCfg() : CInitCfg(htonl(INADDR_LOOPBACK), 0) {}
+    RecordingInitCfg() : CInitCfg(htonl(INADDR_LOOPBACK), 0, UdpStart::Now) {}
     ~RecordingInitCfg() override { End(1); }
 
     void OnSearchReply(std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway,
