@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,23 @@ public:
     {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, timeout, [&] { return m_datagrams.size() >= count; });
+    }
+
+    // Waits for a datagram from the given dotted address; returns its index.
+    std::optional<std::size_t> WaitForDatagramFrom(const std::string& from,
+                                                   std::chrono::milliseconds timeout = WAIT)
+    {
+        std::unique_lock lock(m_mutex);
+        std::optional<std::size_t> index;
+        m_changed.wait_for(lock, timeout, [&] {
+            for (std::size_t i = 0; i < m_datagrams.size(); ++i)
+                if (m_datagrams[i].from == from) {
+                    index = i;
+                    return true;
+                }
+            return false;
+        });
+        return index;
     }
 
     bool WaitForTrace(const std::string& line, std::chrono::milliseconds timeout = WAIT)
