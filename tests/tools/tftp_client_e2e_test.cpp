@@ -1,0 +1,207 @@
+// End to end: the standalone server vindle-tftpd on 127.0.0.1 and a free
+// port, with a temporary home, against the independent client in
+// tools/tftp-client. Every downloaded file is compared byte for byte.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/common/lab.h"
+#include "tools/tftp-client/tftp_client.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes RandomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    Bytes bytes(size);
+    for (auto& b : bytes)
+        b = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+// A port that was free a moment ago; the server start retries if another
+// process took it in between.
+std::uint16_t FreeUdpPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    socklen_t length = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    ::close(fd);
+    return ntohs(local.sin_port);
+}
+
+// The files served, named after their sizes. The sizes sit on the block
+// boundaries where a transfer must end with a short or an empty block.
+const std::size_t FILE_SIZES[] = {
+    0, 1, 511, 512, 513, 1428 * 3, 8192 * 2, 65464, 65464 + 1, 3 * 1024 * 1024 + 17,
+};
+
+class TftpEndToEnd : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        char pattern[] = "/tmp/vindle-tftp-e2e.XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        s_home = pattern;
+        // The server's home defaults to its program's folder and its INI
+        // file sits beside the program, so the copy makes the folder its own.
+        fs::copy_file(VINDLE_TFTPD_PATH, s_home / "vindle-tftpd");
+        unsigned seed = 1;
+        for (std::size_t size : FILE_SIZES)
+            WriteFile(s_home / ("f" + std::to_string(size)), RandomBytes(size, seed++));
+        fs::create_directory(s_home / "out");
+        for (int attempt = 0; attempt < 3 && !s_server; ++attempt) {
+            s_port = FreeUdpPort();
+            std::ofstream(s_home / "vindle-tftpd.ini")
+                << "[LISTEN-ON]\n127.0.0.1:" << s_port << "\n[TFTP-OPTIONS]\nblksize=65464\n";
+            auto server = std::make_unique<LabProcess>(
+                LAB_TOOL_SIDE, std::vector<std::string>{(s_home / "vindle-tftpd").string()},
+                LabProcess::Output::CaptureMerged);
+            ASSERT_TRUE(server->Started()) << server->Error();
+            if (server->WaitForText("Accepting requests"))
+                s_server = std::move(server);
+        }
+        ASSERT_TRUE(s_server) << "vindle-tftpd did not start on 127.0.0.1";
+    }
+
+    static void TearDownTestSuite()
+    {
+        s_server.reset();
+        std::error_code ignored;
+        fs::remove_all(s_home, ignored);
+    }
+
+    void SetUp() override { ASSERT_TRUE(s_server); }
+
+    TftpClientOptions Options(std::uint32_t blksize) const
+    {
+        TftpClientOptions options;
+        options.port = s_port;
+        options.blksize = blksize;
+        options.timeout = std::chrono::milliseconds(2000);
+        options.retries = 2;
+        return options;
+    }
+
+    static inline fs::path s_home;
+    static inline std::uint16_t s_port = 0;
+    static inline std::unique_ptr<LabProcess> s_server;
+};
+
+TEST_F(TftpEndToEnd, EveryFileArrivesIntactAtEveryBlockSize)
+{
+    // 0 stands for a plain RFC 1350 request without options.
+    for (std::uint32_t blksize : {0u, 512u, 1428u, 8192u, 65464u}) {
+        for (std::size_t size : FILE_SIZES) {
+            const std::string name = "f" + std::to_string(size);
+            SCOPED_TRACE(name + " blksize " + std::to_string(blksize));
+            TftpClientOptions options = Options(blksize == 0 ? 512 : blksize);
+            options.useOptions = blksize != 0;
+            const fs::path local = s_home / "out" / name;
+            const TftpTransferResult result = TftpGetFile(options, name, local.string());
+            ASSERT_EQ(result.status, TFTP_CLIENT_OK) << TftpDescribe(result);
+            EXPECT_EQ(ReadFile(local), ReadFile(s_home / name));
+            EXPECT_EQ(result.bytes, size);
+            // n full blocks and the short (maybe empty) one that ends it.
+            EXPECT_EQ(result.blocks, size / options.blksize + 1);
+            if (options.useOptions) {
+                EXPECT_TRUE(result.optionsAcknowledged);
+                EXPECT_EQ(result.blksize, blksize);
+                EXPECT_EQ(result.tsize, size);
+            } else {
+                EXPECT_FALSE(result.optionsAcknowledged);
+            }
+            fs::remove(local);
+        }
+    }
+}
+
+TEST_F(TftpEndToEnd, ConcurrentReadsOfOneFileAllArriveIntact)
+{
+    constexpr int CLIENTS = 4;
+    const std::string name = "f" + std::to_string(FILE_SIZES[std::size(FILE_SIZES) - 1]);
+    std::vector<TftpTransferResult> results(CLIENTS);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < CLIENTS; ++i) {
+        threads.emplace_back([&, i] {
+            results[static_cast<std::size_t>(i)] = TftpGetFile(
+                Options(i % 2 ? 1428 : 8192), name, (s_home / "out" / ("c" + std::to_string(i))).string());
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    const Bytes expected = ReadFile(s_home / name);
+    for (int i = 0; i < CLIENTS; ++i) {
+        SCOPED_TRACE("client " + std::to_string(i));
+        EXPECT_EQ(results[static_cast<std::size_t>(i)].status, TFTP_CLIENT_OK)
+            << TftpDescribe(results[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(ReadFile(s_home / "out" / ("c" + std::to_string(i))), expected);
+    }
+}
+
+TEST_F(TftpEndToEnd, WrittenFilesArriveIntact)
+{
+    const std::size_t sizes[] = {0, 512, 513, 1428 * 2, 200000};
+    unsigned seed = 100;
+    for (std::size_t size : sizes) {
+        for (std::uint32_t blksize : {512u, 8192u}) {
+            const std::string name = "up" + std::to_string(size) + "_" + std::to_string(blksize);
+            SCOPED_TRACE(name);
+            const fs::path local = s_home / "out" / name;
+            WriteFile(local, RandomBytes(size, seed++));
+            const TftpTransferResult result = TftpPutFile(Options(blksize), name, local.string());
+            ASSERT_EQ(result.status, TFTP_CLIENT_OK) << TftpDescribe(result);
+            EXPECT_EQ(result.blksize, blksize);
+            // The server has closed the file once it acknowledged the last block.
+            EXPECT_EQ(ReadFile(s_home / name), ReadFile(local));
+        }
+    }
+}
+
+TEST_F(TftpEndToEnd, MissingFileIsReportedAsTheServerSaidIt)
+{
+    const TftpTransferResult result =
+        TftpGetFile(Options(1428), "no-such-file", (s_home / "out" / "none").string());
+    EXPECT_EQ(result.status, TFTP_CLIENT_ERR_SERVER);
+    EXPECT_EQ(result.errorCode, TFTP_ENOTFOUND);
+    // A failed download leaves nothing behind under the local name.
+    EXPECT_FALSE(fs::exists(s_home / "out" / "none"));
+}
+
+} // namespace
