@@ -4,7 +4,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <thread>
+
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +24,26 @@ namespace {
 
 // Long enough for a cycle that should not happen to show up.
 constexpr auto NOTHING_MORE = 200ms;
+
+// True once thread `tid` of this process sleeps (blocked in a wait). The
+// worker offers nothing to block on while it goes back to its trigger wait,
+// so this looks at the kernel's view of it, with a deadline.
+bool WaitUntilAsleep(pid_t tid)
+{
+    const auto deadline = std::chrono::steady_clock::now() + WAIT;
+    const std::string path = "/proc/self/task/" + std::to_string(tid) + "/stat";
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream stat(path);
+        std::string line;
+        std::getline(stat, line);
+        // The state follows the parenthesised command name.
+        const auto close = line.rfind(')');
+        if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S')
+            return true;
+        std::this_thread::sleep_for(1ms);
+    }
+    return false;
+}
 
 // Records every hook; a cycle can be held inside OnThread until released.
 class RecordingThread : public CThread
@@ -44,6 +69,7 @@ public:
     void OnThread() override
     {
         selfInCycle = Self();
+        workerTid = ::gettid();
         if (holdCycles) {
             entered.Set();
             release.Wait();
@@ -56,6 +82,7 @@ public:
     std::atomic<int> selfInCycle{-1};
     std::atomic<int> initEndOnWorker{-1};
     std::atomic<bool> holdCycles{false};
+    std::atomic<pid_t> workerTid{0};
     CEvent entered;
     CEvent release;
 };
@@ -68,6 +95,7 @@ TEST(CThread, TriggerWorkerStoppedWhileWaitingRunsOneFinalCycle)
     worker.Begin(1);
     worker.Trigger();
     ASSERT_TRUE(worker.cycles.WaitFor(1));
+    ASSERT_TRUE(WaitUntilAsleep(worker.workerTid));
     // The worker is back in its wait; a stop request wakes it for exactly one
     // more cycle, because the flag is tested before the wait, not after it.
     worker.End(1);
