@@ -1,0 +1,324 @@
+// Test helpers; see tftp_test_support.h.
+
+#include "tftp_test_support.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "tftp/tftp_config.h"
+#include "tftp/tftp_report.h"
+#include "tftp/tftp_server.h"
+#include "tftp/tftp_transfer.h"
+#include "tftp/tftp_wire.h"
+
+namespace
+{
+
+std::mutex g_mutex;
+std::condition_variable g_changed;
+std::vector<std::string> g_lines;
+
+void CaptureLine(void*, std::string_view line)
+{
+    {
+        std::lock_guard lock(g_mutex);
+        g_lines.emplace_back(line);
+    }
+    g_changed.notify_all();
+}
+
+} // namespace
+
+ReportCapture::ReportCapture()
+{
+    std::lock_guard lock(g_mutex);
+    g_lines.clear();
+    SetTftpReportSink(CaptureLine, nullptr);
+}
+
+ReportCapture::~ReportCapture()
+{
+    SetTftpReportSink(nullptr, nullptr);
+}
+
+std::vector<std::string> ReportCapture::Lines() const
+{
+    std::lock_guard lock(g_mutex);
+    return g_lines;
+}
+
+std::string ReportCapture::All() const
+{
+    std::string all;
+    for (const std::string& line : Lines())
+        all += line;
+    return all;
+}
+
+bool ReportCapture::WaitFor(std::string_view text, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(g_mutex);
+    return g_changed.wait_for(lock, timeout, [&] {
+        for (const std::string& line : g_lines)
+            if (line.find(text) != std::string::npos)
+                return true;
+        return false;
+    });
+}
+
+TempFolder::TempFolder()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "vindle-tftp-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr)
+        m_path = pattern;
+    std::filesystem::create_directories(m_path / "home");
+}
+
+TempFolder::~TempFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+Bytes RandomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    Bytes data(size);
+    for (auto& b : data)
+        b = static_cast<std::uint8_t>(random());
+    return data;
+}
+
+void WriteFile(const std::filesystem::path& path, const Bytes& data)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+Bytes ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes ToBytes(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+namespace
+{
+void PutString(Bytes& packet, std::string_view text)
+{
+    packet.insert(packet.end(), text.begin(), text.end());
+    packet.push_back(0);
+}
+void PutU16(Bytes& packet, std::uint16_t value)
+{
+    packet.push_back(static_cast<std::uint8_t>(value >> 8));
+    packet.push_back(static_cast<std::uint8_t>(value));
+}
+} // namespace
+
+Bytes Request(std::uint16_t opcode, std::string_view name, std::string_view mode,
+              const std::vector<std::pair<std::string, std::string>>& options)
+{
+    Bytes packet;
+    PutU16(packet, opcode);
+    PutString(packet, name);
+    PutString(packet, mode);
+    for (const auto& [key, value] : options) {
+        PutString(packet, key);
+        PutString(packet, value);
+    }
+    return packet;
+}
+
+Bytes Ack(std::uint16_t block)
+{
+    Bytes packet;
+    PutU16(packet, TFTP_ACK);
+    PutU16(packet, block);
+    return packet;
+}
+
+Bytes Data(std::uint16_t block, const Bytes& data)
+{
+    Bytes packet;
+    PutU16(packet, TFTP_DATA);
+    PutU16(packet, block);
+    packet.insert(packet.end(), data.begin(), data.end());
+    return packet;
+}
+
+Bytes ErrorPacket(std::uint16_t code, std::string_view text)
+{
+    Bytes packet;
+    PutU16(packet, TFTP_ERROR);
+    PutU16(packet, code);
+    PutString(packet, text);
+    return packet;
+}
+
+std::string Packet::ErrorText() const
+{
+    if (Opcode() != TFTP_ERROR || bytes.size() < 5)
+        return {};
+    const char* text = reinterpret_cast<const char*>(bytes.data() + 4);
+    return std::string(text, strnlen(text, bytes.size() - 4));
+}
+
+std::vector<std::pair<std::string, std::string>> Packet::Options() const
+{
+    std::vector<std::string> strings;
+    std::size_t pos = 2;
+    while (pos < bytes.size()) {
+        const char* start = reinterpret_cast<const char*>(bytes.data() + pos);
+        const std::size_t length = strnlen(start, bytes.size() - pos);
+        strings.emplace_back(start, length);
+        pos += length + 1;
+    }
+    std::vector<std::pair<std::string, std::string>> options;
+    for (std::size_t i = 0; i + 1 < strings.size(); i += 2)
+        options.emplace_back(strings[i], strings[i + 1]);
+    return options;
+}
+
+TftpTestClient::TftpTestClient()
+{
+    m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    const int size = 1 << 20;
+    setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+}
+
+TftpTestClient::~TftpTestClient()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+void TftpTestClient::SendTo(std::uint16_t port, const Bytes& packet)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+}
+
+std::optional<Packet> TftpTestClient::Receive(std::chrono::milliseconds timeout)
+{
+    pollfd fd{m_fd, POLLIN, 0};
+    if (poll(&fd, 1, static_cast<int>(timeout.count())) <= 0)
+        return std::nullopt;
+    Packet packet;
+    packet.bytes.resize(70000);
+    sockaddr_in from{};
+    socklen_t length = sizeof from;
+    const ssize_t n = recvfrom(m_fd, packet.bytes.data(), packet.bytes.size(), 0,
+                               reinterpret_cast<sockaddr*>(&from), &length);
+    if (n < 0)
+        return std::nullopt;
+    packet.bytes.resize(static_cast<std::size_t>(n));
+    packet.fromPort = ntohs(from.sin_port);
+    return packet;
+}
+
+std::optional<Bytes> TftpTestClient::ReadFile(std::uint16_t serverPort, std::string_view name,
+                                              std::uint32_t blockSize, std::string* error)
+{
+    std::vector<std::pair<std::string, std::string>> options;
+    if (blockSize != 512)
+        options.emplace_back("blksize", std::to_string(blockSize));
+    SendTo(serverPort, Request(TFTP_RRQ, name, "octet", options));
+    Bytes data;
+    std::uint16_t expected = 1;
+    for (;;) {
+        auto packet = Receive();
+        if (!packet) {
+            if (error)
+                *error = "no packet";
+            return std::nullopt;
+        }
+        if (packet->Opcode() == TFTP_OACK) {
+            SendTo(packet->fromPort, Ack(0));
+            continue;
+        }
+        if (packet->Opcode() != TFTP_DATA) {
+            if (error)
+                *error = packet->ErrorText();
+            return std::nullopt;
+        }
+        if (packet->Block() == expected) {
+            const Bytes payload = packet->Payload();
+            data.insert(data.end(), payload.begin(), payload.end());
+            ++expected;
+        }
+        SendTo(packet->fromPort, Ack(packet->Block()));
+        if (packet->bytes.size() - 4 < blockSize)
+            return data;
+    }
+}
+
+bool TftpTestClient::WriteFile(std::uint16_t serverPort, std::string_view name, const Bytes& data,
+                               std::uint32_t blockSize, std::string* error)
+{
+    std::vector<std::pair<std::string, std::string>> options;
+    if (blockSize != 512)
+        options.emplace_back("blksize", std::to_string(blockSize));
+    SendTo(serverPort, Request(TFTP_WRQ, name, "octet", options));
+    std::uint16_t block = 0;
+    std::size_t offset = 0;
+    bool finalSent = false;
+    for (;;) {
+        auto packet = Receive();
+        if (!packet || (packet->Opcode() != TFTP_ACK && packet->Opcode() != TFTP_OACK)) {
+            if (error)
+                *error = packet ? packet->ErrorText() : "no packet";
+            return false;
+        }
+        if (packet->Opcode() == TFTP_ACK && packet->Block() != block)
+            continue;   // a stale acknowledgment
+        if (finalSent)
+            return true;
+        const std::size_t size = std::min<std::size_t>(blockSize, data.size() - offset);
+        ++block;
+        SendTo(packet->fromPort, Data(block, Bytes(data.begin() + offset, data.begin() + offset + size)));
+        offset += size;
+        finalSent = size < blockSize;
+    }
+}
+
+void TftpServerTest::StartServer(const std::string& extraIni, bool withHome)
+{
+    std::string ini = "[LISTEN-ON]\n127.0.0.1:0\n";
+    if (withHome)
+        ini += "[HOME]\n" + Home().string() + "\n";
+    ini += extraIni;
+    std::istringstream stream(ini);
+    ASSERT_EQ(StartTftpServer(stream, (m_temp.Path() / "vindle-tftpd").string()), TFTP_SERVER_OK)
+        << m_reports.All();
+    m_port = TftpListenPort(0);
+    ASSERT_NE(m_port, 0);
+}
+
+void TftpServerTest::TearDown()
+{
+    StopTftpServer();
+    g_tftpFirstDataBlock = 1;
+    ProgressNotifier = nullptr;
+    ProgressReceiver = nullptr;
+}
