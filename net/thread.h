@@ -11,6 +11,13 @@
 // IsRunning and Self may be called from any thread. A derived class whose
 // OnThread touches its own members must call End(1) first thing in its
 // destructor, so that the worker never runs on a half-destroyed object.
+//
+// NOTE: the same holds at the other end of the object's life. A worker that
+// Begin starts inside a base-class constructor already runs while the derived
+// constructors are still at work and may call into the half-built object (at
+// the least a data race on the virtual table). Classes meant as bases
+// therefore let the most derived constructor start the worker (CUdp offers
+// UdpStart::Deferred for that).
 #pragma once
 
 #include <atomic>
