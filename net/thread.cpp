@@ -78,6 +78,9 @@ void CThread::Begin(int bWaitForTrigger)
 
     m_bRunning = 1;
     m_bWaitForTrigger = bWaitForTrigger;
+    // A worker that started only after an earlier Begin gave up on it has
+    // left its signal behind; it must not count for this one.
+    m_hStartEvent.Reset();
     try {
         m_hThread = std::thread(&CThread::ThreadEntry, this);
     } catch (const std::system_error&) {
