@@ -1,0 +1,554 @@
+// The main window: device search, connection state, commands and the update
+// flow. See vindle_dlg.h for the threading rules.
+#include "app/vindle_dlg.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <span>
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QListWidget>
+#include <QMenu>
+#include <QPointer>
+#include <QProgressBar>
+
+#include "app/commands.h"
+#include "app/device_format.h"
+#include "app/prompts.h"
+#include "config/dialogs/about_dlg.h"
+#include "config/dialogs/addma_dlg.h"
+#include "config/dialogs/cfg_dlg.h"
+#include "config/dialogs/pwd_dlg.h"
+#include "tftp/tftp_config.h"
+#include "ui/message_box.h"
+#include "ui/profile.h"
+#include "ui/resources.h"
+
+namespace
+{
+
+// The live main window that TFTP progress may reach. A transfer thread can
+// have read ProgressReceiver just before the window cleared it; the lock
+// makes sure such a late call either finds the window still registered or
+// does nothing.
+std::mutex g_ProgressLock;
+CvindleDlg* g_pProgressWindow = nullptr;
+
+CAppPrompts g_DefaultPrompts;
+
+void CopyText(char (&target)[256], std::string_view text)
+{
+    const std::string cut = CutUtf8(text, sizeof target - 1);
+    std::memcpy(target, cut.data(), cut.size());
+    target[cut.size()] = '\0';
+}
+
+InitCfgMsg MakeDeviceRecord(std::uint32_t dwIp, std::uint32_t dwNetmask, std::uint32_t dwGateway,
+                            const std::uint8_t* pMac)
+{
+    InitCfgMsg record;
+    if (pMac != nullptr)
+        std::memcpy(record.mac, pMac, sizeof record.mac);
+    record.ip = dwIp;
+    record.netmask = dwNetmask;
+    record.gateway = dwGateway;
+    return record;
+}
+
+}  // namespace
+
+CvindleDlg::CvindleDlg(std::uint32_t dwAdapterAddr, const AdapterList* pAdapterList,
+                       CAppPrompts* pPrompts, QWidget* pParent)
+    : CStyleDialog(IDD_VINDLE_DIALOG, pParent)
+    , CInitCfg(dwAdapterAddr)
+    , CCfgClt()
+    , m_pAdapterList(pAdapterList)
+    , m_dwAdapterAddr(dwAdapterAddr)
+    , m_hIcon(LoadAppIcon())
+    , m_pPrompts(pPrompts != nullptr ? pPrompts : &g_DefaultPrompts)
+{
+    // NOTE: the discovery endpoint receives from the moment its base is
+    // built. Replies only answer our own search, which OnInitDialog sends,
+    // so none is expected before the window is complete.
+    if (QListWidget* pList = DeviceList())
+    {
+        connect(pList, &QListWidget::customContextMenuRequested, this, [this, pList](const QPoint& pos) {
+            QListWidgetItem* pItem = pList->itemAt(pos);
+            OnDeviceRightClick(pItem != nullptr ? pList->row(pItem) : -1, pos);
+        });
+        connect(pList, &QListWidget::itemDoubleClicked, this,
+                [this, pList](QListWidgetItem* pItem) { OnDeviceDoubleClick(pList->row(pItem)); });
+    }
+    std::lock_guard lock(g_ProgressLock);
+    g_pProgressWindow = this;
+}
+
+CvindleDlg::~CvindleDlg()
+{
+    // Nothing posted from now on may run: the window is going.
+    m_Queue.Close();
+    // An update that still waits would use the client after it is gone.
+    m_UpdateWait.Cancel();
+    if (m_UpdateThread.joinable())
+        m_UpdateThread.join();
+    {
+        std::lock_guard lock(g_ProgressLock);
+        if (g_pProgressWindow == this)
+            g_pProgressWindow = nullptr;
+        void* pSelf = static_cast<void*>(this);
+        ProgressReceiver.compare_exchange_strong(pSelf, nullptr);
+    }
+    // The base destructors run too late to keep a callback off this object.
+    CCfgClt::StopAll();
+    CInitCfg::End(1);
+}
+
+QListWidget* CvindleDlg::DeviceList() const
+{
+    return DlgItem<QListWidget>(IDC_DEVICE_LIST);
+}
+
+QProgressBar* CvindleDlg::ProgressBar() const
+{
+    return DlgItem<QProgressBar>(IDC_PROGRESS);
+}
+
+QComboBox* CvindleDlg::AdapterCombo() const
+{
+    return DlgItem<QComboBox>(IDC_ADAPTER_COMBO);
+}
+
+bool CvindleDlg::OnInitDialog()
+{
+    CStyleDialog::OnInitDialog();
+    // The about item of the system menu has no counterpart on Linux, where
+    // the window manager owns that menu; the "Info" button remains.
+    setWindowIcon(m_hIcon);
+    if (QWidget* pStatus = GetDlgItem(IDC_CONN_STATUS))
+    {
+        ApplyLabelStyle(pStatus);
+        // Green on white reads poorly in the default weight.
+        QFont font = pStatus->font();
+        font.setBold(true);
+        pStatus->setFont(font);
+    }
+    SetConnectedState(false);
+
+    if (QComboBox* pCombo = AdapterCombo(); pCombo != nullptr && m_pAdapterList != nullptr)
+    {
+        pCombo->clear();
+        for (std::uint32_t i = 0; i < m_pAdapterList->count; ++i)
+        {
+            const AdapterInfo& info = m_pAdapterList->adapters[i];
+            pCombo->addItem(QString::fromUtf8(info.description,
+                                              static_cast<qsizetype>(strnlen(info.description,
+                                                                             sizeof info.description))));
+            // With several adapters on the chosen address the last one stays
+            // selected.
+            if (info.address == m_dwAdapterAddr)
+                pCombo->setCurrentIndex(pCombo->count() - 1);
+            else if (i == 0)
+                pCombo->setCurrentIndex(-1);
+        }
+    }
+    StartSearch();
+    return true;
+}
+
+bool CvindleDlg::OnCommand(int nId)
+{
+    switch (nId)
+    {
+    case IDC_NEW_SEARCH:
+        StartSearch();
+        return true;
+    case ID_CONNECT:
+        OnConnect();
+        return true;
+    case ID_DISCONNECT:
+        OnDisconnect();
+        return true;
+    case ID_REBOOT:
+        OnReboot();
+        return true;
+    case ID_IP_ADDRESS:
+        OnIpAddress();
+        return true;
+    case ID_SET_PASSWORD:
+        OnSetPassword();
+        return true;
+    case ID_SYSTEM_UPDATE:
+        OnUpdate(UPDATE_SYSTEM);
+        return true;
+    case ID_APPLICATION_UPDATE:
+        OnUpdate(UPDATE_APPLICATION);
+        return true;
+    case ID_SOFTWARE_UPDATE:
+        OnUpdate(UPDATE_SOFTWARE);
+        return true;
+    case IDC_INFO:
+    case IDM_ABOUTBOX:
+        OnAbout();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CvindleDlg::OnCancel()
+{
+    if (m_UpdateWait.Waiting())
+    {
+        if (!m_pPrompts->Confirm(this, QString::fromUtf8(TEXT_QUIT_DURING_UPDATE)))
+            return;
+        // End the wait first: the client and this window go with the dialog.
+        m_UpdateWait.Cancel();
+    }
+    if (m_UpdateThread.joinable())
+        m_UpdateThread.join();
+    m_bUpdateRunning = false;
+    if (QComboBox* pCombo = AdapterCombo(); pCombo != nullptr && pCombo->currentIndex() >= 0)
+        WriteProfileString(QStringLiteral("Parameters"), QStringLiteral("adapter"), pCombo->currentText());
+    EndDialog(IDCANCEL);
+}
+
+void CvindleDlg::StartSearch()
+{
+    QListWidget* pList = DeviceList();
+    if (pList == nullptr)
+        return;
+    pList->clear();
+    m_Devices.clear();
+    ++m_dwListGeneration;
+    static_cast<void>(SendInitCfgMsg(nullptr, static_cast<CInitCfg*>(this), CFG_SEARCH_REQ, 0, 0, 0));
+}
+
+void CvindleDlg::AppendDevice(const InitCfgMsg& record)
+{
+    QListWidget* pList = DeviceList();
+    if (pList == nullptr)
+        return;
+    const std::string label = FormatDeviceLabel(record.ip, std::span<const std::uint8_t, 6>(record.mac));
+    auto* pItem = new QListWidgetItem(m_hIcon, QString::fromStdString(label));
+    pItem->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    pList->addItem(pItem);
+    m_Devices.push_back(record);
+}
+
+void CvindleDlg::OnSearchReply(std::uint32_t dwIp, std::uint32_t dwNetmask, std::uint32_t dwGateway,
+                               const std::uint8_t* pMac)
+{
+    // pMac points into the receive buffer: copy it before returning.
+    const InitCfgMsg record = MakeDeviceRecord(dwIp, dwNetmask, dwGateway, pMac);
+    m_Queue.Post([this, record] { AppendDevice(record); });
+}
+
+void CvindleDlg::OnSetIpReply(std::uint32_t, std::uint32_t, std::uint32_t, const std::uint8_t*)
+{
+    m_Queue.Post([this] { StartSearch(); });
+}
+
+void CvindleDlg::SetConnectedState(bool bConnected)
+{
+    m_bConnected = bConnected ? 1 : 0;
+    SetDlgItemText(IDC_CONN_STATUS, QString::fromUtf8(bConnected ? TEXT_CONNECTED : TEXT_NOT_CONNECTED));
+    // Template 102 has none of these; the context menu shows the state.
+    for (int nId : {ID_DISCONNECT, ID_SYSTEM_UPDATE, ID_APPLICATION_UPDATE, ID_REBOOT})
+    {
+        if (GetDlgItem(nId) != nullptr)
+            EnableDlgItem(nId, bConnected);
+    }
+    if (GetDlgItem(ID_CONNECT) != nullptr)
+        EnableDlgItem(ID_CONNECT, !bConnected);
+}
+
+void CvindleDlg::OnConnected()
+{
+    // The client has keyed its cipher before this call.
+    m_Queue.Post([this] { SetConnectedState(true); });
+}
+
+void CvindleDlg::OnDisconnected(std::int32_t nReason)
+{
+    // A waiting update can get no answer over a connection that ended.
+    if (nReason == CFG_DISCONNECTED)
+        m_UpdateWait.ConnectionEnded();
+    m_Queue.Post([this] { SetConnectedState(false); });
+}
+
+void CvindleDlg::OnInfo()
+{
+    std::string info = DeviceInfoField(GetField(8));
+    m_Queue.Post([this, info = std::move(info)] { CopyText(m_szDeviceInfo, info); });
+}
+
+void CvindleDlg::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t wLength, std::uintptr_t reserved,
+                           void* pContext, CTcpConnection* pConn)
+{
+    CCfgClt::OnReceive(wMsg, data, wLength, reserved, pContext, pConn);
+    if (wMsg != TCP_DATA_IND || data == 0 || wLength % CFG_BLOCK_SIZE != 0 || !m_UpdateWait.Waiting())
+        return;
+    // The client decrypts a message in place in the connection's receive
+    // buffer, which no one else touches until this call returns.
+    const char* pText = reinterpret_cast<const char*>(data);
+    CfgFields fields;
+    std::uint32_t dwKind = REPLY_NONE;
+    ParseReply(std::string_view(pText, strnlen(pText, wLength)), fields, dwKind);
+    if (dwKind == REPLY_OK)
+        m_UpdateWait.Answer(CFG_OK, {});
+    else if (dwKind == REPLY_ERROR)
+        m_UpdateWait.Answer(CFG_ERROR_REPLY,
+                            std::string_view(fields.m_szField[0], strnlen(fields.m_szField[0], sizeof fields - 1)));
+}
+
+std::unique_ptr<QMenu> CvindleDlg::BuildContextMenu()
+{
+    std::unique_ptr<QMenu> pMenu = LoadMenu(IDR_CONTEXT_MENU);
+    if (!pMenu)
+        return pMenu;
+    // The password command has no place in the menu resource; it joins the
+    // other commands that need a connection.
+    QAction* pPassword = pMenu->addAction(QString::fromUtf8(TEXT_MENU_SET_PASSWORD));
+    pPassword->setData(ID_SET_PASSWORD);
+    const bool bConnected = m_bConnected != 0;
+    EnableMenuItem(*pMenu, ID_CONNECT, !bConnected);
+    for (int nId : {ID_DISCONNECT, ID_SOFTWARE_UPDATE, ID_SYSTEM_UPDATE, ID_APPLICATION_UPDATE, ID_REBOOT,
+                    ID_SET_PASSWORD})
+        EnableMenuItem(*pMenu, nId, bConnected);
+    return pMenu;
+}
+
+void CvindleDlg::OnDeviceRightClick(int nItem, const QPoint& listPos)
+{
+    m_nMenuItem = nItem;
+    m_dwMenuGeneration = m_dwListGeneration;
+    if (nItem < 0)
+    {
+        CAddMADlg dlg(this);
+        if (m_pPrompts->RunDialog(dlg) == IDOK)
+        {
+            const std::uint8_t zeroMac[6] = {};
+            OnSearchReply(dlg.m_dwIp, 0, 0, zeroMac);
+        }
+        return;
+    }
+    std::unique_ptr<QMenu> pMenu = BuildContextMenu();
+    if (!pMenu)
+        return;
+    QListWidget* pList = DeviceList();
+    const QPoint globalPos = pList != nullptr ? pList->viewport()->mapToGlobal(listPos) : listPos;
+    const int nChosen = m_pPrompts->PopupMenu(*pMenu, globalPos);
+    if (nChosen != 0)
+        OnCommand(nChosen);
+}
+
+void CvindleDlg::OnDeviceDoubleClick(int nItem)
+{
+    if (nItem < 0 || static_cast<std::size_t>(nItem) >= m_Devices.size())
+        return;
+    static_cast<void>(m_pPrompts->OpenUrl(QString::fromStdString(FormatAdminUrl(m_Devices[nItem].ip))));
+}
+
+void CvindleDlg::OnConnect()
+{
+    const bool bSameList = m_dwMenuGeneration == m_dwListGeneration;
+    if (bSameList && m_nMenuItem >= 0 && static_cast<std::size_t>(m_nMenuItem) < m_Devices.size())
+    {
+        const std::string host = FormatDottedIp(m_Devices[static_cast<std::size_t>(m_nMenuItem)].ip);
+        static_cast<void>(Connect(host.c_str(), CFG_SERVICE_PORT));
+    }
+    m_nMenuItem = -1;
+}
+
+void CvindleDlg::OnDisconnect()
+{
+    static_cast<void>(CCfgClt::Disconnect());
+}
+
+bool CvindleDlg::RefuseWhileUpdating()
+{
+    if (!m_UpdateWait.Waiting() && !m_bUpdateRunning)
+        return false;
+    AppMessageBox(this, QString::fromUtf8(TEXT_UPDATE_BUSY));
+    return true;
+}
+
+void CvindleDlg::OnReboot()
+{
+    if (RefuseWhileUpdating())
+        return;
+    std::uint32_t dwCount = 0;
+    static_cast<void>(SendCommand(CMD_REBOOT, CMD_REBOOT_TIMEOUT_MS, &dwCount));
+}
+
+void CvindleDlg::OnIpAddress()
+{
+    QListWidget* pList = DeviceList();
+    if (pList == nullptr)
+        return;
+    int nLast = -1;
+    for (const QModelIndex& index : pList->selectionModel()->selectedIndexes())
+        nLast = std::max(nLast, index.row());
+    if (nLast < 0 || static_cast<std::size_t>(nLast) >= m_Devices.size())
+        return;
+    // A copy: replies keep arriving while the dialog runs, and a new search
+    // may empty the list meanwhile.
+    const InitCfgMsg record = m_Devices[static_cast<std::size_t>(nLast)];
+    CCfgDlg dlg(this);
+    dlg.m_dwIp = record.ip;
+    dlg.m_dwNetmask = record.netmask;
+    dlg.m_dwGateway = record.gateway;
+    if (m_pPrompts->RunDialog(dlg) != IDOK)
+        return;
+    static_cast<void>(SendInitCfgMsg(record.mac, static_cast<CInitCfg*>(this), CFG_SET_IP_REQ, dlg.m_dwIp,
+                                     dlg.m_dwNetmask, dlg.m_dwGateway));
+}
+
+void CvindleDlg::OnSetPassword()
+{
+    if (RefuseWhileUpdating())
+        return;
+    CPwdDlg dlg(this);
+    dlg.m_szPassword[0] = '\0';
+    if (m_pPrompts->RunDialog(dlg) != IDOK)
+        return;
+    const std::optional<std::string> command =
+        BuildPasswordCommand(std::string_view(dlg.m_szPassword, strnlen(dlg.m_szPassword, sizeof dlg.m_szPassword)));
+    if (!command)
+    {
+        AppMessageBox(this, QString::fromUtf8(TEXT_PASSWORD_TOO_LONG));
+        return;
+    }
+    std::uint32_t dwCount = 0;
+    if (SendCommand(command->c_str(), CMD_PASSWORD_TIMEOUT_MS, &dwCount) == CFG_OK)
+    {
+        static_cast<void>(SendCommand(CMD_AFTER_PASSWORD, CMD_PASSWORD_TIMEOUT_MS, &dwCount));
+        AppMessageBox(this, QString::fromUtf8(TEXT_PASSWORD_OK));
+    }
+    else
+    {
+        AppMessageBox(this, QString::fromUtf8(TEXT_PASSWORD_FAILED));
+    }
+}
+
+void CvindleDlg::OnUpdate(std::int32_t nKind)
+{
+    if (m_bConnected != 1)
+        return;
+    if (RefuseWhileUpdating())
+        return;
+    const QString path = m_pPrompts->ChooseUpdateFile(this);
+    if (path.isEmpty())
+        return;
+    const QByteArray localPath = QFile::encodeName(path);
+    const std::optional<UpdateFile> file = SplitUpdatePath(std::string_view(localPath.constData(), localPath.size()));
+    if (!file)
+    {
+        AppMessageBox(this, QString::fromUtf8(TEXT_UPDATE_PATH_INVALID));
+        return;
+    }
+    std::optional<std::string> command =
+        BuildUpdateCommand(nKind, file->name, std::string_view(m_szDeviceInfo, strnlen(m_szDeviceInfo, sizeof m_szDeviceInfo)));
+    if (!command)
+    {
+        AppMessageBox(this, QString::fromUtf8(TEXT_UPDATE_NAME_TOO_LONG));
+        return;
+    }
+
+    // The box asks for the bare name; the server now looks in its folder.
+    SetTftpHomeDirectory(file->folder);
+    ProgressReceiver.store(static_cast<void*>(this));
+    CopyText(m_szUpdateFile, file->name);
+    m_nUpdateKind = nKind;
+
+    if (QProgressBar* pBar = ProgressBar())
+    {
+        pBar->setRange(0, 100);
+        pBar->setValue(0);
+        pBar->show();
+    }
+    m_bUpdateRunning = true;
+    ++m_dwUpdateSerial;
+    // Armed before the thread starts, so that quitting right now already
+    // finds an update to end.
+    m_UpdateWait.Arm();
+    m_UpdateThread = std::thread(&CvindleDlg::UpdateThread, this, std::move(*command));
+}
+
+void CvindleDlg::UpdateThread(std::string command)
+{
+    std::uint32_t dwStatus = CFG_FAILED;
+    std::string errorText;
+    bool bCancelled = false;
+    if (IsConnected() && IsReady())
+    {
+        // SendCommand only sends here; the answer is awaited below, where the
+        // end of the connection and the end of the program can cut it short.
+        std::uint32_t dwCount = 0;
+        CfgFields reply{};
+        const std::uint32_t dwSent = SendCommand(command.c_str(), 0, &dwCount, &reply);
+        if (dwSent == CFG_OK || dwSent == CFG_ERROR_REPLY)
+        {
+            m_UpdateWait.Answer(dwSent, std::string_view(reply.m_szField[0], strnlen(reply.m_szField[0], sizeof reply - 1)));
+        }
+        else if (!IsConnected())
+        {
+            m_UpdateWait.ConnectionEnded();
+        }
+        const CUpdateWait::Result result = m_UpdateWait.Wait(std::chrono::milliseconds(CMD_UPDATE_TIMEOUT_MS));
+        bCancelled = result.outcome == CUpdateWait::Outcome::Cancelled;
+        dwStatus = result.status;
+        errorText = result.text;
+    }
+    else
+    {
+        // Not connected, or the box has not introduced itself yet.
+        const CUpdateWait::Result result = m_UpdateWait.Wait(std::chrono::milliseconds(0));
+        bCancelled = result.outcome == CUpdateWait::Outcome::Cancelled;
+    }
+    const QString verdict = QString::fromUtf8(UpdateResultText(dwStatus, errorText));
+    m_Queue.Post([this, verdict, bCancelled] { FinishUpdate(verdict, bCancelled); });
+}
+
+void CvindleDlg::FinishUpdate(const QString& verdict, bool bCancelled)
+{
+    if (m_UpdateThread.joinable())
+        m_UpdateThread.join();
+    m_bUpdateRunning = false;
+    if (bCancelled)
+        return;
+    const std::uint32_t dwSerial = m_dwUpdateSerial;
+    QPointer<CvindleDlg> pSelf(this);
+    PlainMessageBoxAsync(verdict, [pSelf, dwSerial] {
+        // A later update owns the progress bar by now.
+        if (pSelf && pSelf->m_dwUpdateSerial == dwSerial && !pSelf->m_bUpdateRunning)
+        {
+            if (QProgressBar* pBar = pSelf->ProgressBar())
+                pBar->hide();
+        }
+    });
+}
+
+void CvindleDlg::SetProgress(int nPercent)
+{
+    if (QProgressBar* pBar = ProgressBar())
+        pBar->setValue(std::clamp(nPercent, 0, 100));
+}
+
+void CvindleDlg::OnTftpProgress(void* pReceiver, std::int32_t nPercent)
+{
+    std::lock_guard lock(g_ProgressLock);
+    if (pReceiver == nullptr || pReceiver != static_cast<void*>(g_pProgressWindow))
+        return;
+    CvindleDlg* pWindow = g_pProgressWindow;
+    pWindow->m_Queue.Post([pWindow, nPercent] { pWindow->SetProgress(nPercent); });
+}
+
+void CvindleDlg::OnAbout()
+{
+    CAboutDlg dlg(this);
+    m_pPrompts->RunDialog(dlg);
+}
