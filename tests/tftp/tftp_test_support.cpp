@@ -117,6 +117,10 @@ Bytes ToBytes(std::string_view text)
 
 namespace
 {
+// Longer than the server's retransmission timeout (2 s), so that a lost
+// datagram under load is recovered by the server's resend.
+constexpr std::chrono::milliseconds CLIENT_WAIT{5000};
+
 void PutString(Bytes& packet, std::string_view text)
 {
     packet.insert(packet.end(), text.begin(), text.end());
@@ -247,7 +251,7 @@ std::optional<Bytes> TftpTestClient::ReadFile(std::uint16_t serverPort, std::str
     Bytes data;
     std::uint16_t expected = 1;
     for (;;) {
-        auto packet = Receive();
+        auto packet = Receive(CLIENT_WAIT);
         if (!packet) {
             if (error)
                 *error = "no packet";
@@ -283,20 +287,26 @@ bool TftpTestClient::WriteFile(std::uint16_t serverPort, std::string_view name, 
     std::uint16_t block = 0;
     std::size_t offset = 0;
     bool finalSent = false;
+    Bytes last;
     for (;;) {
-        auto packet = Receive();
+        auto packet = Receive(CLIENT_WAIT);
         if (!packet || (packet->Opcode() != TFTP_ACK && packet->Opcode() != TFTP_OACK)) {
             if (error)
                 *error = packet ? packet->ErrorText() : "no packet";
             return false;
         }
-        if (packet->Opcode() == TFTP_ACK && packet->Block() != block)
-            continue;   // a stale acknowledgment
+        if (packet->Opcode() == TFTP_ACK && packet->Block() != block) {
+            // The server resends its last ACK when our block got lost.
+            if (packet->Block() == static_cast<std::uint16_t>(block - 1) && !last.empty())
+                SendTo(packet->fromPort, last);
+            continue;
+        }
         if (finalSent)
             return true;
         const std::size_t size = std::min<std::size_t>(blockSize, data.size() - offset);
         ++block;
-        SendTo(packet->fromPort, Data(block, Bytes(data.begin() + offset, data.begin() + offset + size)));
+        last = Data(block, Bytes(data.begin() + offset, data.begin() + offset + size));
+        SendTo(packet->fromPort, last);
         offset += size;
         finalSent = size < blockSize;
     }

@@ -1,0 +1,582 @@
+// The server over loopback, driven with hand-made packets.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tftp/tftp_config.h"
+#include "tftp/tftp_server.h"
+#include "tftp/tftp_transfer.h"
+#include "tftp/tftp_wire.h"
+#include "tftp_test_support.h"
+
+namespace
+{
+
+using namespace std::chrono_literals;
+
+// Percentages the progress hook saw, in order.
+struct ProgressLog
+{
+    std::mutex mutex;
+    std::vector<int> values;
+    static void Record(void* receiver, std::int32_t percent)
+    {
+        auto* log = static_cast<ProgressLog*>(receiver);
+        std::lock_guard lock(log->mutex);
+        log->values.push_back(percent);
+    }
+    std::vector<int> Values()
+    {
+        std::lock_guard lock(mutex);
+        return values;
+    }
+};
+
+TEST_F(TftpServerTest, ReadWithoutOptionsStartsAtOnceFromATransferPort)
+{
+    StartServer();
+    const Bytes file = RandomBytes(700);
+    WriteFile(Home() / "f.bin", file);
+    ProgressLog progress;
+    ProgressReceiver = &progress;
+    ProgressNotifier = &ProgressLog::Record;
+
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet"));
+    auto first = client.Receive();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->Opcode(), TFTP_DATA);
+    EXPECT_EQ(first->Block(), 1);
+    EXPECT_EQ(first->Payload(), Bytes(file.begin(), file.begin() + 512));
+    EXPECT_NE(first->fromPort, m_port);
+    // Both blocks were read ahead before block 1 left: 512 * 100 / 700 = 73.
+    EXPECT_EQ(progress.Values(), (std::vector<int>{73, 100}));
+
+    client.SendTo(first->fromPort, Ack(1));
+    auto second = client.Receive();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->Block(), 2);
+    EXPECT_EQ(second->Payload(), Bytes(file.begin() + 512, file.end()));
+    client.SendTo(first->fromPort, Ack(2));
+    EXPECT_TRUE(m_reports.WaitFor("f.bin, 2 Blocks Served"));
+}
+
+TEST_F(TftpServerTest, ReadsFileSizesAroundTheBlockEdges)
+{
+    StartServer();
+    // A file of a multiple of the block size ends with an empty block.
+    const struct
+    {
+        std::size_t size;
+        std::uint32_t blockSize;
+    } cases[] = {{0, 512}, {1, 512}, {511, 512}, {512, 512}, {1024, 512}, {1025, 512},
+                 {1468, 1468}, {65464, 65464}, {200000, 65464}, {100000, 8}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.size) + " bytes in blocks of " + std::to_string(c.blockSize));
+        const Bytes file = RandomBytes(c.size, static_cast<unsigned>(c.size));
+        WriteFile(Home() / "edge.bin", file);
+        TftpTestClient client;
+        std::string error;
+        const std::uint32_t granted = c.blockSize < 512 ? 512 : c.blockSize;
+        auto data = client.ReadFile(m_port, "edge.bin", granted, &error);
+        ASSERT_TRUE(data) << error;
+        EXPECT_EQ(*data, file);
+    }
+}
+
+TEST_F(TftpServerTest, EmptyFileIsOneEmptyBlockAndFullProgress)
+{
+    StartServer();
+    WriteFile(Home() / "empty.bin", {});
+    ProgressLog progress;
+    ProgressReceiver = &progress;
+    ProgressNotifier = &ProgressLog::Record;
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_RRQ, "empty.bin", "octet"));
+    auto packet = client.Receive();
+    ASSERT_TRUE(packet);
+    EXPECT_EQ(packet->Opcode(), TFTP_DATA);
+    EXPECT_EQ(packet->Block(), 1);
+    EXPECT_TRUE(packet->Payload().empty());
+    client.SendTo(packet->fromPort, Ack(1));
+    EXPECT_TRUE(m_reports.WaitFor("empty.bin, 1 Blocks Served"));
+    EXPECT_EQ(progress.Values(), std::vector<int>{100});
+}
+
+TEST_F(TftpServerTest, OptionsAreAnsweredWithOackBeforeTheFirstBlock)
+{
+    StartServer("[TFTP-OPTIONS]\nblksize=4096\n");
+    const Bytes file = RandomBytes(5000);
+    WriteFile(Home() / "f.bin", file);
+    struct Case
+    {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> options;
+        std::vector<std::pair<std::string, std::string>> echo;
+        std::size_t firstBlock;
+    };
+    const Case cases[] = {
+        {"blksize and tsize", {{"blksize", "1024"}, {"tsize", "0"}}, {{"blksize", "1024"}, {"tsize", "5000"}}, 1024},
+        {"blksize limited by the INI", {{"blksize", "100000"}}, {{"blksize", "4096"}}, 4096},
+        {"only unknown options", {{"windowsize", "8"}}, {}, 512},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TftpTestClient client;
+        client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet", c.options));
+        auto oack = client.Receive();
+        ASSERT_TRUE(oack);
+        EXPECT_EQ(oack->Opcode(), TFTP_OACK);
+        EXPECT_EQ(oack->Options(), c.echo);
+        // No DATA before the client acknowledged the OACK.
+        EXPECT_FALSE(client.Receive(100ms));
+        client.SendTo(oack->fromPort, Ack(0));
+        auto data = client.Receive();
+        ASSERT_TRUE(data);
+        EXPECT_EQ(data->Block(), 1);
+        EXPECT_EQ(data->Payload().size(), c.firstBlock);
+        client.SendTo(oack->fromPort, ErrorPacket(0, "enough"));
+    }
+}
+
+TEST_F(TftpServerTest, WriteWithoutOptionsAcknowledgesEachBlock)
+{
+    StartServer();
+    const Bytes file = RandomBytes(700);
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_WRQ, "up.bin", "octet"));
+    auto ack0 = client.Receive();
+    ASSERT_TRUE(ack0);
+    EXPECT_EQ(ack0->Opcode(), TFTP_ACK);
+    EXPECT_EQ(ack0->Block(), 0);
+    client.SendTo(ack0->fromPort, Data(1, Bytes(file.begin(), file.begin() + 512)));
+    auto ack1 = client.Receive();
+    ASSERT_TRUE(ack1);
+    EXPECT_EQ(ack1->Block(), 1);
+    // A duplicate block is neither acknowledged nor counted.
+    client.SendTo(ack0->fromPort, Data(1, Bytes(file.begin(), file.begin() + 512)));
+    EXPECT_FALSE(client.Receive(200ms));
+    client.SendTo(ack0->fromPort, Data(2, Bytes(file.begin() + 512, file.end())));
+    auto ack2 = client.Receive();
+    ASSERT_TRUE(ack2);
+    EXPECT_EQ(ack2->Block(), 2);
+    EXPECT_TRUE(m_reports.WaitFor("up.bin, 2 Blocks Received"));
+    // The final ACK is sent only after the file is stored and closed.
+    EXPECT_EQ(ReadFile(Home() / "up.bin"), file);
+}
+
+TEST_F(TftpServerTest, WriteWithTsizeGetsZeroAndBlockSizeInItsOack)
+{
+    StartServer();
+    const Bytes file = RandomBytes(3000);
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_WRQ, "up.bin", "octet", {{"tsize", "3000"}, {"blksize", "2048"}}));
+    auto oack = client.Receive();
+    ASSERT_TRUE(oack);
+    EXPECT_EQ(oack->Options(), (std::vector<std::pair<std::string, std::string>>{{"tsize", "0"}, {"blksize", "2048"}}));
+    client.SendTo(oack->fromPort, Data(1, Bytes(file.begin(), file.begin() + 2048)));
+    auto ack1 = client.Receive();
+    ASSERT_TRUE(ack1);
+    EXPECT_EQ(ack1->Block(), 1);
+    client.SendTo(oack->fromPort, Data(2, Bytes(file.begin() + 2048, file.end())));
+    ASSERT_TRUE(client.Receive());
+    EXPECT_TRUE(m_reports.WaitFor("up.bin, 2 Blocks Received"));
+    EXPECT_EQ(ReadFile(Home() / "up.bin"), file);
+}
+
+TEST_F(TftpServerTest, RequestsAreRefusedWithTheirErrorTexts)
+{
+    StartServer();
+    WriteFile(Home() / "exists.bin", ToBytes("keep me"));
+    std::filesystem::create_directories(Home() / "dir");
+    struct Case
+    {
+        const char* name;
+        Bytes packet;
+        std::uint16_t code;
+        const char* text;
+        bool fromListener;   // answered from the listening port
+    };
+    using namespace std::string_view_literals;
+    const Case cases[] = {
+        {"parent first", Request(TFTP_RRQ, "../x", "octet"), 2, "Access violation", false},
+        {"parent inside", Request(TFTP_RRQ, "a/../x", "octet"), 2, "Access violation", false},
+        {"parent with backslash", Request(TFTP_WRQ, "a\\..\\x", "octet"), 2, "Access violation", false},
+        {"missing file", Request(TFTP_RRQ, "nothing.bin", "octet"), 1, "File Not Found", false},
+        {"directory", Request(TFTP_RRQ, "dir", "octet"), 1, "File Not Found", false},
+        {"existing file", Request(TFTP_WRQ, "exists.bin", "octet"), 6, "File already exists", false},
+        {"folder missing", Request(TFTP_WRQ, "no/such/x.bin", "octet"), 2, "Invalid Path", false},
+        {"not terminated", ToBytes("\0\1file.bin\0oct"sv), 4, "Request not null-terminated", false},
+        {"missing mode", ToBytes("\0\1file.bin\0"sv), 4, "Missing mode", false},
+        {"read request of 3 bytes", ToBytes("\0\1x"sv), 4, "Request not null-terminated", false},
+        {"ack to the server port", Ack(1), 5, "Unknown transfer ID", true},
+        {"data to the server port", Data(1, ToBytes("x")), 5, "Unknown transfer ID", true},
+        {"empty datagram", Bytes{}, 5, "Unknown transfer ID", true},
+        {"one byte", Bytes{0}, 5, "Unknown transfer ID", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TftpTestClient client;
+        client.SendTo(m_port, c.packet);
+        auto reply = client.Receive();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->Opcode(), TFTP_ERROR);
+        EXPECT_EQ(reply->Block(), c.code);
+        EXPECT_EQ(reply->ErrorText(), c.text);
+        EXPECT_EQ(reply->fromPort == m_port, c.fromListener);
+        EXPECT_TRUE(m_reports.WaitFor(c.text));
+    }
+    EXPECT_EQ(ReadFile(Home() / "exists.bin"), ToBytes("keep me"));
+}
+
+TEST_F(TftpServerTest, ExistingFileIsNeverTruncatedWhenOverwritingIsOff)
+{
+    StartServer();
+    // Existence, not readability, decides: a file nobody may read is still
+    // an existing file.
+    WriteFile(Home() / "locked.bin", ToBytes("secret"));
+    chmod((Home() / "locked.bin").c_str(), 0);
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_WRQ, "locked.bin", "octet"));
+    auto reply = client.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->ErrorText(), "File already exists");
+    EXPECT_EQ(std::filesystem::file_size(Home() / "locked.bin"), 6u);
+}
+
+TEST_F(TftpServerTest, OverwriteReplacesAnExistingFile)
+{
+    StartServer("[TFTP-OPTIONS]\noverwrite=y\n");
+    WriteFile(Home() / "f.bin", RandomBytes(5000, 1));
+    const Bytes replacement = RandomBytes(700, 2);
+    TftpTestClient client;
+    std::string error;
+    ASSERT_TRUE(client.WriteFile(m_port, "f.bin", replacement, 512, &error)) << error;
+    EXPECT_TRUE(m_reports.WaitFor("f.bin, 2 Blocks Received"));
+    EXPECT_EQ(ReadFile(Home() / "f.bin"), replacement);
+}
+
+TEST_F(TftpServerTest, SlashAndLeadingSeparatorNameTheSameFile)
+{
+    StartServer();
+    std::filesystem::create_directories(Home() / "sub");
+    const Bytes file = RandomBytes(100);
+    WriteFile(Home() / "sub" / "f.bin", file);
+    for (const char* name : {"sub/f.bin", "/sub/f.bin", "sub\\f.bin", "\\sub\\f.bin"}) {
+        SCOPED_TRACE(name);
+        TftpTestClient client;
+        auto data = client.ReadFile(m_port, name);
+        ASSERT_TRUE(data);
+        EXPECT_EQ(*data, file);
+    }
+}
+
+TEST_F(TftpServerTest, AliasesResolveTheFirstComponent)
+{
+    const std::filesystem::path fw = m_temp.Path() / "fw";
+    std::filesystem::create_directories(fw);
+    StartServer("[HOME]\nfw=" + fw.string() + "\n", false);
+    const Bytes file = RandomBytes(600);
+    WriteFile(fw / "image.bin", file);
+    TftpTestClient client;
+    auto data = client.ReadFile(m_port, "FW/image.bin");
+    ASSERT_TRUE(data);
+    EXPECT_EQ(*data, file);
+    std::string error;
+    EXPECT_FALSE(client.ReadFile(m_port, "image.bin", 512, &error));
+    EXPECT_EQ(error, "Missing directory/alias");
+    EXPECT_FALSE(client.ReadFile(m_port, "web/image.bin", 512, &error));
+    EXPECT_EQ(error, "No such directory/alias");
+}
+
+TEST_F(TftpServerTest, LocalPathThatDoesNotFitIsRefused)
+{
+    StartServer();
+    // The home and the name together exceed the longest path the system takes.
+    SetTftpHomeDirectory("/" + std::string(TFTP_MAX_PATH - 300, 'h'));
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_RRQ, std::string(400, 'n'), "octet"));
+    auto reply = client.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Block(), 2);
+    EXPECT_EQ(reply->ErrorText(), "File name too long");
+}
+
+TEST_F(TftpServerTest, HomeDirectoryReplacementAppliesToLaterRequests)
+{
+    StartServer();
+    const std::filesystem::path updates = m_temp.Path() / "updates";
+    std::filesystem::create_directories(updates);
+    const Bytes file = RandomBytes(900);
+    WriteFile(updates / "image.bin", file);
+    SetTftpHomeDirectory(updates.string());
+    TftpTestClient client;
+    auto data = client.ReadFile(m_port, "image.bin");
+    ASSERT_TRUE(data);
+    EXPECT_EQ(*data, file);
+}
+
+TEST_F(TftpServerTest, ReadResendsOnDuplicateAckAndTimesOutAfterFourWaits)
+{
+    StartServer("[TFTP-OPTIONS]\ninterval=1\n");   // timeout 1 s
+    WriteFile(Home() / "f.bin", RandomBytes(2000));
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet"));
+    auto first = client.Receive();
+    ASSERT_TRUE(first);
+    client.SendTo(first->fromPort, Ack(1));
+    auto second = client.Receive();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->Block(), 2);
+    // A duplicate ACK gets the current block again at once.
+    client.SendTo(first->fromPort, Ack(1));
+    auto again = client.Receive(500ms);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->Block(), 2);
+    // Then silence: block 2 is sent after each of three empty waits and the
+    // fourth ends the transfer.
+    int resent = 0;
+    for (;;) {
+        auto packet = client.Receive(3000ms);
+        ASSERT_TRUE(packet);
+        if (packet->Opcode() == TFTP_ERROR) {
+            EXPECT_EQ(packet->ErrorText(), "Timeout");
+            break;
+        }
+        EXPECT_EQ(packet->Block(), 2);
+        ++resent;
+    }
+    EXPECT_EQ(resent, 3);
+    EXPECT_TRUE(m_reports.WaitFor("f.bin, Timeout"));
+}
+
+TEST_F(TftpServerTest, WriteResendsTheLastAckWhenDataStaysAway)
+{
+    StartServer("[TFTP-OPTIONS]\ninterval=1\n");
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_WRQ, "w.bin", "octet"));
+    auto ack0 = client.Receive();
+    ASSERT_TRUE(ack0);
+    int resent = 0;
+    for (;;) {
+        auto packet = client.Receive(3000ms);
+        ASSERT_TRUE(packet);
+        if (packet->Opcode() == TFTP_ERROR) {
+            EXPECT_EQ(packet->ErrorText(), "Timeout");
+            break;
+        }
+        EXPECT_EQ(packet->Opcode(), TFTP_ACK);
+        EXPECT_EQ(packet->Block(), 0);
+        ++resent;
+    }
+    EXPECT_EQ(resent, 3);
+}
+
+TEST_F(TftpServerTest, BlockNumbersWrapFrom65535ToZero)
+{
+    g_tftpFirstDataBlock = 65534;   // as if 65533 blocks had gone before
+    StartServer();
+    const Bytes file = RandomBytes(3 * 512 + 10);
+    WriteFile(Home() / "f.bin", file);
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet"));
+    Bytes received;
+    std::vector<std::uint16_t> numbers;
+    for (;;) {
+        auto packet = client.Receive();
+        ASSERT_TRUE(packet);
+        ASSERT_EQ(packet->Opcode(), TFTP_DATA);
+        numbers.push_back(packet->Block());
+        const Bytes payload = packet->Payload();
+        received.insert(received.end(), payload.begin(), payload.end());
+        client.SendTo(packet->fromPort, Ack(packet->Block()));
+        if (payload.size() < 512)
+            break;
+    }
+    EXPECT_EQ(numbers, (std::vector<std::uint16_t>{65534, 65535, 0, 1}));
+    EXPECT_EQ(received, file);
+    EXPECT_TRUE(m_reports.WaitFor("f.bin, 4 Blocks Served"));
+}
+
+TEST_F(TftpServerTest, ClientThatCannotAcknowledgeBlockZeroGetsFileTooLarge)
+{
+    g_tftpFirstDataBlock = 65535;
+    StartServer("[TFTP-OPTIONS]\ninterval=1\n");
+    WriteFile(Home() / "f.bin", RandomBytes(3 * 512));
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet"));
+    auto first = client.Receive();
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->Block(), 65535);
+    client.SendTo(first->fromPort, Ack(65535));
+    // A client that counts only to 65535 never acknowledges block 0.
+    for (;;) {
+        auto packet = client.Receive(3000ms);
+        ASSERT_TRUE(packet);
+        if (packet->Opcode() == TFTP_ERROR) {
+            EXPECT_EQ(packet->ErrorText(), "File too large for client");
+            break;
+        }
+        EXPECT_EQ(packet->Block(), 0);
+    }
+}
+
+TEST_F(TftpServerTest, ClientErrorEndsTheTransferWithoutAnswer)
+{
+    StartServer();
+    WriteFile(Home() / "f.bin", RandomBytes(2000));
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet"));
+    auto first = client.Receive();
+    ASSERT_TRUE(first);
+    client.SendTo(first->fromPort, ErrorPacket(3, "disk full here"));
+    EXPECT_TRUE(m_reports.WaitFor("Error Code 3 at Client, disk full here"));
+    EXPECT_FALSE(client.Receive(200ms));
+}
+
+TEST_F(TftpServerTest, UnexpectedOpcodeDuringATransferIsAnError)
+{
+    StartServer();
+    WriteFile(Home() / "f.bin", RandomBytes(2000));
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet"));
+    auto first = client.Receive();
+    ASSERT_TRUE(first);
+    client.SendTo(first->fromPort, Data(1, ToBytes("x")));
+    auto reply = client.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->ErrorText(), "Unexpected Option Code");
+}
+
+TEST_F(TftpServerTest, OversizedDatagramToTheServerPortIsACommunicationError)
+{
+    StartServer();
+    TftpTestClient client;
+    Bytes big = Request(TFTP_RRQ, "f.bin", "octet");
+    big.resize(600, 'x');
+    client.SendTo(m_port, big);
+    EXPECT_TRUE(m_reports.WaitFor("Communication Error"));
+    EXPECT_FALSE(client.Receive(200ms));
+}
+
+TEST_F(TftpServerTest, ClientOutsideTheAllowedRangesIsDenied)
+{
+    StartServer("[ALLOWED-CLIENTS]\n10.0.0.5\n");
+    WriteFile(Home() / "f.bin", RandomBytes(10));
+    // Whatever it sends, even an ERROR packet, gets the same answer.
+    for (const Bytes& packet : {Request(TFTP_RRQ, "f.bin", "octet"), ErrorPacket(0, "x"), Ack(3)}) {
+        TftpTestClient client;
+        client.SendTo(m_port, packet);
+        auto reply = client.Receive();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->Block(), 2);
+        EXPECT_EQ(reply->ErrorText(), "Access Denied");
+    }
+}
+
+TEST_F(TftpServerTest, NoPortIsFreeWhenTheRangeIsTaken)
+{
+    // A one-port range whose port one transfer holds.
+    int probe = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    close(probe);
+    const unsigned port = ntohs(address.sin_port);
+    ASSERT_GE(port, 1024u);
+    StartServer("[TFTP-OPTIONS]\nport-range=" + std::to_string(port) + "-" + std::to_string(port) + "\n");
+    WriteFile(Home() / "f.bin", RandomBytes(2000));
+    TftpTestClient first;
+    first.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet"));
+    auto data = first.Receive();
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->fromPort, port);
+    TftpTestClient second;
+    second.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet"));
+    auto reply = second.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->ErrorText(), "No port is free");
+    EXPECT_EQ(reply->fromPort, m_port);
+    first.SendTo(data->fromPort, ErrorPacket(0, "done"));
+}
+
+TEST_F(TftpServerTest, ManyTransfersAtOnceFinishIntact)
+{
+    StartServer("[TFTP-OPTIONS]\noverwrite=y\n");
+    constexpr int TRANSFERS = 40;
+    const Bytes file = RandomBytes(300000);
+    WriteFile(Home() / "shared.bin", file);
+    std::atomic<int> intact{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < TRANSFERS; ++i) {
+        threads.emplace_back([&, i] {
+            TftpTestClient client;
+            const std::uint32_t blockSize = i % 2 ? 1024 : 8192;
+            if (i % 4 == 3) {
+                const Bytes upload = RandomBytes(100000 + i, static_cast<unsigned>(i));
+                const std::string name = "up" + std::to_string(i) + ".bin";
+                if (client.WriteFile(m_port, name, upload, blockSize))
+                    intact += 1;
+                return;
+            }
+            auto data = client.ReadFile(m_port, "shared.bin", blockSize);
+            if (data && *data == file)
+                intact += 1;
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(intact.load(), TRANSFERS);
+    for (int i = 3; i < TRANSFERS; i += 4)
+        EXPECT_EQ(ReadFile(Home() / ("up" + std::to_string(i) + ".bin")), RandomBytes(100000 + i, static_cast<unsigned>(i)));
+}
+
+TEST_F(TftpServerTest, NetasciiReadDeliversLfAndWriteStoresCrLf)
+{
+    StartServer();
+    WriteFile(Home() / "text.txt", ToBytes("one\r\ntwo\r\n\x1A" "garbage"));
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_RRQ, "text.txt", "NETASCII"));
+    auto data = client.Receive();
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->Payload(), ToBytes("one\ntwo\n"));
+    client.SendTo(data->fromPort, Ack(1));
+
+    client.SendTo(m_port, Request(TFTP_WRQ, "up.txt", "netascii"));
+    auto ack = client.Receive();
+    ASSERT_TRUE(ack);
+    client.SendTo(ack->fromPort, Data(1, ToBytes("a\nb\r\n")));
+    ASSERT_TRUE(client.Receive());
+    EXPECT_TRUE(m_reports.WaitFor("up.txt, 1 Blocks Received"));
+    EXPECT_EQ(ReadFile(Home() / "up.txt"), ToBytes("a\r\nb\r\n"));
+}
+
+TEST_F(TftpServerTest, StoppingTheServerEndsRunningTransfers)
+{
+    StartServer();
+    WriteFile(Home() / "f.bin", RandomBytes(2000));
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet"));
+    auto first = client.Receive();
+    ASSERT_TRUE(first);
+    const auto start = std::chrono::steady_clock::now();
+    StopTftpServer();
+    // Well before the transfer's own 2-second timeout.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    auto reply = client.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->ErrorText(), "Server shutting down");
+}
+
+} // namespace
