@@ -6,7 +6,10 @@
 #
 #   bench/tftp_bench.sh [options]
 #     --build DIR         build folder with vindle-tftpd and vindle-tftp (build/bench)
-#     --size MIB          size of the served file (64)
+#     --size MIB          size of the file served to one client (64)
+#     --multi-size MIB    size of the file served to each of several
+#                         concurrent clients (16; 8 x 16 MiB per run keeps a
+#                         lock-step run at blksize 512 within a minute)
 #     --runs N            interleaved runs per case; the median is shown (3)
 #     --blksizes "LIST"   block sizes (512 1428 8192 65464)
 #     --clients "LIST"    concurrent clients (1 8)
@@ -35,6 +38,7 @@ SELF=$(readlink -f "$0")
 ROOT=$(dirname "$(dirname "$SELF")")
 BUILD=$ROOT/build/bench
 SIZE_MIB=64
+MULTI_MIB=16
 RUNS=3
 BLKSIZES="512 1428 8192 65464"
 CLIENTS="1 8"
@@ -52,6 +56,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --build) BUILD=$(readlink -f "$2"); shift 2 ;;
     --size) SIZE_MIB=$2; shift 2 ;;
+    --multi-size) MULTI_MIB=$2; shift 2 ;;
     --runs) RUNS=$2; shift 2 ;;
     --blksizes) BLKSIZES=$2; shift 2 ;;
     --clients) CLIENTS=$2; shift 2 ;;
@@ -60,7 +65,7 @@ while [ $# -gt 0 ]; do
     --client) CLIENT=$2; shift 2 ;;
     --time-limit) TIME_LIMIT=$2; shift 2 ;;
     --keep) KEEP=1; shift ;;
-    -h|--help) sed -n '2,32p' "$SELF" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,34p' "$SELF" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) die "unknown option $1 (see --help)" ;;
   esac
 done
@@ -118,10 +123,14 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-BIG=big.bin
-if [ ! -f "$HOME_DIR/$BIG" ] || [ "$(stat -c %s "$HOME_DIR/$BIG")" -ne $((SIZE_MIB * 1048576)) ]; then
-  head -c $((SIZE_MIB * 1048576)) /dev/urandom > "$HOME_DIR/$BIG"
-fi
+# make_file <name> <MiB>
+make_file() {
+  if [ ! -f "$HOME_DIR/$1" ] || [ "$(stat -c %s "$HOME_DIR/$1")" -ne $(($2 * 1048576)) ]; then
+    head -c $(($2 * 1048576)) /dev/urandom > "$HOME_DIR/$1"
+  fi
+}
+make_file big.bin "$SIZE_MIB"
+make_file multi.bin "$MULTI_MIB"
 # The probe spans three full blocks of the largest size and a short one.
 head -c $((3 * 65464 + 100)) /dev/urandom > "$HOME_DIR/probe.bin"
 
@@ -199,7 +208,8 @@ check_granted() {
 
 # measure <server> <pin> <clients> <blksize> <run>
 measure() {
-  local server=$1 pin=$2 clients=$3 bs=$4 run=$5 i pids=() failed=0
+  local server=$1 pin=$2 clients=$3 bs=$4 run=$5 i pids=() failed=0 file=big.bin mib=$SIZE_MIB
+  [ "$clients" -gt 1 ] && { file=multi.bin; mib=$MULTI_MIB; }
   start_server "$server" "$pin"
   rm -f "$OUT"/c*
   local cpu0 t0 t1 cpu1
@@ -208,7 +218,7 @@ measure() {
   for i in $(seq "$clients"); do
     (
       [ "$pin" = pinned ] && taskset -pc 0 "$BASHPID" >/dev/null
-      fetch "$bs" "$BIG" "$OUT/c$i"
+      fetch "$bs" "$file" "$OUT/c$i"
     ) >"$OUT/log$i" 2>&1 &
     pids+=($!)
   done
@@ -217,7 +227,7 @@ measure() {
   cpu1=$(cat "$CG/cpuacct.usage")
   stop_server
   for i in $(seq "$clients"); do
-    if ! cmp -s "$OUT/c$i" "$HOME_DIR/$BIG"; then
+    if ! cmp -s "$OUT/c$i" "$HOME_DIR/$file"; then
       failed=1
       echo "  VERIFY FAILED: $server $pin clients=$clients blksize=$bs run=$run client $i" >&2
       cat "$OUT/log$i" >&2 || true
@@ -225,7 +235,7 @@ measure() {
   done
   rm -f "$OUT"/c*
   [ "$failed" = 0 ] || { echo -e "$pin\t$clients\t$bs\t$server\t$run\tFAIL\tFAIL" >> "$RESULTS"; return 0; }
-  local bytes=$((clients * SIZE_MIB * 1048576))
+  local bytes=$((clients * mib * 1048576))
   awk -v p="$pin" -v c="$clients" -v b="$bs" -v s="$server" -v r="$run" -v by="$bytes" \
       -v ns=$((t1 - t0)) -v cpu=$((cpu1 - cpu0)) 'BEGIN {
         printf "%s\t%s\t%s\t%s\t%s\t%.2f\t%.3f\n", p, c, b, s, r, by / (ns / 1e9) / 1e6, (cpu / 1e9) / (by / 1e9) }' \
@@ -241,7 +251,7 @@ for s in "${server_list[@]}"; do
   stop_server
 done
 
-echo "== $SIZE_MIB MiB file, $RUNS runs per case, client $CLIENT, $(nproc) CPUs"
+echo "== $SIZE_MIB MiB file for one client, $MULTI_MIB MiB for each of several; $RUNS runs per case, client $CLIENT, $(nproc) CPUs"
 for pin in $PINS; do
   for clients in $CLIENTS; do
     for bs in $BLKSIZES; do
