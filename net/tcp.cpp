@@ -186,6 +186,10 @@ void CTcpConnection::OnThread()
     Indicate(TCP_DISCONNECT_IND, 0, 0);
     Trace("server connection cancelled ( %x )\n", Hex(this));
     m_dwState = TCP_STATE_DISCONNECTED;
+    {
+        // m_bEnding makes a waiting Send give up, so this wait is short.
+        std::unique_lock callsDone(m_CallGuard);
+    }
     m_bDone = 1;
     if (pOwner != nullptr) {
         pOwner->Trigger();
@@ -402,6 +406,7 @@ bool CTcpConnection::SendAll(const std::uint8_t* pData, std::size_t length, std:
 
 std::uint32_t CTcpConnection::Send(const std::uint8_t* pData, std::uint16_t wLength)
 {
+    std::shared_lock call(m_CallGuard);
     Trace("CTcpConnection::Send() (%x %x)...\n", Hex(this), Hex(m_pCTcp.load()));
     std::uint32_t dwRet = TCP_OK;
     std::uint8_t frame[TCP_RECV_BUFFER_SIZE];
@@ -440,6 +445,7 @@ std::uint32_t CTcpConnection::Send(const std::uint8_t* pData, std::uint16_t wLen
 
 std::uint32_t CTcpConnection::Disconnect()
 {
+    std::shared_lock call(m_CallGuard);
     Trace("CTcpConnection::Disconnect() (%x %x)...\n", Hex(this), Hex(m_pCTcp.load()));
     if (const SOCKET socket = m_Socket.load(); socket != INVALID_SOCKET) {
         ::shutdown(socket, SD_BOTH);

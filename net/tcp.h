@@ -25,6 +25,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 #include "net/dllist.h"
@@ -123,6 +124,10 @@ private:
     const sockaddr_in m_Addr;       // client role: where to connect
     const SOCKET m_ListenSocket;    // server role: where to accept
     std::mutex m_SendLock;          // one frame at a time on the stream
+    // Held shared by Send and Disconnect, taken once exclusively before the
+    // connection is marked done: a call that started before the end has
+    // returned before the reaper may delete the object.
+    std::shared_mutex m_CallGuard;
 };
 
 class CTcp : public CThread
