@@ -179,6 +179,23 @@ TEST(CThread, EndWithoutWaitReturnsAtOnceAndBeginReplacesTheWorker)
     EXPECT_EQ(worker.ends.Get(), 2);
 }
 
+TEST(CThread, BeginWithoutEndWakesTheOldTriggerWorkerInsteadOfHanging)
+{
+    RecordingThread worker;
+    worker.Begin(1);
+    ASSERT_TRUE(worker.starts.WaitFor(1));
+    // The old worker waits for a trigger that nobody sends; Begin must not
+    // wait for it forever.
+    worker.Begin(1);
+    EXPECT_EQ(worker.ends.Get(), 1);
+    EXPECT_TRUE(worker.starts.WaitFor(2));
+    // The wake-up meant for the old worker does not leak into the new one.
+    const int cycles = worker.cycles.Get();
+    EXPECT_FALSE(worker.cycles.WaitFor(cycles + 1, NOTHING_MORE));
+    worker.Trigger();
+    EXPECT_TRUE(worker.cycles.WaitFor(cycles + 1));
+}
+
 TEST(CThread, DestructorWaitsForWorkerLeftRunningByEndWithoutWait)
 {
     auto* pWorker = new RecordingThread;
@@ -200,12 +217,15 @@ TEST(CThread, BaseWorkerWritesThreadRunningOncePerSecond)
         CThread thread;
         thread.Begin(0);
         const bool bWritten = capture.WaitForText("Thread running\n", 3s);
+        const auto stopping = std::chrono::steady_clock::now();
         thread.End(1);
+        // The stop cuts the one-second pause short.
+        EXPECT_LT(std::chrono::steady_clock::now() - stopping, 500ms);
         capture.Stop();
         ASSERT_TRUE(bWritten);
     }
     EXPECT_GE(std::chrono::steady_clock::now() - started, 900ms);
-    // The stop cuts the next pause short, so there is no second line.
+    // No second line: the pause that would have ended with it was cut short.
     EXPECT_EQ(capture.Stop(), "Thread running\n");
 }
 
