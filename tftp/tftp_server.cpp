@@ -48,6 +48,7 @@ int StopFd()
 
 void ClearStop()
 {
+    ResetTransferStop();
     std::uint64_t value = 0;
     while (read(StopFd(), &value, sizeof value) > 0) {
     }
@@ -72,7 +73,6 @@ void HandleDatagram(std::size_t index, std::list<Worker>& workers)
     auto request = std::make_unique<TftpRequest>();
     request->endpointIndex = static_cast<std::uint8_t>(index);
     request->listenSocket = g_tftpConfig.endpoints[index].socket;
-    request->stopFd = StopFd();
     socklen_t clientLength = sizeof request->client;
     // NOTE: recvfrom would cut a longer datagram silently; MSG_TRUNC makes it
     // return the real length so that the overflow is seen.
@@ -134,8 +134,8 @@ void ReapWorkers(std::list<Worker>& workers, bool all)
     }
 }
 
-// Serves until the stop event; then waits for every transfer (they see the
-// same event) and closes the listening sockets.
+// Serves until the stop event; then waits for every transfer (TftpServerStop
+// has woken them too) and closes the listening sockets.
 void RunRequestLoop()
 {
     std::list<Worker> workers;
@@ -178,6 +178,7 @@ void TftpServerStop()
 {
     const std::uint64_t one = 1;
     (void)write(StopFd(), &one, sizeof one);
+    StopTransfers();
 }
 
 std::uint32_t StartTftpServer(std::istream& ini, std::string_view programPath)

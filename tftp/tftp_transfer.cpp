@@ -5,11 +5,14 @@
 #include "tftp/tftp_transfer.h"
 
 #include <cerrno>
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +24,56 @@
 #include "tftp/tftp_request.h"
 
 std::uint16_t g_tftpFirstDataBlock = 1;
+
+namespace
+{
+
+// Sockets of the running transfers, so that a stop can wake their blocking
+// receives. Touched once at the start and once at the end of a transfer.
+std::mutex g_transferMutex;
+std::vector<int> g_transferSockets;
+std::atomic<bool> g_transfersStopping{false};
+
+// Keeps a transfer socket in the registry for the life of the transfer.
+class CTransferRegistration final
+{
+public:
+    explicit CTransferRegistration(int fd) : m_fd(fd)
+    {
+        std::lock_guard lock(g_transferMutex);
+        g_transferSockets.push_back(fd);
+        // A stop that came before the registration must still be seen.
+        if (g_transfersStopping.load())
+            shutdown(fd, SHUT_RD);
+    }
+    ~CTransferRegistration()
+    {
+        std::lock_guard lock(g_transferMutex);
+        std::erase(g_transferSockets, m_fd);
+    }
+    CTransferRegistration(const CTransferRegistration&) = delete;
+    CTransferRegistration& operator=(const CTransferRegistration&) = delete;
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+void StopTransfers()
+{
+    std::lock_guard lock(g_transferMutex);
+    g_transfersStopping.store(true);
+    // NOTE: shutting the read side of a UDP socket down wakes a blocked
+    // recv, which then returns 0; the send side stays usable for the ERROR.
+    for (int fd : g_transferSockets)
+        shutdown(fd, SHUT_RD);
+}
+
+void ResetTransferStop()
+{
+    g_transfersStopping.store(false);
+}
 
 void CUniqueFd::Reset(int fd)
 {
@@ -82,31 +135,24 @@ void CommunicationError(TftpRequest& r)
     ReportTransfer(r, MSG_COMMUNICATION);
 }
 
-// Waits up to the transfer's timeout and receives one datagram of at most
-// `capacity` bytes. A longer datagram counts as a failed receive.
+// Waits up to the transfer's timeout (SO_RCVTIMEO, so one system call per
+// packet) and receives one datagram of at most `capacity` bytes. A longer
+// datagram counts as a failed receive.
 Wait Receive(TftpRequest& r, std::uint8_t* buffer, std::size_t capacity, std::size_t& length)
 {
     length = 0;
-    pollfd fds[2] = {{r.transferSocket.Get(), POLLIN, 0}, {r.stopFd, POLLIN, 0}};
-    const nfds_t count = r.stopFd >= 0 ? 2 : 1;
-    const int timeoutMs = static_cast<int>(r.timeoutSeconds * 1000);
     for (;;) {
-        const int ready = poll(fds, count, timeoutMs);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return Wait::Failed;
-        }
-        if (ready == 0)
-            return Wait::Timeout;
-        if (count == 2 && fds[1].revents != 0)
-            return Wait::Stopped;
         // NOTE: recv would cut a longer datagram silently; MSG_TRUNC makes it
         // return the real length so that the overflow is seen.
-        const ssize_t n = recv(r.transferSocket.Get(), buffer, capacity, MSG_TRUNC | MSG_DONTWAIT);
+        const ssize_t n = recv(r.transferSocket.Get(), buffer, capacity, MSG_TRUNC);
+        // A stop shuts the socket down, which wakes the recv with 0 bytes.
+        if (g_transfersStopping.load(std::memory_order_relaxed))
+            return Wait::Stopped;
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            if (errno == EINTR)
                 continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return Wait::Timeout;
             return Wait::Failed;
         }
         if (static_cast<std::size_t>(n) > capacity)
@@ -119,7 +165,7 @@ Wait Receive(TftpRequest& r, std::uint8_t* buffer, std::size_t capacity, std::si
 bool Send(TftpRequest& r, const std::uint8_t* data, std::size_t length)
 {
     for (;;) {
-        const ssize_t n = send(r.transferSocket.Get(), data, length, 0);
+        const ssize_t n = send(r.transferSocket.Get(), data, length, MSG_NOSIGNAL);
         if (n >= 0)
             return static_cast<std::size_t>(n) == length;
         if (errno != EINTR)
@@ -519,6 +565,7 @@ void ServeTransfer(TftpRequest& r)
         SetTransferError(r, TFTP_ERR_SOCKET);
         return;
     }
+    const CTransferRegistration registration(r.transferSocket.Get());
     if (!BindTransferSocket(r)) {
         SetTransferError(r, TFTP_ERR_NO_PORT);
         return;
@@ -553,6 +600,11 @@ void ServeTransfer(TftpRequest& r)
     const TftpNegotiation negotiation = NegotiateOptions(parse.request, limits);
     r.blockSize = negotiation.blockSize;
     r.timeoutSeconds = negotiation.timeoutSeconds;
+    const timeval timeout{static_cast<time_t>(r.timeoutSeconds), 0};
+    if (setsockopt(r.transferSocket.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) {
+        SetTransferError(r, TFTP_ENOTDEFINED, SystemError(errno));
+        return;
+    }
     if (negotiation.oackMode) {
         std::memcpy(r.control.data(), negotiation.oack.data(), negotiation.oackLength);
         r.controlLength = negotiation.oackLength;
@@ -570,7 +622,7 @@ void ServeTransfer(TftpRequest& r)
 void SendErrorPacket(TftpRequest& r)
 {
     if (r.connected) {
-        (void)send(r.transferSocket.Get(), r.errorPacket.data(), r.errorLength, 0);
+        (void)send(r.transferSocket.Get(), r.errorPacket.data(), r.errorLength, MSG_NOSIGNAL);
     } else {
         (void)sendto(r.listenSocket, r.errorPacket.data(), r.errorLength, 0,
                      reinterpret_cast<const sockaddr*>(&r.client), sizeof r.client);

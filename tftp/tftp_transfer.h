@@ -65,7 +65,6 @@ struct TftpRequest
     std::array<std::uint8_t, TFTP_REQUEST_MAX> packet{};  // the request, then a read's replies
     std::size_t packetLength = 0;
     int listenSocket = -1;             // not owned
-    int stopFd = -1;                   // readable once the server stops; not owned
     bool connected = false;            // errors go out on the transfer socket
 };
 
@@ -78,6 +77,11 @@ void ReleaseTransfer(std::unique_ptr<TftpRequest> request);
 // Fills the record's error packet (opcode 5, code, text) and its message.
 void SetTransferError(TftpRequest& request, const TftpError& error);
 void SetTransferError(TftpRequest& request, std::uint16_t code, std::string_view text);
+
+// Ends every running transfer (they answer "Server shutting down") and every
+// transfer started until ResetTransferStop. Any thread.
+void StopTransfers();
+void ResetTransferStop();
 
 // Test only: the number that the first DATA block of a read carries (1 on
 // the wire), so that block-number wrap-around can be tested with small files.
