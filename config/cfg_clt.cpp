@@ -175,6 +175,9 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
     std::snprintf(line, sizeof line, "DataIn: %s\n", text);
     std::fputs(line, stderr);
 
+    // Counted before the callbacks run, so that they see it up to date.
+    const bool bFirstMessage = m_dwMsgCount.fetch_add(1) == 0;
+
     CfgFields fields;
     std::uint32_t dwKind = REPLY_NONE;
     const std::int32_t nResult = ParseReply(std::string_view(text, textLength), fields, dwKind);
@@ -202,10 +205,9 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
         OnInfo();
         break;
     default:
-        if (m_dwMsgCount.load() == 0) {
+        if (bFirstMessage) {
             OnDisconnected(CFG_NO_KEYWORD);
         }
         break;
     }
-    ++m_dwMsgCount;
 }

@@ -13,6 +13,10 @@
 // waits would take its answer). The fields, the last result and the
 // connection pointer are guarded by locks, so a reader never sees a half
 // written message.
+//
+// A derived class that overrides a callback calls StopAll() first thing in
+// its destructor (see tcp.h), so that the connection thread is gone before
+// the derived part is. After that no callback arrives.
 #pragma once
 
 #include <atomic>
