@@ -24,7 +24,7 @@ class RecordingInitCfg final : public CInitCfg
 {
 public:
     RecordingInitCfg() : CInitCfg(htonl(INADDR_LOOPBACK), 0, UdpStart::Now) {}
-    ~RecordingInitCfg() override { End(1); }
+    // Port 0: there is no receive thread to stop.
 
     void OnSearchReply(std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway,
                        const std::uint8_t* pMac) override
@@ -42,7 +42,8 @@ public:
         // As the endpoint does: the datagram sits at the start of a larger
         // buffer, whose bytes beyond the length must not be read as data.
         std::memset(m_RecvBuf, 0xEE, sizeof m_RecvBuf);
-        std::memcpy(m_RecvBuf, datagram.data(), datagram.size());
+        if (!datagram.empty())
+            std::memcpy(m_RecvBuf, datagram.data(), datagram.size());
         OnReceive(m_RecvBuf, static_cast<std::uint16_t>(datagram.size()), "10.77.0.2", 4000, this);
     }
 
