@@ -78,7 +78,7 @@ protected:
 
 TEST_F(UdpLab, AdapterEndpointHearsForeignSubnetBroadcastAndUnicast)
 {
-    const LabRunResult added = RunInBox(1, std::string("ip addr add ") + FOREIGN_IP + "/24 dev eth0");
+    const LabRunResult added = RunInBox(1, std::string("ip addr replace ") + FOREIGN_IP + "/24 dev eth0");
     ASSERT_EQ(added.exitCode, 0) << added.output;
 
     RecordingUdp tool(Ipv4(lab().ToolIp().c_str()), PORT);
