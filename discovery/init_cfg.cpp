@@ -91,6 +91,8 @@ void CInitCfg::OnSetIpReply(std::uint32_t, std::uint32_t, std::uint32_t, const s
 std::uint32_t SendInitCfgMsg(const std::uint8_t* pMac, CUdp* pEndpoint, std::uint8_t type,
                              std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway)
 {
+    if (pEndpoint == nullptr)
+        return UDP_SEND_FAILED;
     const auto bytes = EncodeInitCfgMsg(type, pMac, ip, netmask, gateway);
     return pEndpoint->Send(CFG_BROADCAST_ADDR, CFG_DISCOVERY_PORT, bytes.data(),
                            static_cast<std::uint16_t>(bytes.size()));

@@ -118,3 +118,8 @@ TEST(InitCfg, RepeatedReplyIsReportedEachTime)
     endpoint.Feed(Message(CFG_SEARCH_RSP));
     EXPECT_EQ(endpoint.replies.size(), 2u);
 }
+
+TEST(InitCfg, SendWithoutEndpointFails)
+{
+    EXPECT_EQ(SendInitCfgMsg(nullptr, nullptr, CFG_SEARCH_REQ, 0, 0, 0), UDP_SEND_FAILED);
+}
