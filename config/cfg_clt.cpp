@@ -85,6 +85,7 @@ std::uint32_t CCfgClt::SendCommand(const char* pszCommand, std::uint32_t dwTimeo
     std::memcpy(buffer, pszCommand, length);
     buffer[length] = 0;
 
+    std::uint32_t dwReplySeq = 0;
     {
         std::lock_guard connLock(m_ConnLock);
         if (m_pConnection == nullptr || m_bReady == 0) {
@@ -94,6 +95,10 @@ std::uint32_t CCfgClt::SendCommand(const char* pszCommand, std::uint32_t dwTimeo
         {
             std::lock_guard lock(m_FieldLock);
             payloadLength = EncryptBuffer(m_Cipher, buffer, static_cast<std::uint32_t>(length + 1));
+        }
+        {
+            std::lock_guard lock(m_FieldLock);
+            dwReplySeq = m_dwReplySeq;
         }
         m_hResponseEvent.Reset();
         const std::uint32_t dwSent = m_pConnection->Send(buffer, static_cast<std::uint16_t>(payloadLength));
@@ -106,6 +111,9 @@ std::uint32_t CCfgClt::SendCommand(const char* pszCommand, std::uint32_t dwTimeo
         return CFG_FAILED;
     }
     std::lock_guard lock(m_FieldLock);
+    if (m_dwReplySeq == dwReplySeq) {
+        return CFG_FAILED;   // woken by the end of the connection: no answer can come
+    }
     if (pReply != nullptr) {
         *pReply = m_ReplyFields;
     }
@@ -149,6 +157,9 @@ void CCfgClt::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t w
                 m_pConnection = nullptr;
             }
         }
+        // A command waiting for this connection's answer would otherwise
+        // wait out its whole timeout (an hour for updates).
+        m_hResponseEvent.Set();
         break;
     default:
         break;
@@ -189,6 +200,7 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
         if (dwKind == REPLY_OK || dwKind == REPLY_ERROR) {
             m_ReplyFields = fields;
             m_nReplyResult = nResult;
+            ++m_dwReplySeq;
         }
     }
 

@@ -59,8 +59,9 @@ public:
     // fields to *pReply when given and to the field slots), CFG_ERROR_REPLY
     // (the box's text in field 0 and in pReply->m_szField[0]) or CFG_FAILED:
     // no connection, no "info" yet, a command longer than 1023 characters
-    // (nothing is sent then), a failed send, or no answer in time. The field
-    // slots are cleared first.
+    // (nothing is sent then), a failed send, no answer in time, or the end
+    // of the connection before an answer (returned at once, not after the
+    // timeout). The field slots are cleared first.
     [[nodiscard]] std::uint32_t SendCommand(const char* pszCommand, std::uint32_t dwTimeoutMs,
                                             std::uint32_t* pdwFieldCount, CfgFields* pReply = nullptr);
 
@@ -106,6 +107,7 @@ private:
     std::int32_t m_nLastResult = 0;
     CfgFields m_ReplyFields{};          // of the last "ok" or "error"
     std::int32_t m_nReplyResult = 0;
+    std::uint32_t m_dwReplySeq = 0;     // counts "ok" and "error" messages
 
     std::atomic<std::uint32_t> m_dwMsgCount{0};
     std::atomic<int> m_bReady{0};

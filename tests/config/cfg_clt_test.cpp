@@ -368,6 +368,19 @@ TEST_F(CfgClient, NoAnswerTimesOutAfterTheGivenTime)
     EXPECT_EQ(client.GetField(0), "");
 }
 
+TEST_F(CfgClient, ConnectionEndingDuringAWaitEndsItAtOnce)
+{
+    ConnectReady();
+    Pending pending;
+    const auto start = std::chrono::steady_clock::now();
+    Start(pending, "appcfg cmd c=7 sw.bin box-serial", 60000);
+    ASSERT_TRUE(box.ReadFrame().has_value());
+    box.Close();
+    pending.thread.join();
+    EXPECT_EQ(pending.status, CFG_FAILED);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
 TEST_F(CfgClient, CommandsBeforeInfoOrConnectionSendNothing)
 {
     std::uint32_t count = 0;

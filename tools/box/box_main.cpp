@@ -13,6 +13,7 @@
 
 #include <pthread.h>
 
+#include "box_config_service.h"
 #include "box_discovery.h"
 #include "box_log.h"
 #include "box_options.h"
@@ -92,6 +93,8 @@ int main(int argc, char** argv)
 
     std::vector<std::unique_ptr<BoxService>> services;
     services.push_back(std::make_unique<BoxDiscovery>(options, *state));
+    if (options.configService)
+        services.push_back(std::make_unique<BoxConfigService>(options, *state));
 
     int status = 0;
     std::size_t started = 0;

@@ -120,6 +120,75 @@ const std::vector<OptionRow>& Rows()
              o.changeInterface = false;
              return "";
          }},
+        {"no-config", nullptr, "do not run the configuration service",
+         [](BoxOptions& o, const std::string&) -> std::string {
+             o.configService = false;
+             return "";
+         }},
+        {"config-port", "PORT", "TCP port of the configuration service (default 1000)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 65535);
+             if (!n || *n == 0)
+                 return "--config-port needs a port from 1 to 65535: " + v;
+             o.configPort = static_cast<std::uint16_t>(*n);
+             return "";
+         }},
+        {"info-field", "TEXT",
+         "ninth \"|\" field of the \"info\" message, which the tool sends back with\n"
+         "every update command (default vindle-box)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             if (v.find('|') != std::string::npos || v.size() > 200)
+                 return "--info-field must be at most 200 characters without \"|\": " + v;
+             o.infoField = v;
+             return "";
+         }},
+        {"status-interval", "MS", "send \"status|a|100\" every MS milliseconds (default 0: never)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 600000);
+             if (!n)
+                 return "--status-interval needs milliseconds (0..600000): " + v;
+             o.statusIntervalMs = static_cast<unsigned>(*n);
+             return "";
+         }},
+        {"reboot-time", "MS",
+         "after \"appcfg cmd c=2\" the configuration service is away for MS\n"
+         "milliseconds (default 3000)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 600000);
+             if (!n)
+                 return "--reboot-time needs milliseconds (0..600000): " + v;
+             o.rebootMs = static_cast<unsigned>(*n);
+             return "";
+         }},
+        {"update-answer", "MODE",
+         "answer to the update commands c=3, c=6, c=7: ok (default), error (with\n"
+         "--update-error) or drop (close the connection without an answer)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             if (v == "ok")
+                 o.updateAnswer = BoxUpdateVerdict::Ok;
+             else if (v == "error")
+                 o.updateAnswer = BoxUpdateVerdict::Error;
+             else if (v == "drop")
+                 o.updateAnswer = BoxUpdateVerdict::Drop;
+             else
+                 return "--update-answer is ok, error or drop: " + v;
+             return "";
+         }},
+        {"update-error", "TEXT", "reason sent with an \"error\" answer to an update",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             if (v.size() > 1000)
+                 return "--update-error is too long";
+             o.updateError = v;
+             return "";
+         }},
+        {"update-delay", "MS", "wait MS milliseconds before answering an update (default 0)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 3600000);
+             if (!n)
+                 return "--update-delay needs milliseconds (0..3600000): " + v;
+             o.updateDelayMs = static_cast<unsigned>(*n);
+             return "";
+         }},
         {"lifetime", "SECONDS", "end by itself after SECONDS (default: run until SIGINT/SIGTERM)",
          [](BoxOptions& o, const std::string& v) -> std::string {
              const auto n = ParseNumber(v, 86400);

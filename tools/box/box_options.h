@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "box_update.h"
+
 using MacAddress = std::array<std::uint8_t, 6>;
 
 enum class ReplyMode
@@ -33,6 +35,16 @@ struct BoxOptions
     ReplyMode replyMode = ReplyMode::Unicast;
     unsigned replyDelayMs = 0;
     bool changeInterface = true;
+
+    // Configuration service (box_config_service.h).
+    bool configService = true;
+    std::uint16_t configPort = 1000;
+    std::string infoField = "vindle-box";   // ninth "|" field of "info"
+    unsigned statusIntervalMs = 0;           // 0: no "status" messages
+    unsigned rebootMs = 3000;
+    BoxUpdateVerdict updateAnswer = BoxUpdateVerdict::Ok;
+    std::string updateError = "Update fehlgeschlagen";
+    unsigned updateDelayMs = 0;
 
     // Process.
     std::optional<unsigned> lifetimeSeconds;
