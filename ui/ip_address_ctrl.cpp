@@ -48,6 +48,10 @@ CIpAddressCtrl::CIpAddressCtrl(QWidget* pParent)
         pField->setMaxLength(3);
         pField->installEventFilter(this);
         pField->setObjectName(QStringLiteral("octet%1").arg(i));
+        // Tab enters at the first field and then leaves the whole control,
+        // as on the platform's own address control; the other fields are
+        // reached by typing and clicking.
+        pField->setFocusPolicy(i == 0 ? Qt::StrongFocus : Qt::ClickFocus);
         const int nField = static_cast<int>(i);
         connect(pField, &QLineEdit::textEdited, this, [this, nField] { OnFieldEdited(nField); });
         connect(pField, &QLineEdit::textChanged, this, &CIpAddressCtrl::addressChanged);

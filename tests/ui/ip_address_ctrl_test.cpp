@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QLineEdit>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -113,4 +114,16 @@ TEST_F(IpAddressTyping, LettersAreRefused)
 {
     TypeIntoFocus(QStringLiteral("1a2"));
     EXPECT_EQ(pCtrl->Field(0)->text(), QStringLiteral("12"));
+}
+
+TEST(IpAddressFocus, TabLeavesTheControlInsteadOfVisitingEachField)
+{
+    CStyleDialog dlg(IDD_CFG_DIALOG);
+    OpenActive(dlg);
+    dlg.GotoDlgCtrl(IDC_IPADDRESS);
+    ASSERT_EQ(QApplication::focusWidget(), dlg.IpAddressCtrl(IDC_IPADDRESS)->Field(0));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), dlg.IpAddressCtrl(IDC_NETMASK)->Field(0))
+        << QApplication::focusWidget()->objectName().toStdString() << " in "
+        << QApplication::focusWidget()->parentWidget()->objectName().toStdString();
 }
