@@ -1,0 +1,195 @@
+// CCfgClt against the simulated box (vindle-box) in the lab: the box's own
+// configuration service on the fixed port 1000 of its namespace, the whole
+// command set of the tool, and the box's answers.
+
+#include "config/cfg_clt.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/common/lab.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class LabClient final : public CCfgClt
+{
+public:
+    ~LabClient() override { StopAll(); }
+
+    void OnConnected() override { Add("connected"); }
+    void OnDisconnected(std::int32_t nReason) override { Add("disconnected " + std::to_string(nReason)); }
+    void OnStatus(std::int32_t a, std::int32_t b) override
+    {
+        Add("status " + std::to_string(a) + " " + std::to_string(b));
+    }
+    void OnInfo() override
+    {
+        std::lock_guard lock(m_Mutex);
+        m_InfoField = GetField(8);
+        m_Events.push_back("info");
+        m_Changed.notify_all();
+    }
+
+    // Waits until the count-th event equal to `event` has arrived.
+    bool WaitFor(const std::string& event, std::size_t count = 1, std::chrono::milliseconds timeout = LAB_WAIT)
+    {
+        std::unique_lock lock(m_Mutex);
+        return m_Changed.wait_for(lock, timeout, [&] {
+            std::size_t n = 0;
+            for (const auto& e : m_Events) {
+                n += e == event ? 1 : 0;
+            }
+            return n >= count;
+        });
+    }
+
+    std::string InfoField()
+    {
+        std::lock_guard lock(m_Mutex);
+        return m_InfoField;
+    }
+
+    bool Saw(const std::string& prefix)
+    {
+        std::lock_guard lock(m_Mutex);
+        for (const auto& e : m_Events) {
+            if (e.rfind(prefix, 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    void Add(const std::string& event)
+    {
+        std::lock_guard lock(m_Mutex);
+        m_Events.push_back(event);
+        m_Changed.notify_all();
+    }
+
+    std::mutex m_Mutex;
+    std::condition_variable m_Changed;
+    std::vector<std::string> m_Events;
+    std::string m_InfoField;
+};
+
+class CfgLab : public LabTest
+{
+protected:
+    int MinBoxes() const override { return 1; }
+
+    void StartBox(std::vector<std::string> args)
+    {
+        ASSERT_FALSE(ToolPath("vindle-box").empty()) << "vindle-box is not built";
+        args.insert(args.begin(), {ToolPath("vindle-box"), "--no-interface-change"});
+        m_box = std::make_unique<LabProcess>(1, args, LabProcess::Output::Capture);
+        ASSERT_TRUE(m_box->WaitForText("config: listening")) << m_box->Captured();
+    }
+
+    // Connects the client to box 1 and waits for its "info".
+    void ConnectReady()
+    {
+        client.Connect(lab().Box(1).ip.c_str(), CFG_SERVICE_PORT);
+        ASSERT_TRUE(client.WaitFor("connected"));
+        ASSERT_TRUE(client.WaitFor("info")) << m_box->Captured();
+        ASSERT_TRUE(client.IsReady());
+    }
+
+    void TearDown() override
+    {
+        if (m_box) {
+            m_box->Stop();
+        }
+    }
+
+    std::unique_ptr<LabProcess> m_box;
+    LabClient client;
+};
+
+TEST_F(CfgLab, EveryCommandIsAnsweredByTheBox)
+{
+    StartBox({"--info-field", "serial-0815"});
+    ConnectReady();
+    EXPECT_EQ(client.InfoField(), "serial-0815");
+
+    std::uint32_t count = 0;
+    char password[256] = "appcfg config c=2 p=root";
+    ASSERT_EQ(AddParam(password, sizeof password, "geheim 1"), 0u);
+    EXPECT_EQ(client.SendCommand(password, CFG_TIMEOUT_SHORT_MS, &count), CFG_OK);
+    EXPECT_TRUE(m_box->WaitForText("password set to 'geheim 1'")) << m_box->Captured();
+    EXPECT_EQ(client.SendCommand("appcfg cmd c=1 16", CFG_TIMEOUT_SHORT_MS, &count), CFG_OK);
+
+    // The update commands echo the file name and the ninth info field.
+    for (const char* command : {"c=3", "c=6", "c=7"}) {
+        SCOPED_TRACE(command);
+        const std::string text = std::string("appcfg cmd ") + command + " update.bin " + client.InfoField();
+        EXPECT_EQ(client.SendCommand(text.c_str(), CFG_TIMEOUT_UPDATE_MS, &count), CFG_OK);
+    }
+    EXPECT_TRUE(m_box->WaitForText("update 'update.bin' (serial-0815): ok")) << m_box->Captured();
+
+    EXPECT_EQ(client.SendCommand("appcfg cmd c=99", CFG_TIMEOUT_SHORT_MS, &count), CFG_ERROR_REPLY);
+    EXPECT_EQ(client.GetField(0), " unknown command");
+}
+
+TEST_F(CfgLab, UpdateErrorsAndTimeoutsGiveTheirStatuses)
+{
+    StartBox({"--update-answer", "error", "--update-error", "Datei fehlt", "--update-delay", "600",
+              "--status-interval", "100"});
+    ConnectReady();
+    std::uint32_t count = 0;
+    CfgFields reply{};
+    // The box answers after 600 ms, sending status messages meanwhile that
+    // must not end the wait.
+    EXPECT_EQ(client.SendCommand("appcfg cmd c=3 a.bin x", CFG_TIMEOUT_UPDATE_MS, &count, &reply),
+              CFG_ERROR_REPLY);
+    EXPECT_STREQ(reply.m_szField[0], " Datei fehlt");
+    EXPECT_TRUE(client.Saw("status "));
+
+    // A shorter timeout than the box's delay: no answer in time.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.SendCommand("appcfg cmd c=6 a.bin x", 200, &count), CFG_FAILED);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 600ms);
+}
+
+TEST_F(CfgLab, DroppedUpdateEndsTheWaitAndTheConnection)
+{
+    StartBox({"--update-answer", "drop"});
+    ConnectReady();
+    std::uint32_t count = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.SendCommand("appcfg cmd c=7 sw.bin x", CFG_TIMEOUT_UPDATE_MS, &count), CFG_FAILED);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_TRUE(client.WaitFor("disconnected 0"));
+}
+
+TEST_F(CfgLab, RebootTakesTheBoxAwayForAWhile)
+{
+    StartBox({"--reboot-time", "1500"});
+    ConnectReady();
+    std::uint32_t count = 0;
+    (void)client.SendCommand("appcfg cmd c=2", CFG_TIMEOUT_SHORT_MS, &count);   // not evaluated
+    ASSERT_TRUE(client.WaitFor("disconnected 0"));
+    ASSERT_TRUE(m_box->WaitForText("config: rebooting")) << m_box->Captured();
+
+    // While it reboots, a connection attempt fails (reported after the
+    // 1-second pause); afterwards the box is back with a new "info".
+    client.Connect(lab().Box(1).ip.c_str(), CFG_SERVICE_PORT);
+    ASSERT_TRUE(client.WaitFor("disconnected 0", 2, 3000ms));
+    ASSERT_TRUE(m_box->WaitForText("config: back after reboot", 3000ms)) << m_box->Captured();
+    client.Connect(lab().Box(1).ip.c_str(), CFG_SERVICE_PORT);
+    ASSERT_TRUE(client.WaitFor("connected", 2));
+    ASSERT_TRUE(client.WaitFor("info", 2));
+    EXPECT_EQ(client.SendCommand("appcfg cmd c=1 16", CFG_TIMEOUT_SHORT_MS, &count), CFG_OK);
+}
+
+}  // namespace
