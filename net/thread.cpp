@@ -56,11 +56,11 @@ CThread::~CThread()
         // would run, so it is left out.
         RequestStop();
         m_hWakeEvent.Set();
-        ReleaseWorker();
+        ReleaseWorker(true);
     } else if (m_hThread.joinable()) {
         // End(0) left the worker to finish its cycle by itself; the object
         // must outlive that cycle, so wait for it here.
-        ReleaseWorker();
+        ReleaseWorker(true);
     }
 }
 
@@ -72,8 +72,14 @@ void CThread::Begin(int bWaitForTrigger)
         // forever; wake it, and drop the signal once it is gone so the new
         // worker does not start with a stale trigger.
         m_hWakeEvent.Set();
-        ReleaseWorker();
+        ReleaseWorker(false);
         m_hWakeEvent.Reset();
+        if (m_hThread.joinable()) {
+            // Called by the worker itself: it cannot wait for its own end,
+            // so it cannot be replaced either.
+            WriteStdout("upps start thread timeout\n");
+            return;
+        }
     }
 
     m_bRunning = 1;
@@ -99,7 +105,7 @@ void CThread::End(int bWait)
     OnThreadInitEnd();
     m_hWakeEvent.Set();
     if (bWait)
-        ReleaseWorker();
+        ReleaseWorker(false);
 }
 
 void CThread::ThreadEntry(CThread* pThread)
@@ -176,20 +182,23 @@ void CThread::RequestStop()
     m_IdleWake.notify_all();
 }
 
-void CThread::ReleaseWorker()
+void CThread::ReleaseWorker(bool bDestroying)
 {
+    if (Self()) {
+        // Waiting for ourselves would never end. The handle stays held, as
+        // after End(0), so that the next Begin or the destructor, called from
+        // another thread, waits for the end of this worker.
+        WriteStdout("upps stop thread timeout\n");
+        if (bDestroying)
+            m_hThread.detach();
+        return;
+    }
     if (!m_hThread.joinable()) {
         // No worker to wait for (never started, or already released).
         WriteStdout("upps stop thread timeout\n");
         return;
     }
-    if (m_hThread.get_id() == std::this_thread::get_id()) {
-        // Waiting for ourselves would never end; let the worker finish alone.
-        WriteStdout("upps stop thread timeout\n");
-        m_hThread.detach();
-    } else {
-        m_hThread.join();
-    }
+    m_hThread.join();
     m_WorkerId = std::thread::id();
 }
 

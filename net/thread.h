@@ -107,7 +107,9 @@ protected:
 private:
     static void ThreadEntry(CThread* pThread);
     void RequestStop();
-    void ReleaseWorker();
+    // Waits for the worker to end and releases it. bDestroying: called by the
+    // destructor, which cannot leave the handle held.
+    void ReleaseWorker(bool bDestroying);
 
     std::atomic<std::thread::id> m_WorkerId{};
     // Lets Idle() notice a stop request at once.

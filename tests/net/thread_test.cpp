@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -338,4 +339,39 @@ TEST(CMutex, GuardsCountersAcrossThreads)
     a.join();
     b.join();
     EXPECT_EQ(total, 4000);
+}
+
+TEST(CThread, WorkerThatStopsItselfIsWaitedForByItsOwner)
+{
+    class SelfStopping final : public CThread
+    {
+    public:
+        ~SelfStopping() override
+        {
+            if (m_hThread.joinable())
+                End(1);
+        }
+        void OnThread() override
+        {
+            // Cannot wait for its own end: reported, and left to the owner.
+            End(1);
+            Idle(50);
+            stopped.Add();
+        }
+        void OnThreadEnd() override { ends.Add(); }
+        Counter stopped, ends;
+    };
+
+    StdoutCapture capture;
+    auto pWorker = std::make_unique<SelfStopping>();
+    pWorker->Begin(0);
+    const bool bStopped = pWorker->stopped.WaitFor(1);
+    // The owner's End(1) still finds the worker and waits for its end.
+    pWorker->End(1);
+    const int ends = pWorker->ends.Get();
+    pWorker.reset();
+    const std::string text = capture.Stop();
+    EXPECT_TRUE(bStopped);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(text, "upps stop thread timeout\n");
 }
