@@ -7,6 +7,7 @@
 // destructor, so the worker never calls into a half-destroyed object.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "net/socket_api.h"
