@@ -160,13 +160,15 @@ void RunRequestLoop()
     }
     ReapWorkers(workers, true);
     CloseListeningEndpoints();
+    ClearStop();
 }
 
 } // namespace
 
 void TftpServerThread()
 {
-    ClearStop();
+    // A stop requested before this thread got here still counts, so the
+    // stop state is not cleared here but at the end of the previous run.
     LoadTftpConfig();
     if (g_tftpConfig.endpoints[0].ip == 0)
         return;

@@ -28,6 +28,7 @@ inline constexpr std::uint32_t TFTP_SERVER_THREAD_FAILED = 0xFFFFFFFFu;
 void TftpServerThread();
 
 // Asks the running request loop and every transfer to end; returns at once.
+// A stop asked for before TftpServerThread reached its loop still counts.
 void TftpServerStop();
 
 // Configures the server from `ini` as if it were the INI file of the program

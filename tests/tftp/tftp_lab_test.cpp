@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <future>
 #include <sstream>
+#include <thread>
 
 #include "tests/common/lab.h"
 #include "tftp/tftp_server.h"
@@ -97,6 +99,25 @@ TEST_F(TftpLabTest, StandaloneServerReadsTheIniBesideItsProgramAndStopsOnSigterm
 
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(std::chrono::milliseconds(3000)), std::optional<int>(0));
+}
+
+TEST_F(TftpLabTest, ServerThreadAsTheApplicationRunsItStopsAndJoins)
+{
+    // No INI file beside the test program: every interface, port 69, the
+    // program's folder as home.
+    std::thread server(&TftpServerThread);
+    EXPECT_TRUE(m_reports.WaitFor("listening On: " + lab().ToolIp() + ":69"));
+    EXPECT_TRUE(m_reports.WaitFor("Accepting requests.."));
+    TftpServerStop();
+    server.join();
+
+    // A stop that comes before the thread reaches its loop is not lost.
+    TftpServerStop();
+    auto ended = std::async(std::launch::async, [] { TftpServerThread(); });
+    const bool stopped = ended.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    EXPECT_TRUE(stopped);
+    if (!stopped)
+        TftpServerStop();   // so that the future's destructor can join
 }
 
 } // namespace
