@@ -4,7 +4,6 @@
 #include "discovery/adapter_list.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -43,7 +42,10 @@ void FillRecord(AdapterInfo& record, const AdapterAddress& address, const Adapte
         CopyText(record.typeName, "Unknown");
         return;
     }
-    std::memcpy(record.mac, pLink->hwAddress.data(), std::min<std::size_t>(pLink->hwAddress.size(), sizeof record.mac));
+    // A link without a link-layer address (tun, ppp) keeps the zero MAC.
+    if (!pLink->hwAddress.empty())
+        std::memcpy(record.mac, pLink->hwAddress.data(),
+                    std::min<std::size_t>(pLink->hwAddress.size(), sizeof record.mac));
     std::string id = "IFID_" + pLink->name;
     std::replace(id.begin(), id.end(), '-', '_');
     CopyText(record.id, id);
@@ -56,10 +58,16 @@ void FillRecord(AdapterInfo& record, const AdapterAddress& address, const Adapte
     record.operational = up ? 1 : 0;
 }
 
+enum class DumpResult
+{
+    Complete,
+    Interrupted,   // the table changed while the kernel sent it; ask again
+    Failed,
+};
+
 // One routing-netlink dump request; hands every reply message to `handle`.
-// False when the socket, the request or a reply failed.
 template <typename Handler>
-bool Dump(int fd, std::uint16_t type, unsigned char family, std::uint32_t seq, Handler handle)
+DumpResult Dump(int fd, std::uint16_t type, unsigned char family, std::uint32_t seq, Handler handle)
 {
     struct
     {
@@ -72,7 +80,8 @@ bool Dump(int fd, std::uint16_t type, unsigned char family, std::uint32_t seq, H
     request.header.nlmsg_seq = seq;
     request.body.rtgen_family = family;
     if (send(fd, &request, request.header.nlmsg_len, 0) < 0)
-        return false;
+        return DumpResult::Failed;
+    bool interrupted = false;
 
     std::vector<char> buffer(64 * 1024);
     for (;;) {
@@ -80,19 +89,21 @@ bool Dump(int fd, std::uint16_t type, unsigned char family, std::uint32_t seq, H
         if (received < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            return DumpResult::Failed;
         }
         if (received == 0)
-            return false;
+            return DumpResult::Failed;
         int remaining = static_cast<int>(received);
         for (auto* header = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(header, remaining);
              header = NLMSG_NEXT(header, remaining)) {
             if (header->nlmsg_seq != seq)
                 continue;
+            if (header->nlmsg_flags & NLM_F_DUMP_INTR)
+                interrupted = true;
             if (header->nlmsg_type == NLMSG_DONE)
-                return true;
+                return interrupted ? DumpResult::Interrupted : DumpResult::Complete;
             if (header->nlmsg_type == NLMSG_ERROR)
-                return false;
+                return DumpResult::Failed;
             handle(header);
         }
     }
@@ -219,9 +230,23 @@ bool ReadAdapterTables(std::vector<AdapterAddress>& addresses, std::vector<Adapt
     const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (fd < 0)
         return false;
-    const bool ok =
-        Dump(fd, RTM_GETLINK, AF_UNSPEC, 1, [&](const nlmsghdr* h) { ParseLink(h, links); })
-        && Dump(fd, RTM_GETADDR, AF_INET, 2, [&](const nlmsghdr* h) { ParseAddress(h, addresses); });
+    bool ok = false;
+    // A table that changes while it is read comes back marked; a few fresh
+    // reads give a consistent one.
+    std::uint32_t seq = 0;
+    for (int attempt = 0; attempt < 3 && !ok; ++attempt) {
+        addresses.clear();
+        links.clear();
+        const DumpResult linkResult =
+            Dump(fd, RTM_GETLINK, AF_UNSPEC, ++seq, [&](const nlmsghdr* h) { ParseLink(h, links); });
+        if (linkResult == DumpResult::Failed)
+            break;
+        const DumpResult addressResult =
+            Dump(fd, RTM_GETADDR, AF_INET, ++seq, [&](const nlmsghdr* h) { ParseAddress(h, addresses); });
+        if (addressResult == DumpResult::Failed)
+            break;
+        ok = linkResult == DumpResult::Complete && addressResult == DumpResult::Complete;
+    }
     close(fd);
     if (!ok) {
         addresses.clear();

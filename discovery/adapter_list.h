@@ -66,7 +66,7 @@ constexpr std::uint32_t AdapterListSize(std::uint32_t records)
 //                                      much and call again.
 // The needed size counts every IPv4 address, also 127.0.0.1, which is then
 // left out of the list.
-std::uint32_t GetAdapterList(std::uint32_t* pSize, AdapterList* pList);
+[[nodiscard]] std::uint32_t GetAdapterList(std::uint32_t* pSize, AdapterList* pList);
 
 // The building blocks of GetAdapterList, public so that the rules can be
 // checked without depending on the machine's interfaces.
@@ -95,7 +95,7 @@ const char* AdapterTypeName(unsigned short hwType);
 // GetAdapterList over already-read tables: addresses in the system's order,
 // links in any order. A link that is missing for an address gives the record
 // zero values: empty description and id, zero MAC, "Unknown", not operational.
-std::uint32_t BuildAdapterList(const std::vector<AdapterAddress>& addresses,
+[[nodiscard]] std::uint32_t BuildAdapterList(const std::vector<AdapterAddress>& addresses,
                                const std::vector<AdapterLink>& links,
                                std::uint32_t* pSize, AdapterList* pList);
 

@@ -111,6 +111,17 @@ TEST(AdapterList, RecordOfAnUnknownLinkHasZeroValues)
         EXPECT_EQ(b, 0);
 }
 
+TEST(AdapterList, LinkWithoutHardwareAddressHasZeroMac)
+{
+    AdapterLink tun = Link(6, "tun0", ARPHRD_NONE);
+    tun.hwAddress.clear();
+    auto buffer = Build({{6, Ip("10.8.0.1"), Ip("255.255.255.255")}}, {tun});
+    const AdapterInfo& record = AsList(buffer).adapters[0];
+    EXPECT_STREQ(record.typeName, "Other");
+    for (std::uint8_t b : record.mac)
+        EXPECT_EQ(b, 0);
+}
+
 TEST(AdapterList, EmptyTableNeedsOnlyTheCount)
 {
     std::uint32_t size = 0;
