@@ -130,10 +130,6 @@ bool CvindleDlg::OnInitDialog()
     if (QWidget* pStatus = GetDlgItem(IDC_CONN_STATUS))
     {
         ApplyLabelStyle(pStatus);
-        // Green on white reads poorly in the default weight.
-        QFont font = pStatus->font();
-        font.setBold(true);
-        pStatus->setFont(font);
     }
     SetConnectedState(false);
 

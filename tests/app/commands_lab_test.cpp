@@ -1,0 +1,329 @@
+// The commands on a connected box, against simulated boxes in the lab:
+// connect and disconnect, the three updates with the box's TFTP download and
+// the progress bar, the box's verdicts, the password, and quitting or giving
+// other commands while an update waits.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include "app/adapters.h"
+#include "app/commands.h"
+#include "app/vindle_dlg.h"
+#include "config/dialogs/pwd_dlg.h"
+#include "tests/app/app_test_support.h"
+#include "tftp/tftp_config.h"
+#include "tftp/tftp_server.h"
+
+namespace
+{
+
+using namespace std::chrono_literals;
+
+// One folder with an update file per kind, outside the program's folder, so
+// that a box can only get them when the server looks where the operator
+// chose.
+class CUpdateFolder final
+{
+public:
+    CUpdateFolder()
+    {
+        char dir[] = "/tmp/vindle-updates-XXXXXX";
+        m_dir = mkdtemp(dir) != nullptr ? dir : "";
+    }
+    ~CUpdateFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+    std::string Make(const std::string& name, std::size_t bytes)
+    {
+        const std::string path = m_dir + "/" + name;
+        std::ofstream out(path, std::ios::binary);
+        for (std::size_t i = 0; i < bytes; ++i)
+            out.put(static_cast<char>(i * 7 + 3));
+        return path;
+    }
+    const std::string& Path() const { return m_dir; }
+
+private:
+    std::string m_dir;
+};
+
+class CommandsTest : public LabTest
+{
+protected:
+    int MinBoxes() const override { return 2; }
+
+    static void SetUpTestSuite()
+    {
+        ProgressNotifier.store(&CvindleDlg::OnTftpProgress);
+        ProgressReceiver.store(nullptr);
+        std::istringstream noIni;
+        s_tftpStatus = StartTftpServer(noIni, TftpProgramPath());
+    }
+    static void TearDownTestSuite()
+    {
+        StopTftpServer();
+        ProgressNotifier.store(nullptr);
+    }
+
+    void StartBoxes(const std::vector<std::string>& extraArgs = {})
+    {
+        ASSERT_EQ(s_tftpStatus, TFTP_SERVER_OK) << "the TFTP server could not listen on port 69";
+        m_boxes = std::make_unique<CLabBoxes>(2, extraArgs);
+        ASSERT_TRUE(m_boxes->Ready());
+        m_adapters = std::make_unique<CAdapters>();
+        m_dlg = std::make_unique<CvindleDlg>(IpOf(Lab().ToolIp()), m_adapters->List(), &m_prompts);
+        m_dlg->ShowModeless();
+        ASSERT_TRUE(WaitUi([&] { return m_dlg->DeviceCount() >= 2; }));
+        QObject::connect(m_dlg->ProgressBar(), &QProgressBar::valueChanged, m_dlg.get(),
+                         [this](int value) { m_progress.push_back(value); });
+    }
+
+    void TearDown() override
+    {
+        m_dlg.reset();
+        m_boxes.reset();
+    }
+
+    // Connects to box 1 the way the operator does: right click, "Verbinden".
+    void ConnectToBox1()
+    {
+        const int row = RowOf(*m_dlg, Lab().Box(1).ip);
+        ASSERT_GE(row, 0);
+        m_prompts.onMenu = [](QMenu&) { return ID_CONNECT; };
+        m_dlg->OnDeviceRightClick(row, QPoint(5, 5));
+        ASSERT_TRUE(WaitUi([&] { return m_dlg->IsBoxConnected(); }));
+        // Commands are accepted once the box's "info" has arrived.
+        ASSERT_TRUE(WaitUi([&] { return m_dlg->IsReady() && !m_dlg->DeviceInfo().isEmpty(); }));
+        m_prompts.onMenu = {};
+    }
+
+    bool WaitForMessage(const QString& text, std::chrono::milliseconds timeout = LAB_WAIT)
+    {
+        return WaitUi([&] { return m_messages.Has(text); }, timeout);
+    }
+
+    static inline std::uint32_t s_tftpStatus = TFTP_SERVER_THREAD_FAILED;
+    CScriptedPrompts m_prompts;
+    CMessageBoxRecorder m_messages;
+    CUpdateFolder m_folder;
+    std::unique_ptr<CLabBoxes> m_boxes;
+    std::unique_ptr<CAdapters> m_adapters;
+    std::unique_ptr<CvindleDlg> m_dlg;
+    std::vector<int> m_progress;
+};
+
+TEST_F(CommandsTest, ConnectShowsVerbundenInGreenAndTheMenuFollowsTheState)
+{
+    StartBoxes({"--info-field", "hw-42"});
+    ConnectToBox1();
+    EXPECT_EQ(m_dlg->GetDlgItemText(IDC_CONN_STATUS), QStringLiteral("verbunden"));
+    auto* pStatus = m_dlg->DlgItem<QLabel>(IDC_CONN_STATUS);
+    ASSERT_NE(pStatus, nullptr);
+    EXPECT_EQ(pStatus->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF, 0x00FF00u);
+    EXPECT_EQ(m_dlg->DeviceInfo(), QStringLiteral("hw-42"));
+    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: connection from " + Lab().ToolIp()));
+
+    std::map<int, bool> enabled;
+    m_prompts.onMenu = [&](QMenu& menu) {
+        for (QAction* pAction : menu.actions())
+            enabled[pAction->data().toInt()] = pAction->isEnabled();
+        return 0;
+    };
+    m_dlg->OnDeviceRightClick(0, QPoint(5, 5));
+    const std::map<int, bool> expected{{ID_IP_ADDRESS, true},     {ID_CONNECT, false},
+                                       {ID_DISCONNECT, true},     {ID_SOFTWARE_UPDATE, true},
+                                       {ID_SYSTEM_UPDATE, true},  {ID_APPLICATION_UPDATE, true},
+                                       {ID_REBOOT, true},         {ID_SET_PASSWORD, true}};
+    EXPECT_EQ(enabled, expected);
+
+    m_dlg->OnCommand(ID_DISCONNECT);
+    ASSERT_TRUE(WaitUi([&] { return !m_dlg->IsBoxConnected(); }));
+    EXPECT_EQ(m_dlg->GetDlgItemText(IDC_CONN_STATUS), QStringLiteral("nicht verbunden"));
+}
+
+TEST_F(CommandsTest, EachUpdateSendsItsCommandAndTheBoxFetchesTheFileFromTheChosenFolder)
+{
+    StartBoxes({"--info-field", "X9"});
+    ConnectToBox1();
+    struct Case
+    {
+        int command;
+        const char* file;
+        const char* expectedCommand;
+    };
+    const Case cases[] = {
+        {ID_SYSTEM_UPDATE, "system.bin", "appcfg cmd c=3 system.bin X9"},
+        {ID_APPLICATION_UPDATE, "application.bin", "appcfg cmd c=6 application.bin X9"},
+        {ID_SOFTWARE_UPDATE, "software.bin", "appcfg cmd c=7 software.bin X9"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.file);
+        m_progress.clear();
+        const std::size_t boxesBefore = m_messages.Boxes().size();
+        m_prompts.updateFile = QString::fromStdString(m_folder.Make(c.file, 3 * 1024 * 1024 + 100));
+        m_dlg->OnCommand(c.command);
+        EXPECT_TRUE(m_dlg->ProgressBar()->isVisible());
+        EXPECT_TRUE(m_boxes->Box(1).WaitForText(std::string("config: command '") + c.expectedCommand + "'"));
+        ASSERT_TRUE(WaitForMessage(QStringLiteral("Update erfolgreich durchgeführt"), 20s));
+        ASSERT_GT(m_messages.Boxes().size(), boxesBefore);
+        const CMessageBoxRecorder::Box& verdict = m_messages.Boxes().back();
+        EXPECT_EQ(verdict.kind, MsgBoxKind::Plain);
+        // The box got the file by TFTP from the chosen folder and the bar
+        // followed the transfer up to its end.
+        EXPECT_TRUE(m_boxes->Box(1).WaitForText(c.file));
+        ASSERT_FALSE(m_progress.empty());
+        EXPECT_EQ(m_progress.back(), 100);
+        EXPECT_GE(m_progress.size(), 3u);
+        // Closing the verdict (at once, under the hook) hides the bar again.
+        EXPECT_TRUE(WaitUi([&] { return !m_dlg->ProgressBar()->isVisible(); }));
+        EXPECT_FALSE(m_dlg->IsUpdateRunning());
+    }
+    // A cancelled file chooser starts nothing.
+    m_prompts.updateFile.clear();
+    m_dlg->OnCommand(ID_SYSTEM_UPDATE);
+    EXPECT_FALSE(m_dlg->IsUpdateRunning());
+}
+
+TEST_F(CommandsTest, AnUpdateTheBoxRefusesShowsItsReasonWithTheLeadingBlank)
+{
+    StartBoxes({"--update-answer", "error", "--update-error", "no space left"});
+    ConnectToBox1();
+    m_prompts.updateFile = QString::fromStdString(m_folder.Make("fw.bin", 1000));
+    m_dlg->OnCommand(ID_SYSTEM_UPDATE);
+    ASSERT_TRUE(WaitForMessage(QStringLiteral("Update fehlerhaft\n( no space left)"), 10s));
+    EXPECT_EQ(m_messages.Boxes().back().kind, MsgBoxKind::Plain);
+}
+
+TEST_F(CommandsTest, UpdateWhileNotConnectedIsIgnored)
+{
+    StartBoxes();
+    m_prompts.updateFile = QString::fromStdString(m_folder.Make("fw.bin", 1000));
+    m_dlg->OnCommand(ID_SYSTEM_UPDATE);
+    EXPECT_EQ(m_prompts.fileChoosers, 0);
+    EXPECT_FALSE(m_dlg->IsUpdateRunning());
+}
+
+TEST_F(CommandsTest, TooLongNamesAreRefusedBeforeAnythingIsSent)
+{
+    StartBoxes({"--info-field", std::string(100, 'i')});
+    ConnectToBox1();
+    // 140 + 100 characters exceed the 239 the box's command buffer holds.
+    m_prompts.updateFile = QString::fromStdString(m_folder.Make(std::string(140, 'f'), 10));
+    m_dlg->OnCommand(ID_SYSTEM_UPDATE);
+    EXPECT_TRUE(m_messages.Has(QString::fromUtf8(TEXT_UPDATE_NAME_TOO_LONG)));
+    EXPECT_FALSE(m_dlg->IsUpdateRunning());
+    EXPECT_FALSE(m_dlg->ProgressBar()->isVisible());
+}
+
+TEST_F(CommandsTest, PasswordIsSetAndConfirmed)
+{
+    StartBoxes();
+    ConnectToBox1();
+    m_prompts.onDialog = [](CDialog& dlg) {
+        ASSERT_NE(dynamic_cast<CPwdDlg*>(&dlg), nullptr);
+        dlg.DlgItem<QLineEdit>(IDC_PASSWORD)->setText(QStringLiteral("Geheim 1"));
+        dlg.DlgItem<QLineEdit>(IDC_PASSWORD_REPEAT)->setText(QStringLiteral("Geheim 1"));
+        dlg.OnOK();
+    };
+    m_dlg->OnCommand(ID_SET_PASSWORD);
+    EXPECT_TRUE(m_messages.Has(QStringLiteral("Kennwort erfolgreich gesetzt")));
+    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: password set to 'Geheim 1'"));
+    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=1 16'"));
+}
+
+TEST_F(CommandsTest, PasswordWithoutConnectionFails)
+{
+    StartBoxes();
+    m_prompts.onDialog = [](CDialog& dlg) { dlg.OnOK(); };  // two empty fields are equal
+    m_dlg->OnCommand(ID_SET_PASSWORD);
+    EXPECT_TRUE(m_messages.Has(QStringLiteral("Kennwort konnte nicht gesetzt werden")));
+}
+
+TEST_F(CommandsTest, OtherCommandsAreRefusedWhileAnUpdateWaits)
+{
+    StartBoxes({"--update-delay", "60000"});
+    ConnectToBox1();
+    m_prompts.updateFile = QString::fromStdString(m_folder.Make("slow.bin", 1000));
+    m_dlg->OnCommand(ID_SYSTEM_UPDATE);
+    ASSERT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=3 slow.bin"));
+    ASSERT_TRUE(m_dlg->IsUpdateRunning());
+    const QString busy = QString::fromUtf8(TEXT_UPDATE_BUSY);
+    for (int command : {ID_REBOOT, ID_SET_PASSWORD, ID_APPLICATION_UPDATE})
+    {
+        SCOPED_TRACE(command);
+        const std::size_t before = m_messages.Boxes().size();
+        m_dlg->OnCommand(command);
+        ASSERT_EQ(m_messages.Boxes().size(), before + 1);
+        EXPECT_EQ(m_messages.Boxes().back().text, busy);
+    }
+    EXPECT_EQ(m_prompts.dialogs, 0);
+    EXPECT_EQ(m_prompts.fileChoosers, 1);
+}
+
+TEST_F(CommandsTest, QuittingWhileAnUpdateWaitsAsksThenEndsTheWaitAtOnce)
+{
+    StartBoxes({"--update-delay", "60000"});
+    ConnectToBox1();
+    m_prompts.updateFile = QString::fromStdString(m_folder.Make("slow.bin", 1000));
+    m_dlg->OnCommand(ID_SYSTEM_UPDATE);
+    ASSERT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=3 slow.bin"));
+
+    // "Nein" keeps the window.
+    m_prompts.confirmAnswer = false;
+    m_dlg->DlgItem<QPushButton>(IDCANCEL)->click();
+    EXPECT_EQ(m_prompts.questions.size(), 1);
+    EXPECT_TRUE(m_dlg->isVisible());
+    EXPECT_TRUE(m_dlg->IsUpdateRunning());
+
+    m_prompts.confirmAnswer = true;
+    const auto start = std::chrono::steady_clock::now();
+    m_dlg->DlgItem<QPushButton>(IDCANCEL)->click();
+    EXPECT_FALSE(m_dlg->isVisible());
+    m_dlg.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    // No verdict for an update whose wait was ended by quitting.
+    SpinUi(100ms);
+    EXPECT_FALSE(m_messages.Has(QStringLiteral("Update fehlerhaft\n()")));
+}
+
+TEST_F(CommandsTest, DisconnectingEndsAWaitingUpdateWithAFailure)
+{
+    StartBoxes({"--update-delay", "60000"});
+    ConnectToBox1();
+    m_prompts.updateFile = QString::fromStdString(m_folder.Make("slow.bin", 1000));
+    m_dlg->OnCommand(ID_SYSTEM_UPDATE);
+    ASSERT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=3 slow.bin"));
+    m_dlg->OnCommand(ID_DISCONNECT);
+    ASSERT_TRUE(WaitForMessage(QStringLiteral("Update fehlerhaft\n()")));
+    EXPECT_FALSE(m_dlg->IsUpdateRunning());
+}
+
+TEST_F(CommandsTest, ClosingTheWindowWhileTheBoxKeepsSendingNeitherHangsNorCrashes)
+{
+    StartBoxes({"--status-interval", "1"});
+    ConnectToBox1();
+    const auto start = std::chrono::steady_clock::now();
+    m_dlg->DlgItem<QPushButton>(IDCANCEL)->click();
+    m_dlg.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+}  // namespace
