@@ -135,7 +135,8 @@ void ReapWorkers(std::list<Worker>& workers, bool all)
 }
 
 // Serves until the stop event; then waits for every transfer (TftpServerStop
-// has woken them too) and closes the listening sockets.
+// has woken them too). The caller closes the listening sockets afterwards,
+// on the thread that also reads them.
 void RunRequestLoop()
 {
     std::list<Worker> workers;
@@ -159,8 +160,6 @@ void RunRequestLoop()
                 HandleDatagram(i, workers);
     }
     ReapWorkers(workers, true);
-    CloseListeningEndpoints();
-    ClearStop();
 }
 
 } // namespace
@@ -174,6 +173,8 @@ void TftpServerThread()
         return;
     ReportLine("\nAccepting requests..");
     RunRequestLoop();
+    CloseListeningEndpoints();
+    ClearStop();
 }
 
 void TftpServerStop()
@@ -210,6 +211,8 @@ void StopTftpServer()
         return;
     TftpServerStop();
     g_loopThread.join();
+    CloseListeningEndpoints();
+    ClearStop();
     g_started = false;
 }
 
