@@ -19,6 +19,7 @@
 #include "box_options.h"
 #include "box_service.h"
 #include "box_state.h"
+#include "box_update_download.h"
 
 namespace {
 
@@ -71,6 +72,8 @@ int main(int argc, char** argv)
     case BoxParse::Run:
         break;
     }
+
+    ConfigureUpdateDownload(options);
 
     auto state = MakeBoxState(options, error);
     if (!state) {

@@ -189,6 +189,51 @@ const std::vector<OptionRow>& Rows()
              o.updateDelayMs = static_cast<unsigned>(*n);
              return "";
          }},
+        {"no-update-download", nullptr,
+         "answer update commands without fetching the file by TFTP",
+         [](BoxOptions& o, const std::string&) -> std::string {
+             o.updateDownload = false;
+             return "";
+         }},
+        {"tftp-server", "IP",
+         "fetch update files from this address (default: the tool that sent\n"
+         "the update command)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             in_addr address{};
+             if (inet_pton(AF_INET, v.c_str(), &address) != 1 || address.s_addr == 0)
+                 return "--tftp-server needs an IPv4 address: " + v;
+             o.tftpServer = address.s_addr;
+             return "";
+         }},
+        {"tftp-port", "PORT", "UDP port of the TFTP server for updates (default 69)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 65535);
+             if (!n || *n == 0)
+                 return "--tftp-port needs a port from 1 to 65535: " + v;
+             o.tftpPort = static_cast<std::uint16_t>(*n);
+             return "";
+         }},
+        {"update-no-options", nullptr,
+         "fetch update files with a plain read request, without blksize and tsize",
+         [](BoxOptions& o, const std::string&) -> std::string {
+             o.updateNoOptions = true;
+             return "";
+         }},
+        {"update-blksize", "N", "block size asked for when fetching updates (8..65464, default 1428)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 65464);
+             if (!n || *n < 8)
+                 return "--update-blksize needs a block size from 8 to 65464: " + v;
+             o.updateBlksize = static_cast<std::uint32_t>(*n);
+             return "";
+         }},
+        {"update-dir", "DIR", "keep each downloaded update file in DIR",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             if (v.empty())
+                 return "--update-dir needs a folder";
+             o.updateDir = v;
+             return "";
+         }},
         {"lifetime", "SECONDS", "end by itself after SECONDS (default: run until SIGINT/SIGTERM)",
          [](BoxOptions& o, const std::string& v) -> std::string {
              const auto n = ParseNumber(v, 86400);

@@ -46,6 +46,15 @@ struct BoxOptions
     std::string updateError = "Update fehlgeschlagen";
     unsigned updateDelayMs = 0;
 
+    // Update download (box_update.cpp): FILE is fetched by TFTP before the
+    // answer. The server defaults to the tool that sent the command.
+    bool updateDownload = true;
+    std::optional<std::uint32_t> tftpServer;   // network byte order
+    std::uint16_t tftpPort = 69;
+    bool updateNoOptions = false;              // plain request without blksize/tsize
+    std::uint32_t updateBlksize = 1428;
+    std::string updateDir;                     // keep downloaded files here
+
     // Process.
     std::optional<unsigned> lifetimeSeconds;
 };
