@@ -324,23 +324,6 @@ TEST(CMutex, UnlockByNonHolderLeavesTheHolderInPossession)
     EXPECT_EQ(mutex.UnLock(), 0UL);
 }
 
-TEST(CMutex, GuardsCountersAcrossThreads)
-{
-    CMutex mutex;
-    long total = 0;
-    auto work = [&] {
-        for (int i = 0; i < 2000; ++i) {
-            CMutexLocker outer(mutex);
-            CMutexLocker inner(mutex);
-            ++total;
-        }
-    };
-    std::thread a(work), b(work);
-    a.join();
-    b.join();
-    EXPECT_EQ(total, 4000);
-}
-
 TEST(CThread, WorkerThatStopsItselfIsWaitedForByItsOwner)
 {
     class SelfStopping final : public CThread
