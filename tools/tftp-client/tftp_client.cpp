@@ -16,6 +16,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -446,7 +447,7 @@ bool RunPut(Transfer& transfer, const std::string& name, const TftpSource& sourc
         } else if (packet.opcode == TFTP_ACK) {
             // Only the ACK of the outstanding block moves on; an older one is
             // a duplicate and re-sending on it would double the traffic.
-            if (packet.block != block || (!started && block != 0))
+            if (packet.block != block)
                 continue;
         } else {
             return transfer.Abort(TFTP_EBADOP, "unexpected packet during a write");
@@ -598,6 +599,8 @@ TftpTransferResult TftpGetFile(const TftpClientOptions& options, const std::stri
         result.message = "cannot create " + temporary + ": " + std::strerror(errno);
         return result;
     }
+    // mkstemp makes the file private; a downloaded file is an ordinary one.
+    (void)::fchmod(fd, 0644);
     CFile file(::fdopen(fd, "wb"));
     if (file.Get() == nullptr) {
         ::close(fd);
