@@ -178,17 +178,21 @@ TEST_F(CommandsTest, EachUpdateSendsItsCommandAndTheBoxFetchesTheFileFromTheChos
         SCOPED_TRACE(c.file);
         m_progress.clear();
         const std::size_t boxesBefore = m_messages.Boxes().size();
-        m_prompts.updateFile = QString::fromStdString(m_folder.Make(c.file, 3 * 1024 * 1024 + 100));
+        const std::size_t size = 3 * 1024 * 1024 + 100;
+        m_prompts.updateFile = QString::fromStdString(m_folder.Make(c.file, size));
         m_dlg->OnCommand(c.command);
         EXPECT_TRUE(m_dlg->ProgressBar()->isVisible());
         EXPECT_TRUE(m_boxes->Box(1).WaitForText(std::string("config: command '") + c.expectedCommand + "'"));
-        ASSERT_TRUE(WaitForMessage(QStringLiteral("Update erfolgreich durchgeführt"), 20s));
-        ASSERT_GT(m_messages.Boxes().size(), boxesBefore);
+        ASSERT_TRUE(WaitUi([&] { return m_messages.Boxes().size() > boxesBefore; }, 20s));
         const CMessageBoxRecorder::Box& verdict = m_messages.Boxes().back();
         EXPECT_EQ(verdict.kind, MsgBoxKind::Plain);
-        // The box got the file by TFTP from the chosen folder and the bar
-        // followed the transfer up to its end.
-        EXPECT_TRUE(m_boxes->Box(1).WaitForText(c.file));
+        EXPECT_EQ(verdict.caption, QStringLiteral("Information"));
+        EXPECT_EQ(verdict.text, QStringLiteral("Update erfolgreich durchgeführt"));
+        // The box got the whole file by TFTP from the chosen folder (the
+        // program's own folder has no such file), and the bar followed the
+        // transfer up to its end.
+        EXPECT_TRUE(m_boxes->Box(1).WaitForText(std::string("update: received '") + c.file + "': " +
+                                                std::to_string(size) + " bytes"));
         ASSERT_FALSE(m_progress.empty());
         EXPECT_EQ(m_progress.back(), 100);
         EXPECT_GE(m_progress.size(), 3u);
