@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QFont>
 #include <QList>
 #include <QPoint>
 #include <QRect>
@@ -20,7 +21,6 @@
 #include "ui/dialog_template.h"
 #include "ui/resource.h"
 
-class QFont;
 class QMenu;
 class CIpAddressCtrl;
 
