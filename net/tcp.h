@@ -19,7 +19,9 @@
 //   connections; StopAll never holds it across a deletion.
 // - A derived class that overrides OnReceive or Output calls StopAll() first
 //   thing in its destructor, so that no connection calls into a half-destroyed
-//   object. From then on the derived class receives no indication.
+//   object. From then on the derived class receives no indication. An
+//   endpoint is never destroyed (nor StopAll called) from one of its own
+//   callbacks: that would wait for the calling thread itself.
 #pragma once
 
 #include <atomic>
