@@ -230,8 +230,25 @@ void CvindleDlg::AppendDevice(const InitCfgMsg& record)
     const std::string label = FormatDeviceLabel(record.ip, std::span<const std::uint8_t, 6>(record.mac));
     auto* pItem = new QListWidgetItem(m_hIcon, QString::fromStdString(label));
     pItem->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    pList->addItem(pItem);
+    pItem->setData(Qt::UserRole, static_cast<qulonglong>(m_Devices.size()));
     m_Devices.push_back(record);
+    pList->addItem(pItem);
+}
+
+const InitCfgMsg* CvindleDlg::RecordAt(int nRow) const
+{
+    const QListWidget* pList = DeviceList();
+    const QListWidgetItem* pItem = pList != nullptr && nRow >= 0 ? pList->item(nRow) : nullptr;
+    if (pItem == nullptr)
+        return nullptr;
+    const qulonglong index = pItem->data(Qt::UserRole).toULongLong();
+    return index < m_Devices.size() ? &m_Devices[static_cast<std::size_t>(index)] : nullptr;
+}
+
+InitCfgMsg CvindleDlg::Device(std::size_t i) const
+{
+    const InitCfgMsg* pRecord = RecordAt(static_cast<int>(i));
+    return pRecord != nullptr ? *pRecord : InitCfgMsg{};
 }
 
 void CvindleDlg::OnSearchReply(std::uint32_t dwIp, std::uint32_t dwNetmask, std::uint32_t dwGateway,
@@ -343,17 +360,18 @@ void CvindleDlg::OnDeviceRightClick(int nItem, const QPoint& listPos)
 
 void CvindleDlg::OnDeviceDoubleClick(int nItem)
 {
-    if (nItem < 0 || static_cast<std::size_t>(nItem) >= m_Devices.size())
+    const InitCfgMsg* pRecord = RecordAt(nItem);
+    if (pRecord == nullptr)
         return;
-    static_cast<void>(m_pPrompts->OpenUrl(QString::fromStdString(FormatAdminUrl(m_Devices[nItem].ip))));
+    static_cast<void>(m_pPrompts->OpenUrl(QString::fromStdString(FormatAdminUrl(pRecord->ip))));
 }
 
 void CvindleDlg::OnConnect()
 {
-    const bool bSameList = m_dwMenuGeneration == m_dwListGeneration;
-    if (bSameList && m_nMenuItem >= 0 && static_cast<std::size_t>(m_nMenuItem) < m_Devices.size())
+    const InitCfgMsg* pRecord = m_dwMenuGeneration == m_dwListGeneration ? RecordAt(m_nMenuItem) : nullptr;
+    if (pRecord != nullptr)
     {
-        const std::string host = FormatDottedIp(m_Devices[static_cast<std::size_t>(m_nMenuItem)].ip);
+        const std::string host = FormatDottedIp(pRecord->ip);
         static_cast<void>(Connect(host.c_str(), CFG_SERVICE_PORT));
     }
     m_nMenuItem = -1;
@@ -388,11 +406,12 @@ void CvindleDlg::OnIpAddress()
     int nLast = -1;
     for (const QModelIndex& index : pList->selectionModel()->selectedIndexes())
         nLast = std::max(nLast, index.row());
-    if (nLast < 0 || static_cast<std::size_t>(nLast) >= m_Devices.size())
+    const InitCfgMsg* pRecord = RecordAt(nLast);
+    if (pRecord == nullptr)
         return;
     // A copy: replies keep arriving while the dialog runs, and a new search
     // may empty the list meanwhile.
-    const InitCfgMsg record = m_Devices[static_cast<std::size_t>(nLast)];
+    const InitCfgMsg record = *pRecord;
     CCfgDlg dlg(this);
     dlg.m_dwIp = record.ip;
     dlg.m_dwNetmask = record.netmask;

@@ -92,7 +92,9 @@ public:
 
     // What the window shows, for tests and the screenshot tool.
     std::size_t DeviceCount() const { return m_Devices.size(); }
-    const InitCfgMsg& Device(std::size_t i) const { return m_Devices.at(i); }
+    // The record of list row i (rows and records stay paired even if the
+    // list is re-sorted); an empty record for a row that does not exist.
+    InitCfgMsg Device(std::size_t i) const;
     bool IsBoxConnected() const { return m_bConnected != 0; }
     bool IsUpdateRunning() const { return m_bUpdateRunning; }
     std::uint32_t AdapterAddress() const { return m_dwAdapterAddr; }
@@ -104,6 +106,8 @@ public:
     std::unique_ptr<QMenu> BuildContextMenu();
 
 private:
+    // The record of a list row, null when the row does not exist.
+    const InitCfgMsg* RecordAt(int nRow) const;
     void AppendDevice(const InitCfgMsg& record);
     void SetConnectedState(bool bConnected);
     void SetProgress(int nPercent);

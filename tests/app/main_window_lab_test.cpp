@@ -196,6 +196,8 @@ TEST_F(MainWindowTest, DoubleClickOpensTheAdministrationPageOfThatBox)
 {
     OpenWindow();
     ASSERT_TRUE(WaitForDevices(3));
+    // Rows keep their boxes also when the list is shown in another order.
+    m_dlg->DeviceList()->sortItems(Qt::DescendingOrder);
     const int row = RowOf(*m_dlg, Lab().Box(3).ip);
     ASSERT_GE(row, 0);
     m_dlg->OnDeviceDoubleClick(row);
