@@ -4,14 +4,20 @@ include(GoogleTest)
 
 set(VINDLE_LAB ${PROJECT_SOURCE_DIR}/tools/lab/vindle-lab)
 
-# vindle_add_unit_tests(<target> <sources...> LINK <libs...> [LABELS <labels...>])
+# vindle_add_unit_tests(<target> <sources...> LINK <libs...> [LABELS <label>])
 # One executable whose cases run directly: loopback only, no broadcast, no
 # privileged port.
 function(vindle_add_unit_tests target)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINK;LABELS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${target} PRIVATE ${ARG_LINK} GTest::gtest GTest::gtest_main Threads::Threads)
-  set(labels unit ${ARG_LABELS})
+  # gtest_discover_tests cannot carry a list through PROPERTIES (its later
+  # items turn into property names), so each executable gets one label:
+  # the one given, or "unit".
+  set(labels unit)
+  if(ARG_LABELS)
+    list(GET ARG_LABELS 0 labels)
+  endif()
   gtest_discover_tests(${target}
     PROPERTIES LABELS "${labels}" TIMEOUT 120
     DISCOVERY_TIMEOUT 30)
