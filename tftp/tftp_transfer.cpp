@@ -265,16 +265,22 @@ ssize_t ReadBlock(TftpRequest& r, std::uint8_t* data)
 // --- Read transfer -----------------------------------------------------------
 //
 // Block indexes count from 1 (0 stands for the OACK) and do not wrap; the
-// 16-bit number on the wire is derived from them. Block n sits in buffer
-// (n - 1) % 2, so the next block is read while the current one waits for
-// its acknowledgment.
+// 16-bit number on the wire is derived from them. The file is read ahead
+// into a ring of `slots` blocks: block n sits in slot (n - 1) % slots. While
+// block k waits for its acknowledgment the following blocks are already in
+// memory, so an ACK is answered by a send without a file read in between.
+// The ring holds at least two blocks (the classic double buffer) and about
+// 64 KB for small blocks, so that one read call serves many of them.
+
+constexpr std::size_t READ_AHEAD_BYTES = 65536;
 
 struct ReadState
 {
-    std::uint8_t* buffers[2];
-    std::size_t lengths[2] = {0, 0};  // data bytes
-    std::uint64_t filled = 0;         // highest block read into a buffer
-    std::uint64_t last = 0;           // the final (short) block, once known
+    std::uint8_t* ring = nullptr;
+    std::vector<std::uint32_t> lengths;   // data bytes per slot
+    std::size_t slots = 2;
+    std::uint64_t filled = 0;             // highest block read into the ring
+    std::uint64_t last = 0;               // the final (short) block, once known
 };
 
 std::uint16_t WireBlock(std::uint64_t index)
@@ -284,51 +290,113 @@ std::uint16_t WireBlock(std::uint64_t index)
     return static_cast<std::uint16_t>(index - 1 + g_tftpFirstDataBlock);
 }
 
-bool FillNext(TftpRequest& r, ReadState& s)
+std::uint8_t* SlotData(TftpRequest& r, ReadState& s, std::uint64_t index)
 {
-    const std::uint64_t index = s.filled + 1;
-    std::uint8_t* packet = s.buffers[(index - 1) & 1];
-    const ssize_t n = ReadBlock(r, packet + TFTP_HEADER);
-    if (n < 0) {
-        SetTransferError(r, TFTP_ENOTDEFINED, SystemError(errno));
-        return false;
+    return s.ring + ((index - 1) % s.slots) * r.blockSize;
+}
+
+// Records the blocks filled+1.. that `bytes` of raw file data make up; a
+// short total marks the final block.
+void TakeBinaryBlocks(TftpRequest& r, ReadState& s, std::size_t count, std::size_t bytes)
+{
+    for (std::size_t j = 0; j < count; ++j) {
+        const std::uint64_t index = s.filled + 1;
+        const std::size_t offset = j * r.blockSize;
+        const std::size_t length = bytes > offset ? std::min<std::size_t>(r.blockSize, bytes - offset) : 0;
+        s.lengths[(index - 1) % s.slots] = static_cast<std::uint32_t>(length);
+        s.filled = index;
+        // Progress counts each block as it is taken from the read, as if
+        // it had been read on its own.
+        r.bytesRead += length;
+        NotifyProgress(r);
+        if (length < r.blockSize) {
+            s.last = index;
+            r.file.Close();
+            return;
+        }
     }
-    PutU16(packet, TFTP_DATA);
-    PutU16(packet + 2, WireBlock(index));
-    s.lengths[(index - 1) & 1] = static_cast<std::size_t>(n);
-    s.filled = index;
-    if (static_cast<std::size_t>(n) < r.blockSize) {
-        s.last = index;
-        r.file.Close();
+}
+
+// Reads up to `count` further blocks into free slots; stops at the end of the
+// file. A failure sets the transfer's error (the platform's text).
+bool Fill(TftpRequest& r, ReadState& s, std::size_t count)
+{
+    if (r.textMode) {
+        for (std::size_t j = 0; j < count && s.last == 0; ++j) {
+            const std::uint64_t index = s.filled + 1;
+            const ssize_t n = ReadBlock(r, SlotData(r, s, index));
+            if (n < 0) {
+                SetTransferError(r, TFTP_ENOTDEFINED, SystemError(errno));
+                return false;
+            }
+            s.lengths[(index - 1) % s.slots] = static_cast<std::uint32_t>(n);
+            s.filled = index;
+            if (static_cast<std::size_t>(n) < r.blockSize) {
+                s.last = index;
+                r.file.Close();
+            }
+        }
+        return true;
     }
+    // The free slots may wrap around the end of the ring: two reads then.
+    const std::size_t first = s.filled % s.slots;
+    const std::size_t before = std::min(count, s.slots - first);
+    std::size_t bytes = 0;
+    for (const auto& [slot, slotCount] : {std::pair{first, before}, std::pair{std::size_t{0}, count - before}}) {
+        if (slotCount == 0)
+            break;
+        const std::size_t wanted = slotCount * r.blockSize;
+        const ssize_t n = ReadFull(r.file.Get(), s.ring + slot * r.blockSize, wanted);
+        if (n < 0) {
+            SetTransferError(r, TFTP_ENOTDEFINED, SystemError(errno));
+            return false;
+        }
+        bytes += static_cast<std::size_t>(n);
+        if (static_cast<std::size_t>(n) < wanted)
+            break;
+    }
+    TakeBinaryBlocks(r, s, count, bytes);
     return true;
 }
 
-// Sends what the client must acknowledge next: the OACK, or block k; then
-// reads ahead into the buffer whose block is acknowledged.
+// Sends what the client must acknowledge next: the OACK, or block k (header
+// and data in one datagram); then reads ahead once the ring holds nothing
+// beyond block k.
 bool SendCurrent(TftpRequest& r, ReadState& s, std::uint64_t k)
 {
     if (k == 0)
         return Send(r, r.control.data(), r.controlLength);
-    const std::size_t slot = (k - 1) & 1;
-    if (!Send(r, s.buffers[slot], s.lengths[slot] + TFTP_HEADER))
-        return false;
+    std::uint8_t header[TFTP_HEADER];
+    PutU16(header, TFTP_DATA);
+    PutU16(header + 2, WireBlock(k));
+    iovec parts[2] = {{header, TFTP_HEADER}, {SlotData(r, s, k), s.lengths[(k - 1) % s.slots]}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    for (;;) {
+        const ssize_t n = sendmsg(r.transferSocket.Get(), &message, MSG_NOSIGNAL);
+        if (n >= 0)
+            break;
+        if (errno != EINTR)
+            return false;
+    }
+    // Every slot but block k's is acknowledged and free.
     if (s.last == 0 && s.filled == k)
-        (void)FillNext(r, s);   // a failure leaves its error in the record
+        (void)Fill(r, s, s.slots - 1);   // a failure leaves its error in the record
     return true;
 }
 
 void ReadTransfer(TftpRequest& r, bool oackMode)
 {
-    const std::size_t packetSize = r.blockSize + TFTP_HEADER;
-    r.bufferA = std::make_unique<std::uint8_t[]>(packetSize);
-    r.bufferB = std::make_unique<std::uint8_t[]>(packetSize);
+    ReadState s;
     if (r.textMode)
         r.textBuffer = std::make_unique<std::uint8_t[]>(TEXT_READ_CHUNK);
-    ReadState s{{r.bufferA.get(), r.bufferB.get()}};
-    if (!FillNext(r, s))
-        return;
-    if (s.last == 0 && !FillNext(r, s))
+    else
+        s.slots = std::max<std::size_t>(2, READ_AHEAD_BYTES / r.blockSize);
+    r.buffer = std::make_unique<std::uint8_t[]>(s.slots * r.blockSize);
+    s.ring = r.buffer.get();
+    s.lengths.assign(s.slots, 0);
+    if (!Fill(r, s, s.slots))
         return;
 
     // Without options the request itself stands for the acknowledgment of
@@ -415,22 +483,53 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size)
     return true;
 }
 
+// Small blocks are collected and written about 64 KB at a time; large
+// binary blocks go to the file directly.
+constexpr std::size_t WRITE_BEHIND_BYTES = 65536;
+constexpr std::uint32_t WRITE_DIRECT_BLKSIZE = 16384;
+
+bool WritesCollected(const TftpRequest& r)
+{
+    return r.textMode || r.blockSize < WRITE_DIRECT_BLKSIZE;
+}
+
+bool FlushWrites(TftpRequest& r)
+{
+    if (r.pendingLength == 0)
+        return true;
+    const bool ok = WriteAll(r.file.Get(), r.textBuffer.get(), r.pendingLength);
+    r.pendingLength = 0;
+    return ok;
+}
+
 bool StoreData(TftpRequest& r, const std::uint8_t* data, std::size_t size)
 {
-    if (!r.textMode)
+    if (!WritesCollected(r))
         return WriteAll(r.file.Get(), data, size);
-    const std::size_t out = TextModeWrite(r.textWrite, std::span<const std::uint8_t>(data, size),
-                                          std::span<std::uint8_t>(r.textBuffer.get(), 2 * r.blockSize));
-    return WriteAll(r.file.Get(), r.textBuffer.get(), out);
+    // Text mode may double every byte (LF to CR LF).
+    const std::size_t room = r.textMode ? 2 * size : size;
+    if (r.pendingLength + room > r.textCapacity && !FlushWrites(r))
+        return false;
+    std::uint8_t* tail = r.textBuffer.get() + r.pendingLength;
+    if (r.textMode) {
+        r.pendingLength += TextModeWrite(r.textWrite, std::span<const std::uint8_t>(data, size),
+                                         std::span<std::uint8_t>(tail, r.textCapacity - r.pendingLength));
+    } else {
+        std::memcpy(tail, data, size);
+        r.pendingLength += size;
+    }
+    return true;
 }
 
 void WriteTransfer(TftpRequest& r)
 {
     const std::size_t capacity = r.blockSize + TFTP_HEADER;
-    r.bufferA = std::make_unique<std::uint8_t[]>(capacity);
-    if (r.textMode)
-        r.textBuffer = std::make_unique<std::uint8_t[]>(2 * r.blockSize);
-    std::uint8_t* packet = r.bufferA.get();
+    r.buffer = std::make_unique<std::uint8_t[]>(capacity);
+    if (WritesCollected(r)) {
+        r.textCapacity = std::max<std::size_t>(WRITE_BEHIND_BYTES, 2 * r.blockSize);
+        r.textBuffer = std::make_unique<std::uint8_t[]>(r.textCapacity);
+    }
+    std::uint8_t* packet = r.buffer.get();
     std::uint16_t block = 0;   // the last block received
     if (!Send(r, r.control.data(), r.controlLength)) {
         CommunicationError(r);
@@ -486,7 +585,7 @@ void WriteTransfer(TftpRequest& r)
             }
             // The last block is acknowledged only once it is stored and the
             // file closed: the client takes that ACK as success.
-            if (!StoreData(r, packet + TFTP_HEADER, dataLength) || r.file.Close() != 0) {
+            if (!StoreData(r, packet + TFTP_HEADER, dataLength) || !FlushWrites(r) || r.file.Close() != 0) {
                 SetTransferError(r, TFTP_ERR_DISK_FULL);
                 return;
             }
@@ -613,10 +712,14 @@ void ServeTransfer(TftpRequest& r)
         PutU16(r.control.data() + 2, 0);
         r.controlLength = TFTP_HEADER;
     }
-    if (parse.request.opcode == TFTP_RRQ)
+    if (parse.request.opcode == TFTP_RRQ) {
         ReadTransfer(r, negotiation.oackMode);
-    else
+    } else {
         WriteTransfer(r);
+        // A write that ends early keeps what was received (and acknowledged).
+        if (r.file.Valid())
+            (void)FlushWrites(r);
+    }
 }
 
 void SendErrorPacket(TftpRequest& r)

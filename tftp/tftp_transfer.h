@@ -49,11 +49,16 @@ struct TftpRequest
     std::uint32_t blockCount = 0;      // ACKs matched (read) or blocks received (write)
     std::uint64_t bytesRead = 0;       // from the file, for the progress
     std::int32_t lastPercent = -1;
-    std::unique_ptr<std::uint8_t[]> bufferA;
-    std::unique_ptr<std::uint8_t[]> bufferB;
-    std::unique_ptr<std::uint8_t[]> textBuffer;   // translation scratch in text mode
+    // Read: the read-ahead ring of blocks. Write: the packet received.
+    std::unique_ptr<std::uint8_t[]> buffer;
+    // Read in text mode: raw file bytes before translation (textLength of
+    // them, consumed up to textPosition). Write: file bytes collected before
+    // they are written (pendingLength of textCapacity).
+    std::unique_ptr<std::uint8_t[]> textBuffer;
     std::size_t textLength = 0;
     std::size_t textPosition = 0;
+    std::size_t textCapacity = 0;
+    std::size_t pendingLength = 0;
     TextReadState textRead;
     TextWriteState textWrite;
     sockaddr_in client{};

@@ -78,7 +78,9 @@ TEST_F(TftpServerTest, ReadsFileSizesAroundTheBlockEdges)
         std::size_t size;
         std::uint32_t blockSize;
     } cases[] = {{0, 512}, {1, 512}, {511, 512}, {512, 512}, {1024, 512}, {1025, 512},
-                 {1468, 1468}, {65464, 65464}, {200000, 65464}, {100000, 8}};
+                 {1468, 1468}, {65464, 65464}, {200000, 65464}, {100000, 8},
+                 // Around the 64 KB read-ahead ring of small blocks.
+                 {65536, 512}, {65536 + 512, 512}, {3 * 65536 + 1, 512}, {1428 * 45 * 3, 1428}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.size) + " bytes in blocks of " + std::to_string(c.blockSize));
         const Bytes file = RandomBytes(c.size, static_cast<unsigned>(c.size));
@@ -171,6 +173,28 @@ TEST_F(TftpServerTest, WriteWithoutOptionsAcknowledgesEachBlock)
     EXPECT_TRUE(m_reports.WaitFor("up.bin, 2 Blocks Received"));
     // The final ACK is sent only after the file is stored and closed.
     EXPECT_EQ(ReadFile(Home() / "up.bin"), file);
+}
+
+TEST_F(TftpServerTest, WriteEndedByTheClientKeepsTheDataReceived)
+{
+    StartServer();
+    const Bytes file = RandomBytes(3 * 512);
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_WRQ, "partial.bin", "octet"));
+    auto ack = client.Receive();
+    ASSERT_TRUE(ack);
+    for (std::uint16_t block = 1; block <= 3; ++block) {
+        client.SendTo(ack->fromPort, Data(block, Bytes(file.begin() + (block - 1) * 512, file.begin() + block * 512)));
+        auto reply = client.Receive();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->Block(), block);
+    }
+    client.SendTo(ack->fromPort, ErrorPacket(0, "user cancelled"));
+    EXPECT_TRUE(m_reports.WaitFor("Error Code 0 at Client, user cancelled"));
+    // The transfer thread has ended once the server stops; by then the
+    // acknowledged blocks are on disk.
+    StopTftpServer();
+    EXPECT_EQ(ReadFile(Home() / "partial.bin"), file);
 }
 
 TEST_F(TftpServerTest, WriteWithTsizeGetsZeroAndBlockSizeInItsOack)
