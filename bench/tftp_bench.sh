@@ -146,7 +146,9 @@ start_server() {
       [ -n "$VINDLE_TFTPD" ] || die "vindle-tftpd not found under $BUILD"
       # The server reads the INI file beside its own program file, and its
       # home directory defaults to the program's folder.
-      cp "$VINDLE_TFTPD" "$HOME_DIR/vindle-tftpd"
+      # Replaced by rename: a copy over a program still running would fail.
+      cp "$VINDLE_TFTPD" "$HOME_DIR/vindle-tftpd.new"
+      mv -f "$HOME_DIR/vindle-tftpd.new" "$HOME_DIR/vindle-tftpd"
       printf '[LISTEN-ON]\n127.0.0.1:69\n' > "$HOME_DIR/vindle-tftpd.ini"
       cmd="$HOME_DIR/vindle-tftpd" ;;
     tftpd-hpa)
