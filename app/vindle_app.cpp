@@ -1,6 +1,13 @@
 #include "app/vindle_app.h"
 
+#include <csignal>
+#include <memory>
 #include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
 
 #include "app/adapters.h"
 #include "app/vindle_dlg.h"
@@ -8,6 +15,33 @@
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_server.h"
 #include "ui/profile.h"
+
+namespace
+{
+
+// SIGINT and SIGTERM (Ctrl-C in the starting terminal, the end of the demo's
+// lab) close the window the orderly way. The handler only writes to a pipe;
+// the user-interface thread reads it.
+int g_signalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int)
+{
+    const char byte = 1;
+    static_cast<void>(!write(g_signalPipe[1], &byte, 1));
+}
+
+bool CatchTerminationSignals()
+{
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action{};
+    action.sa_handler = &OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+}  // namespace
 
 QString ReadAdapterSetting()
 {
@@ -41,7 +75,27 @@ int CvindleApp::InitInstance()
 
     {
         CvindleDlg dlg(dwAdapterAddr, adapters.List());
+        std::unique_ptr<QSocketNotifier> pSignals;
+        if (CatchTerminationSignals())
+        {
+            pSignals = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+            QObject::connect(pSignals.get(), &QSocketNotifier::activated, &dlg, [&dlg] {
+                char bytes[16];
+                while (read(g_signalPipe[0], bytes, sizeof bytes) > 0)
+                {
+                }
+                // Dialogs opened over the window close first, so that its own
+                // modal loop can end; the adapter is stored only by "Beenden".
+                for (QWidget* pWidget : QApplication::topLevelWidgets())
+                {
+                    if (pWidget != &dlg && pWidget->isVisible() && pWidget->isModal())
+                        pWidget->close();
+                }
+                dlg.EndDialog(IDCANCEL);
+            });
+        }
         dlg.DoModal();
+        pSignals.reset();
         static_cast<void>(CUdp::Exit());
         // The window's destructor clears ProgressReceiver and stops its
         // endpoints.
