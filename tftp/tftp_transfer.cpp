@@ -223,20 +223,10 @@ ssize_t ReadFull(int fd, std::uint8_t* data, std::size_t size)
     return static_cast<ssize_t>(done);
 }
 
-// Fills `data` with up to one block of file data (translated in text mode);
-// returns the count, or -1 with errno set.
-ssize_t ReadBlock(TftpRequest& r, std::uint8_t* data)
+// Fills `data` with up to one block of translated text; returns the count,
+// or -1 with errno set. Fewer than a block's bytes mean the end of the text.
+ssize_t ReadTextBlock(TftpRequest& r, std::uint8_t* data)
 {
-    if (!r.textMode) {
-        const ssize_t n = ReadFull(r.file.Get(), data, r.blockSize);
-        if (n > 0) {
-            r.bytesRead += static_cast<std::uint64_t>(n);
-            NotifyProgress(r);
-        } else if (n == 0) {
-            NotifyProgress(r);
-        }
-        return n;
-    }
     std::size_t produced = 0;
     bool atEof = false;
     while (produced < r.blockSize && !r.textRead.ended) {
@@ -324,7 +314,7 @@ bool Fill(TftpRequest& r, ReadState& s, std::size_t count)
     if (r.textMode) {
         for (std::size_t j = 0; j < count && s.last == 0; ++j) {
             const std::uint64_t index = s.filled + 1;
-            const ssize_t n = ReadBlock(r, SlotData(r, s, index));
+            const ssize_t n = ReadTextBlock(r, SlotData(r, s, index));
             if (n < 0) {
                 SetTransferError(r, TFTP_ENOTDEFINED, SystemError(errno));
                 return false;
