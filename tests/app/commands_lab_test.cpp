@@ -216,6 +216,18 @@ TEST_F(CommandsTest, AnUpdateTheBoxRefusesShowsItsReasonWithTheLeadingBlank)
     EXPECT_EQ(m_messages.Boxes().back().kind, MsgBoxKind::Plain);
 }
 
+TEST_F(CommandsTest, RebootSendsItsCommandAndShowsNothing)
+{
+    StartBoxes({"--reboot-time", "300"});
+    ConnectToBox1();
+    m_dlg->OnCommand(ID_REBOOT);
+    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=2'"));
+    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: rebooting"));
+    // The box drops the connection while it restarts.
+    EXPECT_TRUE(WaitUi([&] { return !m_dlg->IsBoxConnected(); }));
+    EXPECT_TRUE(m_messages.Boxes().empty());
+}
+
 TEST_F(CommandsTest, UpdateWhileNotConnectedIsIgnored)
 {
     StartBoxes();

@@ -205,6 +205,20 @@ TEST_F(MainWindowTest, DoubleClickOpensTheAdministrationPageOfThatBox)
     EXPECT_EQ(m_prompts.urls, QStringList{QString::fromStdString("http://" + Lab().Box(3).ip + "/admin?p=0")});
 }
 
+TEST_F(MainWindowTest, InfoOpensTheAboutBox)
+{
+    OpenWindow();
+    bool bAbout = false;
+    m_prompts.onDialog = [&](CDialog& dlg) {
+        bAbout = dlg.GetTemplateId() == IDD_ABOUTBOX;
+        dlg.OnOK();
+    };
+    m_dlg->DlgItem<QPushButton>(IDC_INFO)->click();
+    EXPECT_EQ(m_prompts.dialogs, 1);
+    EXPECT_TRUE(bAbout);
+    EXPECT_TRUE(m_dlg->isVisible());
+}
+
 TEST_F(MainWindowTest, IpSettingsChangeTheBoxAddressAndTheListRefreshes)
 {
     OpenWindow();
