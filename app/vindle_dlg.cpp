@@ -63,16 +63,13 @@ InitCfgMsg MakeDeviceRecord(std::uint32_t dwIp, std::uint32_t dwNetmask, std::ui
 CvindleDlg::CvindleDlg(std::uint32_t dwAdapterAddr, const AdapterList* pAdapterList,
                        CAppPrompts* pPrompts, QWidget* pParent)
     : CStyleDialog(IDD_VINDLE_DIALOG, pParent)
-    , CInitCfg(dwAdapterAddr)
+    , CInitCfg(dwAdapterAddr, CFG_DISCOVERY_PORT, UdpStart::Deferred)
     , CCfgClt()
     , m_pAdapterList(pAdapterList)
     , m_dwAdapterAddr(dwAdapterAddr)
     , m_hIcon(LoadAppIcon())
     , m_pPrompts(pPrompts != nullptr ? pPrompts : &g_DefaultPrompts)
 {
-    // NOTE: the discovery endpoint receives from the moment its base is
-    // built. Replies only answer our own search, which OnInitDialog sends,
-    // so none is expected before the window is complete.
     if (QListWidget* pList = DeviceList())
     {
         connect(pList, &QListWidget::customContextMenuRequested, this, [this, pList](const QPoint& pos) {
@@ -82,8 +79,13 @@ CvindleDlg::CvindleDlg(std::uint32_t dwAdapterAddr, const AdapterList* pAdapterL
         connect(pList, &QListWidget::itemDoubleClicked, this,
                 [this, pList](QListWidgetItem* pItem) { OnDeviceDoubleClick(pList->row(pItem)); });
     }
-    std::lock_guard lock(g_ProgressLock);
-    g_pProgressWindow = this;
+    {
+        std::lock_guard lock(g_ProgressLock);
+        g_pProgressWindow = this;
+    }
+    // Last: from here on replies may call into the window, which is now
+    // complete.
+    CInitCfg::StartReceiving();
 }
 
 CvindleDlg::~CvindleDlg()
@@ -256,12 +258,12 @@ void CvindleDlg::OnSearchReply(std::uint32_t dwIp, std::uint32_t dwNetmask, std:
 {
     // pMac points into the receive buffer: copy it before returning.
     const InitCfgMsg record = MakeDeviceRecord(dwIp, dwNetmask, dwGateway, pMac);
-    m_Queue.Post([this, record] { AppendDevice(record); });
+    PostToUi([this, record] { AppendDevice(record); });
 }
 
 void CvindleDlg::OnSetIpReply(std::uint32_t, std::uint32_t, std::uint32_t, const std::uint8_t*)
 {
-    m_Queue.Post([this] { StartSearch(); });
+    PostToUi([this] { StartSearch(); });
 }
 
 void CvindleDlg::SetConnectedState(bool bConnected)
@@ -281,7 +283,7 @@ void CvindleDlg::SetConnectedState(bool bConnected)
 void CvindleDlg::OnConnected()
 {
     // The client has keyed its cipher before this call.
-    m_Queue.Post([this] { SetConnectedState(true); });
+    PostToUi([this] { SetConnectedState(true); });
 }
 
 void CvindleDlg::OnDisconnected(std::int32_t nReason)
@@ -289,13 +291,13 @@ void CvindleDlg::OnDisconnected(std::int32_t nReason)
     // A waiting update can get no answer over a connection that ended.
     if (nReason == CFG_DISCONNECTED)
         m_UpdateWait.ConnectionEnded();
-    m_Queue.Post([this] { SetConnectedState(false); });
+    PostToUi([this] { SetConnectedState(false); });
 }
 
 void CvindleDlg::OnInfo()
 {
     std::string info = DeviceInfoField(GetField(8));
-    m_Queue.Post([this, info = std::move(info)] { CopyText(m_szDeviceInfo, info); });
+    PostToUi([this, info = std::move(info)] { CopyText(m_szDeviceInfo, info); });
 }
 
 void CvindleDlg::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t wLength, std::uintptr_t reserved,
@@ -524,8 +526,10 @@ void CvindleDlg::UpdateThread(std::string command)
         const CUpdateWait::Result result = m_UpdateWait.Wait(std::chrono::milliseconds(0));
         bCancelled = result.outcome == CUpdateWait::Outcome::Cancelled;
     }
-    const QString verdict = QString::fromUtf8(UpdateResultText(dwStatus, errorText));
-    m_Queue.Post([this, verdict, bCancelled] { FinishUpdate(verdict, bCancelled); });
+    std::string verdict = UpdateResultText(dwStatus, errorText);
+    PostToUi([this, verdict = std::move(verdict), bCancelled] {
+        FinishUpdate(QString::fromStdString(verdict), bCancelled);
+    });
 }
 
 void CvindleDlg::FinishUpdate(const QString& verdict, bool bCancelled)
@@ -547,6 +551,26 @@ void CvindleDlg::FinishUpdate(const QString& verdict, bool bCancelled)
     });
 }
 
+void CvindleDlg::PostToUi(std::function<void()> fn)
+{
+    {
+        std::lock_guard lock(m_InboxLock);
+        m_Inbox.push_back(std::move(fn));
+    }
+    m_Queue.Post([this] { DrainInbox(); });
+}
+
+void CvindleDlg::DrainInbox()
+{
+    std::deque<std::function<void()>> batch;
+    {
+        std::lock_guard lock(m_InboxLock);
+        batch.swap(m_Inbox);
+    }
+    for (std::function<void()>& fn : batch)
+        fn();
+}
+
 void CvindleDlg::SetProgress(int nPercent)
 {
     if (QProgressBar* pBar = ProgressBar())
@@ -559,7 +583,7 @@ void CvindleDlg::OnTftpProgress(void* pReceiver, std::int32_t nPercent)
     if (pReceiver == nullptr || pReceiver != static_cast<void*>(g_pProgressWindow))
         return;
     CvindleDlg* pWindow = g_pProgressWindow;
-    pWindow->m_Queue.Post([pWindow, nPercent] { pWindow->SetProgress(nPercent); });
+    pWindow->PostToUi([pWindow, nPercent] { pWindow->SetProgress(nPercent); });
 }
 
 void CvindleDlg::OnAbout()

@@ -103,7 +103,9 @@ CLabBoxes::CLabBoxes(int count, const std::vector<std::string>& extraArgs)
     }
     for (auto& box : m_boxes)
     {
-        if (!box->Started() || !box->WaitForText("discovery: ready"))
+        // Generous: under a sanitizer on a busy machine a box takes a while.
+        if (!box->Started() || !box->WaitForText("discovery: ready", std::chrono::seconds(15)) ||
+            !box->WaitForText("config: listening", std::chrono::seconds(15)))
             m_ready = false;
     }
 }

@@ -67,8 +67,12 @@ private:
     std::shared_ptr<std::vector<Box>> m_pBoxes;
 };
 
+// One expected event in the window; longer than LAB_WAIT because a
+// sanitizer build on a busy machine answers slowly.
+inline constexpr std::chrono::milliseconds UI_WAIT{5000};
+
 // Keeps the event loop running until the predicate holds or the time is up.
-bool WaitUi(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = LAB_WAIT);
+bool WaitUi(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = UI_WAIT);
 // Runs the event loop for a while (lets late deliveries arrive).
 void SpinUi(std::chrono::milliseconds duration);
 

@@ -131,14 +131,14 @@ protected:
 
 TEST_F(CommandsTest, ConnectShowsVerbundenInGreenAndTheMenuFollowsTheState)
 {
-    StartBoxes({"--info-field", "hw-42"});
-    ConnectToBox1();
+    ASSERT_NO_FATAL_FAILURE(StartBoxes({"--info-field", "hw-42"}));
+    ASSERT_NO_FATAL_FAILURE(ConnectToBox1());
     EXPECT_EQ(m_dlg->GetDlgItemText(IDC_CONN_STATUS), QStringLiteral("verbunden"));
     auto* pStatus = m_dlg->DlgItem<QLabel>(IDC_CONN_STATUS);
     ASSERT_NE(pStatus, nullptr);
     EXPECT_EQ(pStatus->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF, 0x00FF00u);
     EXPECT_EQ(m_dlg->DeviceInfo(), QStringLiteral("hw-42"));
-    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: connection from " + Lab().ToolIp()));
+    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: connection from " + Lab().ToolIp(), UI_WAIT));
 
     std::map<int, bool> enabled;
     m_prompts.onMenu = [&](QMenu& menu) {
@@ -160,8 +160,8 @@ TEST_F(CommandsTest, ConnectShowsVerbundenInGreenAndTheMenuFollowsTheState)
 
 TEST_F(CommandsTest, EachUpdateSendsItsCommandAndTheBoxFetchesTheFileFromTheChosenFolder)
 {
-    StartBoxes({"--info-field", "X9"});
-    ConnectToBox1();
+    ASSERT_NO_FATAL_FAILURE(StartBoxes({"--info-field", "X9"}));
+    ASSERT_NO_FATAL_FAILURE(ConnectToBox1());
     struct Case
     {
         int command;
@@ -182,7 +182,7 @@ TEST_F(CommandsTest, EachUpdateSendsItsCommandAndTheBoxFetchesTheFileFromTheChos
         m_prompts.updateFile = QString::fromStdString(m_folder.Make(c.file, size));
         m_dlg->OnCommand(c.command);
         EXPECT_TRUE(m_dlg->ProgressBar()->isVisible());
-        EXPECT_TRUE(m_boxes->Box(1).WaitForText(std::string("config: command '") + c.expectedCommand + "'"));
+        EXPECT_TRUE(m_boxes->Box(1).WaitForText(std::string("config: command '") + c.expectedCommand + "'", UI_WAIT));
         ASSERT_TRUE(WaitUi([&] { return m_messages.Boxes().size() > boxesBefore; }, 20s));
         const CMessageBoxRecorder::Box& verdict = m_messages.Boxes().back();
         EXPECT_EQ(verdict.kind, MsgBoxKind::Plain);
@@ -192,7 +192,7 @@ TEST_F(CommandsTest, EachUpdateSendsItsCommandAndTheBoxFetchesTheFileFromTheChos
         // program's own folder has no such file), and the bar followed the
         // transfer up to its end.
         EXPECT_TRUE(m_boxes->Box(1).WaitForText(std::string("update: received '") + c.file + "': " +
-                                                std::to_string(size) + " bytes"));
+                                                std::to_string(size) + " bytes", UI_WAIT));
         ASSERT_FALSE(m_progress.empty());
         EXPECT_EQ(m_progress.back(), 100);
         EXPECT_GE(m_progress.size(), 3u);
@@ -208,8 +208,8 @@ TEST_F(CommandsTest, EachUpdateSendsItsCommandAndTheBoxFetchesTheFileFromTheChos
 
 TEST_F(CommandsTest, AnUpdateTheBoxRefusesShowsItsReasonWithTheLeadingBlank)
 {
-    StartBoxes({"--update-answer", "error", "--update-error", "no space left"});
-    ConnectToBox1();
+    ASSERT_NO_FATAL_FAILURE(StartBoxes({"--update-answer", "error", "--update-error", "no space left"}));
+    ASSERT_NO_FATAL_FAILURE(ConnectToBox1());
     m_prompts.updateFile = QString::fromStdString(m_folder.Make("fw.bin", 1000));
     m_dlg->OnCommand(ID_SYSTEM_UPDATE);
     ASSERT_TRUE(WaitForMessage(QStringLiteral("Update fehlerhaft\n( no space left)"), 10s));
@@ -218,11 +218,11 @@ TEST_F(CommandsTest, AnUpdateTheBoxRefusesShowsItsReasonWithTheLeadingBlank)
 
 TEST_F(CommandsTest, RebootSendsItsCommandAndShowsNothing)
 {
-    StartBoxes({"--reboot-time", "300"});
-    ConnectToBox1();
+    ASSERT_NO_FATAL_FAILURE(StartBoxes({"--reboot-time", "300"}));
+    ASSERT_NO_FATAL_FAILURE(ConnectToBox1());
     m_dlg->OnCommand(ID_REBOOT);
-    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=2'"));
-    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: rebooting"));
+    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=2'", UI_WAIT));
+    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: rebooting", UI_WAIT));
     // The box drops the connection while it restarts.
     EXPECT_TRUE(WaitUi([&] { return !m_dlg->IsBoxConnected(); }));
     EXPECT_TRUE(m_messages.Boxes().empty());
@@ -230,7 +230,7 @@ TEST_F(CommandsTest, RebootSendsItsCommandAndShowsNothing)
 
 TEST_F(CommandsTest, UpdateWhileNotConnectedIsIgnored)
 {
-    StartBoxes();
+    ASSERT_NO_FATAL_FAILURE(StartBoxes());
     m_prompts.updateFile = QString::fromStdString(m_folder.Make("fw.bin", 1000));
     m_dlg->OnCommand(ID_SYSTEM_UPDATE);
     EXPECT_EQ(m_prompts.fileChoosers, 0);
@@ -239,8 +239,8 @@ TEST_F(CommandsTest, UpdateWhileNotConnectedIsIgnored)
 
 TEST_F(CommandsTest, TooLongNamesAreRefusedBeforeAnythingIsSent)
 {
-    StartBoxes({"--info-field", std::string(100, 'i')});
-    ConnectToBox1();
+    ASSERT_NO_FATAL_FAILURE(StartBoxes({"--info-field", std::string(100, 'i')}));
+    ASSERT_NO_FATAL_FAILURE(ConnectToBox1());
     // 140 + 100 characters exceed the 239 the box's command buffer holds.
     m_prompts.updateFile = QString::fromStdString(m_folder.Make(std::string(140, 'f'), 10));
     m_dlg->OnCommand(ID_SYSTEM_UPDATE);
@@ -251,8 +251,8 @@ TEST_F(CommandsTest, TooLongNamesAreRefusedBeforeAnythingIsSent)
 
 TEST_F(CommandsTest, PasswordIsSetAndConfirmed)
 {
-    StartBoxes();
-    ConnectToBox1();
+    ASSERT_NO_FATAL_FAILURE(StartBoxes());
+    ASSERT_NO_FATAL_FAILURE(ConnectToBox1());
     m_prompts.onDialog = [](CDialog& dlg) {
         ASSERT_NE(dynamic_cast<CPwdDlg*>(&dlg), nullptr);
         dlg.DlgItem<QLineEdit>(IDC_PASSWORD)->setText(QStringLiteral("Geheim 1"));
@@ -261,13 +261,13 @@ TEST_F(CommandsTest, PasswordIsSetAndConfirmed)
     };
     m_dlg->OnCommand(ID_SET_PASSWORD);
     EXPECT_TRUE(m_messages.Has(QStringLiteral("Kennwort erfolgreich gesetzt")));
-    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: password set to 'Geheim 1'"));
-    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=1 16'"));
+    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: password set to 'Geheim 1'", UI_WAIT));
+    EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=1 16'", UI_WAIT));
 }
 
 TEST_F(CommandsTest, PasswordWithoutConnectionFails)
 {
-    StartBoxes();
+    ASSERT_NO_FATAL_FAILURE(StartBoxes());
     m_prompts.onDialog = [](CDialog& dlg) { dlg.OnOK(); };  // two empty fields are equal
     m_dlg->OnCommand(ID_SET_PASSWORD);
     EXPECT_TRUE(m_messages.Has(QStringLiteral("Kennwort konnte nicht gesetzt werden")));
@@ -275,11 +275,11 @@ TEST_F(CommandsTest, PasswordWithoutConnectionFails)
 
 TEST_F(CommandsTest, OtherCommandsAreRefusedWhileAnUpdateWaits)
 {
-    StartBoxes({"--update-delay", "60000"});
-    ConnectToBox1();
+    ASSERT_NO_FATAL_FAILURE(StartBoxes({"--update-delay", "60000"}));
+    ASSERT_NO_FATAL_FAILURE(ConnectToBox1());
     m_prompts.updateFile = QString::fromStdString(m_folder.Make("slow.bin", 1000));
     m_dlg->OnCommand(ID_SYSTEM_UPDATE);
-    ASSERT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=3 slow.bin"));
+    ASSERT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=3 slow.bin", UI_WAIT));
     ASSERT_TRUE(m_dlg->IsUpdateRunning());
     const QString busy = QString::fromUtf8(TEXT_UPDATE_BUSY);
     for (int command : {ID_REBOOT, ID_SET_PASSWORD, ID_APPLICATION_UPDATE})
@@ -296,11 +296,11 @@ TEST_F(CommandsTest, OtherCommandsAreRefusedWhileAnUpdateWaits)
 
 TEST_F(CommandsTest, QuittingWhileAnUpdateWaitsAsksThenEndsTheWaitAtOnce)
 {
-    StartBoxes({"--update-delay", "60000"});
-    ConnectToBox1();
+    ASSERT_NO_FATAL_FAILURE(StartBoxes({"--update-delay", "60000"}));
+    ASSERT_NO_FATAL_FAILURE(ConnectToBox1());
     m_prompts.updateFile = QString::fromStdString(m_folder.Make("slow.bin", 1000));
     m_dlg->OnCommand(ID_SYSTEM_UPDATE);
-    ASSERT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=3 slow.bin"));
+    ASSERT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=3 slow.bin", UI_WAIT));
 
     // "Nein" keeps the window.
     m_prompts.confirmAnswer = false;
@@ -322,11 +322,11 @@ TEST_F(CommandsTest, QuittingWhileAnUpdateWaitsAsksThenEndsTheWaitAtOnce)
 
 TEST_F(CommandsTest, DisconnectingEndsAWaitingUpdateWithAFailure)
 {
-    StartBoxes({"--update-delay", "60000"});
-    ConnectToBox1();
+    ASSERT_NO_FATAL_FAILURE(StartBoxes({"--update-delay", "60000"}));
+    ASSERT_NO_FATAL_FAILURE(ConnectToBox1());
     m_prompts.updateFile = QString::fromStdString(m_folder.Make("slow.bin", 1000));
     m_dlg->OnCommand(ID_SYSTEM_UPDATE);
-    ASSERT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=3 slow.bin"));
+    ASSERT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=3 slow.bin", UI_WAIT));
     m_dlg->OnCommand(ID_DISCONNECT);
     ASSERT_TRUE(WaitForMessage(QStringLiteral("Update fehlerhaft\n()")));
     EXPECT_FALSE(m_dlg->IsUpdateRunning());
@@ -334,8 +334,8 @@ TEST_F(CommandsTest, DisconnectingEndsAWaitingUpdateWithAFailure)
 
 TEST_F(CommandsTest, ClosingTheWindowWhileTheBoxKeepsSendingNeitherHangsNorCrashes)
 {
-    StartBoxes({"--status-interval", "1"});
-    ConnectToBox1();
+    ASSERT_NO_FATAL_FAILURE(StartBoxes({"--status-interval", "1"}));
+    ASSERT_NO_FATAL_FAILURE(ConnectToBox1());
     const auto start = std::chrono::steady_clock::now();
     m_dlg->DlgItem<QPushButton>(IDCANCEL)->click();
     m_dlg.reset();
