@@ -182,8 +182,10 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
     // Otherwise the payload cannot be decrypted block by block; it is taken
     // as a message without keyword and none of it is read.
 
+    // The debug line is cut to its 256-byte buffer but keeps its line end.
     char line[256];
-    std::snprintf(line, sizeof line, "DataIn: %s\n", text);
+    constexpr int textMax = static_cast<int>(sizeof line - sizeof "DataIn: \n");
+    std::snprintf(line, sizeof line, "DataIn: %.*s\n", textMax, text);
     std::fputs(line, stderr);
 
     // Counted before the callbacks run, so that they see it up to date.
