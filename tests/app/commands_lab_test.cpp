@@ -204,6 +204,15 @@ TEST_F(CommandsTest, EachUpdateSendsItsCommandAndTheBoxFetchesTheFileFromTheChos
     m_prompts.updateFile.clear();
     m_dlg->OnCommand(ID_SYSTEM_UPDATE);
     EXPECT_FALSE(m_dlg->IsUpdateRunning());
+
+    // The server keeps running after the window; a transfer that read the
+    // receiver just before the window went must reach nothing.
+    void* pWindow = static_cast<void*>(m_dlg.get());
+    EXPECT_EQ(ProgressReceiver.load(), pWindow);
+    m_dlg.reset();
+    EXPECT_EQ(ProgressReceiver.load(), nullptr);
+    CvindleDlg::OnTftpProgress(pWindow, 50);
+    SpinUi(50ms);
 }
 
 TEST_F(CommandsTest, AnUpdateTheBoxRefusesShowsItsReasonWithTheLeadingBlank)
