@@ -12,6 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "tests/common/lab.h"
@@ -174,6 +179,28 @@ TEST_F(CfgLab, DroppedUpdateEndsTheWaitAndTheConnection)
     EXPECT_TRUE(client.WaitFor("disconnected 0"));
 }
 
+// One discovery search (type 1 and 51 zero bytes) broadcast from the tool's
+// address, the way the tool sends it.
+void BroadcastSearch(const std::string& toolIp)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = ::inet_addr(toolIp.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(4000);
+    to.sin_addr.s_addr = INADDR_BROADCAST;
+    unsigned char search[52] = {0x01};
+    EXPECT_EQ(::sendto(fd, search, sizeof search, 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+              static_cast<ssize_t>(sizeof search));
+    ::close(fd);
+}
+
 TEST_F(CfgLab, RebootTakesTheBoxAwayForAWhile)
 {
     StartBox({"--reboot-time", "1500"});
@@ -182,12 +209,17 @@ TEST_F(CfgLab, RebootTakesTheBoxAwayForAWhile)
     (void)client.SendCommand("appcfg cmd c=2", CFG_TIMEOUT_SHORT_MS, &count);   // not evaluated
     ASSERT_TRUE(client.WaitFor("disconnected 0"));
     ASSERT_TRUE(m_box->WaitForText("config: rebooting")) << m_box->Captured();
+    // A rebooting box is gone for discovery too.
+    BroadcastSearch(lab().ToolIp());
+    ASSERT_TRUE(m_box->WaitForText("discovery: rebooting, ignored request type 0x01")) << m_box->Captured();
 
     // While it reboots, a connection attempt fails (reported after the
     // 1-second pause); afterwards the box is back with a new "info".
     client.Connect(lab().Box(1).ip.c_str(), CFG_SERVICE_PORT);
     ASSERT_TRUE(client.WaitFor("disconnected 0", 2, 3000ms));
     ASSERT_TRUE(m_box->WaitForText("config: back after reboot", 3000ms)) << m_box->Captured();
+    BroadcastSearch(lab().ToolIp());
+    ASSERT_TRUE(m_box->WaitForText("discovery: search reply")) << m_box->Captured();
     client.Connect(lab().Box(1).ip.c_str(), CFG_SERVICE_PORT);
     ASSERT_TRUE(client.WaitFor("connected", 2));
     ASSERT_TRUE(client.WaitFor("info", 2));

@@ -177,12 +177,14 @@ void BoxConfigService::Listen()
                     ::shutdown(connection->fd, SHUT_RDWR);
                 }
             }
+            m_state.SetAway(true);
             BoxLog("config: rebooting, away for %u ms", m_options.rebootMs);
             {
                 std::unique_lock lock(m_mutex);
                 m_wake.wait_until(lock, m_rebootUntil, [this] { return m_stop.load(); });
                 m_rebootPending = false;
             }
+            m_state.SetAway(false);
             std::string error;
             while (!m_stop && !OpenListener(error) && Sleep(100)) {
             }

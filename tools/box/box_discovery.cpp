@@ -179,6 +179,10 @@ void BoxDiscovery::Serve(std::span<const std::uint8_t> datagram, const sockaddr_
         BoxLog("discovery: ignored short request (%zu bytes) from %s", datagram.size(), Where(from).c_str());
         return;
     }
+    if (m_state.IsAway()) {
+        BoxLog("discovery: rebooting, ignored request type 0x%02x from %s", datagram[0], Where(from).c_str());
+        return;
+    }
     switch (datagram[0]) {
     case SEARCH_REQ:
         AnswerSearch(from);

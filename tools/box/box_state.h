@@ -4,6 +4,7 @@
 // process reads it; the discovery responder changes it on set-IP. All members
 // are safe to call from any thread.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -33,12 +34,17 @@ public:
     BoxIdentity Get(std::size_t index) const;
     std::optional<std::size_t> FindByMac(const MacAddress& mac) const;
     void SetAddresses(std::size_t index, std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway);
+    // While a reboot lasts the box is away for every service: it answers
+    // neither searches nor set-IP requests.
+    void SetAway(bool away) { m_away.store(away); }
+    bool IsAway() const { return m_away.load(); }
 
 private:
     const std::string m_interfaceName;
     const std::size_t m_count;
     mutable std::mutex m_mutex;
     std::vector<BoxIdentity> m_boxes;
+    std::atomic<bool> m_away{false};
 };
 
 // Builds the played boxes from the options: box k (0-based) has MAC base+k
