@@ -53,18 +53,19 @@ void CInitCfg::RaiseReceiveBuffer()
 void CInitCfg::OnReceive(const std::uint8_t* pData, std::uint16_t wLength, const char*, std::uint16_t,
                          void*)
 {
+    // Only the type byte is needed to turn a request away, whatever the
+    // length.
+    if (wLength >= 1 && (pData[0] & CFG_RSP_FLAG) == 0) {
+        // A request: only a box serves those. Our own broadcasts come back
+        // this way too.
+        std::printf("Invalid client msg %x received\n", pData[0]);
+        std::fflush(stdout);
+        return;
+    }
     // Too short to hold ip and netmask: nothing in it can be read.
     const auto msg = DecodeInitCfgMsg(std::span(pData, wLength));
     if (!msg)
         return;
-
-    if ((msg->type & CFG_RSP_FLAG) == 0) {
-        // A request: only a box serves those. Our own broadcasts come back
-        // this way too.
-        std::printf("Invalid client msg %x received\n", msg->type);
-        std::fflush(stdout);
-        return;
-    }
     // The MAC handed out points into the datagram itself, as callers expect.
     const std::uint8_t* pMac = pData + offsetof(InitCfgMsg, mac);
     switch (msg->type) {
