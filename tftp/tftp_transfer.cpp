@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "tftp/tftp_config.h"
@@ -260,9 +261,11 @@ ssize_t ReadTextBlock(TftpRequest& r, std::uint8_t* data)
 // block k waits for its acknowledgment the following blocks are already in
 // memory, so an ACK is answered by a send without a file read in between.
 // The ring holds at least two blocks (the classic double buffer) and about
-// 64 KB for small blocks, so that one read call serves many of them.
+// 256 KB of smaller ones, so that one read call serves many of them. Each
+// slot keeps room for the 4-byte header in front of its data: the DATA
+// packet then leaves as one contiguous buffer with a plain send.
 
-constexpr std::size_t READ_AHEAD_BYTES = 65536;
+constexpr std::size_t READ_AHEAD_BYTES = 262144;
 
 struct ReadState
 {
@@ -280,9 +283,66 @@ std::uint16_t WireBlock(std::uint64_t index)
     return static_cast<std::uint16_t>(index - 1 + g_tftpFirstDataBlock);
 }
 
+std::size_t SlotStride(const TftpRequest& r)
+{
+    return TFTP_HEADER + r.blockSize;
+}
+
+// The packet of slot `slot`: header, then the block's data.
+std::uint8_t* SlotPacket(TftpRequest& r, ReadState& s, std::size_t slot)
+{
+    return s.ring + slot * SlotStride(r);
+}
+
 std::uint8_t* SlotData(TftpRequest& r, ReadState& s, std::uint64_t index)
 {
-    return s.ring + ((index - 1) % s.slots) * r.blockSize;
+    return SlotPacket(r, s, (index - 1) % s.slots) + TFTP_HEADER;
+}
+
+// Reads up to `size` raw bytes into the data parts of `count` slots from
+// slot `first` on (wrapping around the ring); returns the count, or -1 with
+// errno set. Fewer bytes than asked for mean the end of the file.
+ssize_t ReadSlots(TftpRequest& r, ReadState& s, std::size_t first, std::size_t count)
+{
+    // Small enough for the stack and below every platform's IOV_MAX.
+    constexpr std::size_t MAX_PARTS = 512;
+    iovec parts[MAX_PARTS];
+    std::size_t done = 0;
+    std::size_t slot = first;
+    while (count > 0) {
+        const std::size_t batch = std::min(count, MAX_PARTS);
+        for (std::size_t j = 0; j < batch; ++j) {
+            parts[j] = {SlotPacket(r, s, slot) + TFTP_HEADER, r.blockSize};
+            slot = slot + 1 == s.slots ? 0 : slot + 1;
+        }
+        const std::size_t wanted = batch * r.blockSize;
+        std::size_t got = 0;
+        std::size_t part = 0;
+        while (got < wanted) {
+            const ssize_t n = readv(r.file.Get(), parts + part, static_cast<int>(batch - part));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return -1;
+            }
+            if (n == 0)
+                return static_cast<ssize_t>(done + got);
+            got += static_cast<std::size_t>(n);
+            // A short read of a regular file: go on behind the bytes read.
+            std::size_t rest = static_cast<std::size_t>(n);
+            while (part < batch && rest >= parts[part].iov_len) {
+                rest -= parts[part].iov_len;
+                ++part;
+            }
+            if (rest > 0) {
+                parts[part].iov_base = static_cast<std::uint8_t*>(parts[part].iov_base) + rest;
+                parts[part].iov_len -= rest;
+            }
+        }
+        done += got;
+        count -= batch;
+    }
+    return static_cast<ssize_t>(done);
 }
 
 // Records the blocks filled+1.. that `bytes` of raw file data make up; a
@@ -328,23 +388,14 @@ bool Fill(TftpRequest& r, ReadState& s, std::size_t count)
         }
         return true;
     }
-    // The free slots may wrap around the end of the ring: two reads then.
-    const std::size_t first = s.filled % s.slots;
-    const std::size_t before = std::min(count, s.slots - first);
-    std::size_t bytes = 0;
-    for (const auto& [slot, slotCount] : {std::pair{first, before}, std::pair{std::size_t{0}, count - before}}) {
-        if (slotCount == 0)
-            break;
-        const std::size_t wanted = slotCount * r.blockSize;
-        const ssize_t n = ReadFull(r.file.Get(), s.ring + slot * r.blockSize, wanted);
-        if (n < 0) {
-            SetTransferError(r, TFTP_ENOTDEFINED, SystemError(errno));
-            return false;
-        }
-        bytes += static_cast<std::size_t>(n);
-        if (static_cast<std::size_t>(n) < wanted)
-            break;
+    // The free slots may wrap around the end of the ring; one vectored read
+    // fills them all the same.
+    const ssize_t n = ReadSlots(r, s, s.filled % s.slots, count);
+    if (n < 0) {
+        SetTransferError(r, TFTP_ENOTDEFINED, SystemError(errno));
+        return false;
     }
+    const std::size_t bytes = static_cast<std::size_t>(n);
     TakeBinaryBlocks(r, s, count, bytes);
     return true;
 }
@@ -356,20 +407,12 @@ bool SendCurrent(TftpRequest& r, ReadState& s, std::uint64_t k)
 {
     if (k == 0)
         return Send(r, r.control.data(), r.controlLength);
-    std::uint8_t header[TFTP_HEADER];
-    PutU16(header, TFTP_DATA);
-    PutU16(header + 2, WireBlock(k));
-    iovec parts[2] = {{header, TFTP_HEADER}, {SlotData(r, s, k), s.lengths[(k - 1) % s.slots]}};
-    msghdr message{};
-    message.msg_iov = parts;
-    message.msg_iovlen = 2;
-    for (;;) {
-        const ssize_t n = sendmsg(r.transferSocket.Get(), &message, MSG_NOSIGNAL);
-        if (n >= 0)
-            break;
-        if (errno != EINTR)
-            return false;
-    }
+    const std::size_t slot = (k - 1) % s.slots;
+    std::uint8_t* packet = SlotPacket(r, s, slot);
+    PutU16(packet, TFTP_DATA);
+    PutU16(packet + 2, WireBlock(k));
+    if (!Send(r, packet, TFTP_HEADER + s.lengths[slot]))
+        return false;
     // Every slot but block k's is acknowledged and free.
     if (s.last == 0 && s.filled == k)
         (void)Fill(r, s, s.slots - 1);   // a failure leaves its error in the record
@@ -383,7 +426,7 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
         r.textBuffer = std::make_unique<std::uint8_t[]>(TEXT_READ_CHUNK);
     else
         s.slots = std::max<std::size_t>(2, READ_AHEAD_BYTES / r.blockSize);
-    r.buffer = std::make_unique<std::uint8_t[]>(s.slots * r.blockSize);
+    r.buffer = std::make_unique<std::uint8_t[]>(s.slots * SlotStride(r));
     s.ring = r.buffer.get();
     s.lengths.assign(s.slots, 0);
     if (!Fill(r, s, s.slots))
