@@ -423,10 +423,12 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
 {
     ReadState s;
     if (r.textMode)
-        r.textBuffer = std::make_unique<std::uint8_t[]>(TEXT_READ_CHUNK);
+        r.textBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(TEXT_READ_CHUNK);
     else
         s.slots = std::max<std::size_t>(2, READ_AHEAD_BYTES / r.blockSize);
-    r.buffer = std::make_unique<std::uint8_t[]>(s.slots * SlotStride(r));
+    // Every byte sent was read into the ring first: zeroing it would only
+    // cost a pass over up to 256 KB per transfer.
+    r.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(s.slots * SlotStride(r));
     s.ring = r.buffer.get();
     s.lengths.assign(s.slots, 0);
     if (!Fill(r, s, s.slots))
@@ -557,10 +559,10 @@ bool StoreData(TftpRequest& r, const std::uint8_t* data, std::size_t size)
 void WriteTransfer(TftpRequest& r)
 {
     const std::size_t capacity = r.blockSize + TFTP_HEADER;
-    r.buffer = std::make_unique<std::uint8_t[]>(capacity);
+    r.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
     if (WritesCollected(r)) {
         r.textCapacity = std::max<std::size_t>(WRITE_BEHIND_BYTES, 2 * r.blockSize);
-        r.textBuffer = std::make_unique<std::uint8_t[]>(r.textCapacity);
+        r.textBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(r.textCapacity);
     }
     std::uint8_t* packet = r.buffer.get();
     std::uint16_t block = 0;   // the last block received
