@@ -79,8 +79,11 @@ TEST_F(TftpServerTest, ReadsFileSizesAroundTheBlockEdges)
         std::uint32_t blockSize;
     } cases[] = {{0, 512}, {1, 512}, {511, 512}, {512, 512}, {1024, 512}, {1025, 512},
                  {1468, 1468}, {65464, 65464}, {200000, 65464}, {100000, 8},
-                 // Around the 64 KB read-ahead ring of small blocks.
-                 {65536, 512}, {65536 + 512, 512}, {3 * 65536 + 1, 512}, {1428 * 45 * 3, 1428}};
+                 // Around the 256 KB read-ahead ring (as many whole blocks
+                 // as fit, at least two): ends on, just past and well past a
+                 // wrap of the ring.
+                 {262144, 512}, {262144 + 512, 512}, {3 * 262144 + 1, 512},
+                 {1428 * 183, 1428}, {1428 * 183 * 2 + 7, 1428}, {65464 * 9 + 1, 65464}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.size) + " bytes in blocks of " + std::to_string(c.blockSize));
         const Bytes file = RandomBytes(c.size, static_cast<unsigned>(c.size));
