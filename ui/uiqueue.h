@@ -14,7 +14,7 @@
 #include <functional>
 #include <memory>
 
-class QObject;
+class QSocketNotifier;
 
 class CUiQueue final {
 public:
@@ -30,7 +30,11 @@ public:
     bool IsOpen() const;
 
 private:
+    // User-interface thread: runs what was posted, in order.
+    void Drain();
+
     struct State;
     std::shared_ptr<State> m_pState;
-    std::unique_ptr<QObject> m_pReceiver;
+    int m_WakeFd = -1;
+    std::unique_ptr<QSocketNotifier> m_pNotifier;
 };
