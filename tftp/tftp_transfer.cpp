@@ -163,6 +163,25 @@ Wait Receive(TftpRequest& r, std::uint8_t* buffer, std::size_t capacity, std::si
     }
 }
 
+// Receive for the transfer loops: a stop or a failed receive ends the
+// transfer here (its error is set, false comes back); a timeout gives
+// length 0.
+bool ReceiveOrEnd(TftpRequest& r, std::uint8_t* buffer, std::size_t capacity, std::size_t& length)
+{
+    switch (Receive(r, buffer, capacity, length)) {
+    case Wait::Stopped:
+        SetTransferError(r, TFTP_ERR_SHUTDOWN);
+        return false;
+    case Wait::Failed:
+        CommunicationError(r);
+        return false;
+    case Wait::Data:
+    case Wait::Timeout:
+        break;
+    }
+    return true;
+}
+
 bool Send(TftpRequest& r, const std::uint8_t* data, std::size_t length)
 {
     for (;;) {
@@ -447,15 +466,8 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
             return;   // a read-ahead failed
         std::size_t length = 0;
         for (;;) {
-            const Wait wait = Receive(r, r.packet.data(), r.packet.size(), length);
-            if (wait == Wait::Stopped) {
-                SetTransferError(r, TFTP_ERR_SHUTDOWN);
+            if (!ReceiveOrEnd(r, r.packet.data(), r.packet.size(), length))
                 return;
-            }
-            if (wait == Wait::Failed) {
-                CommunicationError(r);
-                return;
-            }
             if (length < TFTP_HEADER) {
                 if (r.retries >= TFTP_MAX_RETRIES) {
                     FailAfterRetries(r, WireBlock(k));
@@ -572,15 +584,8 @@ void WriteTransfer(TftpRequest& r)
     }
     for (;;) {
         std::size_t length = 0;
-        const Wait wait = Receive(r, packet, capacity, length);
-        if (wait == Wait::Stopped) {
-            SetTransferError(r, TFTP_ERR_SHUTDOWN);
+        if (!ReceiveOrEnd(r, packet, capacity, length))
             return;
-        }
-        if (wait == Wait::Failed) {
-            CommunicationError(r);
-            return;
-        }
         if (length < TFTP_HEADER) {
             if (r.retries >= TFTP_MAX_RETRIES) {
                 FailAfterRetries(r, block);
