@@ -8,8 +8,9 @@
 #     --build DIR         build folder with vindle-tftpd and vindle-tftp (build/bench)
 #     --size MIB          size of the file served to one client (64)
 #     --multi-size MIB    size of the file served to each of several
-#                         concurrent clients (16; 8 x 16 MiB per run keeps a
-#                         lock-step run at blksize 512 within a minute)
+#                         concurrent clients (64, as for one client; a smaller
+#                         file lets per-transfer set-up and the uneven end of
+#                         concurrent runs weigh in, a quicker but rougher run)
 #     --runs N            interleaved runs per case; the median is shown (3)
 #     --blksizes "LIST"   block sizes (512 1428 8192 65464)
 #     --clients "LIST"    concurrent clients (1 8)
@@ -38,7 +39,7 @@ SELF=$(readlink -f "$0")
 ROOT=$(dirname "$(dirname "$SELF")")
 BUILD=$ROOT/build/bench
 SIZE_MIB=64
-MULTI_MIB=16
+MULTI_MIB=64
 RUNS=3
 BLKSIZES="512 1428 8192 65464"
 CLIENTS="1 8"
