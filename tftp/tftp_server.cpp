@@ -110,12 +110,16 @@ void HandleDatagram(std::size_t index, std::list<Worker>& workers)
         }
         return;
     }
-    if (opcode == TFTP_ERROR && n >= 4) {
-        const char* text = reinterpret_cast<const char*>(request->packet.data() + 4);
+    if (opcode == TFTP_ERROR) {
+        // An ERROR is never answered, however short: the bytes it lacks read
+        // as zero (no code, no text), since the packet starts zero-filled.
+        const std::size_t length = request->packetLength;
+        const char* text = reinterpret_cast<const char*>(request->packet.data() + TFTP_HEADER);
+        const std::size_t textRoom = length > TFTP_HEADER ? length - TFTP_HEADER : 0;
         char message[TFTP_REQUEST_MAX + 64];
         std::snprintf(message, sizeof message, "Error Code %i at Client, %.*s",
                       request->packet[2] << 8 | request->packet[3],
-                      static_cast<int>(strnlen(text, request->packetLength - 4)), text);
+                      static_cast<int>(strnlen(text, textRoom)), text);
         ReportTransfer(*request, message);
         return;
     }

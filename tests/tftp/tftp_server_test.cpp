@@ -469,6 +469,102 @@ TEST_F(TftpServerTest, ClientErrorEndsTheTransferWithoutAnswer)
     EXPECT_FALSE(client.Receive(200ms));
 }
 
+// Each report is one whole line: "Client address:port", then the local path
+// once the name is resolved, then the message. An ERROR from the client is
+// never answered, not even a bare two-byte one sent to the server port.
+TEST_F(TftpServerTest, ReportLinesNameTheClientAndThePathOnceResolved)
+{
+    using namespace std::string_view_literals;
+    StartServer();
+    WriteFile(Home() / "f.bin", RandomBytes(700));
+    const std::string home = Home().string() + "/";
+    struct Case
+    {
+        const char* name;
+        // Plays the client's part; returns the line the server must report
+        // for a client at "127.0.0.1:<port>".
+        std::string (*play)(TftpTestClient& client, std::uint16_t serverPort, const std::string& home);
+        bool answered;   // whether the last packet sent draws an answer
+    };
+    const Case cases[] = {
+        {"read served",
+         [](TftpTestClient& c, std::uint16_t port, const std::string& home) {
+             c.SendTo(port, Request(TFTP_RRQ, "f.bin", "octet"));
+             auto first = c.Receive();
+             c.SendTo(first ? first->fromPort : 0, Ack(1));
+             auto second = c.Receive();
+             c.SendTo(second ? second->fromPort : 0, Ack(2));
+             return home + "f.bin, 2 Blocks Served";
+         },
+         false},
+        {"write received",
+         [](TftpTestClient& c, std::uint16_t port, const std::string& home) {
+             c.SendTo(port, Request(TFTP_WRQ, "lines.bin", "octet"));
+             auto ack0 = c.Receive();
+             c.SendTo(ack0 ? ack0->fromPort : 0, Data(1, ToBytes("x")));
+             return home + "lines.bin, 1 Blocks Received";
+         },
+         true},
+        {"error after the path is known",
+         [](TftpTestClient& c, std::uint16_t port, const std::string& home) {
+             c.SendTo(port, Request(TFTP_RRQ, "none.bin", "octet"));
+             return home + "none.bin, File Not Found";
+         },
+         true},
+        {"error before the path is known",
+         [](TftpTestClient& c, std::uint16_t port, const std::string&) {
+             c.SendTo(port, Request(TFTP_RRQ, "../f.bin", "octet"));
+             return std::string(", Access violation");
+         },
+         true},
+        {"listener answers an acknowledgment",
+         [](TftpTestClient& c, std::uint16_t port, const std::string&) {
+             c.SendTo(port, Ack(7));
+             return std::string(", Unknown transfer ID");
+         },
+         true},
+        {"client error to the server port",
+         [](TftpTestClient& c, std::uint16_t port, const std::string&) {
+             c.SendTo(port, ErrorPacket(3, "bye"));
+             return std::string(", Error Code 3 at Client, bye");
+         },
+         false},
+        {"bare error opcode to the server port",
+         [](TftpTestClient& c, std::uint16_t port, const std::string&) {
+             c.SendTo(port, ToBytes("\0\5"sv));
+             return std::string(", Error Code 0 at Client, ");
+         },
+         false},
+        // The read loop's own text already names the client; the report puts
+        // the usual prefix with the path in front of it.
+        {"client error during a read",
+         [](TftpTestClient& c, std::uint16_t port, const std::string& home) {
+             c.SendTo(port, Request(TFTP_RRQ, "f.bin", "octet"));
+             auto first = c.Receive();
+             c.SendTo(first ? first->fromPort : 0, ErrorPacket(2, "stop"));
+             return home + "f.bin, Client 127.0.0.1:" + std::to_string(c.LocalPort()) +
+                    ", Error Code 2 at Client, stop";
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TftpTestClient client;
+        const std::string tail = c.play(client, m_port, home);
+        const std::string prefix = "Client 127.0.0.1:" + std::to_string(client.LocalPort());
+        const std::string line = prefix + (tail.starts_with(",") ? "" : " ") + tail + "\n";
+        EXPECT_TRUE(m_reports.WaitForLine(line)) << m_reports.All();
+        EXPECT_EQ(client.Receive(200ms).has_value(), c.answered);
+    }
+    // A client's ERROR during a write is reported without the client prefix.
+    TftpTestClient writer;
+    writer.SendTo(m_port, Request(TFTP_WRQ, "cancelled.bin", "octet"));
+    auto ack0 = writer.Receive();
+    ASSERT_TRUE(ack0);
+    writer.SendTo(ack0->fromPort, ErrorPacket(0, "cancelled"));
+    EXPECT_TRUE(m_reports.WaitForLine("Error Code 0 at Client, cancelled\n"));
+}
+
 TEST_F(TftpServerTest, UnexpectedOpcodeDuringATransferIsAnError)
 {
     StartServer();

@@ -75,6 +75,17 @@ bool ReportCapture::WaitFor(std::string_view text, std::chrono::milliseconds tim
     });
 }
 
+bool ReportCapture::WaitForLine(std::string_view line, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(g_mutex);
+    return g_changed.wait_for(lock, timeout, [&] {
+        for (const std::string& reported : g_lines)
+            if (reported == line)
+                return true;
+        return false;
+    });
+}
+
 TempFolder::TempFolder()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "vindle-tftp-XXXXXX").string();
@@ -221,6 +232,14 @@ void TftpTestClient::SendTo(std::uint16_t port, const Bytes& packet)
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
     sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+}
+
+std::uint16_t TftpTestClient::LocalPort() const
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
 }
 
 std::optional<Packet> TftpTestClient::Receive(std::chrono::milliseconds timeout)

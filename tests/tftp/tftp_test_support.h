@@ -31,6 +31,8 @@ public:
     std::string All() const;
     // True once a line containing `text` was reported within the timeout.
     bool WaitFor(std::string_view text, std::chrono::milliseconds timeout = TEST_WAIT) const;
+    // True once exactly this line (with its "\n") was reported.
+    bool WaitForLine(std::string_view line, std::chrono::milliseconds timeout = TEST_WAIT) const;
 };
 
 // A fresh folder under the system's temporary folder, removed at the end.
@@ -81,6 +83,8 @@ public:
     TftpTestClient& operator=(const TftpTestClient&) = delete;
 
     void SendTo(std::uint16_t port, const Bytes& packet);
+    // The port (host order) the server sees as this client's.
+    std::uint16_t LocalPort() const;
     std::optional<Packet> Receive(std::chrono::milliseconds timeout = TEST_WAIT);
 
     // A whole read with this client's socket: request to the server port,
