@@ -261,7 +261,7 @@ void ApplyOptionsSection(const IniSection& section, TftpConfig& config)
         const std::string key = Lowercase(std::string_view(entry).substr(0, equals));
         const std::string value = entry.substr(equals + 1);
         if (key == TFTP_OPT_BLKSIZE) {
-            const std::uint64_t v = value.starts_with('-') ? 0 : ParseDecimal(value);
+            const std::uint64_t v = SkipLeadingSpace(value).starts_with('-') ? 0 : ParseDecimal(value);
             MaxBlockSize = static_cast<std::uint32_t>(
                 v < TFTP_MIN_BLKSIZE ? TFTP_MIN_BLKSIZE : (v > TFTP_MAX_BLKSIZE ? TFTP_MAX_BLKSIZE : v));
         } else if (key == TFTP_OPT_INTERVAL) {

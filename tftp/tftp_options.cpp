@@ -77,11 +77,20 @@ bool Append(TftpNegotiation& n, std::string_view text)
 
 } // namespace
 
+std::string_view SkipLeadingSpace(std::string_view text)
+{
+    // The C library's white space: blank, tab, and the line and page breaks.
+    while (!text.empty() && (text.front() == ' ' || (text.front() >= '\t' && text.front() <= '\r')))
+        text.remove_prefix(1);
+    return text;
+}
+
 std::uint64_t ParseDecimal(std::string_view text)
 {
+    text = SkipLeadingSpace(text);
     bool negative = false;
-    if (!text.empty() && text.front() == '-') {
-        negative = true;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
         text.remove_prefix(1);
     }
     std::uint64_t value = 0;

@@ -37,7 +37,11 @@ std::uint32_t TimeoutForInterval(std::uint32_t interval);
 // the client only uses what the OACK confirms.
 TftpNegotiation NegotiateOptions(const TftpParsedRequest& request, const TftpOptionLimits& limits);
 
-// Decimal text as the server's INI and option values read it: leading digits,
-// saturating at 2^64-1; a leading '-' yields the value's two's-complement
-// (so "-1" is very large, as an unsigned 32-bit conversion makes it).
+// Decimal text as the server's INI and option values read it, the way the C
+// library converts numbers: leading white space and one sign are skipped,
+// then the leading digits count, saturating at 2^64-1; a '-' yields the
+// value's two's-complement (so "-1" is very large, as an unsigned 32-bit
+// conversion makes it).
 std::uint64_t ParseDecimal(std::string_view text);
+// `text` without its leading white space (blank, tab, line and page breaks).
+std::string_view SkipLeadingSpace(std::string_view text);

@@ -118,6 +118,11 @@ TEST_F(TftpConfigTest, OptionsAreClampedAsDocumented)
         {"blksize=65464", 65464, 3, false, 0, 0, nullptr},
         {"blksize=1468", 1468, 3, false, 0, 0, nullptr},
         {"BLKSIZE=1024", 1024, 3, false, 0, 0, nullptr},
+        // Numbers convert as the C library does: leading blanks and a sign
+        // are allowed.
+        {"blksize= 1024", 1024, 3, false, 0, 0, nullptr},
+        {"blksize= -5", 512, 3, false, 0, 0, nullptr},
+        {"interval=+7", 65464, 7, false, 0, 0, nullptr},
         {"interval=0", 65464, 3, false, 0, 0, nullptr},
         {"interval=500", 65464, 120, false, 0, 0, nullptr},
         // 65536 is 0 in 16 bits, which means the default.

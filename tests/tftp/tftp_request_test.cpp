@@ -110,6 +110,7 @@ TEST(TftpOptions, ClampsAndEchoesEachRecognisedOption)
         {"blksize above the maximum", {{"blksize", "100000"}}, {{"blksize", "65464"}}, 65464, 2},
         // Taken as an unsigned 32-bit number, -1 is very large.
         {"negative blksize", {{"blksize", "-1"}}, {{"blksize", "65464"}}, 65464, 2},
+        {"blank before the value", {{"blksize", " 1024"}}, {{"blksize", "1024"}}, 1024, 2},
         {"name keeps its case", {{"BlkSize", "2048"}}, {{"BlkSize", "2048"}}, 2048, 2},
         {"interval 0 becomes 1", {{"interval", "0"}}, {{"interval", "1"}}, 512, 1},
         {"interval 200 becomes 120", {{"interval", "200"}}, {{"interval", "120"}}, 512, 60},
