@@ -150,11 +150,11 @@ void CTcpConnection::OnThread()
     Trace("CTcpConnection::OnThread() (%x %x)...\n", Hex(this), Hex(pOwner));
 
     if (m_dwState == TCP_STATE_DISCONNECTED) {
-        // A finished connection idles until the reaper deletes it.
-        if (Idle(1000) != 0) {
-            std::fputs("Thread running\n", stdout);
-            std::fflush(stdout);
-        }
+        // A finished connection idles until the reaper deletes it; the
+        // reaper's stop only shortens the pause, the line still follows.
+        Idle(1000);
+        std::fputs("Thread running\n", stdout);
+        std::fflush(stdout);
         Trace("CTcpConnection::OnThread() (%x %x) exit (m_dwState = TCP_STATE_DISCONNECTED)\n", Hex(this),
               Hex(pOwner));
         return;
@@ -247,6 +247,16 @@ bool CTcpConnection::ConnectToServer()
         return false;
     }
     m_Socket = socket;
+
+    // NOTE: Linux takes a connect to address 0 (what Resolve gives for a name
+    // it cannot resolve) as one to this host, so an unknown box name would
+    // reach a local service on the box's port. Other platforms refuse such a
+    // connect, and so does this one.
+    if (m_Addr.sin_addr.s_addr == htonl(INADDR_ANY)) {
+        Trace("connect error %d\n", EADDRNOTAVAIL);
+        Idle(1000);
+        return false;
+    }
 
     // Connecting without blocking lets a stop request end a connection
     // attempt at once instead of after the system's connect time-out.
@@ -547,7 +557,7 @@ std::uint32_t CTcp::Listen(std::uint16_t wPort)
     addr.sin_port = htons(wPort);
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
 
-    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    SOCKET socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (socket == INVALID_SOCKET) {
         Trace("socket error %d\n", SocketLastError());
     } else {
@@ -555,8 +565,14 @@ std::uint32_t CTcp::Listen(std::uint16_t wPort)
         ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         if (::bind(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
             Trace("bind error %d\n", SocketLastError());
-        }
-        if (::listen(socket, 256) != 0) {
+            // NOTE: Linux lets an unbound socket listen on a port of its own
+            // choosing, where no client would look for it. Other platforms
+            // refuse that listen; here it is not made, so the waiting
+            // connection finds no usable socket and ends at once.
+            Trace("listen error %d\n", EINVAL);
+            closesocket(socket);
+            socket = INVALID_SOCKET;
+        } else if (::listen(socket, 256) != 0) {
             Trace("listen error %d\n", SocketLastError());
         }
     }

@@ -60,6 +60,24 @@ public:
         m_Changed.notify_all();
     }
 
+    long Output(const char* pszLine) override
+    {
+        std::lock_guard lock(m_Mutex);
+        m_Traces.emplace_back(pszLine);
+        return 0;
+    }
+
+    bool HasTrace(const std::string& prefix)
+    {
+        std::lock_guard lock(m_Mutex);
+        for (const auto& line : m_Traces) {
+            if (line.rfind(prefix, 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     // Waits until at least count events of kind msg arrived.
     bool WaitForCount(std::uint16_t msg, std::size_t count, std::chrono::milliseconds timeout = WAIT)
     {
@@ -104,6 +122,7 @@ private:
     std::mutex m_Mutex;
     std::condition_variable m_Changed;
     std::vector<Event> m_Events;
+    std::vector<std::string> m_Traces;
 };
 
 // A raw socket of the test's side.
@@ -425,25 +444,50 @@ TEST(Tcp, FailedConnectGivesDisconnectIndicationAlone)
     {
         const char* name;
         const char* host;
+        bool listening;   // a loopback listener waits on the port
     };
-    // A port nobody listens on (taken from a closed listener), an address 0
-    // from a name that cannot be resolved.
-    const Case cases[] = {{"refused", "127.0.0.1"}, {"unresolvable", "no-such-host.invalid"}};
+    // A port nobody listens on (taken from a closed listener), and address 0,
+    // from a name that cannot be resolved or given as such: it must not reach
+    // a service of this host, which is what Linux makes of address 0.
+    const Case cases[] = {
+        {"refused", "127.0.0.1", false},
+        {"unresolvable", "no-such-host.invalid", true},
+        {"address 0", "0.0.0.0", true},
+    };
     std::uint16_t closedPort = 0;
     {
         closedPort = Peer::ListenLoopback().Port();
     }
+    const Peer listener = Peer::ListenLoopback();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         RecordingTcp tcp(TCP_OPT_LENGTH_PREFIX);
         CTcpConnection* conn = nullptr;
-        EXPECT_EQ(tcp.Connect(c.host, closedPort, &conn), TCP_FAILED);
+        EXPECT_EQ(tcp.Connect(c.host, c.listening ? listener.Port() : closedPort, &conn), TCP_FAILED);
         EXPECT_NE(conn, nullptr);
         // The failure is reported after a pause of one second.
         ASSERT_TRUE(tcp.WaitForCount(TCP_DISCONNECT_IND, 1, 3000ms));
         ASSERT_EQ(tcp.Events().size(), 1u);
+        EXPECT_TRUE(tcp.HasTrace("connect error "));
         EXPECT_TRUE(tcp.WaitForConnections(0));
+        pollfd fd{listener.Fd(), POLLIN, 0};
+        EXPECT_EQ(::poll(&fd, 1, 0), 0) << "the connection reached the listener";
     }
+}
+
+// A port that is taken cannot be listened on; the waiting connection then
+// ends at once instead of waiting on some other port.
+TEST(Tcp, ListenOnATakenPortEndsTheWaitingConnection)
+{
+    const Peer taken = Peer::ListenLoopback();
+    RecordingTcp tcp(TCP_OPT_LENGTH_PREFIX);
+    EXPECT_EQ(tcp.Listen(taken.Port()), TCP_FAILED);
+    ASSERT_TRUE(tcp.WaitForCount(TCP_DISCONNECT_IND, 1));
+    EXPECT_EQ(tcp.Events().size(), 1u);
+    EXPECT_TRUE(tcp.HasTrace("bind error "));
+    EXPECT_TRUE(tcp.HasTrace("listen error "));
+    EXPECT_EQ(tcp.GetListenPort(), 0);
+    EXPECT_TRUE(tcp.WaitForConnections(0));
 }
 
 TEST(Tcp, ServerIndicatesTheClientAndWaitsForTheNext)
