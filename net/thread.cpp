@@ -149,8 +149,10 @@ int CThread::IsRunning() const
 
 void CThread::OnThread()
 {
-    if (Idle(1000))
-        WriteStdout("Thread running\n");
+    // A stop request only shortens the pause: the cycle still ends with its
+    // line, so a stopped worker's final cycle is visible like every other.
+    Idle(1000);
+    WriteStdout("Thread running\n");
 }
 
 void CThread::OnThreadStart()

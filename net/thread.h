@@ -80,8 +80,9 @@ public:
     // 1 while the worker is to keep looping, else 0.
     int IsRunning() const;
 
-    // One cycle of the worker loop. The base version pauses a second and
-    // writes "Thread running\n" to standard output.
+    // One cycle of the worker loop. The base version pauses a second (less
+    // when a stop request arrives) and writes "Thread running\n" to standard
+    // output.
     virtual void OnThread();
     // Once on the worker before the first cycle.
     virtual void OnThreadStart();

@@ -226,7 +226,37 @@ TEST(CThread, BaseWorkerWritesThreadRunningOncePerSecond)
         ASSERT_TRUE(bWritten);
     }
     EXPECT_GE(std::chrono::steady_clock::now() - started, 900ms);
-    // No second line: the pause that would have ended with it was cut short.
+    // The cycle that was cut short still ends with its line, as it would
+    // have after the full second.
+    EXPECT_EQ(capture.Stop(), "Thread running\nThread running\n");
+}
+
+TEST(CThread, BaseTriggerWorkerStoppedWhileWaitingWritesItsFinalCycle)
+{
+    // The base cycle, with a hook that only tells where the worker is.
+    class BaseCycle final : public CThread
+    {
+    public:
+        void OnThreadStart() override
+        {
+            workerTid = ::gettid();
+            starts.Add();
+        }
+        std::atomic<pid_t> workerTid{0};
+        Counter starts;
+    };
+
+    StdoutCapture capture;
+    {
+        BaseCycle thread;
+        thread.Begin(1);
+        ASSERT_TRUE(thread.starts.WaitFor(1));
+        ASSERT_TRUE(WaitUntilAsleep(thread.workerTid));
+        const auto stopping = std::chrono::steady_clock::now();
+        thread.End(1);
+        EXPECT_LT(std::chrono::steady_clock::now() - stopping, 500ms);
+    }
+    // The stop wakes the worker for exactly one more cycle.
     EXPECT_EQ(capture.Stop(), "Thread running\n");
 }
 
