@@ -52,6 +52,10 @@ inline int SocketLastError()
 // following receive reports it), 0 on timeout, < 0 when the wait failed.
 int SocketWaitReadable(SOCKET socket, const timeval& timeout);
 
+// True when `socket` has a local address: it was bound, or a send bound it
+// implicitly to a port the system chose.
+bool SocketIsBound(SOCKET socket);
+
 // Binds a UDP endpoint socket to local IPv4 address `dwAddr` (network byte
 // order) and `wPort` (host byte order).
 //

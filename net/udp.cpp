@@ -41,8 +41,10 @@ CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, 
 
     const int on = 1;
     setsockopt(m_Socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    if (SocketBindUdpEndpoint(m_Socket, m_dwLocalAddr, wLocalPort, &m_bDeviceBound) != 0)
+    if (SocketBindUdpEndpoint(m_Socket, m_dwLocalAddr, wLocalPort, &m_bDeviceBound) != 0) {
         Trace(" bind failed");
+        m_bUnbound = 1;
+    }
 
     if (start == UdpStart::Now)
         StartReceiving();
@@ -173,7 +175,16 @@ int CUdp::WaitForDatagram()
             return -1;
         m_ReadSet.fd = m_Socket;
         m_ReadSet.events = POLLIN;
-        result = SocketWaitReadable(m_Socket, timeout);
+        if (m_bUnbound && !SocketIsBound(m_Socket)) {
+            // NOTE: poll() merely times out on a datagram socket that has no
+            // local address. Such a wait counts as failed, so that a failed
+            // bind keeps showing in the traces ("select failed") until a
+            // send gives the socket an address to receive on.
+            result = -1;
+        } else {
+            m_bUnbound = 0;
+            result = SocketWaitReadable(m_Socket, timeout);
+        }
         if (result < 0)
             Trace("select failed\n");
     }

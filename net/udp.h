@@ -96,5 +96,8 @@ private:
     // Nonzero when the socket is tied to the interface of m_dwLocalAddr, so
     // that sends must name m_dwLocalAddr as their source.
     int m_bDeviceBound = 0;
+    // Nonzero while the socket has no local address because its bind failed;
+    // only the worker reads or clears it once it runs.
+    int m_bUnbound = 0;
     std::uint16_t m_wLocalPort = 0;
 };

@@ -212,13 +212,25 @@ TEST(CUdp, FailedBindStillGivesAWorkerThatStopsPromptly)
     {
         RecordingUdp second(Ipv4("127.0.0.1"), port);
         EXPECT_TRUE(second.WaitForTrace("Thread started\n"));
+        // Without an address of its own every wait fails, and says so.
+        EXPECT_TRUE(second.WaitForTrace("select failed\n"));
+        EXPECT_TRUE(second.WaitForTrace("Select loop exit read sel: -1 1\n"));
+
+        // A send gives the socket an address; from then on it receives.
+        const std::uint8_t hello = 7;
+        ASSERT_EQ(second.Send("127.0.0.1", port, &hello, 1), UDP_SEND_OK);
+        ASSERT_TRUE(first.WaitForDatagrams(1));
+        const std::uint8_t answer = 8;
+        ASSERT_EQ(first.Send("127.0.0.1", first.Datagrams()[0].port, &answer, 1), UDP_SEND_OK);
+        EXPECT_TRUE(second.WaitForDatagrams(1));
+
         const auto stopping = std::chrono::steady_clock::now();
         second.End(1);
         EXPECT_LT(std::chrono::steady_clock::now() - stopping, 250ms);
     }
     Sender sender;
     ASSERT_TRUE(sender.SendTo(port, {9}));
-    EXPECT_TRUE(first.WaitForDatagrams(1));
+    EXPECT_TRUE(first.WaitForDatagrams(2));
 }
 
 TEST(CUdp, SendOnlyEndpointNeitherReceivesNorComplainsWhenDestroyed)
