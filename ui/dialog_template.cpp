@@ -17,9 +17,9 @@ constexpr std::uint32_t PASSWORD_EDIT = CF_PASSWORD | CF_AUTOHSCROLL | CF_BORDER
 constexpr std::array ABOUT_ITEMS{
     DlgItemTemplate{IDC_STATIC, CtrlKind::IconStatic, nullptr, 11, 52, 20, 20, CF_NONE, IDR_MAINFRAME},
     DlgItemTemplate{IDC_STATIC, CtrlKind::Label, "Orvex-Maintenance Version 1.0.0.6", 40, 49, 119, 8},
+    DlgItemTemplate{IDC_STATIC, CtrlKind::Label, "Copyright \u00a9 2026 Orvex", 40, 64, 119, 8},
     DlgItemTemplate{IDOK, CtrlKind::DefPushButton, "OK", 92, 97, 50, 16, CF_TABSTOP},
     DlgItemTemplate{IDC_BANNER, CtrlKind::BitmapStatic, nullptr, 0, 0, 20, 20},
-    DlgItemTemplate{IDC_STATIC, CtrlKind::Label, "Copyright \u00a9 2026 Orvex", 40, 64, 119, 8},
 };
 
 constexpr std::array MAIN_ITEMS{

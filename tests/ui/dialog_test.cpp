@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "tests/ui/qt_test_support.h"
@@ -69,6 +70,139 @@ TEST(DialogTemplate, EveryControlSitsWhereItsTemplateSays)
                 EXPECT_EQ(pCtrl->size(), expected.size());
             }
         }
+    }
+}
+
+// The templates written out once more by hand, so that a slip in the data
+// (an id, a rectangle, a text, the order that is also the tab order) shows
+// up here rather than on the operator's screen.
+TEST(DialogTemplate, TemplatesHoldExactlyTheirControls)
+{
+    using K = CtrlKind;
+    struct Item {
+        int nId;
+        CtrlKind kind;
+        const char* pszText;
+        int x, y, cx, cy;
+    };
+    struct Dlg {
+        int nId;
+        const char* pszCaption;
+        std::uint32_t dwStyle;
+        int cx, cy;
+        std::vector<Item> items;
+    };
+    const Dlg dialogs[] = {
+        {IDD_ABOUTBOX, nullptr, DS_THINBORDER | DS_SYSMENU, 236, 126,
+         {{-1, K::IconStatic, nullptr, 11, 52, 20, 20},
+          {-1, K::Label, "Orvex-Maintenance Version 1.0.0.6", 40, 49, 119, 8},
+          {-1, K::Label, "Copyright \u00a9 2026 Orvex", 40, 64, 119, 8},
+          {1, K::DefPushButton, "OK", 92, 97, 50, 16},
+          {1005, K::BitmapStatic, nullptr, 0, 0, 20, 20}}},
+        {IDD_VINDLE_DIALOG, "Orvex-Maintenance", DS_CAPTION | DS_SYSMENU | DS_MINIMIZEBOX | DS_APPWINDOW, 320, 214,
+         {{1002, K::DefPushButton, "Neue Suche", 14, 154, 50, 16},
+          {1000, K::ListView, nullptr, 8, 53, 306, 90},
+          {1007, K::ProgressBar, nullptr, 14, 193, 284, 9},
+          {1005, K::BitmapStatic, nullptr, 0, 0, 15, 13},
+          {2, K::PushButton, "Beenden", 250, 154, 50, 16},
+          {1011, K::PushButton, "Info", 192, 154, 50, 16},
+          {1009, K::ComboBox, nullptr, 72, 32, 241, 52},
+          {-1, K::Label, "Netzwerk-Adapter:", 8, 34, 62, 8},
+          {1012, K::Label, "nicht verbunden", 43, 178, 53, 8},
+          {-1, K::Label, "Status:", 16, 178, 24, 8}}},
+        {IDD_CFG_DIALOG, nullptr, DS_THINBORDER | DS_SYSMENU, 200, 181,
+         {{1, K::DefPushButton, "OK", 10, 148, 50, 14},
+          {2, K::PushButton, "Abbrechen", 138, 149, 50, 14},
+          {1001, K::IpAddress, nullptr, 73, 60, 100, 15},
+          {1005, K::BitmapStatic, nullptr, 0, 0, 20, 20},
+          {1002, K::IpAddress, nullptr, 73, 92, 100, 15},
+          {-1, K::Label, "IP-Adresse:", 11, 63, 39, 8},
+          {-1, K::Label, "Subnetzmaske:", 11, 95, 50, 8},
+          {1003, K::IpAddress, nullptr, 73, 124, 100, 15},
+          {-1, K::Label, "Standardgateway:", 11, 127, 61, 8}}},
+        {IDD_PWD_DIALOG, nullptr, DS_THINBORDER | DS_SYSMENU, 186, 150,
+         {{1, K::DefPushButton, "OK", 5, 131, 50, 14},
+          {2, K::PushButton, "Abbrechen", 129, 131, 50, 14},
+          {1011, K::Edit, nullptr, 23, 59, 138, 14},
+          {1012, K::Edit, nullptr, 23, 94, 138, 14},
+          {-1, K::Label, "Kennwort:", 23, 47, 34, 8},
+          {-1, K::Label, "Kennwortwiederholung:", 23, 83, 77, 8},
+          {1005, K::BitmapStatic, nullptr, 0, 0, 20, 20}}},
+        {IDD_ADDMA_DIALOG, nullptr, DS_MODALFRAME | DS_SYSMENU, 186, 123,
+         {{1, K::DefPushButton, "OK", 10, 102, 50, 14},
+          {2, K::PushButton, "Cancel", 126, 102, 50, 14},
+          {-1, K::Label, "MA hinzuf\u00fcgen:", 70, 47, 51, 8},
+          {1013, K::IpAddress, nullptr, 42, 66, 100, 15},
+          {1005, K::BitmapStatic, nullptr, 0, 0, 20, 20}}},
+    };
+    const auto text = [](const char* psz) { return std::string(psz ? psz : "(none)"); };
+    for (const Dlg& want : dialogs) {
+        SCOPED_TRACE(want.nId);
+        const DlgTemplate* pHave = FindDlgTemplate(want.nId);
+        ASSERT_NE(pHave, nullptr);
+        EXPECT_EQ(text(pHave->pszCaption), text(want.pszCaption));
+        EXPECT_EQ(pHave->dwStyle, want.dwStyle);
+        EXPECT_EQ(pHave->cx, want.cx);
+        EXPECT_EQ(pHave->cy, want.cy);
+        EXPECT_STREQ(pHave->pszFont, "MS Shell Dlg");
+        EXPECT_EQ(pHave->nPointSize, 8);
+        ASSERT_EQ(pHave->items.size(), want.items.size());
+        for (std::size_t i = 0; i < want.items.size(); ++i) {
+            const Item& w = want.items[i];
+            const DlgItemTemplate& h = pHave->items[i];
+            SCOPED_TRACE(i);
+            EXPECT_EQ(h.nId, w.nId);
+            EXPECT_EQ(h.kind, w.kind);
+            EXPECT_EQ(text(h.pszText), text(w.pszText));
+            EXPECT_EQ(QRect(h.x, h.y, h.cx, h.cy), QRect(w.x, w.y, w.cx, w.cy));
+        }
+    }
+    // The password fields hide what is typed and scroll sideways.
+    for (const DlgItemTemplate& item : FindDlgTemplate(IDD_PWD_DIALOG)->items) {
+        if (item.kind == CtrlKind::Edit) {
+            EXPECT_EQ(item.dwFlags, CF_PASSWORD | CF_AUTOHSCROLL | CF_BORDER | CF_TABSTOP);
+        }
+    }
+}
+
+// Focus goes where the platform's dialog manager puts it: to the first tab
+// stop in template order when the dialog opens, and Tab walks the tab stops
+// in template order, round and round.
+TEST(DialogFocus, TabVisitsTheTabStopsInTemplateOrder)
+{
+    struct Row {
+        int nTemplate;
+        std::vector<int> tabStops;
+    };
+    const Row rows[] = {
+        {IDD_ABOUTBOX, {IDOK}},
+        {IDD_VINDLE_DIALOG, {IDC_NEW_SEARCH, IDC_DEVICE_LIST, IDCANCEL, IDC_INFO, IDC_ADAPTER_COMBO}},
+        {IDD_CFG_DIALOG, {IDOK, IDCANCEL, IDC_IPADDRESS, IDC_NETMASK, IDC_GATEWAY}},
+        {IDD_PWD_DIALOG, {IDOK, IDCANCEL, IDC_PASSWORD, IDC_PASSWORD_REPEAT}},
+        {IDD_ADDMA_DIALOG, {IDOK, IDCANCEL, IDC_ADD_ADDRESS}},
+    };
+    // The control a focus widget belongs to (an octet field belongs to its
+    // IP address control).
+    const auto focusedId = [] {
+        for (QWidget* p = QApplication::focusWidget(); p; p = p->parentWidget()) {
+            if (CDialog::CtrlId(p) != IDC_STATIC)
+                return CDialog::CtrlId(p);
+        }
+        return 0;
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.nTemplate);
+        CDialog dlg(row.nTemplate);
+        OpenActive(dlg);
+        std::vector<int> visited{focusedId()};
+        for (std::size_t i = 0; i < row.tabStops.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited.push_back(focusedId());
+        }
+        std::vector<int> expected = row.tabStops;
+        expected.push_back(row.tabStops.front());
+        EXPECT_EQ(visited, expected);
+        dlg.EndDialog(IDCANCEL);
     }
 }
 
