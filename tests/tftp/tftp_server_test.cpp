@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -141,6 +142,15 @@ TEST_F(TftpServerTest, OptionsAreAnsweredWithOackBeforeTheFirstBlock)
         ASSERT_TRUE(oack);
         EXPECT_EQ(oack->Opcode(), TFTP_OACK);
         EXPECT_EQ(oack->Options(), c.echo);
+        // Byte for byte: opcode 6, then each name and value with its NUL,
+        // nothing after the last one.
+        Bytes expected = {0, 6};
+        for (const auto& [name, value] : c.echo)
+            for (const std::string& text : {name, value}) {
+                expected.insert(expected.end(), text.begin(), text.end());
+                expected.push_back(0);
+            }
+        EXPECT_EQ(oack->bytes, expected);
         // No DATA before the client acknowledged the OACK.
         EXPECT_FALSE(client.Receive(100ms));
         client.SendTo(oack->fromPort, Ack(0));
@@ -258,6 +268,9 @@ TEST_F(TftpServerTest, RequestsAreRefusedWithTheirErrorTexts)
         EXPECT_EQ(reply->Opcode(), TFTP_ERROR);
         EXPECT_EQ(reply->Block(), c.code);
         EXPECT_EQ(reply->ErrorText(), c.text);
+        // 4 bytes, the text and its NUL, nothing more.
+        EXPECT_EQ(reply->bytes.size(), 4 + std::strlen(c.text) + 1);
+        EXPECT_EQ(reply->bytes.back(), 0);
         EXPECT_EQ(reply->fromPort == m_port, c.fromListener);
         EXPECT_TRUE(m_reports.WaitFor(c.text));
     }
