@@ -153,9 +153,12 @@ void CCfgClt::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t w
         OnDisconnected(CFG_DISCONNECTED);
         {
             std::lock_guard lock(m_ConnLock);
-            if (m_pConnection == pConn) {
-                m_pConnection = nullptr;
+            // An older attempt that ends late (a failed connect reports after
+            // its pause) must not take the current connection with it.
+            if (m_pConnection != pConn) {
+                break;
             }
+            m_pConnection = nullptr;
         }
         // A command waiting for this connection's answer would otherwise
         // wait out its whole timeout (an hour for updates).

@@ -428,6 +428,29 @@ TEST_F(CfgClient, ConnectionEndingDuringAWaitEndsItAtOnce)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
+// A connection attempt that fails while another connection waits for an
+// answer ends only itself.
+TEST_F(CfgClient, AFailedSecondAttemptDoesNotEndTheCurrentWait)
+{
+    ConnectReady();
+    std::uint16_t closedPort = 0;
+    {
+        ScriptedBox gone;
+        closedPort = gone.Port();
+    }
+    Pending pending;
+    Start(pending, "appcfg cmd c=3 file.bin box-serial", 5000);
+    ASSERT_TRUE(box.ReadFrame().has_value());
+    client.Connect("127.0.0.1", closedPort);
+    // Reported after the one-second pause of a failed connect.
+    ASSERT_TRUE(client.WaitFor("disconnected 0", 3000ms));
+    EXPECT_TRUE(client.IsConnected());
+    box.SendText("ok|done");
+    pending.thread.join();
+    EXPECT_EQ(pending.status, CFG_OK);
+    EXPECT_STREQ(pending.reply.m_szField[0], "done");
+}
+
 TEST_F(CfgClient, CommandsBeforeInfoOrConnectionSendNothing)
 {
     std::uint32_t count = 0;
