@@ -276,25 +276,48 @@ TEST_F(TftpConfigTest, HomeDirectoryReplacementAddsTheSeparator)
 
 TEST(TftpStartup, SummaryListsTheConfigurationInOrder)
 {
-    ReportCapture reports;
-    TempFolder temp;
-    std::istringstream ini("[LISTEN-ON]\n127.0.0.1:0\n[HOME]\n/srv/tftp\n[TFTP-OPTIONS]\nport-range=3000-3001\n"
-                           "blksize=8192\ninterval=5\noverwrite=y\n[ALLOWED-CLIENTS]\n10.0.0.5\n"
-                           "127.0.0.1-127.0.0.9\n");
-    ASSERT_EQ(StartTftpServer(ini, "/opt/vindle/vindle"), TFTP_SERVER_OK);
-    const std::string port = std::to_string(TftpListenPort(0));
-    StopTftpServer();
-    EXPECT_EQ(reports.All(), "\nStarting TFTP...\n"
-                             "alias / is mapped to /srv/tftp/\n"
-                             "listening On: 127.0.0.1:" + port + "\n"
-                             "permitted clients: 10.0.0.5-10.0.0.5\n"
-                             "permitted clients: 127.0.0.1-127.0.0.9\n"
-                             "server port range: 3000-3001\n"
-                             "max blksize: 8192\n"
-                             "defult blksize: 512\n"
-                             "default interval: 5\n"
-                             "overwrite existing files: yes\n"
-                             "\nAccepting requests..\n");
+    struct Case
+    {
+        const char* name;
+        const char* ini;       // after [LISTEN-ON] 127.0.0.1:0
+        const char* before;    // the summary up to the listening line
+        const char* after;     // the summary after it
+    };
+    const Case cases[] = {
+        {"every setting given",
+         "[HOME]\n/srv/tftp\n[TFTP-OPTIONS]\nport-range=3000-3001\nblksize=8192\ninterval=5\noverwrite=y\n"
+         "[ALLOWED-CLIENTS]\n10.0.0.5\n127.0.0.1-127.0.0.9\n",
+         "\nStarting TFTP...\n"
+         "alias / is mapped to /srv/tftp/\n",
+         "permitted clients: 10.0.0.5-10.0.0.5\n"
+         "permitted clients: 127.0.0.1-127.0.0.9\n"
+         "server port range: 3000-3001\n"
+         "max blksize: 8192\n"
+         "defult blksize: 512\n"
+         "default interval: 5\n"
+         "overwrite existing files: yes\n"},
+        {"defaults, aliases in table order",
+         "[HOME]\nfw=/srv/fw\nLogs=/var/log\n",
+         "\nStarting TFTP...\n"
+         "alias /fw is mapped to /srv/fw/\n"
+         "alias /Logs is mapped to /var/log/\n",
+         "permitted clients: all\n"
+         "server port range: all\n"
+         "max blksize: 65464\n"
+         "defult blksize: 512\n"
+         "default interval: 3\n"
+         "overwrite existing files: no\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReportCapture reports;
+        std::istringstream ini(std::string("[LISTEN-ON]\n127.0.0.1:0\n") + c.ini);
+        ASSERT_EQ(StartTftpServer(ini, "/opt/vindle/vindle"), TFTP_SERVER_OK);
+        const std::string port = std::to_string(TftpListenPort(0));
+        StopTftpServer();
+        EXPECT_EQ(reports.All(), std::string(c.before) + "listening On: 127.0.0.1:" + port + "\n" + c.after +
+                                     "\nAccepting requests..\n");
+    }
 }
 
 TEST(TftpStartup, NoListeningAddressMeansNoServer)
