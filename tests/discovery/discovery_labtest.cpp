@@ -365,6 +365,10 @@ TEST_F(DiscoveryLab, BoxCommandLineIsChecked)
         {"--reply multicast", "--reply is unicast or broadcast"},
         {"--interface nosuch0", "no such interface: nosuch0"},
         {"--lifetime", "--lifetime needs SECONDS"},
+        // The tool would read such a greeting as an "ok" / "error" / "status".
+        {"--info-field book-7", "must not contain \"ok\""},
+        {"--info-field no-error", "must not contain \"error\""},
+        {"--info-field status-1", "must not contain \"status\""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args);

@@ -112,9 +112,9 @@ protected:
         ASSERT_TRUE(m_client->WaitForInfo()) << m_box->Captured();
     }
 
-    std::uint32_t Update(const std::string& file)
+    std::uint32_t Update(const std::string& file, const std::string& info = "hw-1")
     {
-        const std::string command = "appcfg cmd c=3 " + file + " hw-1";
+        const std::string command = "appcfg cmd c=3 " + file + " " + info;
         std::uint32_t count = 0;
         // Far below the tool's hour: a few MiB on a veth pair take well under a second.
         return m_client->SendCommand(command.c_str(), 20000, &count);
@@ -153,6 +153,20 @@ TEST_F(BoxUpdateLab, BoxFetchesWithAPlainRequestWhenOptionsAreSwitchedOff)
     EXPECT_TRUE(m_box->WaitForText(ExpectedLog("fw.bin", 512, "none"))) << m_box->Captured();
     EXPECT_EQ(ReadFile(s_dir / "kept" / "fw.bin"), ReadFile(s_dir / "served" / "fw.bin"));
     fs::remove(s_dir / "kept" / "fw.bin");
+}
+
+TEST_F(BoxUpdateLab, BlanksInTheFileNameAndTheInfoFieldDoNotSplitTheName)
+{
+    // The tool sends "c=3 FILE INFO" unquoted; the box knows its own info
+    // field, so whatever stands before it is the file name, blanks and all.
+    fs::copy_file(s_dir / "served" / "fw.bin", s_dir / "served" / "fw 2.bin",
+                  fs::copy_options::overwrite_existing);
+    StartBox({"--info-field", "Serie 7"});
+    ASSERT_EQ(Update("fw 2.bin", "Serie 7"), CFG_OK) << m_box->Captured();
+    const std::string size = std::to_string(fs::file_size(s_dir / "served" / "fw 2.bin"));
+    EXPECT_TRUE(m_box->WaitForText(ExpectedLog("fw 2.bin", 1428, size))) << m_box->Captured();
+    EXPECT_EQ(ReadFile(s_dir / "kept" / "fw 2.bin"), ReadFile(s_dir / "served" / "fw 2.bin"));
+    fs::remove(s_dir / "kept" / "fw 2.bin");
 }
 
 TEST_F(BoxUpdateLab, MissingFileIsAnErrorWithTheServersReason)

@@ -42,6 +42,25 @@ bool StartsWith(const std::string& text, const char* prefix)
     return text.rfind(prefix, 0) == 0;
 }
 
+// "FILE INFO" of an update command. The tool sends the bare file name and
+// then this box's own info field, both unquoted, so a blank inside the name
+// (common in names chosen on a desktop) cannot be told from the separator.
+// The box knows which info field it announced: when the text ends with it,
+// everything before is the name. Otherwise the first blank separates.
+void SplitUpdateArguments(const std::string& rest, const std::string& ownInfo, std::string& file,
+                          std::string& info)
+{
+    const std::string tail = " " + ownInfo;
+    if (rest.size() > tail.size() && rest.compare(rest.size() - tail.size(), tail.size(), tail) == 0) {
+        file = rest.substr(0, rest.size() - tail.size());
+        info = ownInfo;
+        return;
+    }
+    const auto blank = rest.find(' ');
+    file = rest.substr(0, blank);
+    info = blank == std::string::npos ? "" : rest.substr(blank + 1);
+}
+
 }   // namespace
 
 __attribute__((weak)) BoxUpdateResult RunUpdate(const std::string&, const std::string&)
@@ -401,10 +420,9 @@ bool BoxConfigService::Answer(Connection& connection, const std::string& command
         if (!StartsWith(command, prefix)) {
             continue;
         }
-        const std::string rest = command.substr(std::strlen(prefix));
-        const auto blank = rest.find(' ');
-        const std::string file = rest.substr(0, blank);
-        const std::string info = blank == std::string::npos ? "" : rest.substr(blank + 1);
+        std::string file;
+        std::string info;
+        SplitUpdateArguments(command.substr(std::strlen(prefix)), m_options.infoField, file, info);
         const BoxUpdateResult result = RunUpdate(file, info);
 
         auto nextStatus = std::chrono::steady_clock::now();

@@ -139,6 +139,14 @@ const std::vector<OptionRow>& Rows()
          [](BoxOptions& o, const std::string& v) -> std::string {
              if (v.find('|') != std::string::npos || v.size() > 200)
                  return "--info-field must be at most 200 characters without \"|\": " + v;
+             // The tool looks for "error", "ok" and "status" anywhere in a
+             // message before it looks for "info"; any of them in the field
+             // would turn the box's greeting into another kind of message.
+             for (const char* keyword : {"error", "ok", "status"}) {
+                 if (v.find(keyword) != std::string::npos)
+                     return std::string("--info-field must not contain \"") + keyword
+                         + "\", or the tool would not read \"info\": " + v;
+             }
              o.infoField = v;
              return "";
          }},
@@ -301,7 +309,10 @@ void PrintBoxUsage(std::FILE* out)
     std::fprintf(out,
                  "Usage: vindle-box [OPTION]...\n"
                  "Plays one or more network boxes for Vindle: answers discovery searches\n"
-                 "and set-IP requests on UDP (port 4000 unless --discovery-port).\n"
+                 "and set-IP requests on UDP (port 4000 unless --discovery-port), runs\n"
+                 "the encrypted configuration service on TCP (port 1000 unless\n"
+                 "--config-port) and, on an update command, fetches the named file by\n"
+                 "TFTP from the tool (port 69 unless --tftp-port) before it answers.\n"
                  "Logs one line per event to standard output. Runs until SIGINT or\n"
                  "SIGTERM, or until --lifetime ends it. Run it only inside an isolated\n"
                  "network namespace (the lab): it binds and broadcasts on its interface.\n"
