@@ -1,6 +1,7 @@
 #include "config/dialogs/pwd_dlg.h"
 
 #include <QLineEdit>
+#include <QTimer>
 #include <QValidator>
 
 #include <cstring>
@@ -11,7 +12,9 @@
 namespace {
 
 // Accepts a text as long as its UTF-8 form fits; QLineEdit then refuses a
-// keystroke or paste that would make it longer, rather than cutting it.
+// keystroke or paste that would make it longer, rather than cutting it. It
+// remembers how long the last accepted and the last refused text were, so
+// that a refused paste can be told from one key too many.
 class CByteLengthValidator final : public QValidator {
 public:
     CByteLengthValidator(std::size_t maxBytes, QObject* pParent)
@@ -22,12 +25,27 @@ public:
 
     State validate(QString& input, int&) const override
     {
-        return static_cast<std::size_t>(input.toUtf8().size()) <= m_maxBytes ? Acceptable : Invalid;
+        if (static_cast<std::size_t>(input.toUtf8().size()) <= m_maxBytes) {
+            m_nAcceptedLength = input.size();
+            return Acceptable;
+        }
+        m_nRefusedLength = input.size();
+        return Invalid;
     }
+
+    // More than one character past the text the field keeps.
+    bool RefusedMoreThanAKey() const { return m_nRefusedLength > m_nAcceptedLength + 1; }
 
 private:
     std::size_t m_maxBytes;
+    mutable qsizetype m_nAcceptedLength = 0;
+    mutable qsizetype m_nRefusedLength = 0;
 };
+
+QString TooLongText()
+{
+    return QStringLiteral("Das Kennwort ist zu lang (h\u00f6chstens %1 Zeichen).").arg(CPwdDlg::PWD_MAX_BYTES);
+}
 
 }  // namespace
 
@@ -35,8 +53,18 @@ CPwdDlg::CPwdDlg(QWidget* pParent)
     : CStyleDialog(IDD_PWD_DIALOG, pParent)
 {
     for (int nId : {IDC_PASSWORD, IDC_PASSWORD_REPEAT}) {
-        if (auto* pEdit = DlgItem<QLineEdit>(nId))
-            pEdit->setValidator(new CByteLengthValidator(PWD_MAX_BYTES, pEdit));
+        auto* pEdit = DlgItem<QLineEdit>(nId);
+        if (!pEdit)
+            continue;
+        auto* pValidator = new CByteLengthValidator(PWD_MAX_BYTES, pEdit);
+        pEdit->setValidator(pValidator);
+        // Typing simply stops at the limit; a paste that is refused whole
+        // would otherwise vanish without a word. The box comes after the
+        // key or paste event has been handled, not inside it.
+        connect(pEdit, &QLineEdit::inputRejected, this, [this, pValidator] {
+            if (pValidator->RefusedMoreThanAKey())
+                QTimer::singleShot(0, this, [this] { AppMessageBox(this, TooLongText()); });
+        });
     }
 }
 
@@ -62,8 +90,7 @@ void CPwdDlg::OnOK()
     // Text set from outside bypasses the validator; refuse it here too.
     const QByteArray bytes = first.toUtf8();
     if (static_cast<std::size_t>(bytes.size()) > PWD_MAX_BYTES) {
-        AppMessageBox(this, QStringLiteral("Das Kennwort ist zu lang (h\u00f6chstens %1 Zeichen).")
-                                .arg(PWD_MAX_BYTES));
+        AppMessageBox(this, TooLongText());
         GotoDlgCtrl(IDC_PASSWORD);
         return;
     }

@@ -3,8 +3,9 @@
 //
 // The password travels inside a command built in a 256-byte buffer, which
 // leaves room for PWD_MAX_BYTES bytes of password. The fields therefore take
-// no more than that (typing stops, a longer paste is refused as a whole),
-// and OnOK refuses a longer text with a message instead of cutting it.
+// no more than that (typing stops, a longer paste is refused as a whole
+// with a message), and OnOK refuses a longer text with a message instead of
+// cutting it.
 #pragma once
 
 #include <cstddef>

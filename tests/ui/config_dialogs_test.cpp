@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -227,6 +228,7 @@ TEST(PwdDlg, ComparesBothFieldsExactly)
 
 TEST(PwdDlg, FieldsHideTheTextAndTakeNoMoreThanFitsTheCommand)
 {
+    MessageBoxRecorder boxes;
     CPwdDlg dlg;
     OpenActive(dlg);
     auto* pEdit = dlg.DlgItem<QLineEdit>(IDC_PASSWORD);
@@ -239,11 +241,20 @@ TEST(PwdDlg, FieldsHideTheTextAndTakeNoMoreThanFitsTheCommand)
     QTest::keyClicks(pEdit, QString(230, QLatin1Char('a')));
     EXPECT_EQ(pEdit->text().size(), static_cast<qsizetype>(CPwdDlg::PWD_MAX_BYTES));
 
-    // A paste that would not fit is refused as a whole instead of cut.
+    QApplication::processEvents();
+    EXPECT_TRUE(boxes.entries.empty()) << "typing stops without a message";
+
+    // A paste that would not fit is refused as a whole instead of cut, and
+    // says why.
     pEdit->clear();
     pEdit->insert(QStringLiteral("abc"));
-    pEdit->insert(QString(225, QLatin1Char('b')));
+    QApplication::clipboard()->setText(QString(225, QLatin1Char('b')));
+    pEdit->paste();
     EXPECT_EQ(pEdit->text(), QStringLiteral("abc"));
+    QApplication::processEvents();
+    ASSERT_EQ(boxes.entries.size(), 1u);
+    EXPECT_EQ(boxes.entries[0].kind, MsgBoxKind::Application);
+    EXPECT_EQ(boxes.entries[0].text, QStringLiteral("Das Kennwort ist zu lang (h\u00f6chstens 226 Zeichen)."));
 
     // The limit counts bytes: 113 two-byte letters fit, 114 do not.
     pEdit->clear();
