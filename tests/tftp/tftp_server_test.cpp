@@ -603,6 +603,39 @@ TEST_F(TftpServerTest, OversizedDatagramToTheServerPortIsACommunicationError)
     EXPECT_FALSE(client.Receive(200ms));
 }
 
+// During a transfer the receive buffer is 512 bytes for a read's replies and
+// block size + 4 for a write's DATA; anything longer is a failed receive,
+// which ends the transfer without an ERROR packet.
+TEST_F(TftpServerTest, OversizedDatagramDuringATransferIsACommunicationError)
+{
+    StartServer();
+    WriteFile(Home() / "f.bin", RandomBytes(2000));
+    struct Case
+    {
+        const char* name;
+        Bytes request;
+        Bytes oversized;
+        const char* path;
+    };
+    Bytes longAck = Ack(1);
+    longAck.resize(513, 'x');
+    const Case cases[] = {
+        {"reply of 513 bytes during a read", Request(TFTP_RRQ, "f.bin", "octet"), longAck, "f.bin"},
+        {"DATA of 512 + 5 bytes during a write", Request(TFTP_WRQ, "big.bin", "octet"), Data(1, RandomBytes(513)),
+         "big.bin"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TftpTestClient client;
+        client.SendTo(m_port, c.request);
+        auto first = client.Receive();
+        ASSERT_TRUE(first);
+        client.SendTo(first->fromPort, c.oversized);
+        EXPECT_TRUE(m_reports.WaitFor(std::string(c.path) + ", Communication Error"));
+        EXPECT_FALSE(client.Receive(200ms));
+    }
+}
+
 TEST_F(TftpServerTest, ClientOutsideTheAllowedRangesIsDenied)
 {
     StartServer("[ALLOWED-CLIENTS]\n10.0.0.5\n");
