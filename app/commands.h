@@ -49,9 +49,15 @@ std::optional<std::string> BuildUpdateCommand(std::int32_t kind, std::string_vie
 std::optional<std::string> BuildPasswordCommand(std::string_view password);
 
 // The verdict of an update: "Update erfolgreich durchgeführt" for status 0,
-// otherwise "Update fehlerhaft\n(<error text>)", the box's text cut (on a
-// character boundary) so that the message fits CMD_BUFFER_SIZE.
+// otherwise "Update fehlerhaft\n(<error text>)", the box's text as UTF-8
+// (BoxTextToUtf8) cut on a character boundary so that the message fits
+// CMD_BUFFER_SIZE.
 std::string UpdateResultText(std::uint32_t status, std::string_view errorText);
+
+// A text the box wrote, as UTF-8: unchanged when it already is valid UTF-8,
+// otherwise read byte by byte as Windows-1252, the character set of the
+// boxes' own German texts.
+std::string BoxTextToUtf8(std::string_view text);
 
 // The box's ninth info field as the window keeps it: at most 255 bytes.
 std::string DeviceInfoField(std::string_view field);

@@ -59,6 +59,45 @@ TEST(Commands, UpdateVerdictShowsTheBoxTextWithItsLeadingBlank)
     EXPECT_EQ(UpdateResultText(0xFFFFFFFFu, ""), "Update fehlerhaft\n()");
 }
 
+TEST(Commands, UpdateVerdictShowsABoxTextInEitherCharacterSetReadably)
+{
+    struct Case
+    {
+        const char* name;
+        std::string box;
+        std::string shown;
+    };
+    // A box may write its German texts in Windows-1252 (one byte per
+    // umlaut) or in UTF-8; either must reach the operator as the same words,
+    // never as replacement characters.
+    const Case cases[] = {
+        {"ascii", " no space left", " no space left"},
+        {"utf-8 kept", " Pr\xC3\xBC" "fsumme falsch", " Pr\xC3\xBC" "fsumme falsch"},
+        {"1252 umlaut", " Pr\xFC" "fsumme falsch", " Pr\xC3\xBC" "fsumme falsch"},
+        {"1252 sharp s and euro", " Gr\xF6\xDF" "e 5 \x80", " Gr\xC3\xB6\xC3\x9F" "e 5 \xE2\x82\xAC"},
+        {"1252 quotes", "\x84" "x\x93", "\xE2\x80\x9E" "x\xE2\x80\x9C"},
+        {"unassigned 1252 byte", "\x81", "\xC2\x81"},
+        // A lead byte without its continuation is not UTF-8.
+        {"cut utf-8", "a\xC3", "a\xC3\x83"},
+        {"overlong utf-8", "\xC0\xAF", "\xC3\x80\xC2\xAF"},
+        {"encoded surrogate", "\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(BoxTextToUtf8(c.box), c.shown);
+        EXPECT_EQ(UpdateResultText(0x80000000u, c.box), "Update fehlerhaft\n(" + c.shown + ")");
+    }
+    // Converted first, then cut: 235 bytes of room hold 117 two-byte umlauts.
+    const std::string text = UpdateResultText(0x80000000u, std::string(200, '\xFC'));
+    EXPECT_EQ(text, "Update fehlerhaft\n(" + [] {
+        std::string u;
+        for (int i = 0; i < 117; ++i)
+            u += "\xC3\xBC";
+        return u;
+    }() + ")");
+}
+
 TEST(Commands, UpdateVerdictCutsALongBoxTextToTheMessageBuffer)
 {
     const std::string text = UpdateResultText(0x80000000u, std::string(1000, 'e'));
