@@ -1,7 +1,7 @@
 // The commands on a connected box, against simulated boxes in the lab:
-// connect and disconnect, the three updates with the box's TFTP download and
-// the progress bar, the box's verdicts, the password, and quitting or giving
-// other commands while an update waits.
+// connect (also to a box added by hand) and disconnect, the three updates
+// with the box's TFTP download and the progress bar, the box's verdicts, the
+// password, and quitting or giving other commands while an update waits.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +12,7 @@
 #include <string>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -28,6 +29,7 @@
 #include "tests/app/app_test_support.h"
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_server.h"
+#include "ui/ip_address_ctrl.h"
 
 namespace
 {
@@ -158,6 +160,29 @@ TEST_F(CommandsTest, ConnectShowsVerbundenInGreenAndTheMenuFollowsTheState)
     EXPECT_EQ(m_dlg->GetDlgItemText(IDC_CONN_STATUS), QStringLiteral("nicht verbunden"));
 }
 
+TEST_F(CommandsTest, ConnectOnABoxAddedByHandReachesItsConfigurationService)
+{
+    ASSERT_NO_FATAL_FAILURE(StartBoxes());
+    const std::size_t listed = m_dlg->DeviceCount();
+    m_prompts.onDialog = [](CDialog& dlg) {
+        dlg.IpAddressCtrl(IDC_ADD_ADDRESS)->SetText(QString::fromStdString(Lab().Box(2).ip));
+        dlg.OnOK();
+    };
+    m_dlg->OnDeviceRightClick(-1, QPoint(5, 5));
+    ASSERT_TRUE(WaitUi([&] { return m_dlg->DeviceCount() == listed + 1; }));
+    const int row = static_cast<int>(listed);
+    ASSERT_EQ(m_dlg->DeviceList()->item(row)->text(),
+              QString::fromStdString(Lab().Box(2).ip + "\n00-00-00-00-00-00"));
+
+    // The hand-added record has only an address, and that is all that
+    // "Verbinden" needs: port 1000 of that address.
+    m_prompts.onMenu = [](QMenu&) { return ID_CONNECT; };
+    m_dlg->OnDeviceRightClick(row, QPoint(5, 5));
+    ASSERT_TRUE(WaitUi([&] { return m_dlg->IsBoxConnected(); }));
+    EXPECT_TRUE(m_boxes->Box(2).WaitForText("config: connection from " + Lab().ToolIp(), UI_WAIT));
+    EXPECT_EQ(m_dlg->GetDlgItemText(IDC_CONN_STATUS), QStringLiteral("verbunden"));
+}
+
 TEST_F(CommandsTest, EachUpdateSendsItsCommandAndTheBoxFetchesTheFileFromTheChosenFolder)
 {
     ASSERT_NO_FATAL_FAILURE(StartBoxes({"--info-field", "X9"}));
@@ -269,7 +294,12 @@ TEST_F(CommandsTest, PasswordIsSetAndConfirmed)
         dlg.OnOK();
     };
     m_dlg->OnCommand(ID_SET_PASSWORD);
-    EXPECT_TRUE(m_messages.Has(QStringLiteral("Kennwort erfolgreich gesetzt")));
+    ASSERT_EQ(m_messages.Boxes().size(), 1u);
+    // The standard application box: the program's name as its caption and
+    // the exclamation icon, unlike the plain box of an update's verdict.
+    EXPECT_EQ(m_messages.Boxes().back().kind, MsgBoxKind::Application);
+    EXPECT_EQ(m_messages.Boxes().back().caption, QCoreApplication::applicationName());
+    EXPECT_EQ(m_messages.Boxes().back().text, QStringLiteral("Kennwort erfolgreich gesetzt"));
     EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: password set to 'Geheim 1'", UI_WAIT));
     EXPECT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=1 16'", UI_WAIT));
 }
@@ -279,7 +309,10 @@ TEST_F(CommandsTest, PasswordWithoutConnectionFails)
     ASSERT_NO_FATAL_FAILURE(StartBoxes());
     m_prompts.onDialog = [](CDialog& dlg) { dlg.OnOK(); };  // two empty fields are equal
     m_dlg->OnCommand(ID_SET_PASSWORD);
-    EXPECT_TRUE(m_messages.Has(QStringLiteral("Kennwort konnte nicht gesetzt werden")));
+    ASSERT_EQ(m_messages.Boxes().size(), 1u);
+    EXPECT_EQ(m_messages.Boxes().back().kind, MsgBoxKind::Application);
+    EXPECT_EQ(m_messages.Boxes().back().caption, QCoreApplication::applicationName());
+    EXPECT_EQ(m_messages.Boxes().back().text, QStringLiteral("Kennwort konnte nicht gesetzt werden"));
 }
 
 TEST_F(CommandsTest, OtherCommandsAreRefusedWhileAnUpdateWaits)

@@ -1,12 +1,15 @@
 // The main window against simulated boxes in the lab: search, list, new
 // search, hand-added boxes, menu enabling, the administration page, IP
-// settings, storing the adapter, and quitting under a reply flood.
+// settings, the adapter box's selection, storing the adapter, and quitting
+// under a reply flood.
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include <QComboBox>
 #include <QListWidget>
@@ -297,6 +300,54 @@ TEST_F(MainWindowTest, QuittingStoresTheAdapterAndTheNextStartBindsToIt)
     m_adapters = std::make_unique<CAdapters>();
     EXPECT_EQ(StartupAdapterAddress(*m_adapters), IpOf(Lab().ToolIp()));
     RunInBox(LAB_TOOL_SIDE, "ip link del vindlet0");
+}
+
+TEST_F(MainWindowTest, TheComboSelectsTheLastAdapterOnTheBoundAddressAndQuitStoresOnlyASelection)
+{
+    struct Adapter
+    {
+        const char* description;
+        const char* address;
+    };
+    struct Case
+    {
+        const char* name;
+        std::vector<Adapter> adapters;
+        int selected;          // expected current index, -1 for none
+        const char* stored;    // the setting after "Beenden"
+    };
+    // The window is bound to the lab's tool address in every case.
+    const Case cases[] = {
+        {"two on the address: the later one", {{"LAN A", "10.77.0.1"}, {"LAN B", "192.168.1.5"}, {"LAN C", "10.77.0.1"}},
+         2, "LAN C"},
+        {"only the first", {{"LAN A", "10.77.0.1"}, {"LAN B", "192.168.1.5"}}, 0, "LAN A"},
+        // Without a selection the stored description stays as it was.
+        {"none on the address", {{"LAN A", "192.168.1.5"}, {"LAN B", "192.168.1.6"}}, -1, "earlier0"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(WriteProfileString(QStringLiteral("Parameters"), QStringLiteral("adapter"),
+                                       QStringLiteral("earlier0")));
+        const auto words = (AdapterListSize(static_cast<std::uint32_t>(c.adapters.size())) + 3) / 4;
+        std::vector<std::uint32_t> buffer(words, 0);
+        auto* pList = reinterpret_cast<AdapterList*>(buffer.data());
+        pList->count = static_cast<std::uint32_t>(c.adapters.size());
+        for (std::size_t i = 0; i < c.adapters.size(); ++i)
+        {
+            std::snprintf(pList->adapters[i].description, sizeof pList->adapters[i].description, "%s",
+                          c.adapters[i].description);
+            pList->adapters[i].address = IpOf(c.adapters[i].address);
+        }
+        m_dlg = std::make_unique<CvindleDlg>(IpOf(Lab().ToolIp()), pList, &m_prompts);
+        m_dlg->ShowModeless();
+        QComboBox* pCombo = m_dlg->AdapterCombo();
+        ASSERT_EQ(pCombo->count(), static_cast<int>(c.adapters.size()));
+        EXPECT_EQ(pCombo->currentIndex(), c.selected);
+        m_dlg->DlgItem<QPushButton>(IDCANCEL)->click();
+        m_dlg.reset();
+        EXPECT_EQ(ReadAdapterSetting(), QString::fromLatin1(c.stored));
+    }
 }
 
 TEST_F(MainWindowTest, QuittingDuringAReplyFloodNeitherHangsNorCrashes)
