@@ -140,13 +140,15 @@ public:
 
     // Starts a client connection to host:wPort (host byte order). The outcome
     // arrives through OnReceive: TCP_CONNECT_IND, or TCP_DISCONNECT_IND alone
-    // when the connection cannot be made. *ppConn (if given) receives the new
-    // connection. Always TCP_FAILED (the result carries no information).
+    // when the connection cannot be made (also for address 0, which is what
+    // a name that cannot be resolved gives). *ppConn (if given) receives the
+    // new connection. Always TCP_FAILED (the result carries no information).
     std::uint32_t Connect(const char* pszHost, std::uint16_t wPort, CTcpConnection** ppConn = nullptr);
     // Opens a listening socket on every local address and wPort (0: the
     // system chooses, see GetListenPort) and starts one connection that waits
     // for a client; each accepted client leaves a new waiting connection.
-    // Always TCP_FAILED.
+    // When the port cannot be bound, that connection ends at once with
+    // TCP_DISCONNECT_IND. Always TCP_FAILED.
     std::uint32_t Listen(std::uint16_t wPort);
     // The local port of the last listening socket, host byte order; 0 when
     // there is none.
