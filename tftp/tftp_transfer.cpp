@@ -450,18 +450,26 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
     r.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(s.slots * SlotStride(r));
     s.ring = r.buffer.get();
     s.lengths.assign(s.slots, 0);
+    // The OACK leaves before the file is read, so the client's ACK 0 is on
+    // its way while the first blocks are read.
+    if (oackMode && !Send(r, r.control.data(), r.controlLength)) {
+        CommunicationError(r);
+        return;
+    }
     if (!Fill(r, s, s.slots))
         return;
 
     // Without options the request itself stands for the acknowledgment of
     // block 0, and block 1 goes out at once.
     std::uint64_t k = oackMode ? 0 : 1;
+    bool sendNow = !oackMode;
     for (;;) {
-        if (!SendCurrent(r, s, k)) {
+        if (sendNow && !SendCurrent(r, s, k)) {
             if (r.errorLength == 0)
                 CommunicationError(r);
             return;
         }
+        sendNow = true;
         if (r.errorLength != 0)
             return;   // a read-ahead failed
         std::size_t length = 0;
