@@ -288,9 +288,14 @@ void CvindleDlg::OnConnected()
 
 void CvindleDlg::OnDisconnected(std::int32_t nReason)
 {
-    // A waiting update can get no answer over a connection that ended.
-    if (nReason == CFG_DISCONNECTED)
+    if (nReason == CFG_DISCONNECTED) {
+        // An older attempt that failed late (after "Verbinden" on another
+        // box) leaves the current connection and its waiting update alone.
+        if (IsConnected())
+            return;
+        // A waiting update can get no answer over a connection that ended.
         m_UpdateWait.ConnectionEnded();
+    }
     PostToUi([this] { SetConnectedState(false); });
 }
 

@@ -147,23 +147,29 @@ void CCfgClt::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t w
     case TCP_DATA_IND:
         OnData(reinterpret_cast<std::uint8_t*>(data), wLength);
         break;
-    case TCP_DISCONNECT_IND:
+    case TCP_DISCONNECT_IND: {
         std::fputs("TCP_DISCONNECT_IND:\n", stdout);
         std::fflush(stdout);
-        OnDisconnected(CFG_DISCONNECTED);
+        // The connection is forgotten before the callback, so that
+        // IsConnected() there tells the end of the current connection
+        // (false) from an older attempt that ends late, for instance a failed
+        // connect reporting after its pause (true: the current one lives on).
+        bool bCurrent = false;
         {
             std::lock_guard lock(m_ConnLock);
-            // An older attempt that ends late (a failed connect reports after
-            // its pause) must not take the current connection with it.
-            if (m_pConnection != pConn) {
-                break;
+            bCurrent = m_pConnection == pConn;
+            if (bCurrent) {
+                m_pConnection = nullptr;
             }
-            m_pConnection = nullptr;
         }
+        OnDisconnected(CFG_DISCONNECTED);
         // A command waiting for this connection's answer would otherwise
         // wait out its whole timeout (an hour for updates).
-        m_hResponseEvent.Set();
+        if (bCurrent) {
+            m_hResponseEvent.Set();
+        }
         break;
+    }
     default:
         break;
     }

@@ -80,7 +80,9 @@ public:
     void OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t wLength, std::uintptr_t reserved,
                    void* pContext, CTcpConnection* pConn) override;
 
-    // Callbacks on the connection's thread; they do nothing here.
+    // Callbacks on the connection's thread; they do nothing here. During
+    // OnDisconnected(0) the ended connection is already forgotten:
+    // IsConnected() is true only when an older attempt ended late.
     virtual void OnDisconnected(std::int32_t nReason);
     virtual void OnConnected();
     virtual void OnStatus(std::int32_t nA, std::int32_t nB);
