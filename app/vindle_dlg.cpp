@@ -258,12 +258,12 @@ void CvindleDlg::OnSearchReply(std::uint32_t dwIp, std::uint32_t dwNetmask, std:
 {
     // pMac points into the receive buffer: copy it before returning.
     const InitCfgMsg record = MakeDeviceRecord(dwIp, dwNetmask, dwGateway, pMac);
-    PostToUi([this, record] { AppendDevice(record); });
+    m_Queue.Post([this, record] { AppendDevice(record); });
 }
 
 void CvindleDlg::OnSetIpReply(std::uint32_t, std::uint32_t, std::uint32_t, const std::uint8_t*)
 {
-    PostToUi([this] { StartSearch(); });
+    m_Queue.Post([this] { StartSearch(); });
 }
 
 void CvindleDlg::SetConnectedState(bool bConnected)
@@ -283,7 +283,7 @@ void CvindleDlg::SetConnectedState(bool bConnected)
 void CvindleDlg::OnConnected()
 {
     // The client has keyed its cipher before this call.
-    PostToUi([this] { SetConnectedState(true); });
+    m_Queue.Post([this] { SetConnectedState(true); });
 }
 
 void CvindleDlg::OnDisconnected(std::int32_t nReason)
@@ -296,13 +296,13 @@ void CvindleDlg::OnDisconnected(std::int32_t nReason)
         // A waiting update can get no answer over a connection that ended.
         m_UpdateWait.ConnectionEnded();
     }
-    PostToUi([this] { SetConnectedState(false); });
+    m_Queue.Post([this] { SetConnectedState(false); });
 }
 
 void CvindleDlg::OnInfo()
 {
     std::string info = DeviceInfoField(GetField(8));
-    PostToUi([this, info = std::move(info)] { CopyText(m_szDeviceInfo, info); });
+    m_Queue.Post([this, info = std::move(info)] { CopyText(m_szDeviceInfo, info); });
 }
 
 void CvindleDlg::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t wLength, std::uintptr_t reserved,
@@ -532,7 +532,7 @@ void CvindleDlg::UpdateThread(std::string command)
         bCancelled = result.outcome == CUpdateWait::Outcome::Cancelled;
     }
     std::string verdict = UpdateResultText(dwStatus, errorText);
-    PostToUi([this, verdict = std::move(verdict), bCancelled] {
+    m_Queue.Post([this, verdict = std::move(verdict), bCancelled] {
         FinishUpdate(QString::fromStdString(verdict), bCancelled);
     });
 }
@@ -556,26 +556,6 @@ void CvindleDlg::FinishUpdate(const QString& verdict, bool bCancelled)
     });
 }
 
-void CvindleDlg::PostToUi(std::function<void()> fn)
-{
-    {
-        std::lock_guard lock(m_InboxLock);
-        m_Inbox.push_back(std::move(fn));
-    }
-    m_Queue.Post([this] { DrainInbox(); });
-}
-
-void CvindleDlg::DrainInbox()
-{
-    std::deque<std::function<void()>> batch;
-    {
-        std::lock_guard lock(m_InboxLock);
-        batch.swap(m_Inbox);
-    }
-    for (std::function<void()>& fn : batch)
-        fn();
-}
-
 void CvindleDlg::SetProgress(int nPercent)
 {
     if (QProgressBar* pBar = ProgressBar())
@@ -588,7 +568,7 @@ void CvindleDlg::OnTftpProgress(void* pReceiver, std::int32_t nPercent)
     if (pReceiver == nullptr || pReceiver != static_cast<void*>(g_pProgressWindow))
         return;
     CvindleDlg* pWindow = g_pProgressWindow;
-    pWindow->PostToUi([pWindow, nPercent] { pWindow->SetProgress(nPercent); });
+    pWindow->m_Queue.Post([pWindow, nPercent] { pWindow->SetProgress(nPercent); });
 }
 
 void CvindleDlg::OnAbout()

@@ -16,10 +16,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,14 +148,6 @@ private:
     bool m_bUpdateRunning = false;       // user-interface thread
     std::uint32_t m_dwUpdateSerial = 0;  // user-interface thread
 
-    // Worker-to-window hand-off. The values travel through m_Inbox under a
-    // std::mutex, and m_Queue only wakes the user-interface thread to drain
-    // it: Qt hands a queued call over under a lock the thread sanitizer
-    // cannot see, while this way every value a worker passes is ordered by a
-    // lock it can. The order of posting is kept.
-    void PostToUi(std::function<void()> fn);
-    void DrainInbox();
-    std::mutex m_InboxLock;
-    std::deque<std::function<void()>> m_Inbox;
+    // Workers reach the window only through this queue.
     CUiQueue m_Queue;
 };

@@ -22,7 +22,7 @@ struct CUiQueue::State {
 };
 
 CUiQueue::CUiQueue()
-    : m_pState(std::make_shared<State>())
+    : m_pState(std::make_unique<State>())
     , m_WakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     if (m_WakeFd >= 0) {

@@ -34,7 +34,7 @@ private:
     void Drain();
 
     struct State;
-    std::shared_ptr<State> m_pState;
+    std::unique_ptr<State> m_pState;
     int m_WakeFd = -1;
     std::unique_ptr<QSocketNotifier> m_pNotifier;
 };

@@ -125,17 +125,5 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: vindle-app-screenshots DIR (inside the lab with 3 boxes)\n");
         return 2;
     }
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    char settingsDir[] = "/tmp/vindle-shots-config-XXXXXX";
-    if (mkdtemp(settingsDir) == nullptr)
-        return 2;
-    setenv("XDG_CONFIG_HOME", settingsDir, 1);
-    int status = 0;
-    {
-        QApplication app(argc, argv);
-        status = Run(argv[1]);
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(settingsDir, ignored);
-    return status;
+    return RunOffscreenApp(argc, argv, "/tmp/vindle-shots-config-XXXXXX", [&] { return Run(argv[1]); });
 }

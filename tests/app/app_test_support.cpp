@@ -5,7 +5,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QListWidget>
 #include <QMenu>
@@ -145,4 +149,21 @@ int RowOf(const CvindleDlg& dlg, const std::string& ip)
             return row;
     }
     return -1;
+}
+
+int RunOffscreenApp(int& argc, char** argv, const char* settingsPattern, const std::function<int()>& run)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::string settingsDir(settingsPattern);
+    if (mkdtemp(settingsDir.data()) == nullptr)
+        return 2;
+    setenv("XDG_CONFIG_HOME", settingsDir.c_str(), 1);
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        status = run();
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(settingsDir, ignored);
+    return status;
 }

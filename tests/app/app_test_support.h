@@ -103,3 +103,10 @@ void SendSearchReply(const std::string& toolIp, const std::string& boxIp, const 
 
 // The row of the listed box whose label starts with the address; -1 if none.
 int RowOf(const CvindleDlg& dlg, const std::string& ip);
+
+// The body of a test program's main(): Qt's offscreen platform, one
+// QApplication around `run`, and a settings folder of its own (made from the
+// mkdtemp pattern `settingsPattern`, removed afterwards) so that the adapter
+// the window stores never reaches the user's settings. Returns run's result,
+// or 2 when the folder cannot be made.
+int RunOffscreenApp(int& argc, char** argv, const char* settingsPattern, const std::function<int()>& run);
