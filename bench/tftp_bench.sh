@@ -16,6 +16,9 @@
 #     --clients "LIST"    concurrent clients (1 8)
 #     --pin "LIST"        pinned (server and clients on CPU 0) and/or unpinned
 #     --servers "LIST"    vindle tftpd-hpa atftpd dnsmasq
+#     --baseline DIR      also run vindle-tftpd from DIR (a folder or a build
+#                         folder) as the server "vindle-base", interleaved
+#                         with the others: a before/after comparison
 #     --client atftp|vindle   the client program (atftp: it asks for any
 #                         blksize and adds no other option)
 #     --time-limit S      hard limit for the whole run (3600)
@@ -47,6 +50,7 @@ PINS="pinned unpinned"
 SERVERS="vindle tftpd-hpa atftpd dnsmasq"
 CLIENT=atftp
 TIME_LIMIT=3600
+BASELINE=""
 KEEP=0
 SCRATCH=/dev/shm/vindle-bench
 
@@ -63,10 +67,11 @@ while [ $# -gt 0 ]; do
     --clients) CLIENTS=$2; shift 2 ;;
     --pin) PINS=$2; shift 2 ;;
     --servers) SERVERS=$2; shift 2 ;;
+    --baseline) BASELINE=$(readlink -f "$2"); shift 2 ;;
     --client) CLIENT=$2; shift 2 ;;
     --time-limit) TIME_LIMIT=$2; shift 2 ;;
     --keep) KEEP=1; shift ;;
-    -h|--help) sed -n '2,34p' "$SELF" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,37p' "$SELF" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) die "unknown option $1 (see --help)" ;;
   esac
 done
@@ -77,6 +82,12 @@ PEERS=$SCRATCH/peers
 VINDLE_TFTPD=$(find "$BUILD" -name vindle-tftpd -type f -perm -u+x 2>/dev/null | head -1)
 VINDLE_TFTP=$(find "$BUILD" -name vindle-tftp -type f -perm -u+x 2>/dev/null | head -1)
 [ -n "$VINDLE_TFTP" ] || die "vindle-tftp not found under $BUILD (build it first)"
+BASE_TFTPD=""
+if [ -n "$BASELINE" ]; then
+  BASE_TFTPD=$(find "$BASELINE" -name vindle-tftpd -type f -perm -u+x 2>/dev/null | head -1)
+  [ -n "$BASE_TFTPD" ] || die "vindle-tftpd not found under $BASELINE"
+  case " $SERVERS " in *" vindle-base "*) ;; *) SERVERS="$SERVERS vindle-base" ;; esac
+fi
 
 # --- Outside the namespace: fetch what is missing, then re-enter isolated. ---
 if [ -z "${VINDLE_BENCH_INSIDE:-}" ]; then
@@ -143,12 +154,14 @@ pin_prefix() { [ "$1" = pinned ] && echo "taskset -c 0" || true; }
 start_server() {
   local name=$1 pin=$2 cmd
   case "$name" in
-    vindle)
-      [ -n "$VINDLE_TFTPD" ] || die "vindle-tftpd not found under $BUILD"
+    vindle|vindle-base)
+      local binary=$VINDLE_TFTPD
+      [ "$name" = vindle-base ] && binary=$BASE_TFTPD
+      [ -n "$binary" ] || die "vindle-tftpd not found under $BUILD"
       # The server reads the INI file beside its own program file, and its
       # home directory defaults to the program's folder.
       # Replaced by rename: a copy over a program still running would fail.
-      cp "$VINDLE_TFTPD" "$HOME_DIR/vindle-tftpd.new"
+      cp "$binary" "$HOME_DIR/vindle-tftpd.new"
       mv -f "$HOME_DIR/vindle-tftpd.new" "$HOME_DIR/vindle-tftpd"
       printf '[LISTEN-ON]\n127.0.0.1:69\n' > "$HOME_DIR/vindle-tftpd.ini"
       cmd="$HOME_DIR/vindle-tftpd" ;;
