@@ -313,9 +313,10 @@ void PrintBoxUsage(std::FILE* out)
                  "the encrypted configuration service on TCP (port 1000 unless\n"
                  "--config-port) and, on an update command, fetches the named file by\n"
                  "TFTP from the tool (port 69 unless --tftp-port) before it answers.\n"
-                 "Logs one line per event to standard output. Runs until SIGINT or\n"
-                 "SIGTERM, or until --lifetime ends it. Run it only inside an isolated\n"
-                 "network namespace (the lab): it binds and broadcasts on its interface.\n"
+                 "Logs one line per event to standard output, with control characters\n"
+                 "in what peers send written as \\xNN. Runs until SIGINT or SIGTERM, or\n"
+                 "until --lifetime ends it. Run it only inside an isolated network\n"
+                 "namespace (the lab): it binds and broadcasts on its interface.\n"
                  "\nOptions:\n");
     for (const OptionRow& row : Rows()) {
         std::string head = std::string("  --") + row.name;
