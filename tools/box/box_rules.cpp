@@ -2,6 +2,25 @@
 
 #include "box_rules.h"
 
+#include <arpa/inet.h>
+
+const char* SetIpRefusal(std::uint32_t ip, std::uint32_t netmask)
+{
+    const std::uint32_t address = ntohl(ip);
+    const std::uint32_t hostBits = ~ntohl(netmask);
+    // A contiguous netmask leaves host bits of the form 0...01...1.
+    if ((hostBits & (hostBits + 1)) != 0)
+        return "netmask is not contiguous";
+    if (address == 0)
+        return "address 0.0.0.0";
+    if (address == 0xFFFFFFFFu)
+        return "broadcast address 255.255.255.255";
+    // Networks of one or two addresses (/32, /31) have no broadcast address.
+    if (hostBits > 1 && (address & hostBits) == hostBits)
+        return "broadcast address of its subnet";
+    return nullptr;
+}
+
 std::string EscapeLogText(std::string_view text)
 {
     static constexpr char HEX[] = "0123456789abcdef";
