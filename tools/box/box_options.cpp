@@ -168,6 +168,17 @@ const std::vector<OptionRow>& Rows()
              o.rebootMs = static_cast<unsigned>(*n);
              return "";
          }},
+        {"frame-timeout", "MS",
+         "close a connection whose frame is not complete MS milliseconds after\n"
+         "it began (default 30000); at most 64 connections are served at once,\n"
+         "a further one is closed at once",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 3600000);
+             if (!n || *n == 0)
+                 return "--frame-timeout needs milliseconds (1..3600000): " + v;
+             o.frameTimeoutMs = static_cast<unsigned>(*n);
+             return "";
+         }},
         {"update-answer", "MODE",
          "answer to the update commands c=3, c=6, c=7: ok (default), error (with\n"
          "--update-error) or drop (close the connection without an answer)",

@@ -39,9 +39,15 @@ struct BoxOptions
     // Configuration service (box_config_service.h).
     bool configService = true;
     std::uint16_t configPort = 1000;
+    // Address the service listens on (network byte order); only tests on
+    // loopback set it, the command line always listens on every address.
+    std::uint32_t configBindIp = 0;
     std::string infoField = "vindle-box";   // ninth "|" field of "info"
     unsigned statusIntervalMs = 0;           // 0: no "status" messages
     unsigned rebootMs = 3000;
+    // A frame that has begun must be complete within this time, or the
+    // connection is closed: a peer cannot hold a connection by trickling.
+    unsigned frameTimeoutMs = 30000;
     BoxUpdateVerdict updateAnswer = BoxUpdateVerdict::Ok;
     std::string updateError = "Update fehlgeschlagen";
     unsigned updateDelayMs = 0;
