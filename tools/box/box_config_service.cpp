@@ -381,18 +381,18 @@ void BoxConfigService::Serve(Connection& connection)
     sockaddr_in local{};
     socklen_t length = sizeof local;
     ::getsockname(connection.fd, reinterpret_cast<sockaddr*>(&local), &length);
-    BoxIdentity box = m_state.Get(0);
     for (std::size_t i = 0; i < m_state.Count(); ++i) {
         if (m_state.Get(i).ip == local.sin_addr.s_addr) {
-            box = m_state.Get(i);
+            connection.box = i;
         }
     }
+    const BoxIdentity box = m_state.Get(connection.box);
     BoxLog("config: connection from %s to %s", peer, FormatIp(box.ip).c_str());
 
     auto nextStatus = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.statusIntervalMs);
     unsigned statusValue = 0;
     const std::string info = "info|vindle-box|" + FormatMac(box.mac) + "|" + FormatIp(box.ip) + "|" +
-                             FormatIp(box.netmask) + "|" + FormatIp(box.gateway) + "|fw-1.0|hw-1|up|" +
+                             FormatIp(box.netmask) + "|" + FormatIp(box.gateway) + "|" + m_state.Firmware(connection.box) + "|hw-1|up|" +
                              m_options.infoField;
     bool open = SendText(connection.fd, info);
     while (open) {
@@ -457,7 +457,18 @@ bool BoxConfigService::Answer(Connection& connection, const std::string& command
         switch (result.verdict) {
         case BoxUpdateVerdict::Ok:
             BoxLog("config: update '%s' (%s): ok", file.c_str(), info.c_str());
-            return SendText(fd, "ok");
+            if (m_options.updateFirmware) {
+                m_state.SetFirmware(connection.box, *m_options.updateFirmware);
+                BoxLog("config: firmware now %s", m_options.updateFirmware->c_str());
+            }
+            if (!SendText(fd, "ok")) {
+                return false;
+            }
+            if (m_options.rebootAfterUpdate) {
+                Reboot();
+                return false;
+            }
+            return true;
         case BoxUpdateVerdict::Error:
             BoxLog("config: update '%s' (%s): error %s", file.c_str(), info.c_str(), result.reason.c_str());
             return SendText(fd, "error " + result.reason);

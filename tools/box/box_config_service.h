@@ -8,6 +8,8 @@
 //   "appcfg cmd c=1 16"              ok
 //   "appcfg cmd c=3|6|7 FILE INFO"   RunUpdate's verdict after --update-delay
 //   anything else                    "error unknown command"
+// With --reboot-after-update an "ok" to an update is followed by a reboot,
+// and --update-firmware changes the firmware the next "info" reports.
 // At most MAX_CONNECTIONS connections are served at once; a frame that has
 // begun must be complete within --frame-timeout.
 // Messages are framed with a 2-byte little-endian length and encrypted with
@@ -53,6 +55,7 @@ private:
     {
         int fd = -1;
         std::uint32_t peerIp = 0;   // network byte order
+        std::size_t box = 0;        // the played box the peer connected to
         std::thread thread;
         std::atomic<bool> finished{false};
     };

@@ -54,6 +54,22 @@ std::function<std::string(BoxOptions&, const std::string&)> AddressInto(
     };
 }
 
+// Why TEXT cannot be a field of the "info" message, or "" when it can.
+std::string InfoFieldProblem(const char* option, const std::string& v)
+{
+    if (v.find('|') != std::string::npos || v.size() > 200)
+        return std::string(option) + " must be at most 200 characters without \"|\": " + v;
+    // The tool looks for "error", "ok" and "status" anywhere in a message
+    // before it looks for "info"; any of them in a field would turn the
+    // box's greeting into another kind of message.
+    for (const char* keyword : {"error", "ok", "status"}) {
+        if (v.find(keyword) != std::string::npos)
+            return std::string(option) + " must not contain \"" + keyword
+                + "\", or the tool would not read \"info\": " + v;
+    }
+    return "";
+}
+
 const std::vector<OptionRow>& Rows()
 {
     static const std::vector<OptionRow> rows = {
@@ -137,17 +153,16 @@ const std::vector<OptionRow>& Rows()
          "ninth \"|\" field of the \"info\" message, which the tool sends back with\n"
          "every update command (default vindle-box)",
          [](BoxOptions& o, const std::string& v) -> std::string {
-             if (v.find('|') != std::string::npos || v.size() > 200)
-                 return "--info-field must be at most 200 characters without \"|\": " + v;
-             // The tool looks for "error", "ok" and "status" anywhere in a
-             // message before it looks for "info"; any of them in the field
-             // would turn the box's greeting into another kind of message.
-             for (const char* keyword : {"error", "ok", "status"}) {
-                 if (v.find(keyword) != std::string::npos)
-                     return std::string("--info-field must not contain \"") + keyword
-                         + "\", or the tool would not read \"info\": " + v;
-             }
+             if (std::string problem = InfoFieldProblem("--info-field", v); !problem.empty())
+                 return problem;
              o.infoField = v;
+             return "";
+         }},
+        {"firmware", "TEXT", "sixth \"|\" field of the \"info\" message (default fw-1.0)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             if (std::string problem = InfoFieldProblem("--firmware", v); !problem.empty())
+                 return problem;
+             o.firmware = v;
              return "";
          }},
         {"status-interval", "MS", "send \"status|a|100\" every MS milliseconds (default 0: never)",
@@ -159,13 +174,30 @@ const std::vector<OptionRow>& Rows()
              return "";
          }},
         {"reboot-time", "MS",
-         "after \"appcfg cmd c=2\" the configuration service is away for MS\n"
-         "milliseconds (default 3000)",
+         "after \"appcfg cmd c=2\" (and, with --reboot-after-update, after \"ok\" to\n"
+         "an update) the box is away for MS milliseconds: no configuration\n"
+         "service and no discovery answers (default 3000)",
          [](BoxOptions& o, const std::string& v) -> std::string {
              const auto n = ParseNumber(v, 600000);
              if (!n)
                  return "--reboot-time needs milliseconds (0..600000): " + v;
              o.rebootMs = static_cast<unsigned>(*n);
+             return "";
+         }},
+        {"reboot-after-update", nullptr,
+         "reboot after answering \"ok\" to an update, as a real box does; it comes\n"
+         "back after --reboot-time",
+         [](BoxOptions& o, const std::string&) -> std::string {
+             o.rebootAfterUpdate = true;
+             return "";
+         }},
+        {"update-firmware", "TEXT",
+         "after \"ok\" to an update the box reports TEXT as its firmware in the\n"
+         "\"info\" message of every later connection (default: unchanged)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             if (std::string problem = InfoFieldProblem("--update-firmware", v); !problem.empty())
+                 return problem;
+             o.updateFirmware = v;
              return "";
          }},
         {"frame-timeout", "MS",

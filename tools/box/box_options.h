@@ -48,6 +48,9 @@ struct BoxOptions
     // A frame that has begun must be complete within this time, or the
     // connection is closed: a peer cannot hold a connection by trickling.
     unsigned frameTimeoutMs = 30000;
+    std::string firmware = "fw-1.0";          // sixth "|" field of "info"
+    std::optional<std::string> updateFirmware; // the firmware after an update
+    bool rebootAfterUpdate = false;           // reboot after "ok" to an update
     BoxUpdateVerdict updateAnswer = BoxUpdateVerdict::Ok;
     std::string updateError = "Update fehlgeschlagen";
     unsigned updateDelayMs = 0;
