@@ -189,6 +189,19 @@ TEST_F(BoxUpdateLab, BoxFetchesWithAPlainRequestWhenOptionsAreSwitchedOff)
     fs::remove(s_dir / "kept" / "fw.bin");
 }
 
+TEST_F(BoxUpdateLab, ASlowBoxAskingForAWindowGetsTheFileBlockByBlock)
+{
+    // The server grants no window, so the box falls back to lock-step; the
+    // delay before each ACK slows the download but leaves it intact.
+    StartBox({"--update-windowsize", "8", "--update-ack-delay", "1"});
+    ASSERT_EQ(Update("fw.bin"), CFG_OK) << m_box->Captured();
+    EXPECT_TRUE(m_box->WaitForText("asking for windowsize 8")) << m_box->Captured();
+    const std::string size = std::to_string(fs::file_size(s_dir / "served" / "fw.bin"));
+    EXPECT_TRUE(m_box->WaitForText(ExpectedLog("fw.bin", 1428, size) + ", windowsize 1")) << m_box->Captured();
+    EXPECT_EQ(ReadFile(s_dir / "kept" / "fw.bin"), ReadFile(s_dir / "served" / "fw.bin"));
+    fs::remove(s_dir / "kept" / "fw.bin");
+}
+
 TEST_F(BoxUpdateLab, BlanksInTheFileNameAndTheInfoFieldDoNotSplitTheName)
 {
     // The tool sends "c=3 FILE INFO" unquoted; the box knows its own info

@@ -285,6 +285,27 @@ const std::vector<OptionRow>& Rows()
              o.updateDir = v;
              return "";
          }},
+        {"update-windowsize", "N",
+         "ask for a window of N blocks when fetching updates (RFC 7440, 1..65535,\n"
+         "default 1: not asked); acknowledges every N-th block and the last, and\n"
+         "on a gap the last block received in order",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 65535);
+             if (!n || *n == 0)
+                 return "--update-windowsize needs a window from 1 to 65535: " + v;
+             o.updateWindowsize = static_cast<std::uint16_t>(*n);
+             return "";
+         }},
+        {"update-ack-delay", "MS",
+         "wait MS milliseconds before each acknowledgment of an update download,\n"
+         "as a slow box does (default 0)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 60000);
+             if (!n)
+                 return "--update-ack-delay needs milliseconds (0..60000): " + v;
+             o.updateAckDelayMs = static_cast<unsigned>(*n);
+             return "";
+         }},
         {"lifetime", "SECONDS", "end by itself after SECONDS (default: run until SIGINT/SIGTERM)",
          [](BoxOptions& o, const std::string& v) -> std::string {
              const auto n = ParseNumber(v, 86400);

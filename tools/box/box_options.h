@@ -63,6 +63,8 @@ struct BoxOptions
     bool updateNoOptions = false;              // plain request without blksize/tsize
     std::uint32_t updateBlksize = 1428;
     std::string updateDir;                     // keep downloaded files here
+    std::uint16_t updateWindowsize = 1;        // RFC 7440; 1: not asked for
+    unsigned updateAckDelayMs = 0;             // before each ACK of a download
 
     // Process.
     std::optional<unsigned> lifetimeSeconds;
