@@ -2,7 +2,8 @@
 // the tool side (port 69 of the lab's tool address), the box in its own
 // namespace gets an update command over its configuration service and
 // fetches the file with the TFTP client. What the box logs and keeps must
-// be exactly the file that was served.
+// be exactly the file that was served. Asked to, the box then reboots and
+// comes back as a real box does.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -13,6 +14,12 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +37,33 @@ Bytes ReadFile(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Sends a search from port 4000 (where replies go) and, when asked to,
+// again until a search reply arrives there.
+bool Search(const std::string& boxIp, bool untilAnswered)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(4000);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return false;
+    }
+    inet_pton(AF_INET, boxIp.c_str(), &address.sin_addr);
+    const std::uint8_t search[52] = {0x01};
+    std::uint8_t reply[64] = {};
+    bool answered = false;
+    for (int attempt = 0; attempt < 20 && !answered; ++attempt) {
+        ::sendto(fd, search, sizeof search, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        if (!untilAnswered)
+            break;
+        pollfd pfd{fd, POLLIN, 0};
+        answered = ::poll(&pfd, 1, 500) == 1 && ::recv(fd, reply, sizeof reply, 0) == 52 && reply[0] == 0x81;
+    }
+    ::close(fd);
+    return answered || !untilAnswered;
 }
 
 class UpdateClient final : public CCfgClt
@@ -155,6 +189,19 @@ TEST_F(BoxUpdateLab, BoxFetchesWithAPlainRequestWhenOptionsAreSwitchedOff)
     fs::remove(s_dir / "kept" / "fw.bin");
 }
 
+TEST_F(BoxUpdateLab, ASlowBoxAskingForAWindowGetsTheFileBlockByBlock)
+{
+    // The server grants no window, so the box falls back to lock-step; the
+    // delay before each ACK slows the download but leaves it intact.
+    StartBox({"--update-windowsize", "8", "--update-ack-delay", "1"});
+    ASSERT_EQ(Update("fw.bin"), CFG_OK) << m_box->Captured();
+    EXPECT_TRUE(m_box->WaitForText("asking for windowsize 8")) << m_box->Captured();
+    const std::string size = std::to_string(fs::file_size(s_dir / "served" / "fw.bin"));
+    EXPECT_TRUE(m_box->WaitForText(ExpectedLog("fw.bin", 1428, size) + ", windowsize 1")) << m_box->Captured();
+    EXPECT_EQ(ReadFile(s_dir / "kept" / "fw.bin"), ReadFile(s_dir / "served" / "fw.bin"));
+    fs::remove(s_dir / "kept" / "fw.bin");
+}
+
 TEST_F(BoxUpdateLab, BlanksInTheFileNameAndTheInfoFieldDoNotSplitTheName)
 {
     // The tool sends "c=3 FILE INFO" unquoted; the box knows its own info
@@ -197,6 +244,25 @@ TEST_F(BoxUpdateLab, AnUnreachableServerEndsInAnErrorNotAHang)
     ASSERT_EQ(Update("fw.bin"), CFG_ERROR_REPLY) << m_box->Captured();
     EXPECT_NE(m_client->GetField(0).find("download failed"), std::string::npos) << m_client->GetField(0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+}
+
+TEST_F(BoxUpdateLab, AfterOkTheBoxRebootsAndComesBackWithItsNewFirmware)
+{
+    const std::string boxIp = Lab().Box(1).ip;
+    StartBox({"--reboot-after-update", "--reboot-time", "2000", "--update-firmware", "fw-2.0"});
+    EXPECT_EQ(m_client->GetField(5), "fw-1.0");   // the field after the gateway
+    ASSERT_EQ(Update("fw.bin"), CFG_OK) << m_box->Captured();
+    ASSERT_TRUE(m_box->WaitForText("config: rebooting, away for 2000 ms")) << m_box->Captured();
+    // Sent at once, far within the reboot time: ignored.
+    ASSERT_TRUE(Search(boxIp, false));
+    EXPECT_TRUE(m_box->WaitForText("discovery: rebooting, ignored request type 0x01")) << m_box->Captured();
+    ASSERT_TRUE(m_box->WaitForText("config: back after reboot", std::chrono::seconds(10))) << m_box->Captured();
+    EXPECT_TRUE(Search(boxIp, true)) << m_box->Captured();
+    m_client = std::make_unique<UpdateClient>();
+    m_client->Connect(boxIp.c_str(), CFG_SERVICE_PORT);
+    ASSERT_TRUE(m_client->WaitForInfo()) << m_box->Captured();
+    EXPECT_EQ(m_client->GetField(5), "fw-2.0");
+    fs::remove(s_dir / "kept" / "fw.bin");
 }
 
 } // namespace

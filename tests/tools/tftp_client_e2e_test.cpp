@@ -203,6 +203,29 @@ TEST_F(TftpEndToEnd, WrittenFilesArriveIntact)
     }
 }
 
+TEST_F(TftpEndToEnd, WindowNotGrantedFallsBackToLockStepAndSurvivesLostPackets)
+{
+    // The server does not echo windowsize, so the client goes block by
+    // block; a lost DATA and a lost ACK are each made good by a re-sent ACK.
+    const std::string name = "f" + std::to_string(1428 * 3);
+    for (const bool loseData : {true, false}) {
+        SCOPED_TRACE(loseData ? "DATA 2 lost" : "ACK 2 lost");
+        TftpClientOptions options = Options(1428);
+        options.windowsize = 8;
+        options.timeout = std::chrono::milliseconds(200);
+        options.retries = 5;
+        (loseData ? options.dropData : options.dropAck) = 2;
+        const fs::path local = s_home / "out" / name;
+        const TftpTransferResult result = TftpGetFile(options, name, local.string());
+        ASSERT_EQ(result.status, TFTP_CLIENT_OK) << TftpDescribe(result);
+        EXPECT_TRUE(result.optionsAcknowledged);
+        EXPECT_EQ(result.windowsize, 1u);
+        EXPECT_EQ(result.blocks, 4u);
+        EXPECT_EQ(ReadFile(local), ReadFile(s_home / name));
+        fs::remove(local);
+    }
+}
+
 TEST_F(TftpEndToEnd, MissingFileIsReportedAsTheServerSaidIt)
 {
     const TftpTransferResult result =

@@ -2,6 +2,7 @@
 // test plays the server side packet by packet on its own thread, so that the
 // cases real servers rarely produce (lost ACKs, strangers, bad OACKs) can be
 // provoked on purpose.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -313,4 +314,87 @@ TEST(TftpClientLoop, WriteDoesNotAnswerADuplicateAckWithData)
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0].size(), 4u + 512u);
     EXPECT_EQ(received[1], Data(2, 88, 'w'));
+}
+
+TEST(TftpClientLoop, WindowedReadRecoversFromALostAckAndALostData)
+{
+    // Nine blocks of 8 bytes and a short tenth, each filled with its number.
+    Bytes file;
+    for (std::uint16_t block = 1; block <= 10; ++block)
+        file.insert(file.end(), block < 10 ? 8 : 3, static_cast<std::uint8_t>('0' + block % 10));
+    auto data = [&](std::uint16_t block) {
+        Bytes out = Data(block, 0);
+        const auto from = file.begin() + (block - 1) * 8;
+        out.insert(out.end(), from, from + (block < 10 ? 8 : 3));
+        return out;
+    };
+    std::optional<Bytes> request;
+    std::vector<std::optional<Bytes>> acks;
+    ScriptedServer server([&](CTestSocket& listen, CTestSocket& tid) {
+        request = listen.Receive();
+        if (!request)
+            return;
+        const sockaddr_in client = listen.From();
+        auto window = [&](std::initializer_list<std::uint16_t> blocks) {
+            for (std::uint16_t block : blocks)
+                tid.SendTo(data(block), client);
+            acks.push_back(tid.Receive());
+        };
+        tid.SendTo(B(std::string("\0\6blksize\0" "8\0windowsize\0" "4\0", 25)), client);
+        acks.push_back(tid.Receive());
+        // The client's ACK 4 is lost (dropAck below); as after its timeout,
+        // the server sends the window again at once.
+        for (std::uint16_t block : {1, 2, 3, 4})
+            tid.SendTo(data(block), client);
+        window({1, 2, 3, 4});
+        // Block 6 is lost on the way.
+        window({5, 7, 8});
+        window({6, 7, 8, 9});
+        window({10});
+    });
+    TftpClientOptions options = Options(server.Port());
+    options.blksize = 8;
+    options.tsize = false;
+    options.windowsize = 4;
+    options.timeout = 2000ms;   // only the scripted losses, never a timeout
+    options.dropAck = 2;        // ACK 0 is the first
+    Collected got;
+    const TftpTransferResult result = TftpGet(options, "f", got.Sink());
+    server.Join();
+    EXPECT_EQ(result.status, TFTP_CLIENT_OK) << TftpDescribe(result);
+    EXPECT_EQ(request, BuildTftpRequest(TFTP_RRQ, "f", "octet",
+                                        std::vector<TftpOption>{{"blksize", "8"}, {"windowsize", "4"}}));
+    // A re-sent window draws one ACK of the last block in order, not one
+    // per block; a gap draws the ACK of the block before it; the last
+    // block is acknowledged although it does not fill the window.
+    const std::vector<std::optional<Bytes>> expected = {Ack(0), Ack(4), Ack(5), Ack(9), Ack(10)};
+    EXPECT_EQ(acks, expected);
+    EXPECT_EQ(result.windowsize, 4u);
+    EXPECT_EQ(got.bytes, file);
+}
+
+TEST(TftpClientLoop, AckDelayIsSpentBeforeEachNewBlocksAckOnly)
+{
+    std::atomic<int> pauses{0};
+    std::vector<int> pausesAtAck;   // as each ACK arrived
+    ScriptedServer server([&](CTestSocket& listen, CTestSocket& tid) {
+        if (!listen.Receive())
+            return;
+        // Block 1 twice, as if its ACK had been lost, then the last block.
+        for (const auto& [block, size] : {std::pair<std::uint16_t, std::size_t>{1, 512}, {1, 512}, {2, 1}}) {
+            tid.SendTo(Data(block, size), listen.From());
+            if (tid.Receive() == Ack(block))
+                pausesAtAck.push_back(pauses.load());
+        }
+    });
+    TftpClientOptions options = Options(server.Port());
+    options.useOptions = false;
+    options.ackDelay = 7ms;
+    options.pause = [&](std::chrono::milliseconds delay) { pauses += delay == 7ms ? 1 : 100; };
+    Collected got;
+    const TftpTransferResult result = TftpGet(options, "f", got.Sink());
+    server.Join();
+    EXPECT_EQ(result.status, TFTP_CLIENT_OK) << TftpDescribe(result);
+    // Each new block's ACK comes after its delay; the repeated one at once.
+    EXPECT_EQ(pausesAtAck, (std::vector<int>{1, 1, 2}));
 }

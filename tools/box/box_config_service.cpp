@@ -101,13 +101,18 @@ bool BoxConfigService::OpenListener(std::string& error)
     ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_port = htons(m_options.configPort);
+    // After a reboot the box comes back on the port it had before.
+    addr.sin_port = htons(m_port != 0 ? m_port.load() : m_options.configPort);
+    addr.sin_addr.s_addr = m_options.configBindIp;
     if (::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(m_listener, 16) != 0) {
         error = "TCP port " + std::to_string(m_options.configPort) + ": " + std::strerror(errno);
         CloseListener();
         return false;
     }
+    socklen_t length = sizeof addr;
+    if (::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+        m_port = ntohs(addr.sin_port);
     return true;
 }
 
@@ -124,7 +129,7 @@ bool BoxConfigService::Start(std::string& error)
     if (!OpenListener(error)) {
         return false;
     }
-    BoxLog("config: listening on TCP port %u", m_options.configPort);
+    BoxLog("config: listening on TCP port %u", static_cast<unsigned>(m_port.load()));
     m_thread = std::thread([this] { Listen(); });
     return true;
 }
@@ -224,11 +229,21 @@ void BoxConfigService::Listen()
         if (client < 0) {
             continue;
         }
+        std::lock_guard lock(m_mutex);
+        const auto open = std::count_if(m_connections.begin(), m_connections.end(),
+                                        [](const auto& c) { return !c->finished; });
+        if (static_cast<std::size_t>(open) >= MAX_CONNECTIONS) {
+            // Each connection holds a thread; a flood of them must not take
+            // the box down, and the connections it serves go on.
+            BoxLog("config: connection from %s refused: %zu connections open", FormatIp(peer.sin_addr.s_addr).c_str(),
+                   MAX_CONNECTIONS);
+            ::close(client);
+            continue;
+        }
         auto connection = std::make_unique<Connection>();
         connection->fd = client;
         connection->peerIp = peer.sin_addr.s_addr;
         Connection& ref = *connection;
-        std::lock_guard lock(m_mutex);
         m_connections.push_back(std::move(connection));
         ref.thread = std::thread([this, &ref] { Serve(ref); });
     }
@@ -263,13 +278,20 @@ bool BoxConfigService::SendText(int fd, const std::string& text)
     return true;
 }
 
-bool BoxConfigService::ReadFrame(int fd, std::string& payload)
+bool BoxConfigService::ReadFrame(int fd, const char* peer, std::string& payload)
 {
+    // Called once input is waiting: the frame has begun.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.frameTimeoutMs);
     auto readExactly = [&](std::uint8_t* into, std::size_t count) {
         std::size_t got = 0;
         while (got < count) {
             pollfd p{fd, POLLIN, 0};
             if (m_stop) {
+                return false;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                BoxLog("config: connection from %s closed: no whole frame within %u ms", peer,
+                       m_options.frameTimeoutMs);
                 return false;
             }
             if (::poll(&p, 1, POLL_SLICE_MS) <= 0) {
@@ -359,18 +381,18 @@ void BoxConfigService::Serve(Connection& connection)
     sockaddr_in local{};
     socklen_t length = sizeof local;
     ::getsockname(connection.fd, reinterpret_cast<sockaddr*>(&local), &length);
-    BoxIdentity box = m_state.Get(0);
     for (std::size_t i = 0; i < m_state.Count(); ++i) {
         if (m_state.Get(i).ip == local.sin_addr.s_addr) {
-            box = m_state.Get(i);
+            connection.box = i;
         }
     }
+    const BoxIdentity box = m_state.Get(connection.box);
     BoxLog("config: connection from %s to %s", peer, FormatIp(box.ip).c_str());
 
     auto nextStatus = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.statusIntervalMs);
     unsigned statusValue = 0;
     const std::string info = "info|vindle-box|" + FormatMac(box.mac) + "|" + FormatIp(box.ip) + "|" +
-                             FormatIp(box.netmask) + "|" + FormatIp(box.gateway) + "|fw-1.0|hw-1|up|" +
+                             FormatIp(box.netmask) + "|" + FormatIp(box.gateway) + "|" + m_state.Firmware(connection.box) + "|hw-1|up|" +
                              m_options.infoField;
     bool open = SendText(connection.fd, info);
     while (open) {
@@ -382,7 +404,7 @@ void BoxConfigService::Serve(Connection& connection)
             continue;
         }
         std::string command;
-        if (!ReadFrame(connection.fd, command)) {
+        if (!ReadFrame(connection.fd, peer, command)) {
             break;
         }
         g_requesterIp = connection.peerIp;
@@ -435,7 +457,18 @@ bool BoxConfigService::Answer(Connection& connection, const std::string& command
         switch (result.verdict) {
         case BoxUpdateVerdict::Ok:
             BoxLog("config: update '%s' (%s): ok", file.c_str(), info.c_str());
-            return SendText(fd, "ok");
+            if (m_options.updateFirmware) {
+                m_state.SetFirmware(connection.box, *m_options.updateFirmware);
+                BoxLog("config: firmware now %s", m_options.updateFirmware->c_str());
+            }
+            if (!SendText(fd, "ok")) {
+                return false;
+            }
+            if (m_options.rebootAfterUpdate) {
+                Reboot();
+                return false;
+            }
+            return true;
         case BoxUpdateVerdict::Error:
             BoxLog("config: update '%s' (%s): error %s", file.c_str(), info.c_str(), result.reason.c_str());
             return SendText(fd, "error " + result.reason);

@@ -8,6 +8,10 @@
 //   "appcfg cmd c=1 16"              ok
 //   "appcfg cmd c=3|6|7 FILE INFO"   RunUpdate's verdict after --update-delay
 //   anything else                    "error unknown command"
+// With --reboot-after-update an "ok" to an update is followed by a reboot,
+// and --update-firmware changes the firmware the next "info" reports.
+// At most MAX_CONNECTIONS connections are served at once; a frame that has
+// begun must be complete within --frame-timeout.
 // Messages are framed with a 2-byte little-endian length and encrypted with
 // the box key; the framing and block order are written here again on purpose
 // (only the cipher itself is shared), so that the tool's code is tested
@@ -37,7 +41,12 @@ public:
     BoxConfigService(const BoxOptions& options, BoxState& state);
     ~BoxConfigService() override;
 
+    // Connections served at once; a further one is closed at once.
+    static constexpr std::size_t MAX_CONNECTIONS = 64;
+
     const char* Name() const override { return "config"; }
+    // The TCP port listened on, once started (the options may ask for any).
+    std::uint16_t Port() const { return m_port.load(); }
     bool Start(std::string& error) override;
     void Stop() override;
 
@@ -46,6 +55,7 @@ private:
     {
         int fd = -1;
         std::uint32_t peerIp = 0;   // network byte order
+        std::size_t box = 0;        // the played box the peer connected to
         std::thread thread;
         std::atomic<bool> finished{false};
     };
@@ -59,7 +69,7 @@ private:
     bool SendText(int fd, const std::string& text);
     // Reads one frame's payload; false on end of stream, stop or a frame the
     // box does not accept.
-    bool ReadFrame(int fd, std::string& payload);
+    bool ReadFrame(int fd, const char* peer, std::string& payload);
     // Waits up to ms (for data on fd when watchInput), sending due status
     // messages on fd meanwhile. > 0 readable, 0 time over, < 0 stop, reboot
     // or a failed send.
@@ -73,6 +83,8 @@ private:
     BoxState& m_state;
     BlowfishContext m_cipher{};
     int m_listener = -1;
+    // Written again on the listener's thread when the box comes back.
+    std::atomic<std::uint16_t> m_port{0};
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     // Bumped by every reboot; connections of an older generation end.

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "box_log.h"
+#include "box_rules.h"
 
 namespace {
 
@@ -224,6 +225,13 @@ void BoxDiscovery::AnswerSetIp(std::span<const std::uint8_t> datagram, const soc
     const std::uint32_t ip = ReadAddress(datagram, 8);
     const std::uint32_t netmask = ReadAddress(datagram, 12);
     const std::uint32_t gateway = ReadAddress(datagram, 16);
+    // Not answered: the reply tells the tool that the box took the address.
+    if (const char* refusal = SetIpRefusal(ip, netmask)) {
+        BoxLog("discovery: set-ip box %zu to %s/%s from %s refused: %s; keeps %s", *index + 1,
+               FormatIp(ip).c_str(), FormatIp(netmask).c_str(), Where(from).c_str(), refusal,
+               Describe(m_state.Get(*index)).c_str());
+        return;
+    }
     m_state.SetAddresses(*index, ip, netmask, gateway);
     const BoxIdentity box = m_state.Get(*index);
     BoxLog("discovery: set-ip box %zu now %s", *index + 1, Describe(box).c_str());

@@ -54,6 +54,22 @@ std::function<std::string(BoxOptions&, const std::string&)> AddressInto(
     };
 }
 
+// Why TEXT cannot be a field of the "info" message, or "" when it can.
+std::string InfoFieldProblem(const char* option, const std::string& v)
+{
+    if (v.find('|') != std::string::npos || v.size() > 200)
+        return std::string(option) + " must be at most 200 characters without \"|\": " + v;
+    // The tool looks for "error", "ok" and "status" anywhere in a message
+    // before it looks for "info"; any of them in a field would turn the
+    // box's greeting into another kind of message.
+    for (const char* keyword : {"error", "ok", "status"}) {
+        if (v.find(keyword) != std::string::npos)
+            return std::string(option) + " must not contain \"" + keyword
+                + "\", or the tool would not read \"info\": " + v;
+    }
+    return "";
+}
+
 const std::vector<OptionRow>& Rows()
 {
     static const std::vector<OptionRow> rows = {
@@ -137,17 +153,16 @@ const std::vector<OptionRow>& Rows()
          "ninth \"|\" field of the \"info\" message, which the tool sends back with\n"
          "every update command (default vindle-box)",
          [](BoxOptions& o, const std::string& v) -> std::string {
-             if (v.find('|') != std::string::npos || v.size() > 200)
-                 return "--info-field must be at most 200 characters without \"|\": " + v;
-             // The tool looks for "error", "ok" and "status" anywhere in a
-             // message before it looks for "info"; any of them in the field
-             // would turn the box's greeting into another kind of message.
-             for (const char* keyword : {"error", "ok", "status"}) {
-                 if (v.find(keyword) != std::string::npos)
-                     return std::string("--info-field must not contain \"") + keyword
-                         + "\", or the tool would not read \"info\": " + v;
-             }
+             if (std::string problem = InfoFieldProblem("--info-field", v); !problem.empty())
+                 return problem;
              o.infoField = v;
+             return "";
+         }},
+        {"firmware", "TEXT", "sixth \"|\" field of the \"info\" message (default fw-1.0)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             if (std::string problem = InfoFieldProblem("--firmware", v); !problem.empty())
+                 return problem;
+             o.firmware = v;
              return "";
          }},
         {"status-interval", "MS", "send \"status|a|100\" every MS milliseconds (default 0: never)",
@@ -159,13 +174,41 @@ const std::vector<OptionRow>& Rows()
              return "";
          }},
         {"reboot-time", "MS",
-         "after \"appcfg cmd c=2\" the configuration service is away for MS\n"
-         "milliseconds (default 3000)",
+         "after \"appcfg cmd c=2\" (and, with --reboot-after-update, after \"ok\" to\n"
+         "an update) the box is away for MS milliseconds: no configuration\n"
+         "service and no discovery answers (default 3000)",
          [](BoxOptions& o, const std::string& v) -> std::string {
              const auto n = ParseNumber(v, 600000);
              if (!n)
                  return "--reboot-time needs milliseconds (0..600000): " + v;
              o.rebootMs = static_cast<unsigned>(*n);
+             return "";
+         }},
+        {"reboot-after-update", nullptr,
+         "reboot after answering \"ok\" to an update, as a real box does; it comes\n"
+         "back after --reboot-time",
+         [](BoxOptions& o, const std::string&) -> std::string {
+             o.rebootAfterUpdate = true;
+             return "";
+         }},
+        {"update-firmware", "TEXT",
+         "after \"ok\" to an update the box reports TEXT as its firmware in the\n"
+         "\"info\" message of every later connection (default: unchanged)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             if (std::string problem = InfoFieldProblem("--update-firmware", v); !problem.empty())
+                 return problem;
+             o.updateFirmware = v;
+             return "";
+         }},
+        {"frame-timeout", "MS",
+         "close a connection whose frame is not complete MS milliseconds after\n"
+         "it began (default 30000); at most 64 connections are served at once,\n"
+         "a further one is closed at once",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 3600000);
+             if (!n || *n == 0)
+                 return "--frame-timeout needs milliseconds (1..3600000): " + v;
+             o.frameTimeoutMs = static_cast<unsigned>(*n);
              return "";
          }},
         {"update-answer", "MODE",
@@ -242,6 +285,27 @@ const std::vector<OptionRow>& Rows()
              o.updateDir = v;
              return "";
          }},
+        {"update-windowsize", "N",
+         "ask for a window of N blocks when fetching updates (RFC 7440, 1..65535,\n"
+         "default 1: not asked); acknowledges every N-th block and the last, and\n"
+         "on a gap the last block received in order",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 65535);
+             if (!n || *n == 0)
+                 return "--update-windowsize needs a window from 1 to 65535: " + v;
+             o.updateWindowsize = static_cast<std::uint16_t>(*n);
+             return "";
+         }},
+        {"update-ack-delay", "MS",
+         "wait MS milliseconds before each acknowledgment of an update download,\n"
+         "as a slow box does (default 0)",
+         [](BoxOptions& o, const std::string& v) -> std::string {
+             const auto n = ParseNumber(v, 60000);
+             if (!n)
+                 return "--update-ack-delay needs milliseconds (0..60000): " + v;
+             o.updateAckDelayMs = static_cast<unsigned>(*n);
+             return "";
+         }},
         {"lifetime", "SECONDS", "end by itself after SECONDS (default: run until SIGINT/SIGTERM)",
          [](BoxOptions& o, const std::string& v) -> std::string {
              const auto n = ParseNumber(v, 86400);
@@ -313,9 +377,10 @@ void PrintBoxUsage(std::FILE* out)
                  "the encrypted configuration service on TCP (port 1000 unless\n"
                  "--config-port) and, on an update command, fetches the named file by\n"
                  "TFTP from the tool (port 69 unless --tftp-port) before it answers.\n"
-                 "Logs one line per event to standard output. Runs until SIGINT or\n"
-                 "SIGTERM, or until --lifetime ends it. Run it only inside an isolated\n"
-                 "network namespace (the lab): it binds and broadcasts on its interface.\n"
+                 "Logs one line per event to standard output, with control characters\n"
+                 "in what peers send written as \\xNN. Runs until SIGINT or SIGTERM, or\n"
+                 "until --lifetime ends it. Run it only inside an isolated network\n"
+                 "namespace (the lab): it binds and broadcasts on its interface.\n"
                  "\nOptions:\n");
     for (const OptionRow& row : Rows()) {
         std::string head = std::string("  --") + row.name;

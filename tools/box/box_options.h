@@ -39,9 +39,18 @@ struct BoxOptions
     // Configuration service (box_config_service.h).
     bool configService = true;
     std::uint16_t configPort = 1000;
+    // Address the service listens on (network byte order); only tests on
+    // loopback set it, the command line always listens on every address.
+    std::uint32_t configBindIp = 0;
     std::string infoField = "vindle-box";   // ninth "|" field of "info"
     unsigned statusIntervalMs = 0;           // 0: no "status" messages
     unsigned rebootMs = 3000;
+    // A frame that has begun must be complete within this time, or the
+    // connection is closed: a peer cannot hold a connection by trickling.
+    unsigned frameTimeoutMs = 30000;
+    std::string firmware = "fw-1.0";          // sixth "|" field of "info"
+    std::optional<std::string> updateFirmware; // the firmware after an update
+    bool rebootAfterUpdate = false;           // reboot after "ok" to an update
     BoxUpdateVerdict updateAnswer = BoxUpdateVerdict::Ok;
     std::string updateError = "Update fehlgeschlagen";
     unsigned updateDelayMs = 0;
@@ -54,6 +63,8 @@ struct BoxOptions
     bool updateNoOptions = false;              // plain request without blksize/tsize
     std::uint32_t updateBlksize = 1428;
     std::string updateDir;                     // keep downloaded files here
+    std::uint16_t updateWindowsize = 1;        // RFC 7440; 1: not asked for
+    unsigned updateAckDelayMs = 0;             // before each ACK of a download
 
     // Process.
     std::optional<unsigned> lifetimeSeconds;

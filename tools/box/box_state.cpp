@@ -77,11 +77,24 @@ std::uint32_t AddToIp(std::uint32_t ip, unsigned k)
 
 }   // namespace
 
-BoxState::BoxState(std::string interfaceName, std::vector<BoxIdentity> boxes)
+BoxState::BoxState(std::string interfaceName, std::vector<BoxIdentity> boxes, const std::string& firmware)
     : m_interfaceName(std::move(interfaceName))
     , m_count(boxes.size())
     , m_boxes(std::move(boxes))
+    , m_firmware(m_count, firmware)
 {
+}
+
+std::string BoxState::Firmware(std::size_t index) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_firmware.at(index);
+}
+
+void BoxState::SetFirmware(std::size_t index, const std::string& firmware)
+{
+    std::lock_guard lock(m_mutex);
+    m_firmware.at(index) = firmware;
 }
 
 BoxIdentity BoxState::Get(std::size_t index) const
@@ -147,5 +160,5 @@ std::unique_ptr<BoxState> MakeBoxState(const BoxOptions& options, std::string& e
         boxes[k].mac = AddToMac(first.mac, k);
         boxes[k].ip = AddToIp(first.ip, k);
     }
-    return std::make_unique<BoxState>(facts.name, std::move(boxes));
+    return std::make_unique<BoxState>(facts.name, std::move(boxes), options.firmware);
 }

@@ -26,7 +26,7 @@ struct BoxIdentity
 class BoxState final
 {
 public:
-    BoxState(std::string interfaceName, std::vector<BoxIdentity> boxes);
+    BoxState(std::string interfaceName, std::vector<BoxIdentity> boxes, const std::string& firmware = "fw-1.0");
 
     // The interface the boxes live on; empty when none was found.
     const std::string& InterfaceName() const { return m_interfaceName; }
@@ -34,6 +34,9 @@ public:
     BoxIdentity Get(std::size_t index) const;
     std::optional<std::size_t> FindByMac(const MacAddress& mac) const;
     void SetAddresses(std::size_t index, std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway);
+    // The firmware a box reports in its "info" message; an update changes it.
+    std::string Firmware(std::size_t index) const;
+    void SetFirmware(std::size_t index, const std::string& firmware);
     // While a reboot lasts the box is away for every service: it answers
     // neither searches nor set-IP requests.
     void SetAway(bool away) { m_away.store(away); }
@@ -44,6 +47,7 @@ private:
     const std::size_t m_count;
     mutable std::mutex m_mutex;
     std::vector<BoxIdentity> m_boxes;
+    std::vector<std::string> m_firmware;
     std::atomic<bool> m_away{false};
 };
 

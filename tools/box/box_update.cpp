@@ -1,7 +1,8 @@
 // The simulated box's update step: on "appcfg cmd c=3|6|7 FILE INFO" the
 // configuration service calls RunUpdate on the connection's thread, which
 // fetches FILE by TFTP from the tool (a read request to the tool's address,
-// port 69, octet, with blksize and tsize unless switched off), checks the
+// port 69, octet, with blksize and tsize unless switched off, and with
+// windowsize when asked for; --update-ack-delay slows each ACK), checks the
 // size it received against the announced tsize, and logs size and CRC-32 of
 // what arrived so that a test can compare them with the file it served.
 // Only after a good download does the configured answer (--update-answer)
@@ -29,6 +30,8 @@ struct DownloadSettings
     bool useOptions = true;
     std::uint32_t blksize = 1428;
     std::string keepDir;
+    std::uint16_t windowsize = 1;
+    unsigned ackDelayMs = 0;
 };
 
 // Written by ConfigureUpdateDownload before the services start.
@@ -60,6 +63,8 @@ void ConfigureUpdateDownload(const BoxOptions& options)
     g_download.useOptions = !options.updateNoOptions;
     g_download.blksize = options.updateBlksize;
     g_download.keepDir = options.updateDir;
+    g_download.windowsize = options.updateWindowsize;
+    g_download.ackDelayMs = options.updateAckDelayMs;
 }
 
 BoxUpdateResult RunUpdate(const std::string& file, const std::string& info)
@@ -80,9 +85,13 @@ BoxUpdateResult RunUpdate(const std::string& file, const std::string& info)
     options.tsize = true;
     options.timeout = std::chrono::milliseconds(1000);
     options.retries = 5;
-    BoxLog("update: fetching '%s' (%s) from %s:%u%s", file.c_str(), info.c_str(),
+    options.windowsize = g_download.windowsize;
+    options.ackDelay = std::chrono::milliseconds(g_download.ackDelayMs);
+    const bool windowAsked = options.useOptions && options.windowsize > 1;
+    BoxLog("update: fetching '%s' (%s) from %s:%u%s%s", file.c_str(), info.c_str(),
            options.server.c_str(), static_cast<unsigned>(options.port),
-           options.useOptions ? "" : " without options");
+           options.useOptions ? "" : " without options",
+           windowAsked ? (", asking for windowsize " + std::to_string(options.windowsize)).c_str() : "");
 
     // A kept file is written beside its final name and renamed only once it
     // is complete and checked.
@@ -121,9 +130,10 @@ BoxUpdateResult RunUpdate(const std::string& file, const std::string& info)
         std::remove(partPath.c_str());
         return Failed("cannot store " + keptPath + ": " + std::strerror(errno));
     }
-    BoxLog("update: received '%s': %llu bytes, crc32 %08x, blksize %u, tsize %s%s%s", file.c_str(),
+    BoxLog("update: received '%s': %llu bytes, crc32 %08x, blksize %u, tsize %s%s%s%s", file.c_str(),
            static_cast<unsigned long long>(result.bytes), crc, result.blksize,
            result.tsize ? std::to_string(*result.tsize).c_str() : "none",
+           windowAsked ? (", windowsize " + std::to_string(result.windowsize)).c_str() : "",
            keep ? ", kept as " : "", keptPath.c_str());
     return ConfiguredUpdateResult();
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -87,6 +88,9 @@ std::vector<TftpOption> RequestedOptions(const TftpClientOptions& options, bool 
         requested.push_back({"tsize", "0"});
     else if (options.tsize && writeSize != nullptr)
         requested.push_back({"tsize", std::to_string(*writeSize)});
+    // Only the receiving side of a window is built here: reads alone ask.
+    if (options.windowsize > 1 && !write)
+        requested.push_back({"windowsize", std::to_string(options.windowsize)});
     return requested;
 }
 
@@ -167,6 +171,33 @@ public:
 
     void Progress() { m_retries = 0; }
 
+    // A new wait for the next packet without sending anything.
+    void Rearm() { m_deadline = Clock::now() + m_options.timeout; }
+
+    // The ACK delay of a slow receiver, spent before a new block's ACK.
+    void PauseBeforeAck()
+    {
+        if (m_options.ackDelay.count() <= 0)
+            return;
+        if (m_options.pause)
+            m_options.pause(m_options.ackDelay);
+        else
+            std::this_thread::sleep_for(m_options.ackDelay);
+    }
+
+    // Counts a DATA or ACK datagram (either direction); true when it is the
+    // one the options say to lose.
+    bool Lose(std::span<const std::uint8_t> bytes)
+    {
+        if (bytes.size() < TFTP_HEADER || bytes[0] != 0)
+            return false;
+        if (bytes[1] == TFTP_DATA)
+            return ++m_dataCount == m_options.dropData;
+        if (bytes[1] == TFTP_ACK)
+            return ++m_ackCount == m_options.dropAck;
+        return false;
+    }
+
     // Waits until m_deadline for a packet from the server. Datagrams from
     // other endpoints get ERROR 5 and do not extend the wait.
     Event Next()
@@ -212,12 +243,14 @@ public:
                 Abort(TFTP_EBADOP, "datagram larger than any TFTP packet");
                 return Event::Failed;
             }
-            std::optional<TftpPacket> packet = ParseTftpPacket(
-                std::span<const std::uint8_t>(m_buffer.data(), static_cast<std::size_t>(got)));
+            const std::span<const std::uint8_t> datagram(m_buffer.data(), static_cast<std::size_t>(got));
+            std::optional<TftpPacket> packet = ParseTftpPacket(datagram);
             if (!packet) {
                 Abort(TFTP_EBADOP, "malformed packet");
                 return Event::Failed;
             }
+            if (Lose(datagram))
+                continue;
             if (!m_locked) {
                 // RFC 1350: the port the first answer comes from is the
                 // server's transfer ID for the rest of the transfer.
@@ -231,6 +264,8 @@ public:
 
     bool SendTo(std::span<const std::uint8_t> bytes, const sockaddr_in& to)
     {
+        if (Lose(bytes))
+            return true;
         for (;;) {
             const ssize_t sent = ::sendto(m_fd->Get(), bytes.data(), bytes.size(), 0,
                                           reinterpret_cast<const sockaddr*>(&to), sizeof to);
@@ -257,6 +292,8 @@ public:
     std::vector<std::uint8_t> m_control;
     Clock::time_point m_deadline{};
     unsigned m_retries = 0;
+    std::uint64_t m_dataCount = 0;
+    std::uint64_t m_ackCount = 0;
     TftpPacket m_packet;
 };
 
@@ -276,6 +313,7 @@ bool TakeOack(Transfer& transfer, std::span<const TftpOption> requested)
         return transfer.Abort(TFTP_EOPTNEG, terms.error);
     transfer.m_result.optionsAcknowledged = true;
     transfer.m_result.blksize = terms.blksize;
+    transfer.m_result.windowsize = terms.windowsize;
     transfer.m_result.tsize = terms.tsize;
     return true;
 }
@@ -297,11 +335,22 @@ bool RunGet(Transfer& transfer, const std::string& name, const TftpSink& sink)
     std::uint16_t expected = 1;
     bool dataSeen = false;
     std::uint8_t ack[TFTP_HEADER];
+    // Windowed reads (RFC 7440): blocks taken since the last ACK, and blocks
+    // out of order since the last one in order.
+    unsigned inWindow = 0;
+    std::uint64_t strays = 0;
     for (;;) {
         const Transfer::Event event = transfer.Next();
         if (event == Transfer::Event::Failed)
             return false;
         if (event == Transfer::Event::Timeout) {
+            // The rest of a window did not come: acknowledge what did, so
+            // that the server goes on from there.
+            if (inWindow > 0) {
+                BuildTftpAck(static_cast<std::uint16_t>(expected - 1), ack);
+                transfer.m_control.assign(ack, ack + TFTP_HEADER);
+                inWindow = 0;
+            }
             if (!transfer.Retry())
                 return false;
             continue;
@@ -330,6 +379,19 @@ bool RunGet(Transfer& transfer, const std::string& name, const TftpSink& sink)
             return transfer.Abort(TFTP_EBADOP, "unexpected packet during a read");
         }
         if (packet.block != expected) {
+            if (result.windowsize > 1) {
+                // A gap, or a window sent again because our ACK was lost:
+                // acknowledge the last block in order, once per window's
+                // worth of such blocks, so a re-sent window draws one ACK
+                // and not one per block.
+                if (strays++ % result.windowsize == 0) {
+                    BuildTftpAck(static_cast<std::uint16_t>(expected - 1), ack);
+                    inWindow = 0;
+                    if (!transfer.SendControl(ack))
+                        return false;
+                }
+                continue;
+            }
             // The previous block again: our ACK was lost, say it again.
             const bool previous = static_cast<std::uint16_t>(expected - 1) == packet.block;
             if (previous && (dataSeen || result.optionsAcknowledged) && !transfer.Resend())
@@ -356,10 +418,17 @@ bool RunGet(Transfer& transfer, const std::string& name, const TftpSink& sink)
         result.bytes += packet.data.size();
         ++result.blocks;
         transfer.Progress();
-        BuildTftpAck(expected, ack);
+        strays = 0;
         const bool last = packet.data.size() < result.blksize;
-        if (!transfer.SendControl(ack))
-            return false;
+        if (++inWindow >= result.windowsize || last) {
+            inWindow = 0;
+            transfer.PauseBeforeAck();
+            BuildTftpAck(expected, ack);
+            if (!transfer.SendControl(ack))
+                return false;
+        } else {
+            transfer.Rearm();
+        }
         if (last)
             return true;
         // Block numbers wrap from 65535 to 0, as most servers do; files of
@@ -506,6 +575,13 @@ TftpOackTerms TftpAcceptOack(std::span<const TftpOption> requested,
                 return terms;
             }
             terms.blksize = static_cast<std::uint32_t>(*value);
+        } else if (TftpEqualNoCase(option.name, "windowsize")) {
+            const std::optional<std::uint64_t> limit = ParseTftpNumber(asked->value);
+            if (!value || !limit || *value < 1 || *value > *limit) {
+                terms.error = "windowsize " + option.value + " not acceptable";
+                return terms;
+            }
+            terms.windowsize = static_cast<std::uint16_t>(*value);
         } else if (TftpEqualNoCase(option.name, "tsize")) {
             if (!value) {
                 terms.error = "tsize " + option.value + " not a number";
@@ -523,6 +599,10 @@ TftpTransferResult TftpGet(const TftpClientOptions& options, const std::string& 
     TftpTransferResult result;
     if (!ValidBlksize(options.blksize)) {
         result.message = "blksize must lie in 8..65464";
+        return result;
+    }
+    if (options.windowsize == 0) {
+        result.message = "windowsize must lie in 1..65535";
         return result;
     }
     {

@@ -54,6 +54,21 @@ struct TftpClientOptions
     std::chrono::milliseconds timeout{1000};
     // Re-sendings after a wait without progress before the transfer fails.
     unsigned retries = 5;
+    // RFC 7440: a read asks for a window of this many blocks (with
+    // useOptions; 1 leaves the option out). The server grants it by echoing
+    // it in its OACK; without the echo the read goes block by block.
+    std::uint16_t windowsize = 1;
+    // Waited before each acknowledgment of a new DATA block, as a slow box
+    // does; re-sent acknowledgments go out at once.
+    std::chrono::milliseconds ackDelay{0};
+    // How that wait is spent; null sleeps. Tests put a recorder here.
+    std::function<void(std::chrono::milliseconds)> pause;
+    // Loss on purpose: the dropData-th DATA and the dropAck-th ACK of the
+    // transfer (1-based, every datagram of that kind counted, in whichever
+    // direction it travels, re-sendings included) are dropped, once each.
+    // 0 drops nothing. An ACK 0 after an OACK counts as an ACK.
+    std::uint64_t dropData = 0;
+    std::uint64_t dropAck = 0;
 };
 
 struct TftpTransferResult
@@ -64,6 +79,7 @@ struct TftpTransferResult
     std::uint64_t bytes = 0;        // octets on the wire (before netascii decoding)
     std::uint64_t blocks = 0;       // DATA blocks transferred
     std::uint32_t blksize = TFTP_DEFAULT_BLKSIZE;  // in force for the transfer
+    std::uint16_t windowsize = 1;                  // in force for the transfer
     bool optionsAcknowledged = false;   // the server answered with OACK
     std::optional<std::uint64_t> tsize; // the size the server announced (read)
 };
@@ -93,11 +109,13 @@ TftpTransferResult TftpPutFile(const TftpClientOptions& options, const std::stri
 
 // What an OACK grants, checked against what was requested (RFC 2347: a
 // server may only acknowledge options the client asked for; RFC 2348: it may
-// lower blksize but never raise it, and not below 8). `error` is set, and the
-// client must answer ERROR 8, when the OACK breaks those rules.
+// lower blksize but never raise it, and not below 8; RFC 7440: the same for
+// windowsize, not below 1). `error` is set, and the client must answer
+// ERROR 8, when the OACK breaks those rules.
 struct TftpOackTerms
 {
     std::uint32_t blksize = TFTP_DEFAULT_BLKSIZE;
+    std::uint16_t windowsize = 1;
     std::optional<std::uint64_t> tsize;
     std::string error;
 };

@@ -35,7 +35,13 @@ void Usage()
         "  --retries N        re-sendings before giving up (5)\n"
         "  --crc              print the CRC-32 of the received data on stdout (get)\n"
         "  --expect-blksize   fail unless the server granted the requested blksize\n"
-        "  --check-tsize      fail unless the received size equals the announced tsize\n",
+        "  --check-tsize      fail unless the received size equals the announced tsize\n"
+        "  --windowsize N     ask for a window of N blocks (RFC 7440, get; 1..65535;\n"
+        "                     default 1: not asked); without the server's consent\n"
+        "                     the transfer goes block by block\n"
+        "  --drop-data K      lose the K-th DATA packet of the transfer once (counting\n"
+        "                     every DATA sent or received, re-sendings included)\n"
+        "  --drop-ack K       lose the K-th ACK of the transfer once (ACK 0 counts)\n",
         stderr);
 }
 
@@ -112,6 +118,19 @@ int main(int argc, char** argv)
         } else if (arg == "--retries") {
             needValue(100);
             options.retries = static_cast<unsigned>(value);
+        } else if (arg == "--windowsize") {
+            needValue(65535);
+            if (value == 0) {
+                std::fprintf(stderr, "vindle-tftp: --windowsize needs a window from 1 to 65535\n");
+                return 2;
+            }
+            options.windowsize = static_cast<std::uint16_t>(value);
+        } else if (arg == "--drop-data") {
+            needValue(0xFFFFFFFFul);
+            options.dropData = value;
+        } else if (arg == "--drop-ack") {
+            needValue(0xFFFFFFFFul);
+            options.dropAck = value;
         } else if (arg == "--crc") {
             crc = true;
         } else if (arg == "--expect-blksize") {
@@ -189,11 +208,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vindle-tftp: %s\n", TftpDescribe(result).c_str());
         return 1;
     }
-    std::fprintf(stderr, "%s %llu bytes, %llu blocks, blksize %u%s, %.3f s, %.2f MB/s\n",
+    const std::string window =
+        result.windowsize > 1 ? ", windowsize " + std::to_string(result.windowsize) : std::string();
+    std::fprintf(stderr, "%s %llu bytes, %llu blocks, blksize %u%s%s, %.3f s, %.2f MB/s\n",
                  command == "get" ? "received" : "sent",
                  static_cast<unsigned long long>(result.bytes),
                  static_cast<unsigned long long>(result.blocks), result.blksize,
-                 result.optionsAcknowledged ? " (OACK)" : "", seconds,
+                 result.optionsAcknowledged ? " (OACK)" : "", window.c_str(), seconds,
                  seconds > 0 ? static_cast<double>(result.bytes) / seconds / 1e6 : 0.0);
     if (crc && command == "get")
         std::printf("%08x\n", checksum);
