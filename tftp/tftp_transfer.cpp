@@ -490,8 +490,8 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
                     if (k != 0 && k == s.last) {
                         ++r.blockCount;
                         ReportLine("Client %s:%u %s, %u Blocks Served", ClientAddress(r).c_str(),
-                                   static_cast<unsigned>(ntohs(r.client.sin_port)), r.localPath.c_str(),
-                                   r.blockCount);
+                                   static_cast<unsigned>(ntohs(r.client.sin_port)),
+                                   EscapeReportText(r.localPath).c_str(), r.blockCount);
                         return;
                     }
                     if (k != 0)
@@ -642,13 +642,14 @@ void WriteTransfer(TftpRequest& r)
                 return;
             }
             ReportLine("Client %s:%u %s, %u Blocks Received", ClientAddress(r).c_str(),
-                       static_cast<unsigned>(ntohs(r.client.sin_port)), r.localPath.c_str(), r.blockCount);
+                       static_cast<unsigned>(ntohs(r.client.sin_port)), EscapeReportText(r.localPath).c_str(),
+                       r.blockCount);
             return;
         }
         if (opcode == TFTP_ERROR) {
             const char* text = reinterpret_cast<const char*>(packet + 4);
-            ReportLine("Error Code %i at Client, %.*s", static_cast<int>(GetU16(packet + 2)),
-                       static_cast<int>(strnlen(text, length - 4)), text);
+            ReportLine("Error Code %i at Client, %s", static_cast<int>(GetU16(packet + 2)),
+                       EscapeReportText(std::string_view(text, strnlen(text, length - 4))).c_str());
             return;
         }
         SetTransferError(r, TFTP_ERR_OPCODE);
