@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "tftp/tftp_config.h"
+#include "tftp/tftp_open.h"
 #include "tftp/tftp_options.h"
 #include "tftp/tftp_path.h"
 #include "tftp/tftp_report.h"
@@ -679,17 +680,13 @@ bool BindTransferSocket(TftpRequest& r)
     }
 }
 
-bool OpenLocalFile(TftpRequest& r, std::uint16_t opcode)
+bool OpenLocalFile(TftpRequest& r, std::uint16_t opcode, std::string_view relativeName)
 {
     if (opcode == TFTP_RRQ) {
-        r.file.Reset(open(r.localPath.c_str(), O_RDONLY | O_CLOEXEC));
-        struct stat info{};
-        if (!r.file.Valid() || fstat(r.file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-            SetTransferError(r, TFTP_ERR_NOT_FOUND);
-            return false;
-        }
-        r.transferSize = static_cast<std::uint64_t>(info.st_size);
-        return true;
+        const TftpFileStatus status = OpenForReading(r.localPath, relativeName, r.file, r.transferSize);
+        if (!status.ok)
+            SetTransferError(r, status.error);
+        return status.ok;
     }
     // Without overwriting, existence is tested by an exclusive create, so a
     // file that exists but cannot be read is never truncated.
@@ -738,7 +735,7 @@ void ServeTransfer(TftpRequest& r)
     }
     r.localPath = std::move(path.localPath);
     r.textMode = IsTextMode(parse.request.mode);
-    if (!OpenLocalFile(r, parse.request.opcode))
+    if (!OpenLocalFile(r, parse.request.opcode, path.relativeName))
         return;
 
     TftpOptionLimits limits;

@@ -1,5 +1,5 @@
-// What a client can and cannot reach through the server: report lines built
-// from what the client sent.
+// What a client can and cannot reach through the server: links out of the
+// home, FIFOs, and report lines built from what the client sent.
 
 #include <gtest/gtest.h>
 
@@ -26,6 +26,42 @@ std::string Refusal(TftpTestClient& client, std::uint16_t port, std::uint16_t op
     if (!reply)
         return "no answer";
     return reply->Opcode() == TFTP_ERROR ? std::to_string(reply->Block()) + " " + reply->ErrorText() : "";
+}
+
+TEST_F(TftpServerTest, LinksOutOfTheHomeAndFifosAreRefusedAtOnce)
+{
+    StartServer();
+    const fs::path outside = m_temp.Path() / "outside.bin";
+    WriteFile(outside, ToBytes("secret"));
+    WriteFile(Home() / "image.bin", RandomBytes(700));
+    fs::create_symlink(outside, Home() / "out.bin");
+    fs::create_symlink(m_temp.Path(), Home() / "up");
+    fs::create_symlink("image.bin", Home() / "current.bin");
+    ASSERT_EQ(mkfifo((Home() / "pipe").c_str(), 0666), 0);
+    const struct
+    {
+        std::uint16_t opcode;
+        const char* name;
+        const char* answer;
+    } cases[] = {
+        {TFTP_RRQ, "out.bin", "2 Access violation"},
+        {TFTP_RRQ, "up/outside.bin", "2 Access violation"},
+        // Without O_NONBLOCK the open of a FIFO would wait for a writer and
+        // the client would hear nothing.
+        {TFTP_RRQ, "pipe", "1 File Not Found"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TftpTestClient client;
+        EXPECT_EQ(Refusal(client, m_port, c.opcode, c.name), c.answer);
+    }
+    EXPECT_EQ(ReadFile(outside), ToBytes("secret"));
+    // A link that stays inside is served.
+    TftpTestClient client;
+    std::string error;
+    auto data = client.ReadFile(m_port, "current.bin", 512, &error);
+    ASSERT_TRUE(data) << error;
+    EXPECT_EQ(*data, ReadFile(Home() / "image.bin"));
 }
 
 TEST(TftpReport, EscapesControlCharactersAndKeepsEverythingElse)
