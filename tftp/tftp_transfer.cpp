@@ -24,6 +24,7 @@
 #include "tftp/tftp_path.h"
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_request.h"
+#include "tftp/tftp_upload.h"
 
 std::uint16_t g_tftpFirstDataBlock = 1;
 
@@ -577,7 +578,7 @@ bool StoreData(TftpRequest& r, const std::uint8_t* data, std::size_t size)
     return true;
 }
 
-void WriteTransfer(TftpRequest& r)
+void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
 {
     const std::size_t capacity = r.blockSize + TFTP_HEADER;
     r.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
@@ -633,9 +634,13 @@ void WriteTransfer(TftpRequest& r)
                 continue;
             }
             // The last block is acknowledged only once it is stored and the
-            // file closed: the client takes that ACK as success.
-            if (!StoreData(r, packet + TFTP_HEADER, dataLength) || !FlushWrites(r) || r.file.Close() != 0) {
+            // file is in place: the client takes that ACK as success.
+            if (!StoreData(r, packet + TFTP_HEADER, dataLength) || !FlushWrites(r)) {
                 SetTransferError(r, TFTP_ERR_DISK_FULL);
+                return;
+            }
+            if (const std::uint32_t placed = upload.Commit(r.file); placed != TFTP_UPLOAD_OK) {
+                SetTransferError(r, placed == TFTP_UPLOAD_EXISTS ? TFTP_ERR_EXISTS : TFTP_ERR_DISK_FULL);
                 return;
             }
             if (!Send(r, r.control.data(), r.controlLength)) {
@@ -680,24 +685,16 @@ bool BindTransferSocket(TftpRequest& r)
     }
 }
 
-bool OpenLocalFile(TftpRequest& r, std::uint16_t opcode, std::string_view relativeName)
+bool OpenLocalFile(TftpRequest& r, std::uint16_t opcode, std::string_view relativeName, CTftpUpload& upload)
 {
-    if (opcode == TFTP_RRQ) {
-        const TftpFileStatus status = OpenForReading(r.localPath, relativeName, r.file, r.transferSize);
-        if (!status.ok)
-            SetTransferError(r, status.error);
-        return status.ok;
-    }
-    // Without overwriting, existence is tested by an exclusive create, so a
-    // file that exists but cannot be read is never truncated.
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (g_tftpConfig.overwrite ? O_TRUNC : O_EXCL);
-    r.file.Reset(open(r.localPath.c_str(), flags, 0666));
-    if (!r.file.Valid()) {
-        SetTransferError(r, errno == EEXIST ? TFTP_ERR_EXISTS : TFTP_ERR_INVALID_PATH);
-        return false;
-    }
-    r.transferSize = 0;
-    return true;
+    const TftpFileStatus status = opcode == TFTP_RRQ
+        ? OpenForReading(r.localPath, relativeName, r.file, r.transferSize)
+        : upload.Begin(r.localPath, relativeName, {.overwrite = g_tftpConfig.overwrite}, r.file);
+    if (!status.ok)
+        SetTransferError(r, status.error);
+    if (opcode == TFTP_WRQ)
+        r.transferSize = 0;
+    return status.ok;
 }
 
 void ServeTransfer(TftpRequest& r)
@@ -735,7 +732,8 @@ void ServeTransfer(TftpRequest& r)
     }
     r.localPath = std::move(path.localPath);
     r.textMode = IsTextMode(parse.request.mode);
-    if (!OpenLocalFile(r, parse.request.opcode, path.relativeName))
+    CTftpUpload upload;
+    if (!OpenLocalFile(r, parse.request.opcode, path.relativeName, upload))
         return;
 
     TftpOptionLimits limits;
@@ -761,10 +759,13 @@ void ServeTransfer(TftpRequest& r)
     if (parse.request.opcode == TFTP_RRQ) {
         ReadTransfer(r, negotiation.oackMode);
     } else {
-        WriteTransfer(r);
-        // A write that ends early keeps what was received (and acknowledged).
-        if (r.file.Valid())
+        WriteTransfer(r, upload);
+        // A write that ends early keeps what was received (and acknowledged)
+        // under a new name; a file it would have replaced stays as it was.
+        if (r.file.Valid()) {
             (void)FlushWrites(r);
+            upload.EndEarly(r.file);
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 // What a client can and cannot reach through the server: links out of the
-// home, FIFOs, and report lines built from what the client sent.
+// home, FIFOs, replacing uploads that break off, and report lines built
+// from what the client sent.
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,7 @@ std::string Refusal(TftpTestClient& client, std::uint16_t port, std::uint16_t op
 
 TEST_F(TftpServerTest, LinksOutOfTheHomeAndFifosAreRefusedAtOnce)
 {
-    StartServer();
+    StartServer("[TFTP-OPTIONS]\noverwrite=y\n");
     const fs::path outside = m_temp.Path() / "outside.bin";
     WriteFile(outside, ToBytes("secret"));
     WriteFile(Home() / "image.bin", RandomBytes(700));
@@ -45,10 +46,13 @@ TEST_F(TftpServerTest, LinksOutOfTheHomeAndFifosAreRefusedAtOnce)
         const char* answer;
     } cases[] = {
         {TFTP_RRQ, "out.bin", "2 Access violation"},
+        {TFTP_WRQ, "out.bin", "2 Access violation"},
         {TFTP_RRQ, "up/outside.bin", "2 Access violation"},
+        {TFTP_WRQ, "up/new.bin", "2 Access violation"},
         // Without O_NONBLOCK the open of a FIFO would wait for a writer and
         // the client would hear nothing.
         {TFTP_RRQ, "pipe", "1 File Not Found"},
+        {TFTP_WRQ, "pipe", "2 Invalid Path"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -56,12 +60,85 @@ TEST_F(TftpServerTest, LinksOutOfTheHomeAndFifosAreRefusedAtOnce)
         EXPECT_EQ(Refusal(client, m_port, c.opcode, c.name), c.answer);
     }
     EXPECT_EQ(ReadFile(outside), ToBytes("secret"));
+    EXPECT_FALSE(fs::exists(m_temp.Path() / "new.bin"));
     // A link that stays inside is served.
     TftpTestClient client;
     std::string error;
     auto data = client.ReadFile(m_port, "current.bin", 512, &error);
     ASSERT_TRUE(data) << error;
     EXPECT_EQ(*data, ReadFile(Home() / "image.bin"));
+}
+
+// Plays a write of `file` under `name` up to (not including) the block
+// `stopBefore`, then sends an ERROR instead.
+void BreakOffUpload(std::uint16_t port, const std::string& name, const Bytes& file, std::uint16_t stopBefore)
+{
+    TftpTestClient writer;
+    writer.SendTo(port, Request(TFTP_WRQ, name, "octet"));
+    auto ack = writer.Receive();
+    ASSERT_TRUE(ack);
+    ASSERT_EQ(ack->Opcode(), TFTP_ACK);
+    for (std::uint16_t block = 1; block < stopBefore; ++block) {
+        const auto begin = file.begin() + (block - 1) * 512;
+        writer.SendTo(ack->fromPort, Data(block, Bytes(begin, begin + 512)));
+        auto reply = writer.Receive();
+        ASSERT_TRUE(reply);
+        ASSERT_EQ(reply->Block(), block);
+    }
+    writer.SendTo(ack->fromPort, ErrorPacket(0, "cancelled"));
+}
+
+TEST_F(TftpServerTest, ReplacingUploadKeepsTheOldFileUntilItsLastBlock)
+{
+    StartServer("[TFTP-OPTIONS]\noverwrite=y\n");
+    // Larger than the read-ahead ring, so the reader goes back to the file
+    // after the replacement.
+    const Bytes old = RandomBytes(300000, 1);
+    WriteFile(Home() / "fw.bin", old);
+
+    // A reader is told the old size and holds after block 1.
+    TftpTestClient reader;
+    reader.SendTo(m_port, Request(TFTP_RRQ, "fw.bin", "octet", {{"tsize", "0"}}));
+    auto packet = reader.Receive();
+    ASSERT_TRUE(packet);
+    EXPECT_EQ(packet->Options(), (std::vector<std::pair<std::string, std::string>>{{"tsize", "300000"}}));
+    const std::uint16_t readerPort = packet->fromPort;
+    reader.SendTo(readerPort, Ack(0));
+
+    // A write broken off after three blocks changes nothing.
+    BreakOffUpload(m_port, "fw.bin", RandomBytes(5 * 512, 2), 4);
+    ASSERT_TRUE(m_reports.WaitFor("Error Code 0 at Client, cancelled"));
+    EXPECT_EQ(ReadFile(Home() / "fw.bin"), old);
+
+    // A whole upload replaces the file in one step.
+    const Bytes replacement = RandomBytes(1000, 3);
+    TftpTestClient writer;
+    std::string error;
+    ASSERT_TRUE(writer.WriteFile(m_port, "fw.bin", replacement, 512, &error)) << error;
+    EXPECT_EQ(ReadFile(Home() / "fw.bin"), replacement);
+
+    // The reader still gets every byte of the old file. Blocks the server
+    // sent again while the reader held are skipped.
+    Bytes received;
+    std::uint16_t expected = 1;
+    for (;;) {
+        packet = reader.Receive(5s);
+        ASSERT_TRUE(packet);
+        ASSERT_EQ(packet->Opcode(), TFTP_DATA) << packet->ErrorText();
+        if (packet->Block() != expected)
+            continue;
+        const Bytes payload = packet->Payload();
+        received.insert(received.end(), payload.begin(), payload.end());
+        reader.SendTo(readerPort, Ack(expected++));
+        if (payload.size() < 512)
+            break;
+    }
+    EXPECT_EQ(received, old);
+    // Every transfer thread has ended once the server stops: no temporary
+    // file is left beside the new one.
+    StopTftpServer();
+    EXPECT_EQ(std::distance(fs::directory_iterator(Home()), fs::directory_iterator()), 1);
+    EXPECT_EQ(ReadFile(Home() / "fw.bin"), replacement);
 }
 
 TEST(TftpReport, EscapesControlCharactersAndKeepsEverythingElse)
