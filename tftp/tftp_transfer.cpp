@@ -689,7 +689,8 @@ bool OpenLocalFile(TftpRequest& r, std::uint16_t opcode, std::string_view relati
 {
     const TftpFileStatus status = opcode == TFTP_RRQ
         ? OpenForReading(r.localPath, relativeName, r.file, r.transferSize)
-        : upload.Begin(r.localPath, relativeName, {.overwrite = g_tftpConfig.overwrite}, r.file);
+        : upload.Begin(r.localPath, relativeName,
+                       {.overwrite = g_tftpConfig.overwrite, .guard = &g_tftpConfig.writeGuard}, r.file);
     if (!status.ok)
         SetTransferError(r, status.error);
     if (opcode == TFTP_WRQ)

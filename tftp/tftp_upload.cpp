@@ -66,6 +66,8 @@ TftpFileStatus CTftpUpload::Begin(std::string_view localPath, std::string_view r
     struct stat folder{};
     if (target.name == "." || fstat(target.folder.Get(), &folder) != 0)
         return invalid;
+    if (rules.guard != nullptr && !TftpWriteAllowed(*rules.guard, folder, target.name))
+        return {false, TFTP_ERR_VIOLATION};
     if (target.exists && !rules.overwrite)
         return {false, TFTP_ERR_EXISTS};
     // Renaming over a FIFO, a device or a folder would not write into it,

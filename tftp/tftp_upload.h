@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include "tftp/tftp_open.h"
+#include "tftp/tftp_write_guard.h"
 
 // Statuses of CTftpUpload::Commit.
 inline constexpr std::uint32_t TFTP_UPLOAD_OK = 0;
@@ -24,6 +25,7 @@ inline constexpr std::uint32_t TFTP_UPLOAD_FAILED = 0xFFFFFFFFu;
 struct TftpUploadRules
 {
     bool overwrite = false;
+    const TftpWriteGuard* guard = nullptr;   // nullptr: no guard
 };
 
 class CTftpUpload final
@@ -37,8 +39,8 @@ public:
 
     // Finds where the name leads beneath its home (see LookUpBeneath) and
     // creates the temporary file there; its descriptor goes to `file`.
-    // Errors: "Access violation" for a name that leads out of the home;
-    // "File already exists" when overwriting
+    // Errors: "Access violation" for a name that leads out of the home and
+    // for what the guard protects; "File already exists" when overwriting
     // is off and the name exists; "Invalid Path" when the folder is missing,
     // the existing file is not a regular file, or no file can be created.
     [[nodiscard]] TftpFileStatus Begin(std::string_view localPath, std::string_view relativeName,

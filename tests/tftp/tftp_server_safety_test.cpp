@@ -1,6 +1,6 @@
 // What a client can and cannot reach through the server: links out of the
-// home, FIFOs, replacing uploads that break off, and report lines built
-// from what the client sent.
+// home, FIFOs, the server's own configuration, replacing uploads that break
+// off, and report lines built from what the client sent.
 
 #include <gtest/gtest.h>
 
@@ -67,6 +67,47 @@ TEST_F(TftpServerTest, LinksOutOfTheHomeAndFifosAreRefusedAtOnce)
     auto data = client.ReadFile(m_port, "current.bin", 512, &error);
     ASSERT_TRUE(data) << error;
     EXPECT_EQ(*data, ReadFile(Home() / "image.bin"));
+}
+
+// The default home is the program's folder, where the server reads its INI
+// file at start-up. StartServer names the program <temp>/vindle-tftpd.
+TEST_F(TftpServerTest, UploadsNeverPlantTheServersConfiguration)
+{
+    const struct
+    {
+        const char* name;
+        std::string ini;
+        bool homeIsProgramFolder;
+        bool plainUploadAllowed;
+    } setups[] = {
+        {"default home", "[TFTP-OPTIONS]\noverwrite=y\n", true, false},
+        {"program folder named", "[HOME]\n" + m_temp.Path().string() + "\n[TFTP-OPTIONS]\noverwrite=y\n", true, true},
+        {"other home", "[HOME]\n" + Home().string() + "\n", false, true},
+    };
+    for (const auto& s : setups) {
+        SCOPED_TRACE(s.name);
+        StartServer(s.ini, false);
+        const fs::path folder = s.homeIsProgramFolder ? m_temp.Path() : Home();
+        WriteFile(m_temp.Path() / "readable.bin", ToBytes("read me"));
+        TftpTestClient client;
+        EXPECT_EQ(Refusal(client, m_port, TFTP_WRQ, "vindle-tftpd.ini"), "2 Access violation");
+        EXPECT_FALSE(fs::exists(folder / "vindle-tftpd.ini"));
+        std::string error;
+        EXPECT_EQ(client.WriteFile(m_port, "plain.bin", ToBytes("data"), 512, &error), s.plainUploadAllowed)
+            << error;
+        EXPECT_EQ(fs::exists(folder / "plain.bin"), s.plainUploadAllowed);
+        if (!s.plainUploadAllowed) {
+            EXPECT_EQ(error, "Access violation");
+        }
+        if (s.homeIsProgramFolder) {
+            // Reading there works as before.
+            auto data = client.ReadFile(m_port, "readable.bin", 512, &error);
+            ASSERT_TRUE(data) << error;
+            EXPECT_EQ(*data, ToBytes("read me"));
+        }
+        StopTftpServer();
+        fs::remove(folder / "plain.bin");
+    }
 }
 
 // Plays a write of `file` under `name` up to (not including) the block
