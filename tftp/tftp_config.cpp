@@ -246,6 +246,7 @@ void ApplyHomeSection(const IniSection& section, TftpConfig& config, std::string
     for (std::size_t i = NextIniEntry(section.entries, 0, false); i < section.entries.size();
          i = NextIniEntry(section.entries, i, true))
         ApplyHomeEntry(section.entries[i], config);
+    config.writeGuard.programFolderIsHome = TftpHomesNameFolder(config.homes, programDirectory);
     if (config.homes[0].path.empty())
         config.homes[0].path = WithSeparator(programDirectory);
 }
@@ -324,6 +325,7 @@ void ConfigureTftp(std::istream& ini, std::string_view programPath)
     g_tftpConfig.logLevel = TftpLogLevel::All;
     ApplyListenOnSection(ReadIniSection(ini, "LISTEN-ON"), g_tftpConfig);
     ApplyHomeSection(ReadIniSection(ini, "HOME"), g_tftpConfig, DirectoryOfProgram(programPath));
+    g_tftpConfig.writeGuard = MakeTftpWriteGuard(programPath, g_tftpConfig.writeGuard.programFolderIsHome);
     ApplyOptionsSection(ReadIniSection(ini, "TFTP-OPTIONS"), g_tftpConfig);
     ApplyAllowedClientsSection(ReadIniSection(ini, "ALLOWED-CLIENTS"), g_tftpConfig);
     if (g_tftpConfig.listenIp[0] == 0)

@@ -21,6 +21,7 @@
 #include "tftp/ini_reader.h"
 #include "tftp/tftp_path.h"
 #include "tftp/tftp_wire.h"
+#include "tftp/tftp_write_guard.h"
 
 struct ListenEndpoint
 {
@@ -58,6 +59,7 @@ struct TftpConfig
     std::uint32_t portHigh = 0;
     int maxSocket = 0;            // highest listening socket plus one
     TftpLogLevel logLevel = TftpLogLevel::None;
+    TftpWriteGuard writeGuard;    // what uploads may not touch
 };
 
 extern TftpConfig g_tftpConfig;

@@ -47,6 +47,24 @@ void Emit(char* buffer, int length)
 
 } // namespace
 
+std::string EscapeReportText(std::string_view text)
+{
+    static constexpr char HEX[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            out += "\\x";
+            out += HEX[byte >> 4];
+            out += HEX[byte & 0xf];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 void SetTftpReportSink(TftpReportSink sink, void* context)
 {
     g_sinkContext.store(context);
@@ -68,14 +86,13 @@ void ReportTransfer(const TftpRequest& request, std::string_view message)
     char address[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &request.client.sin_addr, address, sizeof address);
     const unsigned port = ntohs(request.client.sin_port);
+    const std::string text = EscapeReportText(message);
     char buffer[REPORT_LINE_MAX];
     int length;
     if (request.localPath.empty())
-        length = std::snprintf(buffer, sizeof buffer - 1, "Client %s:%u, %.*s", address, port,
-                               static_cast<int>(message.size()), message.data());
+        length = std::snprintf(buffer, sizeof buffer - 1, "Client %s:%u, %s", address, port, text.c_str());
     else
-        length = std::snprintf(buffer, sizeof buffer - 1, "Client %s:%u %s, %.*s", address, port,
-                               request.localPath.c_str(), static_cast<int>(message.size()),
-                               message.data());
+        length = std::snprintf(buffer, sizeof buffer - 1, "Client %s:%u %s, %s", address, port,
+                               EscapeReportText(request.localPath).c_str(), text.c_str());
     Emit(buffer, length);
 }

@@ -19,10 +19,12 @@
 #include <unistd.h>
 
 #include "tftp/tftp_config.h"
+#include "tftp/tftp_open.h"
 #include "tftp/tftp_options.h"
 #include "tftp/tftp_path.h"
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_request.h"
+#include "tftp/tftp_upload.h"
 
 std::uint16_t g_tftpFirstDataBlock = 1;
 
@@ -490,8 +492,8 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
                     if (k != 0 && k == s.last) {
                         ++r.blockCount;
                         ReportLine("Client %s:%u %s, %u Blocks Served", ClientAddress(r).c_str(),
-                                   static_cast<unsigned>(ntohs(r.client.sin_port)), r.localPath.c_str(),
-                                   r.blockCount);
+                                   static_cast<unsigned>(ntohs(r.client.sin_port)),
+                                   EscapeReportText(r.localPath).c_str(), r.blockCount);
                         return;
                     }
                     if (k != 0)
@@ -576,7 +578,7 @@ bool StoreData(TftpRequest& r, const std::uint8_t* data, std::size_t size)
     return true;
 }
 
-void WriteTransfer(TftpRequest& r)
+void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
 {
     const std::size_t capacity = r.blockSize + TFTP_HEADER;
     r.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
@@ -632,9 +634,13 @@ void WriteTransfer(TftpRequest& r)
                 continue;
             }
             // The last block is acknowledged only once it is stored and the
-            // file closed: the client takes that ACK as success.
-            if (!StoreData(r, packet + TFTP_HEADER, dataLength) || !FlushWrites(r) || r.file.Close() != 0) {
+            // file is in place: the client takes that ACK as success.
+            if (!StoreData(r, packet + TFTP_HEADER, dataLength) || !FlushWrites(r)) {
                 SetTransferError(r, TFTP_ERR_DISK_FULL);
+                return;
+            }
+            if (const std::uint32_t placed = upload.Commit(r.file); placed != TFTP_UPLOAD_OK) {
+                SetTransferError(r, placed == TFTP_UPLOAD_EXISTS ? TFTP_ERR_EXISTS : TFTP_ERR_DISK_FULL);
                 return;
             }
             if (!Send(r, r.control.data(), r.controlLength)) {
@@ -642,13 +648,14 @@ void WriteTransfer(TftpRequest& r)
                 return;
             }
             ReportLine("Client %s:%u %s, %u Blocks Received", ClientAddress(r).c_str(),
-                       static_cast<unsigned>(ntohs(r.client.sin_port)), r.localPath.c_str(), r.blockCount);
+                       static_cast<unsigned>(ntohs(r.client.sin_port)), EscapeReportText(r.localPath).c_str(),
+                       r.blockCount);
             return;
         }
         if (opcode == TFTP_ERROR) {
             const char* text = reinterpret_cast<const char*>(packet + 4);
-            ReportLine("Error Code %i at Client, %.*s", static_cast<int>(GetU16(packet + 2)),
-                       static_cast<int>(strnlen(text, length - 4)), text);
+            ReportLine("Error Code %i at Client, %s", static_cast<int>(GetU16(packet + 2)),
+                       EscapeReportText(std::string_view(text, strnlen(text, length - 4))).c_str());
             return;
         }
         SetTransferError(r, TFTP_ERR_OPCODE);
@@ -678,28 +685,17 @@ bool BindTransferSocket(TftpRequest& r)
     }
 }
 
-bool OpenLocalFile(TftpRequest& r, std::uint16_t opcode)
+bool OpenLocalFile(TftpRequest& r, std::uint16_t opcode, std::string_view relativeName, CTftpUpload& upload)
 {
-    if (opcode == TFTP_RRQ) {
-        r.file.Reset(open(r.localPath.c_str(), O_RDONLY | O_CLOEXEC));
-        struct stat info{};
-        if (!r.file.Valid() || fstat(r.file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-            SetTransferError(r, TFTP_ERR_NOT_FOUND);
-            return false;
-        }
-        r.transferSize = static_cast<std::uint64_t>(info.st_size);
-        return true;
-    }
-    // Without overwriting, existence is tested by an exclusive create, so a
-    // file that exists but cannot be read is never truncated.
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (g_tftpConfig.overwrite ? O_TRUNC : O_EXCL);
-    r.file.Reset(open(r.localPath.c_str(), flags, 0666));
-    if (!r.file.Valid()) {
-        SetTransferError(r, errno == EEXIST ? TFTP_ERR_EXISTS : TFTP_ERR_INVALID_PATH);
-        return false;
-    }
-    r.transferSize = 0;
-    return true;
+    const TftpFileStatus status = opcode == TFTP_RRQ
+        ? OpenForReading(r.localPath, relativeName, r.file, r.transferSize)
+        : upload.Begin(r.localPath, relativeName,
+                       {.overwrite = g_tftpConfig.overwrite, .guard = &g_tftpConfig.writeGuard}, r.file);
+    if (!status.ok)
+        SetTransferError(r, status.error);
+    if (opcode == TFTP_WRQ)
+        r.transferSize = 0;
+    return status.ok;
 }
 
 void ServeTransfer(TftpRequest& r)
@@ -737,7 +733,8 @@ void ServeTransfer(TftpRequest& r)
     }
     r.localPath = std::move(path.localPath);
     r.textMode = IsTextMode(parse.request.mode);
-    if (!OpenLocalFile(r, parse.request.opcode))
+    CTftpUpload upload;
+    if (!OpenLocalFile(r, parse.request.opcode, path.relativeName, upload))
         return;
 
     TftpOptionLimits limits;
@@ -763,10 +760,13 @@ void ServeTransfer(TftpRequest& r)
     if (parse.request.opcode == TFTP_RRQ) {
         ReadTransfer(r, negotiation.oackMode);
     } else {
-        WriteTransfer(r);
-        // A write that ends early keeps what was received (and acknowledged).
-        if (r.file.Valid())
+        WriteTransfer(r, upload);
+        // A write that ends early keeps what was received (and acknowledged)
+        // under a new name; a file it would have replaced stays as it was.
+        if (r.file.Valid()) {
             (void)FlushWrites(r);
+            upload.EndEarly(r.file);
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <netinet/in.h>
 
@@ -27,6 +28,8 @@ public:
 
     int Get() const { return m_fd; }
     bool Valid() const { return m_fd >= 0; }
+    // Hands the descriptor over to the caller, who closes it.
+    int Release() { return std::exchange(m_fd, -1); }
     void Reset(int fd = -1);
     // Closes now and returns close()'s result (0, or -1 with errno set).
     int Close();

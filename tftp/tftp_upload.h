@@ -1,0 +1,72 @@
+#pragma once
+// A write request's file, received under a temporary name in the target's
+// folder and put in place only once its last block is stored: an upload
+// never empties or half-replaces the file it replaces, and a reader that
+// opened the old file keeps reading it to its end. Owned by the transfer
+// thread that serves the write request; the received data goes through the
+// descriptor Begin hands out.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <sys/types.h>
+
+#include "tftp/tftp_open.h"
+#include "tftp/tftp_write_guard.h"
+
+// Statuses of CTftpUpload::Commit.
+inline constexpr std::uint32_t TFTP_UPLOAD_OK = 0;
+// Overwriting is off and the name appeared while the data arrived.
+inline constexpr std::uint32_t TFTP_UPLOAD_EXISTS = 0x80000000u;
+// The data could not be made durable or put in place; nothing changed.
+inline constexpr std::uint32_t TFTP_UPLOAD_FAILED = 0xFFFFFFFFu;
+
+struct TftpUploadRules
+{
+    bool overwrite = false;
+    const TftpWriteGuard* guard = nullptr;   // nullptr: no guard
+};
+
+class CTftpUpload final
+{
+public:
+    CTftpUpload() = default;
+    // An upload neither committed nor ended early leaves no trace.
+    ~CTftpUpload();
+    CTftpUpload(const CTftpUpload&) = delete;
+    CTftpUpload& operator=(const CTftpUpload&) = delete;
+
+    // Finds where the name leads beneath its home (see LookUpBeneath) and
+    // creates the temporary file there; its descriptor goes to `file`.
+    // Errors: "Access violation" for a name that leads out of the home and
+    // for what the guard protects; "File already exists" when overwriting
+    // is off and the name exists; "Invalid Path" when the folder is missing,
+    // the existing file is not a regular file, or no file can be created.
+    [[nodiscard]] TftpFileStatus Begin(std::string_view localPath, std::string_view relativeName,
+                                       const TftpUploadRules& rules, CUniqueFd& file,
+                                       TftpFsCalls calls = TftpFsCalls::Modern);
+
+    // Makes the data in `file` durable (fsync), puts it under the name
+    // (replacing the old file in one rename when overwriting) and closes
+    // `file`. On failure the temporary file is gone and the old file, or the
+    // absence of one, is as it was.
+    [[nodiscard]] std::uint32_t Commit(CUniqueFd& file);
+
+    // For a transfer that ended before its last block: a new name keeps the
+    // data received so far, a file that would have been replaced stays as it
+    // was. Closes `file`.
+    void EndEarly(CUniqueFd& file);
+
+private:
+    [[nodiscard]] bool NameTemporary(int file);
+    [[nodiscard]] std::uint32_t Publish(int file, bool replace);
+    void Discard();
+
+    CUniqueFd m_folder;
+    std::string m_name;
+    std::string m_temporary;   // hidden name of the data; empty while unnamed
+    bool m_replacing = false;  // the name existed when the upload began
+    bool m_overwrite = false;
+    bool m_active = false;
+};

@@ -1,0 +1,37 @@
+#pragma once
+// What uploads may never touch: the program's own folder, unless the INI
+// names it as a home, and any file called like the program's INI file.
+// Without an INI file the home is the program's folder; an uploaded INI
+// there would configure the server at its next start (a home of "/" with
+// overwriting on, say). Built once at start-up, read by transfer threads.
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include "tftp/tftp_path.h"
+
+struct TftpWriteGuard
+{
+    bool programFolderKnown = false;
+    dev_t programDevice = 0;          // the program folder's identity
+    ino_t programInode = 0;
+    // The INI names the program folder as a home (bare path or alias).
+    bool programFolderIsHome = false;
+    std::string iniName;              // file name of the program's INI file
+};
+
+// The guard for the program at `programPath`; `programFolderIsHome` comes
+// from the [HOME] section (TftpHomesNameFolder, before the default applies).
+TftpWriteGuard MakeTftpWriteGuard(std::string_view programPath, bool programFolderIsHome);
+
+// Whether one of the configured home paths is the folder `folder` (by
+// identity, so another spelling or a link to it counts too).
+bool TftpHomesNameFolder(std::span<const TftpHomeEntry> homes, std::string_view folder);
+
+// Whether an upload may create or replace `name` in the folder with the
+// identity `folder`.
+bool TftpWriteAllowed(const TftpWriteGuard& guard, const struct stat& folder, std::string_view name);
