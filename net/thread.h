@@ -119,11 +119,14 @@ private:
 };
 
 // Re-entrant mutex: the holder may lock it again and unlocks it once per lock.
+// Unlocking a mutex the calling thread does not hold, or destroying a held
+// one, is a fault in the caller: builds without NDEBUG (debug and sanitizer
+// builds) stop at it with an assertion.
 class CMutex final
 {
 public:
     CMutex() = default;
-    ~CMutex() = default;
+    ~CMutex();
     CMutex(const CMutex&) = delete;
     CMutex& operator=(const CMutex&) = delete;
 
@@ -131,7 +134,8 @@ public:
     // Returns 0 (acquired); the argument has no effect.
     unsigned long Lock(unsigned long dwTimeout = 0);
     // Releases one lock of the calling thread. Returns nonzero on success,
-    // 0 when the caller does not hold the mutex (nothing changes then).
+    // 0 when the caller does not hold the mutex (nothing changes then; a
+    // build without NDEBUG asserts instead).
     unsigned long UnLock();
 
 private:
