@@ -10,12 +10,7 @@ CCfgClt::CCfgClt() : CTcp(TCP_OPT_LENGTH_PREFIX)
 {
 }
 
-CCfgClt::~CCfgClt()
-{
-    // The connection thread calls OnReceive, which is ours: it must be gone
-    // before any member is.
-    StopAll();
-}
+CCfgClt::~CCfgClt() = default;
 
 void CCfgClt::OnDisconnected(std::int32_t)
 {

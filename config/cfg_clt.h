@@ -14,9 +14,9 @@
 // connection pointer are guarded by locks, so a reader never sees a half
 // written message.
 //
-// A derived class that overrides a callback calls StopAll() first thing in
-// its destructor (see tcp.h), so that the connection thread is gone before
-// the derived part is. After that no callback arrives.
+// A derived class that overrides a callback declares a CWorkerGuard naming
+// itself as its last member (see thread.h), so that the connection thread is
+// gone before any part of the object is. After that no callback arrives.
 #pragma once
 
 #include <atomic>
@@ -51,7 +51,6 @@ class CCfgClt : public CTcp
 {
 public:
     CCfgClt();
-    // Ends the connection first (without callbacks), then the TCP endpoint.
     ~CCfgClt() override;
 
     // Sends one command and waits up to dwTimeoutMs for the box's "ok" or
@@ -114,4 +113,7 @@ private:
     std::atomic<std::uint32_t> m_dwMsgCount{0};
     std::atomic<int> m_bReady{0};
     CEvent m_hResponseEvent;
+
+    // Last: the connection thread stops before any member goes.
+    CWorkerGuard m_StopGuard{*this};
 };

@@ -148,6 +148,18 @@ int CThread::IsRunning() const
     return m_bRunning ? 1 : 0;
 }
 
+void CThread::StopWorkers()
+{
+    if (m_hThread.joinable() || m_bRunning)
+        End(1);
+}
+
+CWorkerGuard::~CWorkerGuard()
+{
+    for (CThread* pWorker : m_Workers)
+        pWorker->StopWorkers();
+}
+
 void CThread::OnThread()
 {
     // A stop request only shortens the pause: the cycle still ends with its

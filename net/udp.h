@@ -3,8 +3,9 @@
 //
 // Threads: OnReceive and the worker's traces run on the endpoint's worker;
 // Send runs on the caller's thread, concurrently with receiving. A derived
-// class that overrides OnReceive or Output calls End(1) first in its own
-// destructor, so the worker never calls into a half-destroyed object.
+// class that overrides OnReceive or Output declares a CWorkerGuard (thread.h)
+// naming itself as its last member, so the worker stops before any part of
+// the object goes and never calls into a half-destroyed object.
 #pragma once
 
 #include <cstddef>
@@ -37,8 +38,8 @@ public:
     CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext);
     // The fourth argument is accepted for compatibility and ignored.
     CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, const char* pszIgnored);
-    // Stops the worker (if a derived destructor has not done so) and closes
-    // the socket.
+    // Stops the worker (if a derived class's guard has not done so) and
+    // closes the socket.
     ~CUdp() override;
 
     // Socket library start and shutdown; nothing to do on POSIX. Init returns

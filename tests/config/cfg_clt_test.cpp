@@ -47,8 +47,6 @@ bool WaitUntil(Predicate predicate, std::chrono::milliseconds timeout = WAIT)
 class RecordingClient final : public CCfgClt
 {
 public:
-    ~RecordingClient() override { StopAll(); }
-
     void OnConnected() override { Add("connected"); }
     void OnDisconnected(std::int32_t nReason) override
     {
@@ -94,6 +92,8 @@ private:
     std::mutex m_Mutex;
     std::condition_variable m_Changed;
     std::vector<std::string> m_Events;
+    // Last: the connection thread stops before the events go.
+    CWorkerGuard m_StopGuard{*this};
 };
 
 // The box's end of one connection, scripted by the test.

@@ -5,9 +5,12 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <sys/types.h>
 #include <unistd.h>
@@ -383,6 +386,48 @@ TEST(CMutexDeathTest, MisuseStopsADebugBuild)
     }
 }
 #endif
+
+// The guard, declared last, stops the worker after the destructor body and
+// before any member goes: the worker's last cycle and OnThreadEnd still find
+// every member in place.
+TEST(CWorkerGuard, StopsTheWorkerBeforeAnyMemberGoes)
+{
+    std::vector<std::string> order;
+    std::mutex orderLock;
+    auto record = [&](const char* what) {
+        std::lock_guard lock(orderLock);
+        order.push_back(what);
+    };
+    struct Member
+    {
+        std::function<void(const char*)> record;
+        bool bAlive = true;
+        ~Member()
+        {
+            bAlive = false;
+            record("member gone");
+        }
+    };
+    class Guarded final : public CThread
+    {
+    public:
+        explicit Guarded(std::function<void(const char*)> record) : m_Member{std::move(record)} { Begin(1); }
+        ~Guarded() override { m_Member.record("destructor body"); }
+        void OnThread() override { m_bSawMember = m_bSawMember && m_Member.bAlive; }
+        void OnThreadEnd() override { m_Member.record(m_bSawMember ? "worker ended" : "worker saw it gone"); }
+
+    private:
+        Member m_Member;
+        bool m_bSawMember = true;
+        CWorkerGuard m_StopGuard{*this};
+    };
+    {
+        Guarded guarded(record);
+        guarded.Trigger();
+    }
+    const std::vector<std::string> expected{"destructor body", "worker ended", "member gone"};
+    EXPECT_EQ(order, expected);
+}
 
 TEST(CThread, WorkerThatStopsItselfIsWaitedForByItsOwner)
 {
