@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -284,6 +285,178 @@ TEST_F(CfgClient, NoAnswerTimesOutAfterTheGivenTime)
     EXPECT_GE(elapsed, 300ms);
     EXPECT_LT(elapsed, 800ms);
     EXPECT_EQ(client.GetField(0), "");
+}
+
+// A client connected to its own scripted box and ready for commands.
+struct ReadyPair
+{
+    ScriptedBox box;
+    RecordingClient client;
+
+    bool Connect()
+    {
+        client.Connect("127.0.0.1", box.Port());
+        if (!box.Accept() || !client.WaitFor("connected")) {
+            return false;
+        }
+        box.SendText("info|ready");
+        return client.WaitFor("info ");
+    }
+};
+
+// Every way out of a command's wait ends it at once and says which; an
+// hour-long update wait must never sit out its timeout for an answer that
+// cannot come. The wait runs with an hour's timeout and the test waits for
+// its end with a deadline.
+TEST(CfgRunCommand, EveryWayOutEndsTheWaitAndSaysWhich)
+{
+    struct Case
+    {
+        const char* name;
+        void (*after)(ReadyPair&, std::stop_source&);   // once the command arrived
+        CfgOutcome outcome;
+        std::uint32_t status;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"ok", [](ReadyPair& p, std::stop_source&) { p.box.SendText("ok|1|2"); }, CfgOutcome::Answered, CFG_OK,
+         ""},
+        {"error keeps the box text",
+         [](ReadyPair& p, std::stop_source&) { p.box.SendText("error no space left"); }, CfgOutcome::Answered,
+         CFG_ERROR_REPLY, " no space left"},
+        {"an answer right before the end stands",
+         [](ReadyPair& p, std::stop_source&) {
+             p.box.SendText("ok");
+             p.box.Close();
+         },
+         CfgOutcome::Answered, CFG_OK, ""},
+        {"connection ended", [](ReadyPair& p, std::stop_source&) { p.box.Close(); }, CfgOutcome::Disconnected,
+         CFG_FAILED, ""},
+        {"cancelled from another thread", [](ReadyPair& p, std::stop_source&) { p.client.CancelCommand(); },
+         CfgOutcome::Cancelled, CFG_FAILED, ""},
+        {"stop requested", [](ReadyPair&, std::stop_source& stop) { stop.request_stop(); },
+         CfgOutcome::Cancelled, CFG_FAILED, ""},
+        {"destroyed while waiting", [](ReadyPair& p, std::stop_source&) { p.client.StopWorkers(); },
+         CfgOutcome::Disconnected, CFG_FAILED, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReadyPair pair;
+        ASSERT_TRUE(pair.Connect());
+        std::stop_source stop;
+        std::packaged_task<CfgCommandResult()> task(
+            [&] { return pair.client.RunCommand("appcfg cmd c=3 fw.bin X", std::chrono::hours(1), stop.get_token()); });
+        std::future<CfgCommandResult> done = task.get_future();
+        std::thread waiter(std::move(task));
+        const bool bArrived = pair.box.ReadFrame().has_value();
+        if (bArrived) {
+            c.after(pair, stop);
+        }
+        const bool bEnded = done.wait_for(WAIT) == std::future_status::ready;
+        if (!bEnded) {
+            pair.client.CancelCommand();   // lets the thread be joined
+        }
+        waiter.join();
+        ASSERT_TRUE(bArrived);
+        ASSERT_TRUE(bEnded);
+        const CfgCommandResult result = done.get();
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.text, c.text);
+    }
+}
+
+TEST(CfgRunCommand, NothingIsSentWhenTheCommandCannotOrMayNotGoOut)
+{
+    struct Case
+    {
+        const char* name;
+        bool bConnect;
+        bool bReady;
+        std::string command;
+        bool bStopFirst;
+    };
+    const Case cases[] = {
+        {"no connection", false, false, "appcfg cmd c=2", false},
+        {"no info yet", true, false, "appcfg cmd c=2", false},
+        {"longer than 1023 characters", true, true, std::string(CFG_MAX_COMMAND_LENGTH + 1, 'c'), false},
+        {"an embedded NUL would cut it", true, true, std::string("appcfg cmd c=2\0 x", 17), false},
+        // Whoever asked for the stop wants no command to go out any more.
+        {"stop requested before", true, true, "appcfg cmd c=2", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReadyPair pair;
+        if (c.bConnect) {
+            pair.client.Connect("127.0.0.1", pair.box.Port());
+            ASSERT_TRUE(pair.box.Accept());
+            ASSERT_TRUE(pair.client.WaitFor("connected"));
+            if (c.bReady) {
+                pair.box.SendText("info|ready");
+                ASSERT_TRUE(pair.client.WaitFor("info "));
+            }
+        }
+        std::stop_source stop;
+        if (c.bStopFirst) {
+            stop.request_stop();
+        }
+        const CfgCommandResult result = pair.client.RunCommand(c.command, std::chrono::hours(1), stop.get_token());
+        EXPECT_EQ(result.outcome, c.bStopFirst ? CfgOutcome::Cancelled : CfgOutcome::NotSent);
+        EXPECT_EQ(result.status, CFG_FAILED);
+        if (c.bConnect) {
+            EXPECT_FALSE(pair.box.ReadFrame(200ms).has_value());
+        }
+    }
+}
+
+// WaitReady ends on the box's info, or as soon as no connection exists and
+// no attempt is under way any more.
+TEST(CfgWaitReady, EndsOnInfoOrOnceNoConnectionCanCome)
+{
+    struct Case
+    {
+        const char* name;
+        bool bListening;
+        void (*box)(ScriptedBox&);
+        bool expected;
+    };
+    const Case cases[] = {
+        {"info arrives", true, [](ScriptedBox& b) { b.SendText("info|a"); }, true},
+        {"status only, then the box hangs up",
+         true,
+         [](ScriptedBox& b) {
+             b.SendText("status|1|2");
+             b.Close();
+         },
+         false},
+        {"nobody listens", false, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<ScriptedBox> box(std::in_place);
+        const std::uint16_t port = box->Port();
+        if (!c.bListening) {
+            box.reset();   // its port is free again
+        }
+        RecordingClient client;
+        client.Connect("127.0.0.1", port);
+        std::packaged_task<bool()> task([&] { return client.WaitReady(std::chrono::hours(1)); });
+        std::future<bool> done = task.get_future();
+        std::thread waiter(std::move(task));
+        const bool bAccepted = !c.bListening || box->Accept();
+        if (c.bListening && bAccepted) {
+            c.box(*box);
+        }
+        // A failed connect reports after its one-second pause.
+        const bool bEnded = done.wait_for(WAIT + 2s) == std::future_status::ready;
+        if (!bEnded) {
+            client.StopWorkers();   // lets the thread be joined
+        }
+        waiter.join();
+        ASSERT_TRUE(bAccepted);
+        ASSERT_TRUE(bEnded);
+        EXPECT_EQ(done.get(), c.expected);
+    }
 }
 
 TEST_F(CfgClient, ConnectionEndingDuringAWaitEndsItAtOnce)
