@@ -389,11 +389,16 @@ void CvindleDlg::OnDisconnect()
     static_cast<void>(CCfgClt::Disconnect());
 }
 
+void CvindleDlg::ShowStatus(AppStatus status)
+{
+    AppMessageBox(this, QString::fromStdString(UserText(status)));
+}
+
 bool CvindleDlg::RefuseWhileUpdating()
 {
     if (!m_UpdateWait.Waiting() && !m_bUpdateRunning)
         return false;
-    AppMessageBox(this, QString::fromUtf8(TEXT_UPDATE_BUSY));
+    ShowStatus(AppStatus::UpdateBusy);
     return true;
 }
 
@@ -441,18 +446,18 @@ void CvindleDlg::OnSetPassword()
         BuildPasswordCommand(std::string_view(dlg.m_szPassword, strnlen(dlg.m_szPassword, sizeof dlg.m_szPassword)));
     if (!command)
     {
-        AppMessageBox(this, QString::fromUtf8(TEXT_PASSWORD_TOO_LONG));
+        ShowStatus(AppStatus::PasswordTooLong);
         return;
     }
     std::uint32_t dwCount = 0;
     if (SendCommand(command->c_str(), CMD_PASSWORD_TIMEOUT_MS, &dwCount) == CFG_OK)
     {
         static_cast<void>(SendCommand(CMD_AFTER_PASSWORD, CMD_PASSWORD_TIMEOUT_MS, &dwCount));
-        AppMessageBox(this, QString::fromUtf8(TEXT_PASSWORD_OK));
+        ShowStatus(AppStatus::PasswordSet);
     }
     else
     {
-        AppMessageBox(this, QString::fromUtf8(TEXT_PASSWORD_FAILED));
+        ShowStatus(AppStatus::PasswordFailed);
     }
 }
 
@@ -469,14 +474,14 @@ void CvindleDlg::OnUpdate(std::int32_t nKind)
     const std::optional<UpdateFile> file = SplitUpdatePath(std::string_view(localPath.constData(), localPath.size()));
     if (!file)
     {
-        AppMessageBox(this, QString::fromUtf8(TEXT_UPDATE_PATH_INVALID));
+        ShowStatus(AppStatus::UpdatePathInvalid);
         return;
     }
     std::optional<std::string> command =
         BuildUpdateCommand(nKind, file->name, std::string_view(m_szDeviceInfo, strnlen(m_szDeviceInfo, sizeof m_szDeviceInfo)));
     if (!command)
     {
-        AppMessageBox(this, QString::fromUtf8(TEXT_UPDATE_NAME_TOO_LONG));
+        ShowStatus(AppStatus::UpdateNameTooLong);
         return;
     }
 
@@ -531,7 +536,8 @@ void CvindleDlg::UpdateThread(std::string command)
         const CUpdateWait::Result result = m_UpdateWait.Wait(std::chrono::milliseconds(0));
         bCancelled = result.outcome == CUpdateWait::Outcome::Cancelled;
     }
-    std::string verdict = UpdateResultText(dwStatus, errorText);
+    std::string verdict =
+        UserText(dwStatus == CFG_OK ? AppStatus::UpdateDone : AppStatus::UpdateFailed, errorText);
     m_Queue.Post([this, verdict = std::move(verdict), bCancelled] {
         FinishUpdate(QString::fromStdString(verdict), bCancelled);
     });

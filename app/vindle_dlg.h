@@ -25,6 +25,7 @@
 #include <QPoint>
 #include <QString>
 
+#include "app/commands.h"
 #include "app/update_wait.h"
 #include "config/cfg_clt.h"
 #include "discovery/adapter_list.h"
@@ -111,6 +112,8 @@ private:
     void AppendDevice(const InitCfgMsg& record);
     void SetConnectedState(bool bConnected);
     void SetProgress(int nPercent);
+    // Shows a status's text in the application message box.
+    void ShowStatus(AppStatus status);
 
     void OnConnect();
     void OnDisconnect();
