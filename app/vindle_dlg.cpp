@@ -80,6 +80,9 @@ CvindleDlg::CvindleDlg(std::uint32_t dwAdapterAddr, const AdapterList* pAdapterL
         connect(pList, &QListWidget::itemDoubleClicked, this,
                 [this, pList](QListWidgetItem* pItem) { OnDeviceDoubleClick(pList->row(pItem)); });
     }
+    m_SearchTimer.setSingleShot(true);
+    m_SearchTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_SearchTimer, &QTimer::timeout, this, [this] { PaceSearch(true); });
     {
         std::lock_guard lock(g_ProgressLock);
         g_pProgressWindow = this;
@@ -257,7 +260,17 @@ void CvindleDlg::OnSearchReply(std::uint32_t dwIp, std::uint32_t dwNetmask, std:
 
 void CvindleDlg::OnSetIpReply(std::uint32_t, std::uint32_t, std::uint32_t, const std::uint8_t*)
 {
-    m_Queue.Post([this] { StartSearch(); });
+    m_Queue.Post([this] { PaceSearch(false); });
+}
+
+void CvindleDlg::PaceSearch(bool bTimer)
+{
+    const CSearchPacer::Clock::time_point now = CSearchPacer::Clock::now();
+    if (bTimer ? m_SearchPacer.OnTimer(now) : m_SearchPacer.OnReply(now))
+        StartSearch();
+    const std::optional<CSearchPacer::Clock::time_point> due = m_SearchPacer.Due();
+    if (due && !m_SearchTimer.isActive())
+        m_SearchTimer.start(std::chrono::ceil<std::chrono::milliseconds>(*due - now));
 }
 
 void CvindleDlg::SetConnectedState(bool bConnected)

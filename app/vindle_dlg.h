@@ -26,8 +26,10 @@
 #include <QIcon>
 #include <QPoint>
 #include <QString>
+#include <QTimer>
 
 #include "app/commands.h"
+#include "app/search_pacer.h"
 #include "config/cfg_clt.h"
 #include "discovery/adapter_list.h"
 #include "discovery/init_cfg.h"
@@ -109,6 +111,9 @@ private:
     void AppendDevice(const InitCfgMsg& record);
     void SetConnectedState(bool bConnected);
     void SetProgress(int nPercent);
+    // A set-IP reply (bTimer false) or the trailing search's timer: starts a
+    // search when the pacer allows one, and arms the timer for a pending one.
+    void PaceSearch(bool bTimer);
     // Shows a status's text in the application message box.
     void ShowStatus(AppStatus status);
 
@@ -147,6 +152,10 @@ private:
     bool m_bUpdateRunning = false;       // user-interface thread; until the verdict is handled
     std::atomic<bool> m_bUpdateWaiting{false};  // while the update thread waits for the box
     std::uint32_t m_dwUpdateSerial = 0;  // user-interface thread
+
+    // Searches started by set-IP replies; user-interface thread.
+    CSearchPacer m_SearchPacer;
+    QTimer m_SearchTimer;
 
     // Workers reach the window only through this queue.
     CUiQueue m_Queue;
