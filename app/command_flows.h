@@ -27,11 +27,11 @@ struct UpdateVerdict
 // connection, no "info" yet, the end of the connection or no answer in time
 // is UpdateFailed without text. A stop request on stop ends the wait at once
 // with bCancelled.
-UpdateVerdict RunUpdate(CCfgClt& client, std::string_view command, std::chrono::milliseconds timeout,
+[[nodiscard]] UpdateVerdict RunUpdate(CCfgClt& client, std::string_view command, std::chrono::milliseconds timeout,
                         std::stop_token stop);
 
 // Sets the box's password: "appcfg config c=2 p=root" with the password as
 // its parameter; once the box answers "ok", "appcfg cmd c=1 16" follows
 // (its answer does not matter). PasswordSet, PasswordFailed, or
 // PasswordTooLong when the command would not fit (nothing is sent then).
-AppStatus SetBoxPassword(CCfgClt& client, std::string_view password);
+[[nodiscard]] AppStatus SetBoxPassword(CCfgClt& client, std::string_view password);

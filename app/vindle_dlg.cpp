@@ -218,6 +218,8 @@ void CvindleDlg::StartSearch()
     pList->clear();
     m_Devices.clear();
     ++m_dwListGeneration;
+    // A search that cannot be sent leaves the list empty; the operator can
+    // search again.
     static_cast<void>(SendInitCfgMsg(nullptr, static_cast<CInitCfg*>(this), CFG_SEARCH_REQ, 0, 0, 0));
 }
 
@@ -363,15 +365,18 @@ void CvindleDlg::OnConnect()
     const InitCfgMsg* pRecord = m_dwMenuGeneration == m_dwListGeneration ? RecordAt(m_nMenuItem) : nullptr;
     if (pRecord != nullptr)
     {
+        // The outcome arrives through OnConnected or OnDisconnected.
         const std::string host = FormatDottedIp(pRecord->ip);
-        static_cast<void>(Connect(host.c_str(), CFG_SERVICE_PORT));
+        Connect(host.c_str(), CFG_SERVICE_PORT);
     }
     m_nMenuItem = -1;
 }
 
 void CvindleDlg::OnDisconnect()
 {
-    static_cast<void>(CCfgClt::Disconnect());
+    // Without a connection there is nothing to end; the end of one arrives
+    // through OnDisconnected.
+    CCfgClt::Disconnect();
 }
 
 void CvindleDlg::ShowStatus(AppStatus status)
@@ -416,6 +421,8 @@ void CvindleDlg::OnIpAddress()
     dlg.m_dwGateway = record.gateway;
     if (m_pPrompts->RunDialog(dlg) != IDOK)
         return;
+    // The box's set-IP reply refreshes the list; without one the list stays
+    // as it is, which is all the operator could be told.
     static_cast<void>(SendInitCfgMsg(record.mac, static_cast<CInitCfg*>(this), CFG_SET_IP_REQ, dlg.m_dwIp,
                                      dlg.m_dwNetmask, dlg.m_dwGateway));
 }

@@ -63,5 +63,5 @@ private:
 // or null for a search; ip, netmask and gateway (network byte order) go out
 // unchanged. Returns the status of CUdp::Send: UDP_SEND_OK,
 // UDP_SEND_UNRESOLVED or UDP_SEND_FAILED (also for a null endpoint).
-std::uint32_t SendInitCfgMsg(const std::uint8_t* pMac, CUdp* pEndpoint, std::uint8_t type,
+[[nodiscard]] std::uint32_t SendInitCfgMsg(const std::uint8_t* pMac, CUdp* pEndpoint, std::uint8_t type,
                              std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway);

@@ -78,7 +78,7 @@ public:
     // TCP_SEND_TIMEOUT_MS. A frame that went out only in part cannot be
     // completed, so the connection is then shut down. Callable from any
     // thread; concurrent calls are sent one after the other.
-    std::uint32_t Send(const std::uint8_t* pData, std::uint16_t wLength);
+    [[nodiscard]] std::uint32_t Send(const std::uint8_t* pData, std::uint16_t wLength);
     // Shuts the socket down in both directions; the connection then ends by
     // itself with TCP_DISCONNECT_IND. Always 0.
     std::uint32_t Disconnect();
@@ -158,7 +158,7 @@ public:
     // Number of connection objects not yet deleted.
     std::uint32_t GetConnectionCount();
 
-    static std::uint32_t Init();
+    [[nodiscard]] static std::uint32_t Init();
     static std::uint32_t Exit();
     // Shared with the UDP endpoint: network-byte-order address or 0.
     static std::uint32_t Resolve(const char* pszHost);

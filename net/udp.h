@@ -44,7 +44,7 @@ public:
 
     // Socket library start and shutdown; nothing to do on POSIX. Init returns
     // 0 on success, 0xFFFFFFFF on failure; Exit returns 0.
-    static std::uint32_t Init();
+    [[nodiscard]] static std::uint32_t Init();
     static std::uint32_t Exit();
 
     // IPv4 address of a host name or dotted text, network byte order; 0 when
@@ -54,7 +54,7 @@ public:
 
     // Sends one datagram to host:wPort (host byte order). UDP_SEND_OK,
     // UDP_SEND_UNRESOLVED or UDP_SEND_FAILED.
-    std::uint32_t Send(const char* pszHost, std::uint16_t wPort, const std::uint8_t* pData,
+    [[nodiscard]] std::uint32_t Send(const char* pszHost, std::uint16_t wPort, const std::uint8_t* pData,
                        std::uint16_t wLength);
 
     // printf-style diagnostic line handed to Output (cut at 255 characters).
