@@ -48,11 +48,24 @@ std::optional<std::string> BuildUpdateCommand(std::int32_t kind, std::string_vie
 // passed as typed: the box's quoting has no escape.
 std::optional<std::string> BuildPasswordCommand(std::string_view password);
 
-// The verdict of an update: "Update erfolgreich durchgeführt" for status 0,
-// otherwise "Update fehlerhaft\n(<error text>)", the box's text as UTF-8
+// What came of a command as the operator is told it.
+enum class AppStatus
+{
+    UpdateDone,          // the box answered "ok" to an update
+    UpdateFailed,        // an "error" (with the box's text), no answer, or no connection
+    UpdateBusy,          // another update still waits for its answer
+    UpdateNameTooLong,   // file name and info field do not fit the command
+    UpdatePathInvalid,   // the chosen file's folder cannot be served
+    PasswordSet,
+    PasswordFailed,
+    PasswordTooLong,
+};
+
+// The one place where a status becomes the operator's text. UpdateFailed
+// reads "Update fehlerhaft\n(<boxText>)", the box's text as UTF-8
 // (BoxTextToUtf8) cut on a character boundary so that the message fits
-// CMD_BUFFER_SIZE.
-std::string UpdateResultText(std::uint32_t status, std::string_view errorText);
+// CMD_BUFFER_SIZE; every other status ignores boxText.
+std::string UserText(AppStatus status, std::string_view boxText = {});
 
 // A text the box wrote, as UTF-8: unchanged when it already is valid UTF-8,
 // otherwise read byte by byte as Windows-1252, the character set of the
@@ -77,22 +90,8 @@ std::optional<UpdateFile> SplitUpdatePath(std::string_view fullPath);
 // Cuts text to at most maxBytes bytes without splitting a UTF-8 sequence.
 std::string CutUtf8(std::string_view text, std::size_t maxBytes);
 
-// Texts the operator sees.
+// Texts the operator sees besides the statuses' (UserText).
 inline constexpr const char* TEXT_CONNECTED = "verbunden";
 inline constexpr const char* TEXT_NOT_CONNECTED = "nicht verbunden";
-inline constexpr const char* TEXT_UPDATE_OK = "Update erfolgreich durchgeführt";
-inline constexpr const char* TEXT_UPDATE_FAILED = "Update fehlerhaft\n(%s)";
-inline constexpr const char* TEXT_UPDATE_CAPTION = "Information";
-inline constexpr const char* TEXT_PASSWORD_OK = "Kennwort erfolgreich gesetzt";
-inline constexpr const char* TEXT_PASSWORD_FAILED = "Kennwort konnte nicht gesetzt werden";
-// Refusals of this program's own making.
-inline constexpr const char* TEXT_UPDATE_BUSY =
-    "Es läuft bereits ein Update.\nBitte warten Sie, bis die Box geantwortet hat.";
-inline constexpr const char* TEXT_UPDATE_NAME_TOO_LONG =
-    "Der Dateiname ist zu lang für den Update-Befehl.";
-inline constexpr const char* TEXT_UPDATE_PATH_INVALID =
-    "Der Ordner der Update-Datei kann nicht verwendet werden (Pfad zu lang).";
-inline constexpr const char* TEXT_PASSWORD_TOO_LONG =
-    "Das Kennwort ist zu lang (höchstens 226 Zeichen).";
 inline constexpr const char* TEXT_QUIT_DURING_UPDATE =
     "Es läuft noch ein Update.\nTrotzdem beenden? Das Warten auf die Antwort der Box wird abgebrochen.";

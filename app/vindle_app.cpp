@@ -65,6 +65,8 @@ int CvindleApp::InitInstance()
     const CAdapters adapters;
     const std::uint32_t dwAdapterAddr = StartupAdapterAddress(adapters);
 
+    // Nothing to start on POSIX; a socket library that failed would show in
+    // every socket call the window makes, which traces it.
     static_cast<void>(CUdp::Init());
 
     ProgressNotifier.store(&CvindleDlg::OnTftpProgress);
@@ -96,7 +98,7 @@ int CvindleApp::InitInstance()
         }
         dlg.DoModal();
         pSignals.reset();
-        static_cast<void>(CUdp::Exit());
+        CUdp::Exit();
         // The window's destructor clears ProgressReceiver and stops its
         // endpoints.
     }

@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QProgressBar>
 
+#include "app/command_flows.h"
 #include "app/commands.h"
 #include "app/device_format.h"
 #include "app/prompts.h"
@@ -79,6 +80,9 @@ CvindleDlg::CvindleDlg(std::uint32_t dwAdapterAddr, const AdapterList* pAdapterL
         connect(pList, &QListWidget::itemDoubleClicked, this,
                 [this, pList](QListWidgetItem* pItem) { OnDeviceDoubleClick(pList->row(pItem)); });
     }
+    m_SearchTimer.setSingleShot(true);
+    m_SearchTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_SearchTimer, &QTimer::timeout, this, [this] { PaceSearch(true); });
     {
         std::lock_guard lock(g_ProgressLock);
         g_pProgressWindow = this;
@@ -92,10 +96,6 @@ CvindleDlg::~CvindleDlg()
 {
     // Nothing posted from now on may run: the window is going.
     m_Queue.Close();
-    // An update that still waits would use the client after it is gone.
-    m_UpdateWait.Cancel();
-    if (m_UpdateThread.joinable())
-        m_UpdateThread.join();
     {
         std::lock_guard lock(g_ProgressLock);
         if (g_pProgressWindow == this)
@@ -103,9 +103,7 @@ CvindleDlg::~CvindleDlg()
         void* pSelf = static_cast<void*>(this);
         ProgressReceiver.compare_exchange_strong(pSelf, nullptr);
     }
-    // The base destructors run too late to keep a callback off this object.
-    CCfgClt::StopAll();
-    CInitCfg::End(1);
+    // m_UpdateThread and m_StopGuard go next.
 }
 
 QListWidget* CvindleDlg::DeviceList() const
@@ -198,15 +196,14 @@ bool CvindleDlg::OnCommand(int nId)
 
 void CvindleDlg::OnCancel()
 {
-    if (m_UpdateWait.Waiting())
+    if (m_bUpdateWaiting)
     {
         if (!m_pPrompts->Confirm(this, QString::fromUtf8(TEXT_QUIT_DURING_UPDATE)))
             return;
-        // End the wait first: the client and this window go with the dialog.
-        m_UpdateWait.Cancel();
     }
-    if (m_UpdateThread.joinable())
-        m_UpdateThread.join();
+    // The client and this window go with the dialog: a waiting update ends
+    // now, without a verdict.
+    m_UpdateThread.request_stop();
     m_bUpdateRunning = false;
     if (QComboBox* pCombo = AdapterCombo(); pCombo != nullptr && pCombo->currentIndex() >= 0)
         WriteProfileString(QStringLiteral("Parameters"), QStringLiteral("adapter"), pCombo->currentText());
@@ -221,6 +218,8 @@ void CvindleDlg::StartSearch()
     pList->clear();
     m_Devices.clear();
     ++m_dwListGeneration;
+    // A search that cannot be sent leaves the list empty; the operator can
+    // search again.
     static_cast<void>(SendInitCfgMsg(nullptr, static_cast<CInitCfg*>(this), CFG_SEARCH_REQ, 0, 0, 0));
 }
 
@@ -263,7 +262,17 @@ void CvindleDlg::OnSearchReply(std::uint32_t dwIp, std::uint32_t dwNetmask, std:
 
 void CvindleDlg::OnSetIpReply(std::uint32_t, std::uint32_t, std::uint32_t, const std::uint8_t*)
 {
-    m_Queue.Post([this] { StartSearch(); });
+    m_Queue.Post([this] { PaceSearch(false); });
+}
+
+void CvindleDlg::PaceSearch(bool bTimer)
+{
+    const CSearchPacer::Clock::time_point now = CSearchPacer::Clock::now();
+    if (bTimer ? m_SearchPacer.OnTimer(now) : m_SearchPacer.OnReply(now))
+        StartSearch();
+    const std::optional<CSearchPacer::Clock::time_point> due = m_SearchPacer.Due();
+    if (due && !m_SearchTimer.isActive())
+        m_SearchTimer.start(std::chrono::ceil<std::chrono::milliseconds>(*due - now));
 }
 
 void CvindleDlg::SetConnectedState(bool bConnected)
@@ -288,14 +297,11 @@ void CvindleDlg::OnConnected()
 
 void CvindleDlg::OnDisconnected(std::int32_t nReason)
 {
-    if (nReason == CFG_DISCONNECTED) {
-        // An older attempt that failed late (after "Verbinden" on another
-        // box) leaves the current connection and its waiting update alone.
-        if (IsConnected())
-            return;
-        // A waiting update can get no answer over a connection that ended.
-        m_UpdateWait.ConnectionEnded();
-    }
+    // An older attempt that failed late (after "Verbinden" on another box)
+    // leaves the status of the current connection alone; the client itself
+    // ends a waiting update only with the connection it went out on.
+    if (nReason == CFG_DISCONNECTED && IsConnected())
+        return;
     m_Queue.Post([this] { SetConnectedState(false); });
 }
 
@@ -303,25 +309,6 @@ void CvindleDlg::OnInfo()
 {
     std::string info = DeviceInfoField(GetField(8));
     m_Queue.Post([this, info = std::move(info)] { CopyText(m_szDeviceInfo, info); });
-}
-
-void CvindleDlg::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t wLength, std::uintptr_t reserved,
-                           void* pContext, CTcpConnection* pConn)
-{
-    CCfgClt::OnReceive(wMsg, data, wLength, reserved, pContext, pConn);
-    if (wMsg != TCP_DATA_IND || data == 0 || wLength % CFG_BLOCK_SIZE != 0 || !m_UpdateWait.Waiting())
-        return;
-    // The client decrypts a message in place in the connection's receive
-    // buffer, which no one else touches until this call returns.
-    const char* pText = reinterpret_cast<const char*>(data);
-    CfgFields fields;
-    std::uint32_t dwKind = REPLY_NONE;
-    ParseReply(std::string_view(pText, strnlen(pText, wLength)), fields, dwKind);
-    if (dwKind == REPLY_OK)
-        m_UpdateWait.Answer(CFG_OK, {});
-    else if (dwKind == REPLY_ERROR)
-        m_UpdateWait.Answer(CFG_ERROR_REPLY,
-                            std::string_view(fields.m_szField[0], strnlen(fields.m_szField[0], sizeof fields - 1)));
 }
 
 std::unique_ptr<QMenu> CvindleDlg::BuildContextMenu()
@@ -378,22 +365,30 @@ void CvindleDlg::OnConnect()
     const InitCfgMsg* pRecord = m_dwMenuGeneration == m_dwListGeneration ? RecordAt(m_nMenuItem) : nullptr;
     if (pRecord != nullptr)
     {
+        // The outcome arrives through OnConnected or OnDisconnected.
         const std::string host = FormatDottedIp(pRecord->ip);
-        static_cast<void>(Connect(host.c_str(), CFG_SERVICE_PORT));
+        Connect(host.c_str(), CFG_SERVICE_PORT);
     }
     m_nMenuItem = -1;
 }
 
 void CvindleDlg::OnDisconnect()
 {
-    static_cast<void>(CCfgClt::Disconnect());
+    // Without a connection there is nothing to end; the end of one arrives
+    // through OnDisconnected.
+    CCfgClt::Disconnect();
+}
+
+void CvindleDlg::ShowStatus(AppStatus status)
+{
+    AppMessageBox(this, QString::fromStdString(UserText(status)));
 }
 
 bool CvindleDlg::RefuseWhileUpdating()
 {
-    if (!m_UpdateWait.Waiting() && !m_bUpdateRunning)
+    if (!m_bUpdateRunning)
         return false;
-    AppMessageBox(this, QString::fromUtf8(TEXT_UPDATE_BUSY));
+    ShowStatus(AppStatus::UpdateBusy);
     return true;
 }
 
@@ -401,8 +396,9 @@ void CvindleDlg::OnReboot()
 {
     if (RefuseWhileUpdating())
         return;
-    std::uint32_t dwCount = 0;
-    static_cast<void>(SendCommand(CMD_REBOOT, CMD_REBOOT_TIMEOUT_MS, &dwCount));
+    // Nothing is shown whatever comes of it: a rebooting box drops the
+    // connection, often before it answers.
+    static_cast<void>(RunCommand(CMD_REBOOT, std::chrono::milliseconds(CMD_REBOOT_TIMEOUT_MS)));
 }
 
 void CvindleDlg::OnIpAddress()
@@ -425,6 +421,8 @@ void CvindleDlg::OnIpAddress()
     dlg.m_dwGateway = record.gateway;
     if (m_pPrompts->RunDialog(dlg) != IDOK)
         return;
+    // The box's set-IP reply refreshes the list; without one the list stays
+    // as it is, which is all the operator could be told.
     static_cast<void>(SendInitCfgMsg(record.mac, static_cast<CInitCfg*>(this), CFG_SET_IP_REQ, dlg.m_dwIp,
                                      dlg.m_dwNetmask, dlg.m_dwGateway));
 }
@@ -437,23 +435,8 @@ void CvindleDlg::OnSetPassword()
     dlg.m_szPassword[0] = '\0';
     if (m_pPrompts->RunDialog(dlg) != IDOK)
         return;
-    const std::optional<std::string> command =
-        BuildPasswordCommand(std::string_view(dlg.m_szPassword, strnlen(dlg.m_szPassword, sizeof dlg.m_szPassword)));
-    if (!command)
-    {
-        AppMessageBox(this, QString::fromUtf8(TEXT_PASSWORD_TOO_LONG));
-        return;
-    }
-    std::uint32_t dwCount = 0;
-    if (SendCommand(command->c_str(), CMD_PASSWORD_TIMEOUT_MS, &dwCount) == CFG_OK)
-    {
-        static_cast<void>(SendCommand(CMD_AFTER_PASSWORD, CMD_PASSWORD_TIMEOUT_MS, &dwCount));
-        AppMessageBox(this, QString::fromUtf8(TEXT_PASSWORD_OK));
-    }
-    else
-    {
-        AppMessageBox(this, QString::fromUtf8(TEXT_PASSWORD_FAILED));
-    }
+    ShowStatus(SetBoxPassword(*this, std::string_view(dlg.m_szPassword,
+                                                      strnlen(dlg.m_szPassword, sizeof dlg.m_szPassword))));
 }
 
 void CvindleDlg::OnUpdate(std::int32_t nKind)
@@ -469,14 +452,14 @@ void CvindleDlg::OnUpdate(std::int32_t nKind)
     const std::optional<UpdateFile> file = SplitUpdatePath(std::string_view(localPath.constData(), localPath.size()));
     if (!file)
     {
-        AppMessageBox(this, QString::fromUtf8(TEXT_UPDATE_PATH_INVALID));
+        ShowStatus(AppStatus::UpdatePathInvalid);
         return;
     }
     std::optional<std::string> command =
         BuildUpdateCommand(nKind, file->name, std::string_view(m_szDeviceInfo, strnlen(m_szDeviceInfo, sizeof m_szDeviceInfo)));
     if (!command)
     {
-        AppMessageBox(this, QString::fromUtf8(TEXT_UPDATE_NAME_TOO_LONG));
+        ShowStatus(AppStatus::UpdateNameTooLong);
         return;
     }
 
@@ -493,54 +476,27 @@ void CvindleDlg::OnUpdate(std::int32_t nKind)
         pBar->show();
     }
     m_bUpdateRunning = true;
+    m_bUpdateWaiting = true;
     ++m_dwUpdateSerial;
-    // Armed before the thread starts, so that quitting right now already
-    // finds an update to end.
-    m_UpdateWait.Arm();
-    m_UpdateThread = std::thread(&CvindleDlg::UpdateThread, this, std::move(*command));
+    // The previous update thread has posted its verdict by now; assigning
+    // joins it.
+    m_UpdateThread = std::jthread(
+        [this, command = std::move(*command)](std::stop_token stop) { UpdateThread(stop, command); });
 }
 
-void CvindleDlg::UpdateThread(std::string command)
+void CvindleDlg::UpdateThread(std::stop_token stop, const std::string& command)
 {
-    std::uint32_t dwStatus = CFG_FAILED;
-    std::string errorText;
-    bool bCancelled = false;
-    if (IsConnected() && IsReady())
-    {
-        // SendCommand only sends here; the answer is awaited below, where the
-        // end of the connection and the end of the program can cut it short.
-        std::uint32_t dwCount = 0;
-        CfgFields reply{};
-        const std::uint32_t dwSent = SendCommand(command.c_str(), 0, &dwCount, &reply);
-        if (dwSent == CFG_OK || dwSent == CFG_ERROR_REPLY)
-        {
-            m_UpdateWait.Answer(dwSent, std::string_view(reply.m_szField[0], strnlen(reply.m_szField[0], sizeof reply - 1)));
-        }
-        else if (!IsConnected())
-        {
-            m_UpdateWait.ConnectionEnded();
-        }
-        const CUpdateWait::Result result = m_UpdateWait.Wait(std::chrono::milliseconds(CMD_UPDATE_TIMEOUT_MS));
-        bCancelled = result.outcome == CUpdateWait::Outcome::Cancelled;
-        dwStatus = result.status;
-        errorText = result.text;
-    }
-    else
-    {
-        // Not connected, or the box has not introduced itself yet.
-        const CUpdateWait::Result result = m_UpdateWait.Wait(std::chrono::milliseconds(0));
-        bCancelled = result.outcome == CUpdateWait::Outcome::Cancelled;
-    }
-    std::string verdict = UpdateResultText(dwStatus, errorText);
-    m_Queue.Post([this, verdict = std::move(verdict), bCancelled] {
-        FinishUpdate(QString::fromStdString(verdict), bCancelled);
+    const UpdateVerdict verdict =
+        RunUpdate(*this, command, std::chrono::milliseconds(CMD_UPDATE_TIMEOUT_MS), stop);
+    m_bUpdateWaiting = false;
+    std::string text = UserText(verdict.status, verdict.boxText);
+    m_Queue.Post([this, text = std::move(text), bCancelled = verdict.bCancelled] {
+        FinishUpdate(QString::fromStdString(text), bCancelled);
     });
 }
 
 void CvindleDlg::FinishUpdate(const QString& verdict, bool bCancelled)
 {
-    if (m_UpdateThread.joinable())
-        m_UpdateThread.join();
     m_bUpdateRunning = false;
     if (bCancelled)
         return;

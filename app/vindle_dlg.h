@@ -11,7 +11,9 @@
 // touches a control or the device list: each copies what it needs and posts
 // plain values through m_Queue, so every change of the window happens on
 // the user-interface thread and no handler ever sees a record go away under
-// it. No worker ever waits for the user-interface thread.
+// it. No worker ever waits for the user-interface thread. The window owns
+// the update thread and stops the endpoints' workers through members, so
+// both are gone before anything they use.
 
 #include <atomic>
 #include <cstddef>
@@ -24,8 +26,10 @@
 #include <QIcon>
 #include <QPoint>
 #include <QString>
+#include <QTimer>
 
-#include "app/update_wait.h"
+#include "app/commands.h"
+#include "app/search_pacer.h"
 #include "config/cfg_clt.h"
 #include "discovery/adapter_list.h"
 #include "discovery/init_cfg.h"
@@ -53,8 +57,9 @@ public:
     // questions and dialogs; null means the real ones.
     CvindleDlg(std::uint32_t dwAdapterAddr, const AdapterList* pAdapterList,
                CAppPrompts* pPrompts = nullptr, QWidget* pParent = nullptr);
-    // Ends a waiting update, clears the TFTP progress receiver and stops both
-    // endpoints before any member goes.
+    // Closes the queue and clears the TFTP progress receiver; the members
+    // declared last then end a waiting update and stop both endpoints
+    // before anything else goes.
     ~CvindleDlg() override;
 
     bool OnInitDialog() override;
@@ -75,11 +80,6 @@ public:
     void OnDisconnected(std::int32_t nReason) override;
     void OnConnected() override;
     void OnInfo() override;
-    using CInitCfg::OnReceive;
-    // Lets the base handle the message, then hands an "ok" or "error" to a
-    // waiting update.
-    void OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t wLength, std::uintptr_t reserved,
-                   void* pContext, CTcpConnection* pConn) override;
 
     // The device list's right click and double click: nItem is the clicked
     // row, -1 for empty space; listPos in the list's viewport coordinates.
@@ -111,6 +111,11 @@ private:
     void AppendDevice(const InitCfgMsg& record);
     void SetConnectedState(bool bConnected);
     void SetProgress(int nPercent);
+    // A set-IP reply (bTimer false) or the trailing search's timer: starts a
+    // search when the pacer allows one, and arms the timer for a pending one.
+    void PaceSearch(bool bTimer);
+    // Shows a status's text in the application message box.
+    void ShowStatus(AppStatus status);
 
     void OnConnect();
     void OnDisconnect();
@@ -122,8 +127,9 @@ private:
 
     // True (after telling the operator) while an update waits for its answer.
     bool RefuseWhileUpdating();
-    // The body of the update thread; gets its command as a value.
-    void UpdateThread(std::string command);
+    // The body of the update thread; gets its command as a value. A stop
+    // request ends the wait without a verdict.
+    void UpdateThread(std::stop_token stop, const std::string& command);
     void FinishUpdate(const QString& verdict, bool bCancelled);
 
     const AdapterList* m_pAdapterList;
@@ -143,11 +149,20 @@ private:
     std::uint32_t m_dwMenuGeneration = 0;
 
     CAppPrompts* m_pPrompts;
-    CUpdateWait m_UpdateWait;
-    std::thread m_UpdateThread;
-    bool m_bUpdateRunning = false;       // user-interface thread
+    bool m_bUpdateRunning = false;       // user-interface thread; until the verdict is handled
+    std::atomic<bool> m_bUpdateWaiting{false};  // while the update thread waits for the box
     std::uint32_t m_dwUpdateSerial = 0;  // user-interface thread
+
+    // Searches started by set-IP replies; user-interface thread.
+    CSearchPacer m_SearchPacer;
+    QTimer m_SearchTimer;
 
     // Workers reach the window only through this queue.
     CUiQueue m_Queue;
+
+    // Destroyed in reverse order, before every other member and base: the
+    // update thread first (its stop request ends its wait), then the
+    // endpoints' workers.
+    CWorkerGuard m_StopGuard{static_cast<CCfgClt&>(*this), static_cast<CInitCfg&>(*this)};
+    std::jthread m_UpdateThread;
 };

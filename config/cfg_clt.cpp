@@ -2,20 +2,28 @@
 
 #include "config/cfg_clt.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
+
+namespace {
+
+// The text of slot 0 of an "error" message, which may run on over the
+// following slots; the area always ends with a NUL (ParseReply keeps its
+// last byte free).
+std::string AreaText(const CfgFields& fields, std::uint32_t dwSlot)
+{
+    const char* pszText = fields.m_szField[dwSlot];
+    const std::size_t room = sizeof fields - static_cast<std::size_t>(pszText - fields.m_szField[0]);
+    return std::string(pszText, ::strnlen(pszText, room));
+}
+
+}  // namespace
 
 CCfgClt::CCfgClt() : CTcp(TCP_OPT_LENGTH_PREFIX)
 {
 }
 
-CCfgClt::~CCfgClt()
-{
-    // The connection thread calls OnReceive, which is ours: it must be gone
-    // before any member is.
-    StopAll();
-}
+CCfgClt::~CCfgClt() = default;
 
 void CCfgClt::OnDisconnected(std::int32_t)
 {
@@ -39,6 +47,31 @@ bool CCfgClt::IsConnected() const
     return m_pConnection != nullptr;
 }
 
+std::uint32_t CCfgClt::Connect(const char* pszHost, std::uint16_t wPort, CTcpConnection** ppConn)
+{
+    // Counted before the attempt starts, so that its end can never come
+    // first.
+    {
+        std::lock_guard lock(m_WaitLock);
+        ++m_dwAttempts;
+    }
+    CTcpConnection* pConn = nullptr;
+    const std::uint32_t dwStatus = CTcp::Connect(pszHost, wPort, &pConn);
+    if (ppConn != nullptr) {
+        *ppConn = pConn;
+    }
+    if (pConn == nullptr) {
+        {
+            std::lock_guard lock(m_WaitLock);
+            if (m_dwAttempts > 0) {
+                --m_dwAttempts;
+            }
+        }
+        m_WaitChanged.notify_all();
+    }
+    return dwStatus;
+}
+
 std::uint32_t CCfgClt::Disconnect()
 {
     std::lock_guard lock(m_ConnLock);
@@ -54,12 +87,7 @@ std::string CCfgClt::GetField(std::uint32_t dwSlot) const
         return {};
     }
     std::lock_guard lock(m_FieldLock);
-    // The area is contiguous and always ends with a NUL (ParseReply keeps
-    // its last byte free), so the text of slot 0 of an "error" message may
-    // run on into the next slots.
-    const char* pszText = m_Fields.m_szField[dwSlot];
-    const std::size_t room = sizeof m_Fields - static_cast<std::size_t>(pszText - m_Fields.m_szField[0]);
-    return std::string(pszText, ::strnlen(pszText, room));
+    return AreaText(m_Fields, dwSlot);
 }
 
 std::int32_t CCfgClt::GetLastResult() const
@@ -68,62 +96,134 @@ std::int32_t CCfgClt::GetLastResult() const
     return m_nLastResult;
 }
 
-std::uint32_t CCfgClt::SendCommand(const char* pszCommand, std::uint32_t dwTimeoutMs,
-                                   std::uint32_t* pdwFieldCount, CfgFields* pReply)
+CfgCommandResult CCfgClt::RunCommand(std::string_view command, std::chrono::milliseconds timeout,
+                                     std::stop_token stopToken)
 {
-    std::uint8_t buffer[CFG_COMMAND_BUFFER_SIZE];
-    const std::size_t length = ::strnlen(pszCommand, sizeof buffer);
+    CfgCommandResult result;
     {
         std::lock_guard lock(m_FieldLock);
         std::memset(&m_Fields, 0, sizeof m_Fields);
     }
-    // A longer command would have to be cut, and a cut command may mean
-    // something else to the box.
-    if (length > CFG_MAX_COMMAND_LENGTH) {
-        return CFG_FAILED;
+    // A longer command would have to be cut, and the box would read a NUL
+    // inside one as its end: either way it may mean something else to it.
+    if (command.size() > CFG_MAX_COMMAND_LENGTH || command.find('\0') != std::string_view::npos) {
+        return result;
     }
-    std::memcpy(buffer, pszCommand, length);
-    buffer[length] = 0;
+    if (stopToken.stop_requested()) {
+        // Whoever asked for the stop wants no command to go out any more.
+        result.outcome = CfgOutcome::Cancelled;
+        return result;
+    }
+    std::uint8_t buffer[CFG_COMMAND_BUFFER_SIZE] = {};
+    std::memcpy(buffer, command.data(), command.size());
 
     std::uint32_t dwReplySeq = 0;
+    std::uint32_t dwEndSeq = 0;
+    std::uint32_t dwCancelSeq = 0;
     {
         std::lock_guard connLock(m_ConnLock);
         if (m_pConnection == nullptr || m_bReady == 0) {
-            return CFG_FAILED;
+            return result;
         }
         std::uint32_t payloadLength = 0;
         {
             std::lock_guard lock(m_FieldLock);
-            payloadLength = EncryptBuffer(m_Cipher, buffer, static_cast<std::uint32_t>(length + 1));
+            payloadLength = EncryptBuffer(m_Cipher, buffer, static_cast<std::uint32_t>(command.size() + 1));
         }
         {
-            std::lock_guard lock(m_FieldLock);
+            // Taken before the send: an answer or an end that follows it at
+            // once is already counted against this command.
+            std::lock_guard lock(m_WaitLock);
             dwReplySeq = m_dwReplySeq;
+            dwEndSeq = m_dwEndSeq;
+            dwCancelSeq = m_dwCancelSeq;
+            m_pCommandConn = m_pConnection;
         }
-        m_hResponseEvent.Reset();
-        const std::uint32_t dwSent = m_pConnection->Send(buffer, static_cast<std::uint16_t>(payloadLength));
-        if (dwSent != 0) {
-            return dwSent;
+        if (m_pConnection->Send(buffer, static_cast<std::uint16_t>(payloadLength)) != TCP_OK) {
+            return result;
         }
     }
 
-    if (!m_hResponseEvent.WaitFor(std::chrono::milliseconds(dwTimeoutMs))) {
+    std::unique_lock lock(m_WaitLock);
+    m_WaitChanged.wait_for(lock, stopToken, timeout, [&] {
+        return m_dwReplySeq != dwReplySeq || m_dwEndSeq != dwEndSeq || m_dwCancelSeq != dwCancelSeq;
+    });
+    // An answer that arrived together with the end still counts.
+    if (m_dwReplySeq != dwReplySeq) {
+        result.outcome = CfgOutcome::Answered;
+        result.fields = m_ReplyFields;
+        if (m_nReplyResult < 0) {
+            result.status = CFG_ERROR_REPLY;
+            result.text = AreaText(m_ReplyFields, 0);
+        } else {
+            result.status = CFG_OK;
+            result.fieldCount = static_cast<std::uint32_t>(m_nReplyResult);
+        }
+    } else if (m_dwEndSeq != dwEndSeq) {
+        result.outcome = CfgOutcome::Disconnected;
+    } else if (m_dwCancelSeq != dwCancelSeq || stopToken.stop_requested()) {
+        result.outcome = CfgOutcome::Cancelled;
+    } else {
+        result.outcome = CfgOutcome::TimedOut;
+    }
+    return result;
+}
+
+void CCfgClt::CancelCommand()
+{
+    {
+        std::lock_guard lock(m_WaitLock);
+        ++m_dwCancelSeq;
+    }
+    m_WaitChanged.notify_all();
+}
+
+bool CCfgClt::WaitReady(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_WaitLock);
+    return m_WaitChanged.wait_for(lock, timeout, [&] {
+               return (m_bHasConnection && m_bReady != 0) || (!m_bHasConnection && m_dwAttempts == 0);
+           }) &&
+           m_bHasConnection && m_bReady != 0;
+}
+
+std::uint32_t CCfgClt::SendCommand(const char* pszCommand, std::uint32_t dwTimeoutMs,
+                                   std::uint32_t* pdwFieldCount, CfgFields* pReply)
+{
+    // One character beyond the longest command is enough to refuse it.
+    const std::string_view command(pszCommand, ::strnlen(pszCommand, CFG_COMMAND_BUFFER_SIZE));
+    CfgCommandResult result = RunCommand(command, std::chrono::milliseconds(dwTimeoutMs));
+    if (result.outcome != CfgOutcome::Answered) {
         return CFG_FAILED;
     }
-    std::lock_guard lock(m_FieldLock);
-    if (m_dwReplySeq == dwReplySeq) {
-        return CFG_FAILED;   // woken by the end of the connection: no answer can come
-    }
     if (pReply != nullptr) {
-        *pReply = m_ReplyFields;
+        *pReply = result.fields;
     }
-    if (m_nReplyResult < 0) {
-        return CFG_ERROR_REPLY;
+    if (result.status == CFG_OK && pdwFieldCount != nullptr) {
+        *pdwFieldCount = result.fieldCount;
     }
-    if (pdwFieldCount != nullptr) {
-        *pdwFieldCount = static_cast<std::uint32_t>(m_nReplyResult);
+    return result.status;
+}
+
+void CCfgClt::StopWorkers()
+{
+    // The TCP layer delivers nothing once it stops: forget the connection
+    // here, so that no command is sent over one about to be deleted, and end
+    // a waiting command.
+    {
+        std::lock_guard lock(m_ConnLock);
+        m_bStopped = true;
+        m_pConnection = nullptr;
     }
-    return CFG_OK;
+    {
+        std::lock_guard lock(m_WaitLock);
+        ++m_dwEndSeq;
+        m_bHasConnection = false;
+        m_dwAttempts = 0;
+        m_pCommandConn = nullptr;
+    }
+    m_WaitChanged.notify_all();
+    CTcp::StopWorkers();
 }
 
 void CCfgClt::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t wLength, std::uintptr_t,
@@ -137,10 +237,22 @@ void CCfgClt::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t w
             std::lock_guard lock(m_FieldLock);
             BlowfishInit(CFG_BLOWFISH_KEY_LENGTH, &m_Cipher);
         }
+        bool bKept = false;
         {
             std::lock_guard lock(m_ConnLock);
-            m_pConnection = pConn;
+            if (!m_bStopped) {
+                m_pConnection = pConn;
+                bKept = true;
+            }
         }
+        {
+            std::lock_guard lock(m_WaitLock);
+            if (m_dwAttempts > 0) {
+                --m_dwAttempts;
+            }
+            m_bHasConnection = bKept;
+        }
+        m_WaitChanged.notify_all();
         OnConnected();
         break;
     }
@@ -163,11 +275,24 @@ void CCfgClt::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t w
             }
         }
         OnDisconnected(CFG_DISCONNECTED);
-        // A command waiting for this connection's answer would otherwise
-        // wait out its whole timeout (an hour for updates).
-        if (bCurrent) {
-            m_hResponseEvent.Set();
+        {
+            std::lock_guard lock(m_WaitLock);
+            if (bCurrent) {
+                m_bHasConnection = false;
+            }
+            // An attempt that never connected ends here; one that did was
+            // counted off when it connected.
+            if (pConn->GetState() == TCP_STATE_IDLE && m_dwAttempts > 0) {
+                --m_dwAttempts;
+            }
+            // A command waiting for this connection's answer would otherwise
+            // wait out its whole timeout (an hour for updates).
+            if (m_pCommandConn == pConn) {
+                ++m_dwEndSeq;
+                m_pCommandConn = nullptr;
+            }
         }
+        m_WaitChanged.notify_all();
         break;
     }
     default:
@@ -208,23 +333,28 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
         std::lock_guard lock(m_FieldLock);
         m_Fields = fields;
         m_nLastResult = nResult;
-        if (dwKind == REPLY_OK || dwKind == REPLY_ERROR) {
-            m_ReplyFields = fields;
-            m_nReplyResult = nResult;
-            ++m_dwReplySeq;
-        }
     }
 
     switch (dwKind) {
     case REPLY_ERROR:
     case REPLY_OK:
-        m_hResponseEvent.Set();
+        {
+            std::lock_guard lock(m_WaitLock);
+            m_ReplyFields = fields;
+            m_nReplyResult = nResult;
+            ++m_dwReplySeq;
+        }
+        m_WaitChanged.notify_all();
         break;
     case REPLY_STATUS:
         OnStatus(CfgFieldToInt(fields.m_szField[0]), CfgFieldToInt(fields.m_szField[1]));
         break;
     case REPLY_INFO:
-        m_bReady = 1;
+        {
+            std::lock_guard lock(m_WaitLock);
+            m_bReady = 1;
+        }
+        m_WaitChanged.notify_all();
         OnInfo();
         break;
     default:

@@ -47,7 +47,7 @@ constexpr std::uint32_t CfgPayloadLength(std::uint32_t textLength)
 // Pads buffer[0, length) with zero bytes to the next multiple of 8 and
 // encrypts it in place. The buffer must have room for the padding. Returns
 // the padded length.
-std::uint32_t EncryptBuffer(const BlowfishContext& cipher, std::uint8_t* buffer, std::uint32_t length);
+[[nodiscard]] std::uint32_t EncryptBuffer(const BlowfishContext& cipher, std::uint8_t* buffer, std::uint32_t length);
 
 // Decrypts the length / 8 whole blocks of buffer in place; a trailing partial
 // block is left untouched.
@@ -64,7 +64,7 @@ std::int32_t ParseReply(std::string_view text, CfgFields& fields, std::uint32_t&
 // Appends ` "1=<value>"` to the NUL-terminated command in buffer. Returns 0,
 // or 0xFFFFFFFF (buffer unchanged) when the result would not fit in capacity
 // bytes including the NUL. Nothing in value is escaped.
-std::uint32_t AddParam(char* buffer, std::size_t capacity, const char* value);
+[[nodiscard]] std::uint32_t AddParam(char* buffer, std::size_t capacity, const char* value);
 
 // A decimal field as the box sends it: leading blanks and one sign allowed,
 // conversion stops at the first other character, 0 without digits. Values

@@ -21,14 +21,6 @@ CInitCfg::CInitCfg(std::uint32_t dwAdapterAddr, std::uint16_t wLocalPort, UdpSta
         StartReceiving();
 }
 
-CInitCfg::~CInitCfg()
-{
-    // The receive thread must not dispatch into this object while it goes.
-    // A derived destructor may have stopped it already.
-    if (m_hThread.joinable() || m_bRunning)
-        End(1);
-}
-
 void CInitCfg::RaiseReceiveBuffer()
 {
     if (m_Socket == INVALID_SOCKET)

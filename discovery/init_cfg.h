@@ -6,9 +6,9 @@
 // Threads: the callbacks run on the endpoint's receive thread, one datagram
 // at a time; SendInitCfgMsg runs on the caller's thread and keeps no shared
 // state. A class that overrides the callbacks starts receiving only when it
-// is complete (see the protected constructor) and calls End(1) first in its
-// own destructor, so that no reply reaches a half-built or half-destroyed
-// object.
+// is complete (see the protected constructor) and declares a CWorkerGuard
+// naming itself as its last member, so that no reply reaches a half-built or
+// half-destroyed object.
 
 #include <cstdint>
 
@@ -27,7 +27,6 @@ public:
     // dwAdapterAddr: the chosen adapter's IPv4 address, network byte order.
     // Binds port CFG_DISCOVERY_PORT there and starts receiving at once.
     explicit CInitCfg(std::uint32_t dwAdapterAddr);
-    ~CInitCfg() override;
 
     // Handles one datagram (see the .cpp for the rules); runs on the receive
     // thread.
@@ -54,6 +53,9 @@ protected:
 
 private:
     void RaiseReceiveBuffer();
+
+    // Last: the receive thread stops before this object goes.
+    CWorkerGuard m_StopGuard{*this};
 };
 
 // Broadcasts one 52-byte discovery request through pEndpoint to
@@ -61,5 +63,5 @@ private:
 // or null for a search; ip, netmask and gateway (network byte order) go out
 // unchanged. Returns the status of CUdp::Send: UDP_SEND_OK,
 // UDP_SEND_UNRESOLVED or UDP_SEND_FAILED (also for a null endpoint).
-std::uint32_t SendInitCfgMsg(const std::uint8_t* pMac, CUdp* pEndpoint, std::uint8_t type,
+[[nodiscard]] std::uint32_t SendInitCfgMsg(const std::uint8_t* pMac, CUdp* pEndpoint, std::uint8_t type,
                              std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway);

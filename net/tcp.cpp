@@ -477,6 +477,11 @@ CTcp::~CTcp()
     StopAll();
 }
 
+void CTcp::StopWorkers()
+{
+    StopAll();
+}
+
 std::uint32_t CTcp::Init()
 {
     return CUdp::Init();

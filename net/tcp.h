@@ -17,11 +17,13 @@
 //   then.
 // - m_Lock guards m_ConnList. The reaper holds it while it deletes finished
 //   connections; StopAll never holds it across a deletion.
-// - A derived class that overrides OnReceive or Output calls StopAll() first
-//   thing in its destructor, so that no connection calls into a half-destroyed
-//   object. From then on the derived class receives no indication. An
-//   endpoint is never destroyed (nor StopAll called) from one of its own
-//   callbacks: that would wait for the calling thread itself.
+// - A derived class that overrides OnReceive or Output declares a
+//   CWorkerGuard (thread.h) naming itself as its last member; the guard
+//   calls StopWorkers (StopAll) before any part of the object goes, so no
+//   connection calls into a half-destroyed object. From then on the derived
+//   class receives no indication. An endpoint is never destroyed (nor
+//   StopAll called) from one of its own callbacks: that would wait for the
+//   calling thread itself.
 #pragma once
 
 #include <atomic>
@@ -76,7 +78,7 @@ public:
     // TCP_SEND_TIMEOUT_MS. A frame that went out only in part cannot be
     // completed, so the connection is then shut down. Callable from any
     // thread; concurrent calls are sent one after the other.
-    std::uint32_t Send(const std::uint8_t* pData, std::uint16_t wLength);
+    [[nodiscard]] std::uint32_t Send(const std::uint8_t* pData, std::uint16_t wLength);
     // Shuts the socket down in both directions; the connection then ends by
     // itself with TCP_DISCONNECT_IND. Always 0.
     std::uint32_t Disconnect();
@@ -156,7 +158,7 @@ public:
     // Number of connection objects not yet deleted.
     std::uint32_t GetConnectionCount();
 
-    static std::uint32_t Init();
+    [[nodiscard]] static std::uint32_t Init();
     static std::uint32_t Exit();
     // Shared with the UDP endpoint: network-byte-order address or 0.
     static std::uint32_t Resolve(const char* pszHost);
@@ -175,8 +177,9 @@ public:
 
     // Closes the listening sockets, stops the reaper, then shuts down and
     // deletes every connection without further indications. Idempotent; the
-    // destructors of CTcp and of derived classes call it.
+    // destructor of CTcp and StopWorkers (so a CWorkerGuard) call it.
     void StopAll();
+    void StopWorkers() override;
 
 protected:
     CDllist m_ConnList;

@@ -2,6 +2,7 @@
 // library's threads.
 #include "net/thread.h"
 
+#include <cassert>
 #include <cstdio>
 #include <system_error>
 
@@ -147,6 +148,18 @@ int CThread::IsRunning() const
     return m_bRunning ? 1 : 0;
 }
 
+void CThread::StopWorkers()
+{
+    if (m_hThread.joinable() || m_bRunning)
+        End(1);
+}
+
+CWorkerGuard::~CWorkerGuard()
+{
+    for (CThread* pWorker : m_Workers)
+        pWorker->StopWorkers();
+}
+
 void CThread::OnThread()
 {
     // A stop request only shortens the pause: the cycle still ends with its
@@ -214,10 +227,20 @@ unsigned long CMutex::Lock(unsigned long /*dwTimeout*/)
     return 0;
 }
 
+CMutex::~CMutex()
+{
+    // A holder would go on to unlock memory that is gone.
+    assert(m_dwDepth == 0 && "CMutex destroyed while held");
+}
+
 unsigned long CMutex::UnLock()
 {
     std::lock_guard lock(m_hMutex);
-    if (m_dwDepth == 0 || m_Owner != std::this_thread::get_id())
+    const bool bHeld = m_dwDepth != 0 && m_Owner == std::this_thread::get_id();
+    // The caller's lock bookkeeping is wrong; in a release build the
+    // refusal below keeps the real holder in possession.
+    assert(bHeld && "CMutex unlocked by a thread that does not hold it");
+    if (!bHeld)
         return 0;
     if (--m_dwDepth == 0) {
         m_Owner = std::thread::id();

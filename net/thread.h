@@ -6,11 +6,12 @@
 // and the endpoints wait on, CMutex the re-entrant lock that CTcp guards its
 // connection list with.
 //
-// Threading contract: Begin, End and destruction are called by the owner's
-// thread (never two of them at once, never by the worker itself); Trigger,
-// IsRunning and Self may be called from any thread. A derived class whose
-// OnThread touches its own members must call End(1) first thing in its
-// destructor, so that the worker never runs on a half-destroyed object.
+// Threading contract: Begin, End, StopWorkers and destruction are called by
+// the owner's thread (never two of them at once, never by the worker itself);
+// Trigger, IsRunning and Self may be called from any thread. A class whose
+// workers call into it declares a CWorkerGuard as its last member, so that
+// the workers stop before any part of it goes and never run on a
+// half-destroyed object.
 //
 // NOTE: the same holds at the other end of the object's life. A worker that
 // Begin starts inside a base-class constructor already runs while the derived
@@ -27,6 +28,7 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // Size of the buffer a trace line is formatted into, terminating zero
 // included; longer lines are cut.
@@ -79,6 +81,10 @@ public:
     int Self() const;
     // 1 while the worker is to keep looping, else 0.
     int IsRunning() const;
+    // Stops the worker and every thread it runs, and waits for them; does
+    // nothing when none runs. The base version is End(1) on a started
+    // worker; classes that own more threads extend it.
+    virtual void StopWorkers();
 
     // One cycle of the worker loop. The base version pauses a second (less
     // when a stop request arrives) and writes "Thread running\n" to standard
@@ -118,12 +124,36 @@ private:
     std::condition_variable m_IdleWake;
 };
 
+// Stops workers at the very start of an object's destruction. Declared as
+// the last member of the most derived class, it goes right after that
+// class's destructor body and before every other member and every base, so
+// no callback of the workers reaches a half-destroyed object, and no
+// destructor has to remember to stop them by hand. Calls StopWorkers on each
+// named object, in the given order.
+class CWorkerGuard final
+{
+public:
+    template <class... Workers>
+    explicit CWorkerGuard(Workers&... workers) : m_Workers{static_cast<CThread*>(&workers)...}
+    {
+    }
+    ~CWorkerGuard();
+    CWorkerGuard(const CWorkerGuard&) = delete;
+    CWorkerGuard& operator=(const CWorkerGuard&) = delete;
+
+private:
+    std::vector<CThread*> m_Workers;
+};
+
 // Re-entrant mutex: the holder may lock it again and unlocks it once per lock.
+// Unlocking a mutex the calling thread does not hold, or destroying a held
+// one, is a fault in the caller: builds without NDEBUG (debug and sanitizer
+// builds) stop at it with an assertion.
 class CMutex final
 {
 public:
     CMutex() = default;
-    ~CMutex() = default;
+    ~CMutex();
     CMutex(const CMutex&) = delete;
     CMutex& operator=(const CMutex&) = delete;
 
@@ -131,7 +161,8 @@ public:
     // Returns 0 (acquired); the argument has no effect.
     unsigned long Lock(unsigned long dwTimeout = 0);
     // Releases one lock of the calling thread. Returns nonzero on success,
-    // 0 when the caller does not hold the mutex (nothing changes then).
+    // 0 when the caller does not hold the mutex (nothing changes then; a
+    // build without NDEBUG asserts instead).
     unsigned long UnLock();
 
 private:

@@ -3,8 +3,9 @@
 //
 // Threads: OnReceive and the worker's traces run on the endpoint's worker;
 // Send runs on the caller's thread, concurrently with receiving. A derived
-// class that overrides OnReceive or Output calls End(1) first in its own
-// destructor, so the worker never calls into a half-destroyed object.
+// class that overrides OnReceive or Output declares a CWorkerGuard (thread.h)
+// naming itself as its last member, so the worker stops before any part of
+// the object goes and never calls into a half-destroyed object.
 #pragma once
 
 #include <cstddef>
@@ -37,13 +38,13 @@ public:
     CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext);
     // The fourth argument is accepted for compatibility and ignored.
     CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, const char* pszIgnored);
-    // Stops the worker (if a derived destructor has not done so) and closes
-    // the socket.
+    // Stops the worker (if a derived class's guard has not done so) and
+    // closes the socket.
     ~CUdp() override;
 
     // Socket library start and shutdown; nothing to do on POSIX. Init returns
     // 0 on success, 0xFFFFFFFF on failure; Exit returns 0.
-    static std::uint32_t Init();
+    [[nodiscard]] static std::uint32_t Init();
     static std::uint32_t Exit();
 
     // IPv4 address of a host name or dotted text, network byte order; 0 when
@@ -53,7 +54,7 @@ public:
 
     // Sends one datagram to host:wPort (host byte order). UDP_SEND_OK,
     // UDP_SEND_UNRESOLVED or UDP_SEND_FAILED.
-    std::uint32_t Send(const char* pszHost, std::uint16_t wPort, const std::uint8_t* pData,
+    [[nodiscard]] std::uint32_t Send(const char* pszHost, std::uint16_t wPort, const std::uint8_t* pData,
                        std::uint16_t wLength);
 
     // printf-style diagnostic line handed to Output (cut at 255 characters).

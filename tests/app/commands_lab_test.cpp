@@ -278,7 +278,7 @@ TEST_F(CommandsTest, TooLongNamesAreRefusedBeforeAnythingIsSent)
     // 140 + 100 characters exceed the 239 the box's command buffer holds.
     m_prompts.updateFile = QString::fromStdString(m_folder.Make(std::string(140, 'f'), 10));
     m_dlg->OnCommand(ID_SYSTEM_UPDATE);
-    EXPECT_TRUE(m_messages.Has(QString::fromUtf8(TEXT_UPDATE_NAME_TOO_LONG)));
+    EXPECT_TRUE(m_messages.Has(QString::fromStdString(UserText(AppStatus::UpdateNameTooLong))));
     EXPECT_FALSE(m_dlg->IsUpdateRunning());
     EXPECT_FALSE(m_dlg->ProgressBar()->isVisible());
 }
@@ -323,7 +323,7 @@ TEST_F(CommandsTest, OtherCommandsAreRefusedWhileAnUpdateWaits)
     m_dlg->OnCommand(ID_SYSTEM_UPDATE);
     ASSERT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=3 slow.bin", UI_WAIT));
     ASSERT_TRUE(m_dlg->IsUpdateRunning());
-    const QString busy = QString::fromUtf8(TEXT_UPDATE_BUSY);
+    const QString busy = QString::fromStdString(UserText(AppStatus::UpdateBusy));
     for (int command : {ID_REBOOT, ID_SET_PASSWORD, ID_APPLICATION_UPDATE})
     {
         SCOPED_TRACE(command);

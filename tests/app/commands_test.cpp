@@ -50,13 +50,39 @@ TEST(Commands, PasswordCommandQuotesParameterOne)
     EXPECT_FALSE(BuildPasswordCommand(std::string(227, 'p')));
 }
 
+// Every status reads exactly as the operator has always seen it.
+TEST(Commands, EachStatusHasItsText)
+{
+    struct Case
+    {
+        AppStatus status;
+        const char* text;
+    };
+    const Case cases[] = {
+        {AppStatus::UpdateDone, "Update erfolgreich durchgeführt"},
+        {AppStatus::UpdateFailed, "Update fehlerhaft\n( x)"},
+        {AppStatus::UpdateBusy, "Es läuft bereits ein Update.\nBitte warten Sie, bis die Box geantwortet hat."},
+        {AppStatus::UpdateNameTooLong, "Der Dateiname ist zu lang für den Update-Befehl."},
+        {AppStatus::UpdatePathInvalid, "Der Ordner der Update-Datei kann nicht verwendet werden (Pfad zu lang)."},
+        {AppStatus::PasswordSet, "Kennwort erfolgreich gesetzt"},
+        {AppStatus::PasswordFailed, "Kennwort konnte nicht gesetzt werden"},
+        {AppStatus::PasswordTooLong, "Das Kennwort ist zu lang (höchstens 226 Zeichen)."},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.text);
+        // Only an update's failure shows the box's text.
+        EXPECT_EQ(UserText(c.status, " x"), c.text);
+    }
+}
+
 TEST(Commands, UpdateVerdictShowsTheBoxTextWithItsLeadingBlank)
 {
-    EXPECT_EQ(UpdateResultText(0, "ignored"), "Update erfolgreich durchgeführt");
-    EXPECT_EQ(UpdateResultText(0x80000000u, " file not found"),
+    EXPECT_EQ(UserText(AppStatus::UpdateDone, "ignored"), "Update erfolgreich durchgeführt");
+    EXPECT_EQ(UserText(AppStatus::UpdateFailed, " file not found"),
               "Update fehlerhaft\n( file not found)");
     // No reply at all leaves the field slot empty.
-    EXPECT_EQ(UpdateResultText(0xFFFFFFFFu, ""), "Update fehlerhaft\n()");
+    EXPECT_EQ(UserText(AppStatus::UpdateFailed, ""), "Update fehlerhaft\n()");
 }
 
 TEST(Commands, UpdateVerdictShowsABoxTextInEitherCharacterSetReadably)
@@ -86,10 +112,10 @@ TEST(Commands, UpdateVerdictShowsABoxTextInEitherCharacterSetReadably)
     {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(BoxTextToUtf8(c.box), c.shown);
-        EXPECT_EQ(UpdateResultText(0x80000000u, c.box), "Update fehlerhaft\n(" + c.shown + ")");
+        EXPECT_EQ(UserText(AppStatus::UpdateFailed, c.box), "Update fehlerhaft\n(" + c.shown + ")");
     }
     // Converted first, then cut: 235 bytes of room hold 117 two-byte umlauts.
-    const std::string text = UpdateResultText(0x80000000u, std::string(200, '\xFC'));
+    const std::string text = UserText(AppStatus::UpdateFailed, std::string(200, '\xFC'));
     EXPECT_EQ(text, "Update fehlerhaft\n(" + [] {
         std::string u;
         for (int i = 0; i < 117; ++i)
@@ -100,12 +126,12 @@ TEST(Commands, UpdateVerdictShowsABoxTextInEitherCharacterSetReadably)
 
 TEST(Commands, UpdateVerdictCutsALongBoxTextToTheMessageBuffer)
 {
-    const std::string text = UpdateResultText(0x80000000u, std::string(1000, 'e'));
+    const std::string text = UserText(AppStatus::UpdateFailed, std::string(1000, 'e'));
     EXPECT_EQ(text.size(), CMD_BUFFER_SIZE - 1);
     EXPECT_EQ(text.substr(0, 19), "Update fehlerhaft\n(");
     EXPECT_EQ(text.back(), ')');
     // 235 is the room left by the 20 fixed bytes.
-    EXPECT_EQ(UpdateResultText(1, std::string(235, 'e')).size(), 255u);
+    EXPECT_EQ(UserText(AppStatus::UpdateFailed, std::string(235, 'e')).size(), 255u);
 }
 
 TEST(Commands, CuttingNeverSplitsAMultiByteCharacter)

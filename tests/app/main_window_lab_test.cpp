@@ -11,6 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QComboBox>
 #include <QListWidget>
 #include <QMenu>
@@ -25,6 +29,7 @@
 #include "app/vindle_dlg.h"
 #include "config/dialogs/addma_dlg.h"
 #include "config/dialogs/cfg_dlg.h"
+#include "discovery/init_cfg_msg.h"
 #include "tests/app/app_test_support.h"
 #include "ui/ip_address_ctrl.h"
 #include "ui/profile.h"
@@ -375,6 +380,43 @@ TEST_F(MainWindowTest, QuittingDuringAReplyFloodNeitherHangsNorCrashes)
     stop = true;
     flood.join();
     EXPECT_GT(sent.load(), 50);
+}
+
+// A forged flood of set-IP replies: one search at once, then at most one a
+// second; before, every reply broadcast a search of its own.
+TEST_F(MainWindowTest, AFloodOfSetIpRepliesSearchesAtMostOncePerSecond)
+{
+    OpenWindow();
+    ASSERT_TRUE(WaitForDevices(3));
+    ASSERT_EQ(m_boxes->CountLines(1, "discovery: search from", 100ms), 1);
+
+    const std::uint8_t mac[6] = {0x02, 0x77, 0x00, 0x00, 0x02, 0x00};
+    const auto reply = EncodeInitCfgMsg(CFG_SET_IP_RSP, mac, IpOf("10.77.0.201"), IpOf("255.255.255.0"), 0);
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(CFG_DISCOVERY_PORT);
+    to.sin_addr.s_addr = IpOf(Lab().ToolIp());
+    const auto start = std::chrono::steady_clock::now();
+    int sent = 0;
+    for (int i = 0; i < 500; ++i)
+    {
+        sent += sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
+                static_cast<ssize_t>(reply.size());
+    }
+    // However slowly this machine sent them: one search per second begun,
+    // plus the one at once and the trailing one.
+    const auto burst = std::chrono::ceil<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+    close(fd);
+    EXPECT_EQ(sent, 500);
+    // The window handles the replies on its event loop; long enough for the
+    // trailing search a second after the last one.
+    SpinUi(2500ms);
+    const int searches = m_boxes->CountLines(1, "discovery: search from", 300ms) - 1;
+    EXPECT_GE(searches, 1);
+    EXPECT_LE(searches, 2 + static_cast<int>(burst.count()));
+    ASSERT_TRUE(WaitForDevices(3));
 }
 
 }  // namespace

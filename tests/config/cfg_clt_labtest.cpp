@@ -28,8 +28,6 @@ using namespace std::chrono_literals;
 class LabClient final : public CCfgClt
 {
 public:
-    ~LabClient() override { StopAll(); }
-
     void OnConnected() override { Add("connected"); }
     void OnDisconnected(std::int32_t nReason) override { Add("disconnected " + std::to_string(nReason)); }
     void OnStatus(std::int32_t a, std::int32_t b) override
@@ -86,6 +84,8 @@ private:
     std::condition_variable m_Changed;
     std::vector<std::string> m_Events;
     std::string m_InfoField;
+    // Last: the connection thread stops before the events go.
+    CWorkerGuard m_StopGuard{*this};
 };
 
 class CfgLab : public LabTest

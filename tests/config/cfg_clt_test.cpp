@@ -1,7 +1,4 @@
-// CCfgClt against a scripted box on loopback. The box side is written with
-// raw sockets and its own framing, so that a fault in the client's framing
-// cannot be mirrored by the test; only the cipher is shared, and that is
-// pinned by the published vectors in blowfish_test.cpp.
+// CCfgClt against a scripted box on loopback (tests/config/scripted_box.h).
 
 #include "config/cfg_clt.h"
 
@@ -9,6 +6,7 @@
 #include <cstdio>
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,10 +22,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/config/scripted_box.h"
+
 namespace {
 
 using namespace std::chrono_literals;
-constexpr auto WAIT = 2000ms;
+using cfgtest::ScriptedBox;
+constexpr auto WAIT = cfgtest::BOX_WAIT;
 
 // Polls a state that no event announces, until a deadline.
 template <typename Predicate>
@@ -47,8 +48,6 @@ bool WaitUntil(Predicate predicate, std::chrono::milliseconds timeout = WAIT)
 class RecordingClient final : public CCfgClt
 {
 public:
-    ~RecordingClient() override { StopAll(); }
-
     void OnConnected() override { Add("connected"); }
     void OnDisconnected(std::int32_t nReason) override
     {
@@ -94,141 +93,8 @@ private:
     std::mutex m_Mutex;
     std::condition_variable m_Changed;
     std::vector<std::string> m_Events;
-};
-
-// The box's end of one connection, scripted by the test.
-class ScriptedBox final
-{
-public:
-    ScriptedBox()
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_listener, 4);
-        socklen_t length = sizeof addr;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &length);
-        m_port = ntohs(addr.sin_port);
-        BlowfishInit(CFG_BLOWFISH_KEY_LENGTH, &m_cipher);
-    }
-    ~ScriptedBox()
-    {
-        Close();
-        ::close(m_listener);
-    }
-
-    std::uint16_t Port() const { return m_port; }
-
-    bool Accept()
-    {
-        pollfd fd{m_listener, POLLIN, 0};
-        if (::poll(&fd, 1, static_cast<int>(WAIT.count())) != 1) {
-            return false;
-        }
-        m_conn = ::accept(m_listener, nullptr, nullptr);
-        return m_conn >= 0;
-    }
-
-    void Close()
-    {
-        if (m_conn >= 0) {
-            ::close(m_conn);
-            m_conn = -1;
-        }
-    }
-
-    void SendRaw(const std::string& bytes) const
-    {
-        ASSERT_EQ(::send(m_conn, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-    }
-
-    // Frames raw payload bytes with the 2-byte little-endian length.
-    void SendPayload(const std::string& payload) const
-    {
-        std::string frame;
-        frame += static_cast<char>(payload.size() & 0xFF);
-        frame += static_cast<char>(payload.size() >> 8);
-        SendRaw(frame + payload);
-    }
-
-    // A message as the box sends it: text, NUL, zero padding, encrypted.
-    void SendText(const std::string& text) const
-    {
-        std::vector<std::uint8_t> buffer(text.size() + 8, 0);
-        std::memcpy(buffer.data(), text.data(), text.size());
-        const auto length = EncryptBuffer(m_cipher, buffer.data(), static_cast<std::uint32_t>(text.size() + 1));
-        SendPayload(std::string(reinterpret_cast<char*>(buffer.data()), length));
-    }
-
-    // The next frame's raw bytes, length included; nullopt when nothing came.
-    std::optional<std::string> ReadFrame(std::chrono::milliseconds timeout = WAIT) const
-    {
-        const std::string header = Read(2, timeout);
-        if (header.size() < 2) {
-            return std::nullopt;
-        }
-        const std::size_t length = static_cast<std::uint8_t>(header[0]) | static_cast<std::uint8_t>(header[1]) << 8;
-        return header + Read(length, timeout);
-    }
-
-    // The decrypted payload of the next frame, padding included.
-    std::string ReadPlainPayload() const
-    {
-        const auto frame = ReadFrame();
-        if (!frame || frame->size() < 2) {
-            return {};
-        }
-        std::string payload = frame->substr(2);
-        DecryptBuffer(m_cipher, reinterpret_cast<std::uint8_t*>(payload.data()),
-                      static_cast<std::uint32_t>(payload.size()));
-        return payload;
-    }
-
-    bool WaitForEnd() const
-    {
-        const auto deadline = std::chrono::steady_clock::now() + WAIT;
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd fd{m_conn, POLLIN, 0};
-            if (::poll(&fd, 1, 10) == 1) {
-                char chunk[4096];
-                if (::recv(m_conn, chunk, sizeof chunk, 0) <= 0) {
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-
-    int Fd() const { return m_conn; }
-
-private:
-    std::string Read(std::size_t count, std::chrono::milliseconds timeout) const
-    {
-        std::string bytes;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (bytes.size() < count) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            pollfd fd{m_conn, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) != 1) {
-                break;
-            }
-            char chunk[4096];
-            const ssize_t n = ::recv(m_conn, chunk, std::min(sizeof chunk, count - bytes.size()), 0);
-            if (n <= 0) {
-                break;
-            }
-            bytes.append(chunk, static_cast<std::size_t>(n));
-        }
-        return bytes;
-    }
-
-    int m_listener = -1;
-    int m_conn = -1;
-    std::uint16_t m_port = 0;
-    BlowfishContext m_cipher{};
+    // Last: the connection thread stops before the events go.
+    CWorkerGuard m_StopGuard{*this};
 };
 
 // Redirects one file descriptor (1 or 2) into a pipe until Stop(). What the
@@ -419,6 +285,178 @@ TEST_F(CfgClient, NoAnswerTimesOutAfterTheGivenTime)
     EXPECT_GE(elapsed, 300ms);
     EXPECT_LT(elapsed, 800ms);
     EXPECT_EQ(client.GetField(0), "");
+}
+
+// A client connected to its own scripted box and ready for commands.
+struct ReadyPair
+{
+    ScriptedBox box;
+    RecordingClient client;
+
+    bool Connect()
+    {
+        client.Connect("127.0.0.1", box.Port());
+        if (!box.Accept() || !client.WaitFor("connected")) {
+            return false;
+        }
+        box.SendText("info|ready");
+        return client.WaitFor("info ");
+    }
+};
+
+// Every way out of a command's wait ends it at once and says which; an
+// hour-long update wait must never sit out its timeout for an answer that
+// cannot come. The wait runs with an hour's timeout and the test waits for
+// its end with a deadline.
+TEST(CfgRunCommand, EveryWayOutEndsTheWaitAndSaysWhich)
+{
+    struct Case
+    {
+        const char* name;
+        void (*after)(ReadyPair&, std::stop_source&);   // once the command arrived
+        CfgOutcome outcome;
+        std::uint32_t status;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"ok", [](ReadyPair& p, std::stop_source&) { p.box.SendText("ok|1|2"); }, CfgOutcome::Answered, CFG_OK,
+         ""},
+        {"error keeps the box text",
+         [](ReadyPair& p, std::stop_source&) { p.box.SendText("error no space left"); }, CfgOutcome::Answered,
+         CFG_ERROR_REPLY, " no space left"},
+        {"an answer right before the end stands",
+         [](ReadyPair& p, std::stop_source&) {
+             p.box.SendText("ok");
+             p.box.Close();
+         },
+         CfgOutcome::Answered, CFG_OK, ""},
+        {"connection ended", [](ReadyPair& p, std::stop_source&) { p.box.Close(); }, CfgOutcome::Disconnected,
+         CFG_FAILED, ""},
+        {"cancelled from another thread", [](ReadyPair& p, std::stop_source&) { p.client.CancelCommand(); },
+         CfgOutcome::Cancelled, CFG_FAILED, ""},
+        {"stop requested", [](ReadyPair&, std::stop_source& stop) { stop.request_stop(); },
+         CfgOutcome::Cancelled, CFG_FAILED, ""},
+        {"destroyed while waiting", [](ReadyPair& p, std::stop_source&) { p.client.StopWorkers(); },
+         CfgOutcome::Disconnected, CFG_FAILED, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReadyPair pair;
+        ASSERT_TRUE(pair.Connect());
+        std::stop_source stop;
+        std::packaged_task<CfgCommandResult()> task(
+            [&] { return pair.client.RunCommand("appcfg cmd c=3 fw.bin X", std::chrono::hours(1), stop.get_token()); });
+        std::future<CfgCommandResult> done = task.get_future();
+        std::thread waiter(std::move(task));
+        const bool bArrived = pair.box.ReadFrame().has_value();
+        if (bArrived) {
+            c.after(pair, stop);
+        }
+        const bool bEnded = done.wait_for(WAIT) == std::future_status::ready;
+        if (!bEnded) {
+            pair.client.CancelCommand();   // lets the thread be joined
+        }
+        waiter.join();
+        ASSERT_TRUE(bArrived);
+        ASSERT_TRUE(bEnded);
+        const CfgCommandResult result = done.get();
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.text, c.text);
+    }
+}
+
+TEST(CfgRunCommand, NothingIsSentWhenTheCommandCannotOrMayNotGoOut)
+{
+    struct Case
+    {
+        const char* name;
+        bool bConnect;
+        bool bReady;
+        std::string command;
+        bool bStopFirst;
+    };
+    const Case cases[] = {
+        {"no connection", false, false, "appcfg cmd c=2", false},
+        {"no info yet", true, false, "appcfg cmd c=2", false},
+        {"longer than 1023 characters", true, true, std::string(CFG_MAX_COMMAND_LENGTH + 1, 'c'), false},
+        {"an embedded NUL would cut it", true, true, std::string("appcfg cmd c=2\0 x", 17), false},
+        // Whoever asked for the stop wants no command to go out any more.
+        {"stop requested before", true, true, "appcfg cmd c=2", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReadyPair pair;
+        if (c.bConnect) {
+            pair.client.Connect("127.0.0.1", pair.box.Port());
+            ASSERT_TRUE(pair.box.Accept());
+            ASSERT_TRUE(pair.client.WaitFor("connected"));
+            if (c.bReady) {
+                pair.box.SendText("info|ready");
+                ASSERT_TRUE(pair.client.WaitFor("info "));
+            }
+        }
+        std::stop_source stop;
+        if (c.bStopFirst) {
+            stop.request_stop();
+        }
+        const CfgCommandResult result = pair.client.RunCommand(c.command, std::chrono::hours(1), stop.get_token());
+        EXPECT_EQ(result.outcome, c.bStopFirst ? CfgOutcome::Cancelled : CfgOutcome::NotSent);
+        EXPECT_EQ(result.status, CFG_FAILED);
+        if (c.bConnect) {
+            EXPECT_FALSE(pair.box.ReadFrame(200ms).has_value());
+        }
+    }
+}
+
+// WaitReady ends on the box's info, or as soon as no connection exists and
+// no attempt is under way any more.
+TEST(CfgWaitReady, EndsOnInfoOrOnceNoConnectionCanCome)
+{
+    struct Case
+    {
+        const char* name;
+        bool bListening;
+        void (*box)(ScriptedBox&);
+        bool expected;
+    };
+    const Case cases[] = {
+        {"info arrives", true, [](ScriptedBox& b) { b.SendText("info|a"); }, true},
+        {"status only, then the box hangs up",
+         true,
+         [](ScriptedBox& b) {
+             b.SendText("status|1|2");
+             b.Close();
+         },
+         false},
+        {"nobody listens", false, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<ScriptedBox> box(std::in_place);
+        const std::uint16_t port = box->Port();
+        if (!c.bListening) {
+            box.reset();   // its port is free again
+        }
+        RecordingClient client;
+        client.Connect("127.0.0.1", port);
+        std::packaged_task<bool()> task([&] { return client.WaitReady(std::chrono::hours(1)); });
+        std::future<bool> done = task.get_future();
+        std::thread waiter(std::move(task));
+        const bool bAccepted = !c.bListening || box->Accept();
+        if (c.bListening && bAccepted) {
+            c.box(*box);
+        }
+        // A failed connect reports after its one-second pause.
+        const bool bEnded = done.wait_for(WAIT + 2s) == std::future_status::ready;
+        if (!bEnded) {
+            client.StopWorkers();   // lets the thread be joined
+        }
+        waiter.join();
+        ASSERT_TRUE(bAccepted);
+        ASSERT_TRUE(bEnded);
+        EXPECT_EQ(done.get(), c.expected);
+    }
 }
 
 TEST_F(CfgClient, ConnectionEndingDuringAWaitEndsItAtOnce)

@@ -582,7 +582,8 @@ TEST(Tcp, ManyConnectionsOpenAndCloseWithoutRaces)
         senders.emplace_back([&, t] {
             for (std::size_t i = static_cast<std::size_t>(t); i < connections.size(); i += 2) {
                 for (int n = 0; n < 5; ++n) {
-                    connections[i]->Send(reinterpret_cast<const std::uint8_t*>("ping"), 4);
+                    // A send may fail once the peer has gone; only a crash counts.
+                    static_cast<void>(connections[i]->Send(reinterpret_cast<const std::uint8_t*>("ping"), 4));
                 }
                 if (i % 3 == 0) {
                     connections[i]->Disconnect();

@@ -5,9 +5,12 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <sys/types.h>
 #include <unistd.h>
@@ -332,19 +335,19 @@ TEST(CMutex, IsReentrantAndFreeOnlyAfterAsManyUnlocks)
     EXPECT_NE(mutex.UnLock(), 0UL);
     EXPECT_TRUE(acquired.WaitFor(WAIT));
     EXPECT_TRUE(bAcquired);
-
-    // Held by the other thread now: our unlock is refused and changes nothing.
-    EXPECT_EQ(mutex.UnLock(), 0UL);
     done.Set();
     other.join();
-    EXPECT_EQ(mutex.UnLock(), 0UL) << "unlock of a free mutex";
     EXPECT_EQ(mutex.Lock(0), 0UL);
     EXPECT_NE(mutex.UnLock(), 0UL);
 }
 
+#ifdef NDEBUG
+// A release build refuses a misplaced unlock and leaves the real holder in
+// possession.
 TEST(CMutex, UnlockByNonHolderLeavesTheHolderInPossession)
 {
     CMutex mutex;
+    EXPECT_EQ(mutex.UnLock(), 0UL) << "unlock of a free mutex";
     mutex.Lock(0);
     unsigned long dwForeign = 1;
     std::thread([&] { dwForeign = mutex.UnLock(); }).join();
@@ -352,6 +355,78 @@ TEST(CMutex, UnlockByNonHolderLeavesTheHolderInPossession)
     // Still held exactly once by this thread.
     EXPECT_NE(mutex.UnLock(), 0UL);
     EXPECT_EQ(mutex.UnLock(), 0UL);
+}
+#else
+// Debug and sanitizer builds stop at the caller's fault instead of letting
+// the lock bookkeeping drift.
+TEST(CMutexDeathTest, MisuseStopsADebugBuild)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct Case
+    {
+        const char* name;
+        void (*misuse)();
+        const char* message;
+    };
+    const Case cases[] = {
+        {"unlock of a free mutex", [] { CMutex().UnLock(); }, "does not hold it"},
+        {"unlock by another thread",
+         [] {
+             CMutex mutex;
+             mutex.Lock(0);
+             std::thread([&] { mutex.UnLock(); }).join();
+             mutex.UnLock();
+         },
+         "does not hold it"},
+        {"destroyed while held", [] { CMutex().Lock(0); }, "destroyed while held"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_DEATH(c.misuse(), c.message);
+    }
+}
+#endif
+
+// The guard, declared last, stops the worker after the destructor body and
+// before any member goes: the worker's last cycle and OnThreadEnd still find
+// every member in place.
+TEST(CWorkerGuard, StopsTheWorkerBeforeAnyMemberGoes)
+{
+    std::vector<std::string> order;
+    std::mutex orderLock;
+    auto record = [&](const char* what) {
+        std::lock_guard lock(orderLock);
+        order.push_back(what);
+    };
+    struct Member
+    {
+        std::function<void(const char*)> record;
+        bool bAlive = true;
+        ~Member()
+        {
+            bAlive = false;
+            record("member gone");
+        }
+    };
+    class Guarded final : public CThread
+    {
+    public:
+        explicit Guarded(std::function<void(const char*)> record) : m_Member{std::move(record)} { Begin(1); }
+        ~Guarded() override { m_Member.record("destructor body"); }
+        void OnThread() override { m_bSawMember = m_bSawMember && m_Member.bAlive; }
+        void OnThreadEnd() override { m_Member.record(m_bSawMember ? "worker ended" : "worker saw it gone"); }
+
+    private:
+        Member m_Member;
+        bool m_bSawMember = true;
+        CWorkerGuard m_StopGuard{*this};
+    };
+    {
+        Guarded guarded(record);
+        guarded.Trigger();
+    }
+    const std::vector<std::string> expected{"destructor body", "worker ended", "member gone"};
+    EXPECT_EQ(order, expected);
 }
 
 TEST(CThread, WorkerThatStopsItselfIsWaitedForByItsOwner)
