@@ -15,7 +15,7 @@
 #include <QPointer>
 #include <QProgressBar>
 
-#include "app/commands.h"
+#include "config/cfg_commands.h"
 #include "app/device_format.h"
 #include "app/prompts.h"
 #include "config/dialogs/about_dlg.h"
