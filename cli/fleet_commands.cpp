@@ -323,9 +323,21 @@ int ReadPassword(const PasswdOptions& options, std::string& password)
     return EXIT_ALL_DONE;
 }
 
-// Handles SIGINT and SIGTERM on a thread of its own while an update runs:
-// the first asks the engine to finish, the second to end now. The signals
-// are blocked in every other thread, which inherit the mask from here.
+// SIGINT and SIGTERM are blocked in every thread of an update run, so that
+// only SignalWatch's sigtimedwait takes them. Threads inherit the mask, so
+// this comes before the first thread starts.
+void BlockStopSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+// Takes SIGINT and SIGTERM on a thread of its own while an update runs: the
+// first asks the engine to finish, the second to end now. A signal that
+// came before the watch started is taken at once.
 class SignalWatch final
 {
 public:
@@ -334,14 +346,12 @@ public:
         sigemptyset(&m_set);
         sigaddset(&m_set, SIGINT);
         sigaddset(&m_set, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &m_set, &m_old);
         m_thread = std::thread([this] { Watch(); });
     }
     ~SignalWatch()
     {
         m_stop.store(true);
         m_thread.join();
-        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
     }
 
 private:
@@ -357,7 +367,6 @@ private:
 
     std::function<void(int)> m_onSignal;
     sigset_t m_set{};
-    sigset_t m_old{};
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
@@ -557,6 +566,9 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& options, const U
         Complain("port 69 on " + FormatIpv4(adapter.ip), advice ? advice : std::strerror(error));
         return EXIT_SOME_FAILED;
     }
+    // From here on threads start; a Ctrl-C before the engine runs cancels
+    // every box (the watch takes the pending signal).
+    BlockStopSignals();
     std::unique_ptr<FleetSearch> search;
     if (spec.NeedsSearch() || update.waitBackSeconds > 0)
         if (const int status = OpenSearch(adapter, search))
