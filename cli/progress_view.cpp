@@ -49,7 +49,10 @@ void ProgressView::OnEvent(const EngineEvent& event)
         line = ip + ": " + ResultText(box) + ", retry in " + FormatDuration(event.pause.count() / 1000.0);
         break;
     case EngineEvent::Kind::Progress: {
-        Running& running = m_running[event.box];
+        const auto found = m_running.find(event.box);
+        if (found == m_running.end())
+            return;   // the late end of a finished box's transfer
+        Running& running = found->second;
         running.ip = box.ip;
         running.bytes = box.bytesServed - std::min(running.base, box.bytesServed);
         running.size = box.fileSize;
@@ -121,13 +124,18 @@ void ProgressView::Redraw(bool force)
         return;
     m_lastDraw = now;
     Erase();
-    for (const auto& [index, running] : m_running) {
+    for (auto& [index, running] : m_running) {
         const double seconds = std::chrono::duration<double>(now - running.since).count();
         std::string line = "  " + FormatIpv4(running.ip) + "  ";
         if (running.size != 0 && running.bytes != 0) {
             line += std::to_string(running.bytes * 100 / running.size) + "%  ";
-            if (seconds > 0)
-                line += FormatRate(running.bytes / seconds);
+            // Once the file is served the box works on it; the rate of the
+            // transfer stays as it was.
+            if (seconds > 0 && (running.rate.empty() || running.bytes < running.size))
+                running.rate = FormatRate(running.bytes / seconds);
+            line += running.rate;
+            if (running.bytes >= running.size)
+                line += "  waiting for the box's answer";
         } else {
             line += running.state;
         }

@@ -33,6 +33,7 @@ private:
         std::uint64_t size = 0;
         std::chrono::steady_clock::time_point since;
         std::string state;
+        std::string rate;          // frozen once the file is served
     };
     void Redraw(bool force);   // m_lock held
     void Erase();              // m_lock held

@@ -260,9 +260,11 @@ void UpdateEngine::OnFileEvent(const FileServeEvent& event)
     {
         std::lock_guard lock(m_lock);
         std::size_t matches = 0;
+        // A box may answer "ok" before the server has logged the end of
+        // its transfer, so an addressed event counts for a box that is done.
         for (std::size_t i = 0; i < m_boxes.size(); ++i) {
             const BoxRecord& box = m_boxes[i];
-            if (box.running && (event.client == 0 || box.ip == event.client)) {
+            if (event.client == 0 ? box.running : box.ip == event.client && box.attempts > 0) {
                 index = i;
                 ++matches;
             }

@@ -325,6 +325,9 @@ TEST(UpdateEngine, CountsServedBytesPerClientOverEveryAttempt)
     built.Run();
     // 400 bytes of the failed transfer, then the whole file.
     EXPECT_EQ(built.Records()[0].bytesServed, 1400u);
+    // The server may log a transfer's end after its box answered "ok".
+    built.OnFileEvent({FileServeEvent::Kind::Finished, Ip(2), 1000, 1000, -1, {}});
+    EXPECT_EQ(built.Records()[0].bytesServed, 2400u);
 }
 
 TEST(UpdateEngine, AttributesAShareWithoutClientToTheOnlyRunningBox)
