@@ -40,7 +40,7 @@ void ProgressView::OnEvent(const EngineEvent& event)
     switch (event.kind) {
     case EngineEvent::Kind::Started:
         m_running[event.box] = {box.ip, box.bytesServed, 0, box.fileSize, std::chrono::steady_clock::now(),
-                                "attempt " + std::to_string(box.attempts)};
+                                "attempt " + std::to_string(box.attempts), {}};
         m_lastStep[event.box] = 0;
         line = ip + ": attempt " + std::to_string(box.attempts) + " started";
         break;
