@@ -176,12 +176,15 @@ int Resolve(const CommonOptions& common, const TargetOptions& options, std::vect
     if (const int status = ParseTargets(options, spec))
         return status;
     std::unique_ptr<FleetSearch> search;
-    if (spec.NeedsSearch()) {
+    // A named adapter is checked even when only addresses need no search:
+    // a typo should not pass silently.
+    if (spec.NeedsSearch() || !common.adapter.empty()) {
         CliAdapter adapter;
         if (const int status = ChooseOne(common, adapter))
             return status;
-        if (const int status = OpenSearch(adapter, search))
-            return status;
+        if (spec.NeedsSearch())
+            if (const int status = OpenSearch(adapter, search))
+                return status;
     }
     const int status = ResolveTargets(spec, search.get(), std::chrono::milliseconds(common.waitMs), boxes);
     if (keepSearch)

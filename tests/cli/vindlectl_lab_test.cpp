@@ -234,6 +234,8 @@ TEST_F(Vindlectl, RefusesBadInputWithOneLineAndSendsNothing)
          "vindlectl: --port-range 80-90: give LO-HI with 1024 <= LO <= HI <= 65534\n"},
         {{"update", "system", m_file, "10.77.0.2", "--adapter", "eth9"},
          "vindlectl: --adapter eth9: no adapter with this name or address\n"},
+        {{"info", "10.77.0.2", "--adapter", "10.77.9.1"},
+         "vindlectl: --adapter 10.77.9.1: no adapter with this name or address\n"},
         {{"info", "--from", "/nonexistent/list"}, "vindlectl: /nonexistent/list: No such file or directory\n"},
         {{"passwd", "10.77.0.2", "--password-file", m_dir + "/quote"},
          "vindlectl: password: must not contain a double quote\n"},
