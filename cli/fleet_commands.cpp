@@ -514,8 +514,12 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& options, const U
         return EXIT_USAGE;
     }
     struct stat fileStat{};
-    if (::stat(update.file.c_str(), &fileStat) != 0 || !S_ISREG(fileStat.st_mode)) {
-        Complain(update.file, errno != 0 && !S_ISDIR(fileStat.st_mode) ? std::strerror(errno) : "not a regular file");
+    if (::stat(update.file.c_str(), &fileStat) != 0) {
+        Complain(update.file, std::strerror(errno));
+        return EXIT_USAGE;
+    }
+    if (!S_ISREG(fileStat.st_mode)) {
+        Complain(update.file, "not a regular file");
         return EXIT_USAGE;
     }
     if (::access(update.file.c_str(), R_OK) != 0) {
