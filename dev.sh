@@ -13,7 +13,8 @@ JOBS=$(nproc)
 
 PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev pkg-config
           qt6-base-dev libgl-dev fonts-dejavu-core xvfb xauth
-          iproute2 util-linux procps atftp tftp-hpa curl)
+          iproute2 util-linux procps atftp tftp-hpa curl
+          libcli11-dev nlohmann-json3-dev)
 
 install_packages() {
   local missing=()

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/commands.h"
+#include "config/cfg_commands.h"
 
 class CCfgClt;
 

@@ -16,7 +16,7 @@
 #include <QProgressBar>
 
 #include "app/command_flows.h"
-#include "app/commands.h"
+#include "config/cfg_commands.h"
 #include "app/device_format.h"
 #include "app/prompts.h"
 #include "config/dialogs/about_dlg.h"

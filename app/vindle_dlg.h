@@ -28,7 +28,7 @@
 #include <QString>
 #include <QTimer>
 
-#include "app/commands.h"
+#include "config/cfg_commands.h"
 #include "app/search_pacer.h"
 #include "config/cfg_clt.h"
 #include "discovery/adapter_list.h"
@@ -42,7 +42,7 @@ class QListWidget;
 class QMenu;
 class QProgressBar;
 
-// The update commands (UpdateKind of app/commands.h) by their command id,
+// The update commands (UpdateKind of config/cfg_commands.h) by their command id,
 // and the context-menu item this program adds for the password command.
 inline constexpr const char* TEXT_MENU_SET_PASSWORD = "Kennwort setzen";
 

@@ -23,7 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "app/adapters.h"
-#include "app/commands.h"
+#include "config/cfg_commands.h"
 #include "app/vindle_dlg.h"
 #include "config/dialogs/pwd_dlg.h"
 #include "tests/app/app_test_support.h"

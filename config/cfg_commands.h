@@ -1,8 +1,8 @@
 #pragma once
-// The configuration commands the main window sends to a box, the texts it
-// shows for their results, and the split of a chosen update file into the
-// folder the TFTP server serves and the name the box asks for. Pure
-// functions: the main window and the update thread call them, the tests
+// The configuration commands the main window and vindlectl send to a box,
+// the texts the window shows for their results, and the split of a chosen
+// update file into the folder the TFTP server serves and the name the box
+// asks for. Pure functions: the callers use them on any thread, the tests
 // check them without a box.
 //
 // The box reads every command from a 256-byte buffer, and the program keeps

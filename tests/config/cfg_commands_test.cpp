@@ -1,4 +1,4 @@
-#include "app/commands.h"
+#include "config/cfg_commands.h"
 
 #include <gtest/gtest.h>
 

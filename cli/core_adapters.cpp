@@ -1,0 +1,365 @@
+#include "cli/core_adapters.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+#include <unistd.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include "config/cfg_clt.h"
+#include "tftp/tftp_config.h"
+#include "tftp/tftp_report.h"
+#include "tftp/tftp_server.h"
+#include "tftp/tftp_transfer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// CCfgClt with its callbacks turned into waitable state. Cancel is sticky:
+// a session cancelled before Open never connects.
+class CfgBoxSession final : public BoxSession, private CCfgClt
+{
+public:
+    ~CfgBoxSession() override { StopAll(); }
+
+    bool Open(std::uint32_t ip, std::chrono::milliseconds timeout) override
+    {
+        {
+            std::lock_guard lock(m_lock);
+            if (m_cancelled)
+                return false;
+            m_ended = false;
+        }
+        // The outcome arrives through the callbacks; the status says nothing.
+        (void)Connect(FormatIpv4(ip).c_str(), CFG_SERVICE_PORT);
+        std::unique_lock lock(m_lock);
+        m_changed.wait_for(lock, timeout, [this] { return m_hasInfo || m_ended || m_cancelled; });
+        return m_hasInfo && !m_ended && !m_cancelled;
+    }
+
+    std::vector<std::string> Info() const override
+    {
+        std::lock_guard lock(m_lock);
+        return m_info;
+    }
+
+    BoxAnswer Command(std::string_view command, std::chrono::milliseconds timeout) override
+    {
+        const std::string text(command);
+        const auto start = std::chrono::steady_clock::now();
+        std::uint32_t count = 0;
+        const std::uint32_t status = SendCommand(text.c_str(), static_cast<std::uint32_t>(timeout.count()), &count);
+        BoxAnswer answer;
+        if (status == CFG_OK || status == CFG_ERROR_REPLY) {
+            answer.outcome = BoxOutcome::Answered;
+            answer.ok = status == CFG_OK;
+            if (!answer.ok) {
+                // The box's text follows its keyword after a blank.
+                answer.text = GetField(0);
+                answer.text.erase(0, answer.text.find_first_not_of(' '));
+            }
+            return answer;
+        }
+        std::lock_guard lock(m_lock);
+        if (m_cancelled)
+            answer.outcome = BoxOutcome::Cancelled;
+        else if (m_ended)
+            answer.outcome = BoxOutcome::Disconnected;
+        else if (std::chrono::steady_clock::now() - start >= timeout)
+            answer.outcome = BoxOutcome::TimedOut;
+        return answer;
+    }
+
+    void Cancel() override
+    {
+        {
+            std::lock_guard lock(m_lock);
+            m_cancelled = true;
+            m_changed.notify_all();
+        }
+        // Ending the connection is what ends a waiting SendCommand today.
+        (void)Disconnect();
+    }
+
+private:
+    void OnInfo() override
+    {
+        const std::int32_t count = std::clamp<std::int32_t>(GetLastResult(), 0, static_cast<std::int32_t>(CFG_MAX_FIELDS));
+        std::vector<std::string> fields;
+        for (std::int32_t i = 0; i < count; ++i)
+            fields.push_back(GetField(static_cast<std::uint32_t>(i)));
+        std::lock_guard lock(m_lock);
+        m_info = std::move(fields);
+        m_hasInfo = true;
+        m_changed.notify_all();
+    }
+
+    void OnDisconnected(std::int32_t reason) override
+    {
+        if (reason != CFG_DISCONNECTED)
+            return;
+        std::lock_guard lock(m_lock);
+        m_ended = true;
+        m_changed.notify_all();
+    }
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_info;
+    bool m_hasInfo = false;
+    bool m_ended = false;
+    bool m_cancelled = false;
+};
+
+// The process's TFTP server. Its report lines are the only place that
+// names the client of a finished transfer, so they are read back here.
+class TftpFileServer final : public UpdateFileServer
+{
+public:
+    explicit TftpFileServer(bool echoReport) : m_echo(echoReport) {}
+    ~TftpFileServer() override { Stop(); }
+
+    std::string Start(const std::string& folder, std::uint32_t address, std::uint16_t port, std::uint16_t portLow,
+                      std::uint16_t portHigh) override
+    {
+        std::ostringstream ini;
+        ini << "[LISTEN-ON]\n" << FormatIpv4(address) << ":" << port << "\n[HOME]\n" << folder << "\n";
+        if (portLow != 0)
+            ini << "[TFTP-OPTIONS]\nport-range=" << portLow << "-" << portHigh << "\n";
+        std::istringstream in(ini.str());
+        SetTftpReportSink(&TftpFileServer::Sink, this);
+        ProgressReceiver.store(this);
+        ProgressNotifier.store(&TftpFileServer::Progress);
+        ResetTransferStop();
+        const std::uint32_t status = StartTftpServer(in, TftpProgramPath());
+        if (status != TFTP_SERVER_OK) {
+            Stop();
+            return status == TFTP_SERVER_NO_ENDPOINT ? "cannot listen on " + FormatIpv4(address) + ":" +
+                                                           std::to_string(port)
+                                                     : "the TFTP server does not start";
+        }
+        m_running = true;
+        return {};
+    }
+
+    void SetEventHandler(std::function<void(const FileServeEvent&)> handler) override
+    {
+        m_handler = std::move(handler);
+    }
+
+    void AbortTransfers() override { StopTransfers(); }
+
+    void Stop() override
+    {
+        if (m_running)
+            StopTftpServer();
+        m_running = false;
+        ProgressNotifier.store(nullptr);
+        ProgressReceiver.store(nullptr);
+        SetTftpReportSink(nullptr, nullptr);
+    }
+
+private:
+    static void Sink(void* context, std::string_view line)
+    {
+        auto* self = static_cast<TftpFileServer*>(context);
+        if (self->m_echo)
+            (void)!::write(STDERR_FILENO, line.data(), line.size());   // the verbose sink
+        // "Client 10.77.0.2:1234 /path, 12 Blocks Served" or
+        // "Client 10.77.0.2:1234 /path, <why it failed>".
+        if (line.substr(0, 7) != "Client " || !self->m_handler)
+            return;
+        const std::size_t colon = line.find(':', 7);
+        if (colon == std::string_view::npos)
+            return;
+        const auto ip = ParseIpv4(line.substr(7, colon - 7));
+        const std::size_t comma = line.rfind(", ");
+        if (!ip || comma == std::string_view::npos)
+            return;
+        std::string_view message = line.substr(comma + 2);
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+            message.remove_suffix(1);
+        FileServeEvent event;
+        event.client = *ip;
+        const bool served = message.size() > 14 && message.substr(message.size() - 13) == "Blocks Served";
+        event.kind = served ? FileServeEvent::Kind::Finished : FileServeEvent::Kind::Failed;
+        event.percent = served ? 100 : -1;
+        event.message = std::string(message);
+        self->m_handler(event);
+    }
+
+    static void Progress(void* receiver, std::int32_t percent)
+    {
+        auto* self = static_cast<TftpFileServer*>(receiver);
+        if (!self->m_handler)
+            return;
+        FileServeEvent event;
+        event.kind = FileServeEvent::Kind::Progress;
+        event.percent = percent;
+        self->m_handler(event);
+    }
+
+    const bool m_echo;
+    bool m_running = false;
+    std::function<void(const FileServeEvent&)> m_handler;
+};
+
+}  // namespace
+
+std::unique_ptr<BoxSession> MakeCfgBoxSession()
+{
+    return std::make_unique<CfgBoxSession>();
+}
+
+std::unique_ptr<UpdateFileServer> MakeTftpFileServer(bool echoReport)
+{
+    return std::make_unique<TftpFileServer>(echoReport);
+}
+
+FleetSearch::FleetSearch(std::uint32_t adapterIp, std::string adapterName)
+    : CInitCfg(adapterIp, CFG_DISCOVERY_PORT, UdpStart::Deferred), m_adapter(std::move(adapterName))
+{
+    StartReceiving();
+}
+
+FleetSearch::~FleetSearch()
+{
+    End(1);
+}
+
+std::vector<FoundBox> FleetSearch::Search(std::chrono::milliseconds wait)
+{
+    std::size_t first;
+    {
+        std::lock_guard lock(m_lock);
+        first = m_replies.size();
+    }
+    (void)SendInitCfgMsg(nullptr, this, CFG_SEARCH_REQ, 0, 0, 0);
+    std::unique_lock lock(m_lock);
+    // Every reply of the window counts, so the wait is the whole time.
+    m_changed.wait_for(lock, wait, [] { return false; });
+    return {m_replies.begin() + static_cast<std::ptrdiff_t>(first), m_replies.end()};
+}
+
+bool FleetSearch::Answers(std::uint32_t ip, std::chrono::milliseconds timeout)
+{
+    std::size_t first;
+    {
+        std::lock_guard lock(m_lock);
+        first = m_replies.size();
+    }
+    (void)SendInitCfgMsg(nullptr, this, CFG_SEARCH_REQ, 0, 0, 0);
+    std::unique_lock lock(m_lock);
+    return m_changed.wait_for(lock, timeout, [&] {
+        for (std::size_t i = first; i < m_replies.size(); ++i)
+            if (m_replies[i].ip == ip)
+                return true;
+        return false;
+    });
+}
+
+bool FleetSearch::SetIp(const MacBytes& mac, std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway,
+                        std::chrono::milliseconds timeout)
+{
+    const std::string wanted = FormatMac(mac);
+    std::size_t first;
+    {
+        std::lock_guard lock(m_lock);
+        first = m_setIpMacs.size();
+    }
+    if (SendInitCfgMsg(mac.data(), this, CFG_SET_IP_REQ, ip, netmask, gateway) != UDP_SEND_OK)
+        return false;
+    std::unique_lock lock(m_lock);
+    return m_changed.wait_for(lock, timeout, [&] {
+        for (std::size_t i = first; i < m_setIpMacs.size(); ++i)
+            if (m_setIpMacs[i] == wanted)
+                return true;
+        return false;
+    });
+}
+
+void FleetSearch::OnSearchReply(std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway,
+                                const std::uint8_t* pMac)
+{
+    MacBytes mac;
+    std::memcpy(mac.data(), pMac, mac.size());
+    std::lock_guard lock(m_lock);
+    m_replies.push_back({ip, netmask, gateway, FormatMac(mac), m_adapter, false, false});
+    m_changed.notify_all();
+}
+
+void FleetSearch::OnSetIpReply(std::uint32_t, std::uint32_t, std::uint32_t, const std::uint8_t* pMac)
+{
+    MacBytes mac;
+    std::memcpy(mac.data(), pMac, mac.size());
+    std::lock_guard lock(m_lock);
+    m_setIpMacs.push_back(FormatMac(mac));
+    m_changed.notify_all();
+}
+
+int ProbeUdpBind(std::uint32_t ip, std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ip;
+    address.sin_port = htons(port);
+    const int result = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+    ::close(fd);
+    return result;
+}
+
+std::vector<bool> ProbeTcp(const std::vector<std::uint32_t>& ips, std::uint16_t port,
+                           std::chrono::milliseconds timeout)
+{
+    std::vector<bool> reachable(ips.size(), false);
+    std::vector<pollfd> fds(ips.size(), pollfd{-1, POLLOUT, 0});
+    std::vector<int> sockets;
+    for (std::size_t i = 0; i < ips.size(); ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            continue;
+        sockets.push_back(fd);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = ips[i];
+        address.sin_port = htons(port);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            reachable[i] = true;
+        else if (errno == EINPROGRESS)
+            fds[i].fd = fd;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        bool waiting = false;
+        for (const pollfd& p : fds)
+            waiting = waiting || p.fd >= 0;
+        if (!waiting || left.count() <= 0)
+            break;
+        if (::poll(fds.data(), fds.size(), static_cast<int>(left.count())) < 0 && errno != EINTR)
+            break;
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            int error = 0;
+            socklen_t length = sizeof error;
+            ::getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &error, &length);
+            reachable[i] = error == 0;
+            fds[i].fd = -1;
+        }
+    }
+    for (const int fd : sockets)
+        ::close(fd);
+    return reachable;
+}
