@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "config/cfg_commands.h"
+#include "app/user_text.h"
 
 class CCfgClt;
 

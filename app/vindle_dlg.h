@@ -29,6 +29,7 @@
 #include <QTimer>
 
 #include "config/cfg_commands.h"
+#include "app/user_text.h"
 #include "app/search_pacer.h"
 #include "config/cfg_clt.h"
 #include "discovery/adapter_list.h"

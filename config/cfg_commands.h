@@ -1,8 +1,7 @@
 #pragma once
 // The configuration commands the main window and vindlectl send to a box,
-// the texts the window shows for their results, and the split of a chosen
-// update file into the folder the TFTP server serves and the name the box
-// asks for. Pure functions: the callers use them on any thread, the tests
+// how a box's own texts are read, and the split of a chosen update file into
+// the folder the TFTP server serves and the name the box asks for. Pure functions: the callers use them on any thread, the tests
 // check them without a box.
 //
 // The box reads every command from a 256-byte buffer, and the program keeps
@@ -48,25 +47,6 @@ std::optional<std::string> BuildUpdateCommand(std::int32_t kind, std::string_vie
 // passed as typed: the box's quoting has no escape.
 std::optional<std::string> BuildPasswordCommand(std::string_view password);
 
-// What came of a command as the operator is told it.
-enum class AppStatus
-{
-    UpdateDone,          // the box answered "ok" to an update
-    UpdateFailed,        // an "error" (with the box's text), no answer, or no connection
-    UpdateBusy,          // another update still waits for its answer
-    UpdateNameTooLong,   // file name and info field do not fit the command
-    UpdatePathInvalid,   // the chosen file's folder cannot be served
-    PasswordSet,
-    PasswordFailed,
-    PasswordTooLong,
-};
-
-// The one place where a status becomes the operator's text. UpdateFailed
-// reads "Update fehlerhaft\n(<boxText>)", the box's text as UTF-8
-// (BoxTextToUtf8) cut on a character boundary so that the message fits
-// CMD_BUFFER_SIZE; every other status ignores boxText.
-std::string UserText(AppStatus status, std::string_view boxText = {});
-
 // A text the box wrote, as UTF-8: unchanged when it already is valid UTF-8,
 // otherwise read byte by byte as Windows-1252, the character set of the
 // boxes' own German texts.
@@ -89,9 +69,3 @@ std::optional<UpdateFile> SplitUpdatePath(std::string_view fullPath);
 
 // Cuts text to at most maxBytes bytes without splitting a UTF-8 sequence.
 std::string CutUtf8(std::string_view text, std::size_t maxBytes);
-
-// Texts the operator sees besides the statuses' (UserText).
-inline constexpr const char* TEXT_CONNECTED = "verbunden";
-inline constexpr const char* TEXT_NOT_CONNECTED = "nicht verbunden";
-inline constexpr const char* TEXT_QUIT_DURING_UPDATE =
-    "Es läuft noch ein Update.\nTrotzdem beenden? Das Warten auf die Antwort der Box wird abgebrochen.";
