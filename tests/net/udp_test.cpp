@@ -1,6 +1,6 @@
 // UDP endpoint on loopback: datagram sizes, sender details, send results,
-// address resolution, traces and prompt destruction. Broadcasts are tested in
-// the lab (udp_labtest.cpp).
+// address resolution, traces and a stop that never hangs. Broadcasts are tested in
+// the lab (udp_lab_test.cpp).
 #include "net/udp.h"
 
 #include <algorithm>
