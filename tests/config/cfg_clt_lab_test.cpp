@@ -20,73 +20,11 @@
 #include <gtest/gtest.h>
 
 #include "tests/common/lab.h"
+#include "tests/common/recording_cfg_clt.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-class LabClient final : public CCfgClt
-{
-public:
-    ~LabClient() override { StopAll(); }
-
-    void OnConnected() override { Add("connected"); }
-    void OnDisconnected(std::int32_t nReason) override { Add("disconnected " + std::to_string(nReason)); }
-    void OnStatus(std::int32_t a, std::int32_t b) override
-    {
-        Add("status " + std::to_string(a) + " " + std::to_string(b));
-    }
-    void OnInfo() override
-    {
-        std::lock_guard lock(m_Mutex);
-        m_InfoField = GetField(8);
-        m_Events.push_back("info");
-        m_Changed.notify_all();
-    }
-
-    // Waits until the count-th event equal to `event` has arrived.
-    bool WaitFor(const std::string& event, std::size_t count = 1, std::chrono::milliseconds timeout = LAB_WAIT)
-    {
-        std::unique_lock lock(m_Mutex);
-        return m_Changed.wait_for(lock, timeout, [&] {
-            std::size_t n = 0;
-            for (const auto& e : m_Events) {
-                n += e == event ? 1 : 0;
-            }
-            return n >= count;
-        });
-    }
-
-    std::string InfoField()
-    {
-        std::lock_guard lock(m_Mutex);
-        return m_InfoField;
-    }
-
-    bool Saw(const std::string& prefix)
-    {
-        std::lock_guard lock(m_Mutex);
-        for (const auto& e : m_Events) {
-            if (e.rfind(prefix, 0) == 0) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    void Add(const std::string& event)
-    {
-        std::lock_guard lock(m_Mutex);
-        m_Events.push_back(event);
-        m_Changed.notify_all();
-    }
-
-    std::mutex m_Mutex;
-    std::condition_variable m_Changed;
-    std::vector<std::string> m_Events;
-    std::string m_InfoField;
-};
 
 class CfgLab : public LabTest
 {
@@ -108,7 +46,7 @@ protected:
     {
         client.Connect(lab().Box(1).ip.c_str(), CFG_SERVICE_PORT);
         ASSERT_TRUE(client.WaitFor("connected"));
-        ASSERT_TRUE(client.WaitFor("info")) << m_box->Captured();
+        ASSERT_TRUE(client.log.WaitForPrefix("info ")) << m_box->Captured();
         ASSERT_TRUE(client.IsReady());
     }
 
@@ -120,7 +58,7 @@ protected:
     }
 
     std::unique_ptr<LabProcess> m_box;
-    LabClient client;
+    RecordingCfgClt client;
 };
 
 TEST_F(CfgLab, EveryCommandIsAnsweredByTheBox)
@@ -155,7 +93,7 @@ TEST_F(CfgLab, UpdateErrorsAndTimeoutsGiveTheirStatuses)
     ConnectReady();
     std::uint32_t count = 0;
     CfgFields reply{};
-    // The box answers after 600 ms, sending status messages meanwhile that
+    // The box answers after 2 s, sending status messages meanwhile that
     // must not end the wait.
     EXPECT_EQ(client.SendCommand("appcfg cmd c=3 a.bin x", CFG_TIMEOUT_UPDATE_MS, &count, &reply),
               CFG_ERROR_REPLY);
@@ -216,13 +154,13 @@ TEST_F(CfgLab, RebootTakesTheBoxAwayForAWhile)
     // While it reboots, a connection attempt fails (reported after the
     // 1-second pause); afterwards the box is back with a new "info".
     client.Connect(lab().Box(1).ip.c_str(), CFG_SERVICE_PORT);
-    ASSERT_TRUE(client.WaitFor("disconnected 0", 2, 3000ms));
+    ASSERT_TRUE(client.WaitFor("disconnected 0", 2));
     ASSERT_TRUE(m_box->WaitForText("config: back after reboot", 3000ms)) << m_box->Captured();
     BroadcastSearch(lab().ToolIp());
     ASSERT_TRUE(m_box->WaitForText("discovery: search reply")) << m_box->Captured();
     client.Connect(lab().Box(1).ip.c_str(), CFG_SERVICE_PORT);
     ASSERT_TRUE(client.WaitFor("connected", 2));
-    ASSERT_TRUE(client.WaitFor("info", 2));
+    ASSERT_TRUE(client.log.WaitForPrefix("info ", 2));
     EXPECT_EQ(client.SendCommand("appcfg cmd c=1 16", CFG_TIMEOUT_SHORT_MS, &count), CFG_OK);
 }
 

@@ -24,10 +24,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/recording_cfg_clt.h"
+#include "tests/common/wait.h"
+
 namespace {
 
 using namespace std::chrono_literals;
-constexpr auto WAIT = 2000ms;
 
 // Polls a state that no event announces, until a deadline.
 template <typename Predicate>
@@ -42,59 +44,6 @@ bool WaitUntil(Predicate predicate, std::chrono::milliseconds timeout = WAIT)
     }
     return true;
 }
-
-// Everything the callbacks reported, in order.
-class RecordingClient final : public CCfgClt
-{
-public:
-    ~RecordingClient() override { StopAll(); }
-
-    void OnConnected() override { Add("connected"); }
-    void OnDisconnected(std::int32_t nReason) override
-    {
-        // Whether a current connection lives on tells a late end of an
-        // older attempt from the end of the current connection.
-        const bool bLate = nReason == CFG_DISCONNECTED && IsConnected();
-        Add("disconnected " + std::to_string(nReason) + (bLate ? " (current lives on)" : ""));
-    }
-    void OnStatus(std::int32_t a, std::int32_t b) override
-    {
-        Add("status " + std::to_string(a) + " " + std::to_string(b));
-    }
-    // The fields are those of the info message during the call.
-    void OnInfo() override { Add("info " + GetField(8)); }
-
-    bool WaitFor(const std::string& event, std::chrono::milliseconds timeout = WAIT)
-    {
-        std::unique_lock lock(m_Mutex);
-        return m_Changed.wait_for(lock, timeout, [&] {
-            for (const auto& e : m_Events) {
-                if (e == event) {
-                    return true;
-                }
-            }
-            return false;
-        });
-    }
-
-    std::vector<std::string> Events()
-    {
-        std::lock_guard lock(m_Mutex);
-        return m_Events;
-    }
-
-private:
-    void Add(const std::string& event)
-    {
-        std::lock_guard lock(m_Mutex);
-        m_Events.push_back(event);
-        m_Changed.notify_all();
-    }
-
-    std::mutex m_Mutex;
-    std::condition_variable m_Changed;
-    std::vector<std::string> m_Events;
-};
 
 // The box's end of one connection, scripted by the test.
 class ScriptedBox final
@@ -312,7 +261,7 @@ protected:
     }
 
     ScriptedBox box;
-    RecordingClient client;
+    RecordingCfgClt client;
 };
 
 TEST_F(CfgClient, BecomesReadyOnInfoAndKeepsItsFields)
@@ -450,7 +399,7 @@ TEST_F(CfgClient, AFailedSecondAttemptDoesNotEndTheCurrentWait)
     client.Connect("127.0.0.1", closedPort);
     // Reported after the one-second pause of a failed connect, and told
     // apart from the end of the current connection.
-    ASSERT_TRUE(client.WaitFor("disconnected 0 (current lives on)", 3000ms));
+    ASSERT_TRUE(client.WaitFor("disconnected 0 (current lives on)"));
     EXPECT_TRUE(client.IsConnected());
     box.SendText("ok|done");
     pending.thread.join();
@@ -502,7 +451,7 @@ TEST_F(CfgClient, FirstMessageWithoutKeywordReportsNotConnected)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedBox scripted;
-        RecordingClient fresh;
+        RecordingCfgClt fresh;
         fresh.Connect("127.0.0.1", scripted.Port());
         ASSERT_TRUE(scripted.Accept());
         ASSERT_TRUE(fresh.WaitFor("connected"));
@@ -517,7 +466,7 @@ TEST_F(CfgClient, FirstMessageWithoutKeywordReportsNotConnected)
         scripted.SendText("still no keyword");
         scripted.SendText("info|ready");
         ASSERT_TRUE(fresh.WaitFor("info "));
-        const auto events = fresh.Events();
+        const auto events = fresh.log.Events();
         ASSERT_EQ(events.size(), 3u);
         EXPECT_EQ(fresh.GetMessageCount(), 3u);
     }
@@ -592,10 +541,10 @@ TEST_F(CfgClient, FailedConnectGivesOnlyDisconnected)
         ScriptedBox gone;   // its port is free again once it is destroyed
         closedPort = gone.Port();
     }
-    RecordingClient lonely;
+    RecordingCfgClt lonely;
     lonely.Connect("127.0.0.1", closedPort);
-    ASSERT_TRUE(lonely.WaitFor("disconnected 0", 3000ms));
-    EXPECT_EQ(lonely.Events().size(), 1u);
+    ASSERT_TRUE(lonely.WaitFor("disconnected 0"));
+    EXPECT_EQ(lonely.log.Events().size(), 1u);
     EXPECT_FALSE(lonely.IsConnected());
 }
 
@@ -620,7 +569,7 @@ TEST_F(CfgClient, HostileBoxOnlyEndsTheConnection)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedBox scripted;
-        RecordingClient victim;
+        RecordingCfgClt victim;
         victim.Connect("127.0.0.1", scripted.Port());
         ASSERT_TRUE(scripted.Accept());
         ASSERT_TRUE(victim.WaitFor("connected"));

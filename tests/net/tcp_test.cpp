@@ -21,10 +21,11 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/wait.h"
+
 namespace {
 
 using namespace std::chrono_literals;
-constexpr auto WAIT = 2000ms;
 
 // One indication as the endpoint delivered it.
 struct Event

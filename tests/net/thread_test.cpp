@@ -19,7 +19,6 @@
 using namespace std::chrono_literals;
 using nettest::Counter;
 using nettest::StdoutCapture;
-using nettest::WAIT;
 
 namespace {
 
@@ -214,6 +213,7 @@ TEST(CThread, BaseWorkerWritesThreadRunningOncePerSecond)
 {
     StdoutCapture capture;
     const auto started = std::chrono::steady_clock::now();
+    bool bWritten = false;
     {
         CThread thread;
         thread.Begin(0);

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/wait.h"
+
 #include "tools/tftp-client/tftp_client.h"
 
 namespace {
@@ -67,7 +69,7 @@ public:
     std::uint16_t Port() const { return m_port; }
 
     // The next datagram within the timeout, and who sent it.
-    std::optional<Bytes> Receive(std::chrono::milliseconds timeout = 2000ms)
+    std::optional<Bytes> Receive(std::chrono::milliseconds timeout = WAIT)
     {
         pollfd pfd{m_fd, POLLIN, 0};
         if (::poll(&pfd, 1, static_cast<int>(timeout.count())) != 1)
