@@ -268,6 +268,7 @@ TEST_F(DiscoveryLab, ReplyDelayHoldsTheAnswerBack)
     const auto sent = std::chrono::steady_clock::now();
     ASSERT_EQ(Search(endpoint), UDP_SEND_OK);
     ASSERT_EQ(endpoint.WaitForReplies(1).size(), 1u);
+    // A lower bound only, which a busy machine can but lengthen.
     EXPECT_GE(std::chrono::steady_clock::now() - sent, 300ms);
 }
 

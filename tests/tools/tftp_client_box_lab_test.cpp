@@ -168,10 +168,10 @@ TEST_F(BoxUpdateLab, AnUnreachableServerEndsInAnErrorNotAHang)
 {
     // Nothing listens on this port on the tool side.
     StartBox({"--tftp-port", "6999"});
-    const auto start = std::chrono::steady_clock::now();
+    // A hang would run into the tool's own timeout, which ends the wait
+    // with CFG_FAILED; the box's error reply says it gave up by itself.
     ASSERT_EQ(Update("fw.bin"), CFG_ERROR_REPLY) << m_box->Captured();
     EXPECT_NE(m_client->GetField(0).find("download failed"), std::string::npos) << m_client->GetField(0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
 }
 
 } // namespace

@@ -9,14 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/wait.h"
 #include "tests/ui/qt_test_support.h"
-#include "ui/profile.h"
 #include "ui/resource.h"
 
 namespace {
 
-// Checks the message box that is up, then closes it with OK. Gives up after
-// 2 s so that a box that never came cannot stall the test.
+// Checks the message box that is up, then closes it with OK. Gives up at
+// the event deadline so that a box that never came cannot stall the test.
 void CloseMessageBoxWhenUp(QMessageBox::Icon expectedIcon, const QString& expectedCaption, bool& bSeen)
 {
     auto* pTimer = new QTimer;
@@ -27,7 +27,7 @@ void CloseMessageBoxWhenUp(QMessageBox::Icon expectedIcon, const QString& expect
                     pBox->standardButtons() == QMessageBox::Ok;
             pBox->button(QMessageBox::Ok)->click();
             pTimer->deleteLater();
-        } else if (std::chrono::steady_clock::now() - started > std::chrono::seconds(2)) {
+        } else if (std::chrono::steady_clock::now() - started > WAIT) {
             pTimer->deleteLater();
         }
     });
