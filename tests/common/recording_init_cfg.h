@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -19,11 +20,13 @@ struct InitCfgReply
     std::vector<std::uint8_t> mac;
 };
 
-class RecordingInitCfg : public CInitCfg
+// Final, because its receive thread starts in the constructor: a class
+// derived from it would still be incomplete while the thread already calls
+// the callbacks.
+class RecordingInitCfg final : public CInitCfg
 {
 public:
-    // Port 0 neither binds nor receives: the test feeds OnReceive itself.
-    // Any other port starts receiving once the object is complete.
+    // Port 0 neither binds nor receives: the test calls Feed instead.
     RecordingInitCfg(std::uint32_t dwAdapterAddr, std::uint16_t wPort)
         : CInitCfg(dwAdapterAddr, wPort, wPort == 0 ? UdpStart::Now : UdpStart::Deferred), m_bReceiving(wPort != 0)
     {
@@ -47,6 +50,17 @@ public:
                       const std::uint8_t* pMac) override
     {
         Record({'I', ip, netmask, gateway, {pMac, pMac + 6}});
+    }
+
+    // Hands a datagram to the endpoint as its receive thread would: at the
+    // start of the receive buffer, whose bytes beyond the length must not
+    // be read as data. Only for an endpoint on port 0.
+    void Feed(const std::vector<std::uint8_t>& datagram)
+    {
+        std::memset(m_RecvBuf, 0xEE, sizeof m_RecvBuf);
+        if (!datagram.empty())
+            std::memcpy(m_RecvBuf, datagram.data(), datagram.size());
+        OnReceive(m_RecvBuf, static_cast<std::uint16_t>(datagram.size()), "10.77.0.2", 4000, this);
     }
 
     std::vector<InitCfgReply> Replies()

@@ -46,13 +46,6 @@ std::vector<std::uint8_t> Mac(const std::string& text)
 
 using Reply = InitCfgReply;
 
-// The tool's discovery endpoint on the lab's tool address.
-class LabInitCfg final : public RecordingInitCfg
-{
-public:
-    LabInitCfg() : RecordingInitCfg(Ip(Lab().ToolIp()), CFG_DISCOVERY_PORT) {}
-};
-
 const Reply* FindByMac(const std::vector<Reply>& replies, const std::vector<std::uint8_t>& mac)
 {
     const auto it = std::find_if(replies.begin(), replies.end(), [&](const Reply& r) { return r.mac == mac; });
@@ -143,7 +136,7 @@ TEST_F(DiscoveryLab, SearchIsAnsweredByEveryBoxWithItsValues)
     for (int i = 1; i <= 3; ++i)
         boxes.push_back(StartBox(i, {"--gateway", "10.77.0." + std::to_string(100 + i)}));
 
-    LabInitCfg endpoint;
+    RecordingInitCfg endpoint(Ip(Lab().ToolIp()), CFG_DISCOVERY_PORT);
     ASSERT_EQ(Search(endpoint), UDP_SEND_OK);
     const auto replies = endpoint.WaitForReplies(3);
     ASSERT_EQ(replies.size(), 3u);
@@ -170,7 +163,7 @@ TEST_F(DiscoveryLab, RequestsOnTheWireHaveTheirExactBytes)
 {
     BoxSocket wire(lab().Box(1).ns, CFG_DISCOVERY_PORT);
     ASSERT_TRUE(wire.Ok());
-    LabInitCfg endpoint;
+    RecordingInitCfg endpoint(Ip(Lab().ToolIp()), CFG_DISCOVERY_PORT);
 
     ASSERT_EQ(Search(endpoint), UDP_SEND_OK);
     std::vector<std::uint8_t> search(52, 0);
@@ -192,7 +185,7 @@ TEST_F(DiscoveryLab, SetIpChangesOnlyTheBoxWithThatMacAndItsReplyIsReported)
 {
     auto box1 = StartBox(1, {});
     auto box2 = StartBox(2, {});
-    LabInitCfg endpoint;
+    RecordingInitCfg endpoint(Ip(Lab().ToolIp()), CFG_DISCOVERY_PORT);
 
     const auto mac2 = Mac(lab().Box(2).mac);
     ASSERT_EQ(SendInitCfgMsg(mac2.data(), &endpoint, CFG_SET_IP_REQ, Ip("10.77.0.50"), Ip("255.255.0.0"),
@@ -231,7 +224,7 @@ TEST_F(DiscoveryLab, BoxOnAForeignSubnetIsFoundThroughItsBroadcast)
     ASSERT_EQ(RunInBox(3, "ip addr flush dev eth0 && ip addr add 192.168.5.10/24 dev eth0").exitCode, 0);
     {
         auto box = StartBox(3, {"--reply", "broadcast", "--gateway", "192.168.5.1"});
-        LabInitCfg endpoint;
+        RecordingInitCfg endpoint(Ip(Lab().ToolIp()), CFG_DISCOVERY_PORT);
         ASSERT_EQ(Search(endpoint), UDP_SEND_OK);
         const auto replies = endpoint.WaitForReplies(1);
         ASSERT_EQ(replies.size(), 1u);
@@ -243,7 +236,7 @@ TEST_F(DiscoveryLab, BoxOnAForeignSubnetIsFoundThroughItsBroadcast)
         // The same box answering by unicast: its datagram comes from a
         // foreign source address and must still reach the endpoint.
         auto box = StartBox(3, {"--reply", "unicast"});
-        LabInitCfg endpoint;
+        RecordingInitCfg endpoint(Ip(Lab().ToolIp()), CFG_DISCOVERY_PORT);
         ASSERT_EQ(Search(endpoint), UDP_SEND_OK);
         const auto replies = endpoint.WaitForReplies(1);
         ASSERT_EQ(replies.size(), 1u) << box->Captured();
@@ -255,7 +248,7 @@ TEST_F(DiscoveryLab, BoxOnAForeignSubnetIsFoundThroughItsBroadcast)
 TEST_F(DiscoveryLab, SameSubnetBoxAnsweringByBroadcastIsReportedOnce)
 {
     auto box = StartBox(1, {"--reply", "broadcast"});
-    LabInitCfg endpoint;
+    RecordingInitCfg endpoint(Ip(Lab().ToolIp()), CFG_DISCOVERY_PORT);
     ASSERT_EQ(Search(endpoint), UDP_SEND_OK);
     ASSERT_EQ(endpoint.WaitForReplies(1).size(), 1u);
     EXPECT_EQ(endpoint.RepliesAfter(200ms).size(), 1u);
@@ -264,7 +257,7 @@ TEST_F(DiscoveryLab, SameSubnetBoxAnsweringByBroadcastIsReportedOnce)
 TEST_F(DiscoveryLab, ReplyDelayHoldsTheAnswerBack)
 {
     auto box = StartBox(1, {"--reply-delay", "300"});
-    LabInitCfg endpoint;
+    RecordingInitCfg endpoint(Ip(Lab().ToolIp()), CFG_DISCOVERY_PORT);
     const auto sent = std::chrono::steady_clock::now();
     ASSERT_EQ(Search(endpoint), UDP_SEND_OK);
     ASSERT_EQ(endpoint.WaitForReplies(1).size(), 1u);
@@ -277,7 +270,7 @@ TEST_F(DiscoveryLab, BurstOfAThousandRepliesIsReportedWhole)
     constexpr std::size_t BOXES = 1000;
     auto box = StartBox(1, {"--count", std::to_string(BOXES), "--mac", "02:00:00:00:10:00", "--ip",
                             "10.99.0.1", "--no-interface-change"});
-    LabInitCfg endpoint;
+    RecordingInitCfg endpoint(Ip(Lab().ToolIp()), CFG_DISCOVERY_PORT);
     ASSERT_EQ(Search(endpoint), UDP_SEND_OK);
     ASSERT_TRUE(box->WaitForText("search replies sent: 1000 of 1000", 5s)) << box->Captured();
     const auto replies = endpoint.WaitForReplies(BOXES, 5s);

@@ -17,23 +17,6 @@ namespace {
 
 using Reply = InitCfgReply;
 
-// Port 0: the endpoint binds nothing and runs no receive thread.
-class FedInitCfg final : public RecordingInitCfg
-{
-public:
-    FedInitCfg() : RecordingInitCfg(htonl(INADDR_LOOPBACK), 0) {}
-
-    void Feed(const std::vector<std::uint8_t>& datagram)
-    {
-        // As the endpoint does: the datagram sits at the start of a larger
-        // buffer, whose bytes beyond the length must not be read as data.
-        std::memset(m_RecvBuf, 0xEE, sizeof m_RecvBuf);
-        if (!datagram.empty())
-            std::memcpy(m_RecvBuf, datagram.data(), datagram.size());
-        OnReceive(m_RecvBuf, static_cast<std::uint16_t>(datagram.size()), "10.77.0.2", 4000, this);
-    }
-};
-
 std::vector<std::uint8_t> Message(std::uint8_t type, std::size_t length = 52)
 {
     const std::uint8_t mac[6] = {0x02, 0x77, 0, 0, 0, 0x02};
@@ -78,7 +61,7 @@ TEST(InitCfg, DispatchesRepliesByType)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        FedInitCfg endpoint;
+        RecordingInitCfg endpoint(htonl(INADDR_LOOPBACK), 0);
         testing::internal::CaptureStdout();
         endpoint.Feed(row.datagram);
         const std::string printed = testing::internal::GetCapturedStdout();
@@ -98,7 +81,7 @@ TEST(InitCfg, DispatchesRepliesByType)
 
 TEST(InitCfg, RepeatedReplyIsReportedEachTime)
 {
-    FedInitCfg endpoint;
+    RecordingInitCfg endpoint(htonl(INADDR_LOOPBACK), 0);
     endpoint.Feed(Message(CFG_SEARCH_RSP));
     endpoint.Feed(Message(CFG_SEARCH_RSP));
     EXPECT_EQ(endpoint.Replies().size(), 2u);
