@@ -211,18 +211,32 @@ TEST(CThread, DestructorWaitsForWorkerLeftRunningByEndWithoutWait)
 
 TEST(CThread, BaseWorkerWritesThreadRunningOncePerSecond)
 {
+    // The base cycle, with a hook that only tells where the worker is.
+    class BaseCycle final : public CThread
+    {
+    public:
+        void OnThreadStart() override { workerTid = ::gettid(); }
+        std::atomic<pid_t> workerTid{0};
+    };
+
     StdoutCapture capture;
     const auto started = std::chrono::steady_clock::now();
     bool bWritten = false;
+    bool bAsleep = false;
     {
-        CThread thread;
+        BaseCycle thread;
         thread.Begin(0);
         bWritten = capture.WaitForText("Thread running\n");
+        // Asleep after a line means inside the next cycle's pause. A stop
+        // that came between the line and that pause would end the loop
+        // without another cycle, which is right but not what this checks.
+        bAsleep = bWritten && WaitUntilAsleep(thread.workerTid);
         thread.End(1);
     }
     const auto elapsed = std::chrono::steady_clock::now() - started;
     const std::string text = capture.Stop();
     ASSERT_TRUE(bWritten);
+    ASSERT_TRUE(bAsleep);
 
     // Nothing but whole lines, and the cycle the stop cut short still ends
     // with its line, as it would have after the full second.
