@@ -5,12 +5,13 @@ include(GoogleTest)
 set(VINDLE_LAB ${PROJECT_SOURCE_DIR}/tools/lab/vindle-lab)
 
 # vindle_add_unit_tests(<target> <sources...> LINK <libs...> [LABELS <label>])
+# Every test executable links the shared kit (tests/common, vindle_testlab).
 # One executable whose cases run directly: loopback only, no broadcast, no
 # privileged port.
 function(vindle_add_unit_tests target)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINK;LABELS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
-  target_link_libraries(${target} PRIVATE ${ARG_LINK} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_link_libraries(${target} PRIVATE ${ARG_LINK} vindle_testlab GTest::gtest GTest::gtest_main Threads::Threads)
   # gtest_discover_tests cannot carry a list through PROPERTIES (its later
   # items turn into property names), so each executable gets one label:
   # the one given, or "unit".
@@ -34,7 +35,7 @@ function(vindle_add_lab_tests target)
     set(ARG_BOXES 2)
   endif()
   add_executable(${target} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
-  target_link_libraries(${target} PRIVATE ${ARG_LINK} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_link_libraries(${target} PRIVATE ${ARG_LINK} vindle_testlab GTest::gtest GTest::gtest_main Threads::Threads)
   add_test(NAME ${target}
     COMMAND ${VINDLE_LAB} --boxes ${ARG_BOXES} -- $<TARGET_FILE:${target}>)
   set_tests_properties(${target} PROPERTIES

@@ -85,6 +85,16 @@ void SpinUi(std::chrono::milliseconds duration)
     QTest::qWait(static_cast<int>(duration.count()));
 }
 
+void RunPostedUiEvents()
+{
+    // A function run in the first pass may post more; the second runs that.
+    for (int pass = 0; pass < 2; ++pass)
+    {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+}
+
 std::uint32_t IpOf(const std::string& dotted)
 {
     in_addr address{};

@@ -67,14 +67,17 @@ private:
     std::shared_ptr<std::vector<Box>> m_pBoxes;
 };
 
-// One expected event in the window; longer than LAB_WAIT because a
-// sanitizer build on a busy machine answers slowly.
-inline constexpr std::chrono::milliseconds UI_WAIT{5000};
-
 // Keeps the event loop running until the predicate holds or the time is up.
-bool WaitUi(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = UI_WAIT);
+bool WaitUi(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = WAIT);
 // Runs the event loop for a while (lets late deliveries arrive).
 void SpinUi(std::chrono::milliseconds duration);
+// Runs what is already posted to the user-interface thread (Qt's posted
+// events and the window queue's functions, whose wake-up is signalled when
+// they are posted) without waiting for anything that may come later. Checks
+// that something did not happen use it after the code that could have
+// posted it has returned: a pause of some length would prove nothing more
+// on a busy machine.
+void RunPostedUiEvents();
 
 // Network-order address of dotted text.
 std::uint32_t IpOf(const std::string& dotted);

@@ -19,7 +19,7 @@ namespace
 {
 
 using namespace std::chrono_literals;
-using cfgtest::BOX_WAIT;
+
 using cfgtest::ScriptedBox;
 
 // The text of each command the box received until it answered them all.
@@ -40,7 +40,7 @@ protected:
         if (bReady)
         {
             box.SendText("info|a|b|c|d|e|f|g|h|X9");
-            ASSERT_TRUE(client.WaitReady(BOX_WAIT));
+            ASSERT_TRUE(client.WaitReady(WAIT));
         }
     }
 
@@ -90,7 +90,7 @@ TEST_F(CommandFlows, AnUpdateShowsTheBoxVerdictOrAFailureAndAStopShowsNothing)
         if (c.bReady)
         {
             caseBox.SendText("info|a|b|c|d|e|f|g|h|X9");
-            ASSERT_TRUE(caseClient.WaitReady(BOX_WAIT));
+            ASSERT_TRUE(caseClient.WaitReady(WAIT));
         }
         std::stop_source stop;
         std::packaged_task<UpdateVerdict()> task([&] {
@@ -104,7 +104,7 @@ TEST_F(CommandFlows, AnUpdateShowsTheBoxVerdictOrAFailureAndAStopShowsNothing)
             command = Received(caseBox);
             c.box(caseBox, stop);
         }
-        const bool bEnded = done.wait_for(BOX_WAIT) == std::future_status::ready;
+        const bool bEnded = done.wait_for(WAIT) == std::future_status::ready;
         if (!bEnded)
             stop.request_stop();   // lets the thread be joined
         updater.join();

@@ -27,11 +27,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/wait.h"
+
 // Box index that stands for the tool-side namespace (where the test runs).
 inline constexpr int LAB_TOOL_SIDE = 0;
-
-// The usual deadline for one expected event in a test.
-inline constexpr std::chrono::milliseconds LAB_WAIT{2000};
 
 struct LabBox
 {
@@ -119,7 +118,7 @@ public:
     std::optional<std::string> ReadLineFor(std::chrono::milliseconds timeout);
     // Reads captured output until `text` appears in it; true if it did
     // within the timeout.
-    bool WaitForText(std::string_view text, std::chrono::milliseconds timeout = LAB_WAIT);
+    bool WaitForText(std::string_view text, std::chrono::milliseconds timeout = WAIT);
     // Everything captured so far (also the lines ReadLineFor returned).
     const std::string& Captured() const { return m_all; }
     // Reads whatever output arrives within the timeout or until EOF.
@@ -127,7 +126,7 @@ public:
 
     // Exit code once the child ended within the timeout (128+N for death by
     // signal N), nullopt while it still runs.
-    std::optional<int> Wait(std::chrono::milliseconds timeout = LAB_WAIT);
+    std::optional<int> Wait(std::chrono::milliseconds timeout = WAIT);
     bool Running();
     // Sends sig to the child's process group.
     void Signal(int sig);
@@ -170,5 +169,5 @@ std::string ToolPath(const std::string& name);
 // value. For conditions that offer nothing to block on (a file appearing,
 // another process's state).
 bool WaitFor(const std::function<bool()>& predicate,
-             std::chrono::milliseconds timeout = LAB_WAIT,
+             std::chrono::milliseconds timeout = WAIT,
              std::chrono::milliseconds interval = std::chrono::milliseconds(10));

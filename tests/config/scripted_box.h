@@ -21,10 +21,10 @@
 #include <gtest/gtest.h>
 
 #include "config/cfg_codec.h"
+#include "tests/common/wait.h"
 
 namespace cfgtest {
 
-inline constexpr std::chrono::milliseconds BOX_WAIT{2000};
 
 // The box's end of one connection, scripted by the test.
 class ScriptedBox final
@@ -54,7 +54,7 @@ public:
     bool Accept()
     {
         pollfd fd{m_listener, POLLIN, 0};
-        if (::poll(&fd, 1, static_cast<int>(BOX_WAIT.count())) != 1) {
+        if (::poll(&fd, 1, static_cast<int>(WAIT.count())) != 1) {
             return false;
         }
         m_conn = ::accept(m_listener, nullptr, nullptr);
@@ -93,7 +93,7 @@ public:
     }
 
     // The next frame's raw bytes, length included; nullopt when nothing came.
-    std::optional<std::string> ReadFrame(std::chrono::milliseconds timeout = BOX_WAIT) const
+    std::optional<std::string> ReadFrame(std::chrono::milliseconds timeout = WAIT) const
     {
         const std::string header = Read(2, timeout);
         if (header.size() < 2) {
@@ -118,7 +118,7 @@ public:
 
     bool WaitForEnd() const
     {
-        const auto deadline = std::chrono::steady_clock::now() + BOX_WAIT;
+        const auto deadline = std::chrono::steady_clock::now() + WAIT;
         while (std::chrono::steady_clock::now() < deadline) {
             pollfd fd{m_conn, POLLIN, 0};
             if (::poll(&fd, 1, 10) == 1) {

@@ -11,44 +11,11 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include "tests/common/recording_init_cfg.h"
+
 namespace {
 
-struct Reply
-{
-    char kind;   // 'S' search, 'I' set-IP
-    std::uint32_t ip, netmask, gateway;
-    std::vector<std::uint8_t> mac;
-};
-
-class RecordingInitCfg final : public CInitCfg
-{
-public:
-    RecordingInitCfg() : CInitCfg(htonl(INADDR_LOOPBACK), 0, UdpStart::Now) {}
-    // Port 0: there is no receive thread to stop.
-
-    void OnSearchReply(std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway,
-                       const std::uint8_t* pMac) override
-    {
-        replies.push_back({'S', ip, netmask, gateway, {pMac, pMac + 6}});
-    }
-    void OnSetIpReply(std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway,
-                      const std::uint8_t* pMac) override
-    {
-        replies.push_back({'I', ip, netmask, gateway, {pMac, pMac + 6}});
-    }
-
-    void Feed(const std::vector<std::uint8_t>& datagram)
-    {
-        // As the endpoint does: the datagram sits at the start of a larger
-        // buffer, whose bytes beyond the length must not be read as data.
-        std::memset(m_RecvBuf, 0xEE, sizeof m_RecvBuf);
-        if (!datagram.empty())
-            std::memcpy(m_RecvBuf, datagram.data(), datagram.size());
-        OnReceive(m_RecvBuf, static_cast<std::uint16_t>(datagram.size()), "10.77.0.2", 4000, this);
-    }
-
-    std::vector<Reply> replies;
-};
+using Reply = InitCfgReply;
 
 std::vector<std::uint8_t> Message(std::uint8_t type, std::size_t length = 52)
 {
@@ -94,16 +61,16 @@ TEST(InitCfg, DispatchesRepliesByType)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        RecordingInitCfg endpoint;
+        RecordingInitCfg endpoint(htonl(INADDR_LOOPBACK), 0);
         testing::internal::CaptureStdout();
         endpoint.Feed(row.datagram);
         const std::string printed = testing::internal::GetCapturedStdout();
         EXPECT_EQ(printed, row.stdoutText);
         std::string kinds;
-        for (const Reply& reply : endpoint.replies)
+        for (const Reply& reply : endpoint.Replies())
             kinds += reply.kind;
         ASSERT_EQ(kinds, row.kinds);
-        for (const Reply& reply : endpoint.replies) {
+        for (const Reply& reply : endpoint.Replies()) {
             EXPECT_EQ(reply.ip, inet_addr("10.77.0.2"));
             EXPECT_EQ(reply.netmask, inet_addr("255.255.255.0"));
             EXPECT_EQ(reply.gateway, row.gateway);
@@ -114,10 +81,10 @@ TEST(InitCfg, DispatchesRepliesByType)
 
 TEST(InitCfg, RepeatedReplyIsReportedEachTime)
 {
-    RecordingInitCfg endpoint;
+    RecordingInitCfg endpoint(htonl(INADDR_LOOPBACK), 0);
     endpoint.Feed(Message(CFG_SEARCH_RSP));
     endpoint.Feed(Message(CFG_SEARCH_RSP));
-    EXPECT_EQ(endpoint.replies.size(), 2u);
+    EXPECT_EQ(endpoint.Replies().size(), 2u);
 }
 
 TEST(InitCfg, SendWithoutEndpointFails)

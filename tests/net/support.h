@@ -1,5 +1,5 @@
 // Helpers shared by the net/ tests: a free UDP port, a capture of the
-// process's standard output that can be waited on, and a one-shot latch.
+// process's standard output that can be waited on, and an event counter.
 #pragma once
 
 #include <chrono>
@@ -8,9 +8,9 @@
 #include <mutex>
 #include <string>
 
-namespace nettest {
+#include "tests/common/wait.h"
 
-inline constexpr std::chrono::milliseconds WAIT{2000};
+namespace nettest {
 
 // A UDP port that is free on every local address right now.
 std::uint16_t FreeUdpPort();

@@ -22,7 +22,6 @@
 using namespace std::chrono_literals;
 using nettest::Counter;
 using nettest::StdoutCapture;
-using nettest::WAIT;
 
 namespace {
 
@@ -215,23 +214,71 @@ TEST(CThread, DestructorWaitsForWorkerLeftRunningByEndWithoutWait)
 
 TEST(CThread, BaseWorkerWritesThreadRunningOncePerSecond)
 {
+    // The base cycle, with a hook that only tells where the worker is.
+    class BaseCycle final : public CThread
+    {
+    public:
+        void OnThreadStart() override { workerTid = ::gettid(); }
+        std::atomic<pid_t> workerTid{0};
+    };
+
     StdoutCapture capture;
     const auto started = std::chrono::steady_clock::now();
+    bool bWritten = false;
+    bool bAsleep = false;
     {
-        CThread thread;
+        BaseCycle thread;
         thread.Begin(0);
-        const bool bWritten = capture.WaitForText("Thread running\n", 3s);
-        const auto stopping = std::chrono::steady_clock::now();
+        bWritten = capture.WaitForText("Thread running\n");
+        // Asleep after a line means inside the next cycle's pause. A stop
+        // that came between the line and that pause would end the loop
+        // without another cycle, which is right but not what this checks.
+        bAsleep = bWritten && WaitUntilAsleep(thread.workerTid);
         thread.End(1);
-        // The stop cuts the one-second pause short.
-        EXPECT_LT(std::chrono::steady_clock::now() - stopping, 500ms);
-        capture.Stop();
-        ASSERT_TRUE(bWritten);
     }
-    EXPECT_GE(std::chrono::steady_clock::now() - started, 900ms);
-    // The cycle that was cut short still ends with its line, as it would
-    // have after the full second.
-    EXPECT_EQ(capture.Stop(), "Thread running\nThread running\n");
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    const std::string text = capture.Stop();
+    ASSERT_TRUE(bWritten);
+    ASSERT_TRUE(bAsleep);
+
+    // Nothing but whole lines, and the cycle the stop cut short still ends
+    // with its line, as it would have after the full second.
+    std::size_t lines = 0;
+    for (std::size_t at = 0; text.compare(at, 15, "Thread running\n") == 0; at += 15)
+        ++lines;
+    EXPECT_EQ(text.size(), lines * 15) << text;
+    EXPECT_GE(lines, 2u) << text;
+    // Every line before the last one waited out a whole second. A slow
+    // machine only adds time, so this bound holds however busy it is; a
+    // worker that paused less (or not at all) writes more lines than that.
+    EXPECT_LE(std::chrono::seconds(lines - 1), elapsed) << text;
+}
+
+TEST(CThread, StopCutsAnIdlePauseShort)
+{
+    // A pause far longer than any test may take: only the stop can end it.
+    class Pausing final : public CThread
+    {
+    public:
+        ~Pausing() override
+        {
+            if (m_hThread.joinable())
+                End(1);
+        }
+        void OnThread() override
+        {
+            entered.CountDown();
+            pauseResult = Idle(60 * 1000);
+        }
+        Latch entered;
+        std::atomic<int> pauseResult{-1};
+    };
+
+    Pausing thread;
+    thread.Begin(0);
+    ASSERT_TRUE(thread.entered.Wait());
+    EXPECT_TRUE(ReturnsBefore(HANG_DEADLINE, [&] { thread.End(1); })) << "End(1) waited for the whole pause";
+    EXPECT_EQ(thread.pauseResult, 0) << "Idle reports a pause ended by the stop";
 }
 
 TEST(CThread, BaseTriggerWorkerStoppedWhileWaitingWritesItsFinalCycle)
@@ -255,9 +302,8 @@ TEST(CThread, BaseTriggerWorkerStoppedWhileWaitingWritesItsFinalCycle)
         thread.Begin(1);
         ASSERT_TRUE(thread.starts.WaitFor(1));
         ASSERT_TRUE(WaitUntilAsleep(thread.workerTid));
-        const auto stopping = std::chrono::steady_clock::now();
+        // The final cycle's pause ends at once (StopCutsAnIdlePauseShort).
         thread.End(1);
-        EXPECT_LT(std::chrono::steady_clock::now() - stopping, 500ms);
     }
     // The stop wakes the worker for exactly one more cycle.
     EXPECT_EQ(capture.Stop(), "Thread running\n");

@@ -1,6 +1,6 @@
 // UDP endpoint on loopback: datagram sizes, sender details, send results,
-// address resolution, traces and prompt destruction. Broadcasts are tested in
-// the lab (udp_labtest.cpp).
+// address resolution, traces and a stop that never hangs. Broadcasts are tested in
+// the lab (udp_lab_test.cpp).
 #include "net/udp.h"
 
 #include <algorithm>
@@ -194,18 +194,16 @@ TEST(CUdp, TracesTheReceiveCycle)
     }
 }
 
-TEST(CUdp, DestructionWithoutTrafficIsPrompt)
+TEST(CUdp, DestructionWithoutTrafficDoesNotHang)
 {
     const std::uint16_t port = FreeUdpPort();
     auto endpoint = std::make_unique<CUdp>(Ipv4("127.0.0.1"), port, nullptr);
-    std::this_thread::yield();
-    const auto started = std::chrono::steady_clock::now();
-    endpoint.reset();
-    // One 10 ms readiness wait; the rest is slack for loaded sanitizer runs.
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 250ms);
+    // The receive loop waits 10 ms at a time for a datagram; only a worker
+    // that never looks at its stop flag again runs into the deadline.
+    EXPECT_TRUE(ReturnsBefore(HANG_DEADLINE, [&] { endpoint.reset(); }));
 }
 
-TEST(CUdp, FailedBindStillGivesAWorkerThatStopsPromptly)
+TEST(CUdp, FailedBindStillGivesAWorkerThatStops)
 {
     const std::uint16_t port = FreeUdpPort();
     RecordingUdp first(Ipv4("127.0.0.1"), port);
@@ -224,9 +222,7 @@ TEST(CUdp, FailedBindStillGivesAWorkerThatStopsPromptly)
         ASSERT_EQ(first.Send("127.0.0.1", first.Datagrams()[0].port, &answer, 1), UDP_SEND_OK);
         EXPECT_TRUE(second.WaitForDatagrams(1));
 
-        const auto stopping = std::chrono::steady_clock::now();
-        second.End(1);
-        EXPECT_LT(std::chrono::steady_clock::now() - stopping, 250ms);
+        EXPECT_TRUE(ReturnsBefore(HANG_DEADLINE, [&] { second.End(1); }));
     }
     Sender sender;
     ASSERT_TRUE(sender.SendTo(port, {9}));

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "tests/common/lab.h"
+#include "tests/common/tftpd.h"
 #include "tftp/tftp_server.h"
 #include "tftp_test_support.h"
 
@@ -76,17 +77,12 @@ TEST_F(TftpLabTest, StandaloneServerReadsTheIniBesideItsProgramAndStopsOnSigterm
 {
     const std::string built = ToolPath("vindle-tftpd");
     ASSERT_FALSE(built.empty()) << "vindle-tftpd not found in VINDLE_BUILD_DIR";
-    const std::filesystem::path program = m_temp.Path() / "vindle-tftpd";
-    std::filesystem::copy_file(built, program);
-    std::filesystem::permissions(program, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
-    WriteFile(m_temp.Path() / "vindle-tftpd.ini",
-              ToBytes("[HOME]\n" + (m_temp.Path() / "home").string() + "\n[TFTP-OPTIONS]\nblksize=1468\n"));
+    TftpdProcess tftpd(built);
     const Bytes file = RandomBytes(200000);
     WriteFile(m_temp.Path() / "home" / "f.bin", file);
-
-    LabProcess server(LAB_TOOL_SIDE, {program.string()}, LabProcess::Output::Capture);
-    ASSERT_TRUE(server.Started()) << server.Error();
-    ASSERT_TRUE(server.WaitForText("Accepting requests..")) << server.Captured();
+    ASSERT_TRUE(tftpd.Start("[HOME]\n" + (m_temp.Path() / "home").string() + "\n[TFTP-OPTIONS]\nblksize=1468\n"));
+    LabProcess& server = tftpd.Process();
+    EXPECT_NE(server.Captured().find("Accepting requests.."), std::string::npos) << server.Captured();
     EXPECT_NE(server.Captured().find("max blksize: 1468"), std::string::npos) << server.Captured();
     EXPECT_NE(server.Captured().find("listening On: " + lab().ToolIp() + ":69"), std::string::npos);
 
@@ -98,7 +94,7 @@ TEST_F(TftpLabTest, StandaloneServerReadsTheIniBesideItsProgramAndStopsOnSigterm
     EXPECT_TRUE(server.WaitForText("f.bin, 391 Blocks Served")) << server.Captured();
 
     server.Signal(SIGTERM);
-    EXPECT_EQ(server.Wait(std::chrono::milliseconds(3000)), std::optional<int>(0));
+    EXPECT_EQ(server.Wait(), std::optional<int>(0));
 }
 
 TEST_F(TftpLabTest, ServerThreadAsTheApplicationRunsItStopsAndJoins)

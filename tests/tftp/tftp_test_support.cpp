@@ -128,9 +128,9 @@ Bytes ToBytes(std::string_view text)
 
 namespace
 {
-// Longer than the server's retransmission timeout (2 s), so that a lost
-// datagram under load is recovered by the server's resend.
-constexpr std::chrono::milliseconds CLIENT_WAIT{5000};
+// WAIT is longer than the server's retransmission timeout (2 s), so that a
+// lost datagram under load is recovered by the server's resend.
+static_assert(WAIT > std::chrono::milliseconds(2000));
 
 void PutString(Bytes& packet, std::string_view text)
 {
@@ -270,7 +270,7 @@ std::optional<Bytes> TftpTestClient::ReadFile(std::uint16_t serverPort, std::str
     Bytes data;
     std::uint16_t expected = 1;
     for (;;) {
-        auto packet = Receive(CLIENT_WAIT);
+        auto packet = Receive(WAIT);
         if (!packet) {
             if (error)
                 *error = "no packet";
@@ -308,7 +308,7 @@ bool TftpTestClient::WriteFile(std::uint16_t serverPort, std::string_view name, 
     bool finalSent = false;
     Bytes last;
     for (;;) {
-        auto packet = Receive(CLIENT_WAIT);
+        auto packet = Receive(WAIT);
         if (!packet || (packet->Opcode() != TFTP_ACK && packet->Opcode() != TFTP_OACK)) {
             if (error)
                 *error = packet ? packet->ErrorText() : "no packet";

@@ -14,9 +14,9 @@
 
 #include <gtest/gtest.h>
 
-using Bytes = std::vector<std::uint8_t>;
+#include "tests/common/wait.h"
 
-inline constexpr std::chrono::milliseconds TEST_WAIT{2000};
+using Bytes = std::vector<std::uint8_t>;
 
 // Collects every report line of the server while it exists.
 class ReportCapture final
@@ -30,9 +30,9 @@ public:
     std::vector<std::string> Lines() const;
     std::string All() const;
     // True once a line containing `text` was reported within the timeout.
-    bool WaitFor(std::string_view text, std::chrono::milliseconds timeout = TEST_WAIT) const;
+    bool WaitFor(std::string_view text, std::chrono::milliseconds timeout = WAIT) const;
     // True once exactly this line (with its "\n") was reported.
-    bool WaitForLine(std::string_view line, std::chrono::milliseconds timeout = TEST_WAIT) const;
+    bool WaitForLine(std::string_view line, std::chrono::milliseconds timeout = WAIT) const;
 };
 
 // A fresh folder under the system's temporary folder, removed at the end.
@@ -85,7 +85,7 @@ public:
     void SendTo(std::uint16_t port, const Bytes& packet);
     // The port (host order) the server sees as this client's.
     std::uint16_t LocalPort() const;
-    std::optional<Packet> Receive(std::chrono::milliseconds timeout = TEST_WAIT);
+    std::optional<Packet> Receive(std::chrono::milliseconds timeout = WAIT);
 
     // A whole read with this client's socket: request to the server port,
     // then DATA/ACK until a short block. Returns the data, or nullopt (and

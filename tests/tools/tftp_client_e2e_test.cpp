@@ -13,14 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "tests/common/lab.h"
+#include "tests/common/tftpd.h"
 #include "tools/tftp-client/tftp_client.h"
 
 namespace fs = std::filesystem;
@@ -50,21 +47,6 @@ Bytes RandomBytes(std::size_t size, unsigned seed)
     return bytes;
 }
 
-// A port that was free a moment ago; the server start retries if another
-// process took it in between.
-std::uint16_t FreeUdpPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    socklen_t length = sizeof local;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-    ::close(fd);
-    return ntohs(local.sin_port);
-}
-
 // The files served, named after their sizes. The sizes sit on the block
 // boundaries where a transfer must end with a short or an empty block.
 const std::size_t FILE_SIZES[] = {
@@ -81,53 +63,33 @@ class TftpEndToEnd : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        char pattern[] = "/tmp/vindle-tftp-e2e.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        s_home = pattern;
-        // The server's home defaults to its program's folder and its INI
-        // file sits beside the program, so the copy makes the folder its own.
-        fs::copy_file(VINDLE_TFTPD_PATH, s_home / "vindle-tftpd");
+        s_server = std::make_unique<TftpdProcess>(VINDLE_TFTPD_PATH);
+        const fs::path& home = s_server->Folder();
         unsigned seed = 1;
         for (std::size_t size : FILE_SIZES)
-            WriteFile(s_home / ("f" + std::to_string(size)), RandomBytes(size, seed++));
-        WriteFile(s_home / ("f" + std::to_string(BIG_SIZE)), RandomBytes(BIG_SIZE, seed++));
-        fs::create_directory(s_home / "out");
-        for (int attempt = 0; attempt < 3 && !s_server; ++attempt) {
-            s_port = FreeUdpPort();
-            std::ofstream(s_home / "vindle-tftpd.ini")
-                << "[LISTEN-ON]\n127.0.0.1:" << s_port << "\n[TFTP-OPTIONS]\nblksize=65464\n";
-            auto server = std::make_unique<LabProcess>(
-                LAB_TOOL_SIDE, std::vector<std::string>{(s_home / "vindle-tftpd").string()},
-                LabProcess::Output::CaptureMerged);
-            ASSERT_TRUE(server->Started()) << server->Error();
-            if (server->WaitForText("Accepting requests"))
-                s_server = std::move(server);
-        }
-        ASSERT_TRUE(s_server) << "vindle-tftpd did not start on 127.0.0.1";
+            WriteFile(home / ("f" + std::to_string(size)), RandomBytes(size, seed++));
+        WriteFile(home / ("f" + std::to_string(BIG_SIZE)), RandomBytes(BIG_SIZE, seed++));
+        fs::create_directory(home / "out");
+        s_started = s_server->StartOnLoopback("[TFTP-OPTIONS]\nblksize=65464\n");
+        ASSERT_TRUE(s_started) << "vindle-tftpd did not start on 127.0.0.1";
     }
 
-    static void TearDownTestSuite()
-    {
-        s_server.reset();
-        std::error_code ignored;
-        fs::remove_all(s_home, ignored);
-    }
+    static void TearDownTestSuite() { s_server.reset(); }
 
-    void SetUp() override { ASSERT_TRUE(s_server); }
+    void SetUp() override { ASSERT_TRUE(s_started); }
 
     TftpClientOptions Options(std::uint32_t blksize) const
     {
         TftpClientOptions options;
-        options.port = s_port;
+        options.port = s_server->Port();
         options.blksize = blksize;
         options.timeout = std::chrono::milliseconds(2000);
         options.retries = 2;
         return options;
     }
 
-    static inline fs::path s_home;
-    static inline std::uint16_t s_port = 0;
-    static inline std::unique_ptr<LabProcess> s_server;
+    static inline std::unique_ptr<TftpdProcess> s_server;
+    static inline bool s_started = false;
 };
 
 TEST_F(TftpEndToEnd, EveryFileArrivesIntactAtEveryBlockSize)
@@ -142,10 +104,10 @@ TEST_F(TftpEndToEnd, EveryFileArrivesIntactAtEveryBlockSize)
             SCOPED_TRACE(name + " blksize " + std::to_string(blksize));
             TftpClientOptions options = Options(blksize == 0 ? 512 : blksize);
             options.useOptions = blksize != 0;
-            const fs::path local = s_home / "out" / name;
+            const fs::path local = s_server->Folder() / "out" / name;
             const TftpTransferResult result = TftpGetFile(options, name, local.string());
             ASSERT_EQ(result.status, TFTP_CLIENT_OK) << TftpDescribe(result);
-            EXPECT_EQ(ReadFile(local), ReadFile(s_home / name));
+            EXPECT_EQ(ReadFile(local), ReadFile(s_server->Folder() / name));
             EXPECT_EQ(result.bytes, size);
             // n full blocks and the short (maybe empty) one that ends it.
             EXPECT_EQ(result.blocks, size / options.blksize + 1);
@@ -170,17 +132,17 @@ TEST_F(TftpEndToEnd, ConcurrentReadsOfOneFileAllArriveIntact)
     for (int i = 0; i < CLIENTS; ++i) {
         threads.emplace_back([&, i] {
             results[static_cast<std::size_t>(i)] = TftpGetFile(
-                Options(i % 2 ? 8192 : 65464), name, (s_home / "out" / ("c" + std::to_string(i))).string());
+                Options(i % 2 ? 8192 : 65464), name, (s_server->Folder() / "out" / ("c" + std::to_string(i))).string());
         });
     }
     for (std::thread& thread : threads)
         thread.join();
-    const Bytes expected = ReadFile(s_home / name);
+    const Bytes expected = ReadFile(s_server->Folder() / name);
     for (int i = 0; i < CLIENTS; ++i) {
         SCOPED_TRACE("client " + std::to_string(i));
         EXPECT_EQ(results[static_cast<std::size_t>(i)].status, TFTP_CLIENT_OK)
             << TftpDescribe(results[static_cast<std::size_t>(i)]);
-        EXPECT_EQ(ReadFile(s_home / "out" / ("c" + std::to_string(i))), expected);
+        EXPECT_EQ(ReadFile(s_server->Folder() / "out" / ("c" + std::to_string(i))), expected);
     }
 }
 
@@ -192,13 +154,13 @@ TEST_F(TftpEndToEnd, WrittenFilesArriveIntact)
         for (std::uint32_t blksize : {512u, 8192u}) {
             const std::string name = "up" + std::to_string(size) + "_" + std::to_string(blksize);
             SCOPED_TRACE(name);
-            const fs::path local = s_home / "out" / name;
+            const fs::path local = s_server->Folder() / "out" / name;
             WriteFile(local, RandomBytes(size, seed++));
             const TftpTransferResult result = TftpPutFile(Options(blksize), name, local.string());
             ASSERT_EQ(result.status, TFTP_CLIENT_OK) << TftpDescribe(result);
             EXPECT_EQ(result.blksize, blksize);
             // The server has closed the file once it acknowledged the last block.
-            EXPECT_EQ(ReadFile(s_home / name), ReadFile(local));
+            EXPECT_EQ(ReadFile(s_server->Folder() / name), ReadFile(local));
         }
     }
 }
@@ -229,11 +191,11 @@ TEST_F(TftpEndToEnd, WindowNotGrantedFallsBackToLockStepAndSurvivesLostPackets)
 TEST_F(TftpEndToEnd, MissingFileIsReportedAsTheServerSaidIt)
 {
     const TftpTransferResult result =
-        TftpGetFile(Options(1428), "no-such-file", (s_home / "out" / "none").string());
+        TftpGetFile(Options(1428), "no-such-file", (s_server->Folder() / "out" / "none").string());
     EXPECT_EQ(result.status, TFTP_CLIENT_ERR_SERVER);
     EXPECT_EQ(result.errorCode, TFTP_ENOTFOUND);
     // A failed download leaves nothing behind under the local name.
-    EXPECT_FALSE(fs::exists(s_home / "out" / "none"));
+    EXPECT_FALSE(fs::exists(s_server->Folder() / "out" / "none"));
 }
 
 } // namespace

@@ -1,22 +1,19 @@
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QMessageBox>
-#include <QSettings>
 #include <QTest>
 #include <QTimer>
-#include <QUrl>
 
 #include <gtest/gtest.h>
 
+#include "tests/common/wait.h"
 #include "tests/ui/qt_test_support.h"
-#include "ui/profile.h"
 #include "ui/resource.h"
 
 namespace {
 
-// Checks the message box that is up, then closes it with OK. Gives up after
-// 2 s so that a box that never came cannot stall the test.
+// Checks the message box that is up, then closes it with OK. Gives up at
+// the event deadline so that a box that never came cannot stall the test.
 void CloseMessageBoxWhenUp(QMessageBox::Icon expectedIcon, const QString& expectedCaption, bool& bSeen)
 {
     auto* pTimer = new QTimer;
@@ -27,21 +24,12 @@ void CloseMessageBoxWhenUp(QMessageBox::Icon expectedIcon, const QString& expect
                     pBox->standardButtons() == QMessageBox::Ok;
             pBox->button(QMessageBox::Ok)->click();
             pTimer->deleteLater();
-        } else if (std::chrono::steady_clock::now() - started > std::chrono::seconds(2)) {
+        } else if (std::chrono::steady_clock::now() - started > WAIT) {
             pTimer->deleteLater();
         }
     });
     pTimer->start(10);
 }
-
-class CUrlCatcher : public QObject {
-    Q_OBJECT
-public slots:
-    void Catch(const QUrl& url) { urls.push_back(url); }
-
-public:
-    std::vector<QUrl> urls;
-};
 
 }  // namespace
 
@@ -95,31 +83,3 @@ TEST(MessageBox, HookReplacesTheBoxes)
     EXPECT_TRUE(bClosed);
 }
 
-TEST(Profile, StoresTheAdapterUnderOrganisationAndSection)
-{
-    EXPECT_EQ(GetProfileString(QStringLiteral("Parameters"), QStringLiteral("adapter")), QString());
-    EXPECT_EQ(GetProfileString(QStringLiteral("Parameters"), QStringLiteral("adapter"), QStringLiteral("x")),
-              QStringLiteral("x"));
-    ASSERT_TRUE(WriteProfileString(QStringLiteral("Parameters"), QStringLiteral("adapter"),
-                                   QStringLiteral("LAN B \u00e4")));
-    EXPECT_EQ(GetProfileString(QStringLiteral("Parameters"), QStringLiteral("adapter")),
-              QStringLiteral("LAN B \u00e4"));
-
-    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Orvex-Vindle"),
-                             QApplication::applicationName());
-    EXPECT_EQ(settings.value(QStringLiteral("Parameters/adapter")).toString(), QStringLiteral("LAN B \u00e4"));
-    // Never the user's own settings: main() points them at a private folder.
-    EXPECT_TRUE(settings.fileName().contains(QLatin1String(qgetenv("XDG_CONFIG_HOME"))));
-}
-
-TEST(Shell, OpenUrlHandsTheUrlToTheDesktop)
-{
-    CUrlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "Catch");
-    EXPECT_TRUE(OpenUrl(QStringLiteral("http://192.168.1.10/admin?p=0")));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    ASSERT_EQ(catcher.urls.size(), 1u);
-    EXPECT_EQ(catcher.urls[0].toString(), QStringLiteral("http://192.168.1.10/admin?p=0"));
-}
-
-#include "message_box_test.moc"

@@ -144,7 +144,7 @@ TEST_F(LabSmoke, BroadcastReachesBothBoxesAndTheirAnswersComeBack)
         << std::strerror(errno);
 
     std::map<std::string, std::string> answers;  // sender address -> text
-    const auto deadline = std::chrono::steady_clock::now() + LAB_WAIT;
+    const auto deadline = std::chrono::steady_clock::now() + WAIT;
     while (answers.size() < 2) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
@@ -199,7 +199,7 @@ TEST_F(LabSmoke, StoppedProcessTakesItsChildrenAlong)
     LabProcess parent(1, {"sh", "-c", "sleep 30 & echo child $!; wait"},
                       LabProcess::Output::Capture);
     ASSERT_TRUE(parent.Started()) << parent.Error();
-    auto line = parent.ReadLineFor(LAB_WAIT);
+    auto line = parent.ReadLineFor(WAIT);
     ASSERT_TRUE(line.has_value());
     int child = 0;
     ASSERT_EQ(std::sscanf(line->c_str(), "child %d", &child), 1) << *line;
