@@ -2,8 +2,11 @@
 # Vindle's developer entry point.
 #   ./dev.sh run    install what is missing, build, start Vindle in the lab
 #   ./dev.sh test   install what is missing, build, run the normal and the
-#                   address+undefined sanitizer suites
+#                   address+undefined sanitizer suites and every fuzz
+#                   target for 15 s over its seed corpus
 #   ./dev.sh tsan   the thread sanitizer suite (also part of CI)
+#   ./dev.sh fuzz [SECONDS]  every fuzz target for SECONDS (default 60),
+#                   one after the other; FUZZ_ARGS adds libFuzzer flags
 # Every step is idempotent: a second call with everything in place only
 # rebuilds what changed.
 set -euo pipefail
@@ -14,7 +17,7 @@ JOBS=$(nproc)
 PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev pkg-config
           qt6-base-dev libgl-dev fonts-dejavu-core xvfb xauth
           iproute2 util-linux procps atftp tftp-hpa curl
-          libcli11-dev nlohmann-json3-dev)
+          libcli11-dev nlohmann-json3-dev clang-14 libclang-rt-14-dev)
 
 install_packages() {
   local missing=()
@@ -34,6 +37,15 @@ build() {
   local dir=$1; shift
   cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
   cmake --build "$dir" -j "$JOBS"
+}
+
+# The fuzz targets: clang with libFuzzer, only the core folders and no unit
+# tests; only the targets themselves are built.
+build_fuzz() {
+  cmake -S "$ROOT" -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_COMPILER=clang++-14 -DVINDLE_FUZZ=ON -DVINDLE_TESTS=OFF \
+    -DVINDLE_COMPONENTS="net;discovery;config;tftp" >/dev/null
+  cmake --build build/fuzz -j "$JOBS" --target vindle_fuzz
 }
 
 # suite <dir> <name>: runs every test of a build; the lab tests need root or
@@ -58,8 +70,11 @@ case "$cmd" in
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     export LSAN_OPTIONS=suppressions=$ROOT/tools/sanitizer/lsan.supp
+    build_fuzz
     suite build/main normal
     suite build/asan address+undefined
+    echo "=== fuzz targets ==="
+    ctest --test-dir build/fuzz -L fuzz -j "$JOBS" --output-on-failure
     if [ "${CI:-}" = true ] || [ "${VINDLE_TSAN:-}" = 1 ]; then
       "$0" tsan
     fi
@@ -70,8 +85,36 @@ case "$cmd" in
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/tools/sanitizer/tsan.supp"
     suite build/tsan thread
     ;;
+  fuzz)
+    seconds=${2:-60}
+    install_packages
+    build_fuzz
+    export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    # New inputs and crash files stay in the build tree; a crash input
+    # worth keeping is copied into fuzz/corpus/<target>/ by hand.
+    scratch=$ROOT/build/fuzz/fuzz-scratch/run
+    failed=()
+    for target in build/fuzz/fuzz/fuzz_*; do
+      [ -x "$target" ] || continue
+      name=${target##*/fuzz_}
+      mkdir -p "$scratch/corpus/$name" "$scratch/artifacts"
+      echo "=== fuzz $name, ${seconds} s ==="
+      # shellcheck disable=SC2086  # FUZZ_ARGS is a list of flags
+      if ! timeout $((seconds + 120)) "$target" -max_total_time="$seconds" -timeout=10 \
+          -rss_limit_mb=2048 -print_final_stats=1 ${FUZZ_ARGS:-} \
+          -artifact_prefix="$scratch/artifacts/$name-" \
+          "$scratch/corpus/$name" "$ROOT/fuzz/corpus/$name"; then
+        failed+=("$name")
+      fi
+    done
+    if [ ${#failed[@]} -gt 0 ]; then
+      echo "fuzz targets that failed: ${failed[*]} (inputs in $scratch/artifacts)"
+      exit 1
+    fi
+    ;;
   *)
-    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -304,32 +304,47 @@ int CTcpConnection::WaitReadable()
     return result;
 }
 
-bool CTcpConnection::ReceiveExactly(std::uint8_t* pBuffer, std::size_t length, bool& bEndOfStream)
+bool CTcpConnection::ReceiveFrame(TcpFrameSplitter& frames, std::size_t& count)
 {
-    std::size_t received = 0;
-    while (received < length) {
-        if (received > 0 && WaitReadable() < 0) {
+    count = 0;
+    for (;;) {
+        // A piece that arrived in part is waited for; the first read of the
+        // length and of the payload follows the loop's wait directly.
+        if (frames.InPiece() && WaitReadable() < 0) {
             return false;
         }
-        const ssize_t count = ::recv(m_Socket, pBuffer + received, length - received, 0);
-        if (count < 0) {
+        const std::span<std::uint8_t> space = frames.Space();
+        const ssize_t received = ::recv(m_Socket, space.data(), space.size(), 0);
+        if (received < 0) {
             if (errno == EINTR) {
                 continue;
             }
             Trace("receive error %d\n", SocketLastError());
             return false;
         }
-        if (count == 0) {
-            bEndOfStream = true;
+        if (received == 0) {
+            return true;   // end of stream; a truncated frame is never delivered
+        }
+        switch (frames.Add(static_cast<std::size_t>(received))) {
+        case FrameStatus::NeedMore:
+            break;
+        case FrameStatus::Complete:
+            count = frames.Payload().size();
+            return true;
+        case FrameStatus::Empty:
+            return true;
+        case FrameStatus::TooLong:
+            // Its payload cannot be held, and skipping it would leave the
+            // stream to a peer that already broke the framing.
+            Trace("frame too long: %d bytes\n", static_cast<int>(frames.Length()));
             return false;
         }
-        received += static_cast<std::size_t>(count);
     }
-    return true;
 }
 
 void CTcpConnection::ReceiveLoop()
 {
+    TcpFrameSplitter frames(m_RecvBuf);
     while (IsRunning()) {
         const int result = WaitReadable();
         Trace("Select loop exit read\n");
@@ -339,30 +354,10 @@ void CTcpConnection::ReceiveLoop()
         Trace("calling read\n");
 
         std::size_t count = 0;
-        bool bEndOfStream = false;
         if ((m_dwFlags & TCP_OPT_LENGTH_PREFIX) != 0) {
-            std::uint8_t header[2] = {0, 0};
-            std::size_t length = 0;
-            if (ReceiveExactly(header, sizeof header, bEndOfStream)) {
-                length = header[0] | static_cast<std::size_t>(header[1]) << 8;
-                if (length > sizeof m_RecvBuf) {
-                    // Its payload cannot be held, and skipping it would leave
-                    // the stream to a peer that already broke the framing.
-                    Trace("frame too long: %d bytes\n", static_cast<int>(length));
-                    return;
-                }
-                // A payload is read completely even when it arrives in
-                // pieces; otherwise its rest would be taken for a length.
-                if (length > 0 && !ReceiveExactly(m_RecvBuf, length, bEndOfStream)) {
-                    if (!bEndOfStream) {
-                        return;
-                    }
-                    length = 0;   // a truncated frame is never delivered
-                }
-            } else if (!bEndOfStream) {
+            if (!ReceiveFrame(frames, count)) {
                 return;
             }
-            count = length;
         } else {
             const ssize_t received = ::recv(m_Socket, m_RecvBuf, sizeof m_RecvBuf, 0);
             if (received < 0) {

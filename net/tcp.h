@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "net/dllist.h"
+#include "net/frame_splitter.h"
 #include "net/socket_api.h"
 #include "net/thread.h"
 
@@ -104,8 +105,11 @@ private:
     bool AcceptClient(char* pszPeer, std::size_t peerSize, std::uint16_t& wPeerPort);
     bool ConnectToServer();
     void ReceiveLoop();
-    // Reads exactly length bytes; false on end of stream, failure or stop.
-    bool ReceiveExactly(std::uint8_t* pBuffer, std::size_t length, bool& bEndOfStream);
+    // Receives one whole frame into m_RecvBuf (count: its length). False
+    // when the connection must end at once (failure, stop, a frame too
+    // long); true with count 0 at the end of the stream, also inside a
+    // frame, and for an empty frame.
+    bool ReceiveFrame(TcpFrameSplitter& frames, std::size_t& count);
     // Waits until m_Socket is readable: > 0 readable, < 0 stop or failure.
     int WaitReadable();
     bool SendAll(const std::uint8_t* pData, std::size_t length, std::size_t& sent);

@@ -193,5 +193,5 @@ public:
     CSema& operator=(const CSema&) = default;
 
 private:
-    void* m_hSema = nullptr;
+    [[maybe_unused]] void* m_hSema = nullptr;
 };
