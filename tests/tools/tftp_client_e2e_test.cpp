@@ -177,13 +177,13 @@ TEST_F(TftpEndToEnd, WindowNotGrantedFallsBackToLockStepAndSurvivesLostPackets)
         options.timeout = std::chrono::milliseconds(200);
         options.retries = 5;
         (loseData ? options.dropData : options.dropAck) = 2;
-        const fs::path local = s_home / "out" / name;
+        const fs::path local = s_server->Folder() / "out" / name;
         const TftpTransferResult result = TftpGetFile(options, name, local.string());
         ASSERT_EQ(result.status, TFTP_CLIENT_OK) << TftpDescribe(result);
         EXPECT_TRUE(result.optionsAcknowledged);
         EXPECT_EQ(result.windowsize, 1u);
         EXPECT_EQ(result.blocks, 4u);
-        EXPECT_EQ(ReadFile(local), ReadFile(s_home / name));
+        EXPECT_EQ(ReadFile(local), ReadFile(s_server->Folder() / name));
         fs::remove(local);
     }
 }
