@@ -70,7 +70,9 @@ protected:
             WriteFile(home / ("f" + std::to_string(size)), RandomBytes(size, seed++));
         WriteFile(home / ("f" + std::to_string(BIG_SIZE)), RandomBytes(BIG_SIZE, seed++));
         fs::create_directory(home / "out");
-        s_started = s_server->StartOnLoopback("[TFTP-OPTIONS]\nblksize=65464\n");
+        // Uploads land beside the program only where the INI names its
+        // folder as a home: the server refuses to plant files there otherwise.
+        s_started = s_server->StartOnLoopback("[HOME]\n" + home.string() + "\n[TFTP-OPTIONS]\nblksize=65464\n");
         ASSERT_TRUE(s_started) << "vindle-tftpd did not start on 127.0.0.1";
     }
 
