@@ -267,14 +267,17 @@ public:
                 ++refusals[std::string(reinterpret_cast<char*>(buffer + 4), strnlen(reinterpret_cast<char*>(buffer + 4), static_cast<std::size_t>(n) - 4))];
         }
     }
-    // Floods `count` read requests, then collects the answers.
+    // Floods `count` read requests, then goes on until a refusal came back:
+    // most of a flood drowns in full socket buffers, the more so on a slow
+    // machine, but the limits must have been met. Bounded by 20 s.
     void Flood(std::uint16_t port, int count)
     {
         const Bytes request = Request(TFTP_RRQ, "f.bin", "octet");
-        for (int i = 0; i < count; ++i) {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        for (int i = 0; i < count || (refusals.empty() && std::chrono::steady_clock::now() < deadline); ++i) {
             Send(port, request);
             if (i % 16 == 15)
-                Collect(0ms);
+                Collect(i < count ? 0ms : 50ms);
         }
         Collect(300ms);
     }
@@ -316,6 +319,7 @@ TEST(TftpServerObject, FloodOfStalledReadsStaysWithinTheLimits)
                               FloodSocket("127.0.0.5")};
     const std::size_t threads = CountEntries("/proc/self/task");
     const std::size_t descriptors = CountEntries("/proc/self/fd");
+    const std::size_t resident = ResidentKilobytes();
     for (const auto& f : flooders)
         ASSERT_TRUE(f.Bound());
 
@@ -344,7 +348,9 @@ TEST(TftpServerObject, FloodOfStalledReadsStaysWithinTheLimits)
     EXPECT_LE(server.RunningTransfers(), 6u);
     EXPECT_LE(CountEntries("/proc/self/task"), threads + 6);
     EXPECT_LE(CountEntries("/proc/self/fd"), descriptors + 2 * 6);
-    EXPECT_LT(ResidentKilobytes(), 200u * 1024);
+    // Each stalled transfer holds two blocks; the rest is the flood's
+    // passing allocations (kept a while by the address sanitizer).
+    EXPECT_LT(ResidentKilobytes(), resident + 64 * 1024);
     // No stalled transfer ends before its 20 s are up, so these are all the
     // transfers the flood got.
     const char* addresses[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"};
