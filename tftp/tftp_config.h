@@ -128,7 +128,8 @@ std::string TftpProgramPath();
 
 // --- The default server (tftp_server.h) under its long-standing names --------
 
-// The settings last read by ConfigureTftp or a start of the default server.
+// The settings last read by ConfigureTftp (tests look at them; a running
+// server keeps its own).
 extern TftpConfig g_tftpConfig;
 extern std::uint32_t MaxBlockSize;
 extern std::uint16_t DefaultInterval;
