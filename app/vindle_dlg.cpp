@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <span>
 
 #include <QAction>
@@ -30,13 +29,6 @@
 
 namespace
 {
-
-// The live main window that TFTP progress may reach. A transfer thread can
-// have read ProgressReceiver just before the window cleared it; the lock
-// makes sure such a late call either finds the window still registered or
-// does nothing.
-std::mutex g_ProgressLock;
-CvindleDlg* g_pProgressWindow = nullptr;
 
 CAppPrompts g_DefaultPrompts;
 
@@ -83,10 +75,6 @@ CvindleDlg::CvindleDlg(std::uint32_t dwAdapterAddr, const AdapterList* pAdapterL
     m_SearchTimer.setSingleShot(true);
     m_SearchTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_SearchTimer, &QTimer::timeout, this, [this] { PaceSearch(true); });
-    {
-        std::lock_guard lock(g_ProgressLock);
-        g_pProgressWindow = this;
-    }
     // Last: from here on replies may call into the window, which is now
     // complete.
     CInitCfg::StartReceiving();
@@ -97,9 +85,8 @@ CvindleDlg::~CvindleDlg()
     // Nothing posted from now on may run: the window is going.
     m_Queue.Close();
     {
-        std::lock_guard lock(g_ProgressLock);
-        if (g_pProgressWindow == this)
-            g_pProgressWindow = nullptr;
+        // Waits for a progress call that is running with this window; none
+        // comes after it.
         void* pSelf = static_cast<void*>(this);
         ProgressReceiver.compare_exchange_strong(pSelf, nullptr);
     }
@@ -520,10 +507,9 @@ void CvindleDlg::SetProgress(int nPercent)
 
 void CvindleDlg::OnTftpProgress(void* pReceiver, std::int32_t nPercent)
 {
-    std::lock_guard lock(g_ProgressLock);
-    if (pReceiver == nullptr || pReceiver != static_cast<void*>(g_pProgressWindow))
-        return;
-    CvindleDlg* pWindow = g_pProgressWindow;
+    // The receiver is a live window: its destructor clears ProgressReceiver,
+    // which waits for this call.
+    auto* pWindow = static_cast<CvindleDlg*>(pReceiver);
     pWindow->m_Queue.Post([pWindow, nPercent] { pWindow->SetProgress(nPercent); });
 }
 

@@ -87,8 +87,8 @@ public:
     void OnDeviceRightClick(int nItem, const QPoint& listPos);
     void OnDeviceDoubleClick(int nItem);
 
-    // The TFTP server's progress function (transfer threads). Reaches the
-    // window only while pReceiver is a live main window.
+    // The TFTP server's progress function (transfer threads). pReceiver is
+    // the window that set ProgressReceiver, alive for the whole call.
     static void OnTftpProgress(void* pReceiver, std::int32_t nPercent);
 
     // What the window shows, for tests and the screenshot tool.

@@ -16,7 +16,6 @@
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_server.h"
-#include "tftp/tftp_transfer.h"
 
 namespace {
 
@@ -123,7 +122,15 @@ private:
 class TftpFileServer final : public UpdateFileServer
 {
 public:
-    explicit TftpFileServer(bool echoReport) : m_echo(echoReport) {}
+    explicit TftpFileServer(bool echoReport)
+    {
+        // Report lines would mix with the results on standard output; they
+        // go to standard error only when asked for.
+        m_server.SetReportSink([echoReport](std::string_view line) {
+            if (echoReport)
+                (void)!::write(STDERR_FILENO, line.data(), line.size());
+        });
+    }
     ~TftpFileServer() override { Stop(); }
 
     std::string Start(const std::string& folder, std::uint32_t address, std::uint16_t port, std::uint16_t portLow,
@@ -134,81 +141,51 @@ public:
         if (portLow != 0)
             ini << "[TFTP-OPTIONS]\nport-range=" << portLow << "-" << portHigh << "\n";
         std::istringstream in(ini.str());
-        SetTftpReportSink(&TftpFileServer::Sink, this);
-        ProgressReceiver.store(this);
-        ProgressNotifier.store(&TftpFileServer::Progress);
-        ResetTransferStop();
-        const std::uint32_t status = StartTftpServer(in, TftpProgramPath());
-        if (status != TFTP_SERVER_OK) {
-            Stop();
-            return status == TFTP_SERVER_NO_ENDPOINT ? "cannot listen on " + FormatIpv4(address) + ":" +
-                                                           std::to_string(port)
-                                                     : "the TFTP server does not start";
-        }
-        m_running = true;
-        return {};
+        const std::uint32_t status = m_server.Start(in, TftpProgramPath());
+        if (status == TFTP_SERVER_OK)
+            return {};
+        return status == TFTP_SERVER_NO_ENDPOINT
+            ? "cannot listen on " + FormatIpv4(address) + ":" + std::to_string(port)
+            : "the TFTP server does not start";
     }
 
     void SetEventHandler(std::function<void(const FileServeEvent&)> handler) override
     {
-        m_handler = std::move(handler);
+        if (!handler) {
+            m_server.SetEventHandler(nullptr);
+            return;
+        }
+        m_server.SetEventHandler([handler = std::move(handler)](const TftpTransferEvent& transfer) {
+            if (transfer.write || transfer.kind == TftpTransferEvent::Kind::Started)
+                return;
+            FileServeEvent event;
+            event.client = transfer.client.sin_addr.s_addr;
+            event.bytesSent = transfer.bytesSent;
+            event.fileSize = transfer.fileSize;
+            event.message = transfer.message;
+            switch (transfer.kind) {
+            case TftpTransferEvent::Kind::Finished:
+                event.kind = FileServeEvent::Kind::Finished;
+                event.percent = 100;
+                break;
+            case TftpTransferEvent::Kind::Failed:
+                event.kind = FileServeEvent::Kind::Failed;
+                break;
+            default:
+                event.kind = FileServeEvent::Kind::Progress;
+                event.percent = TftpPercentSent(transfer);
+                break;
+            }
+            handler(event);
+        });
     }
 
-    void AbortTransfers() override { StopTransfers(); }
+    void AbortTransfers() override { m_server.EndTransfers(); }
 
-    void Stop() override
-    {
-        if (m_running)
-            StopTftpServer();
-        m_running = false;
-        ProgressNotifier.store(nullptr);
-        ProgressReceiver.store(nullptr);
-        SetTftpReportSink(nullptr, nullptr);
-    }
+    void Stop() override { m_server.Stop(); }
 
 private:
-    static void Sink(void* context, std::string_view line)
-    {
-        auto* self = static_cast<TftpFileServer*>(context);
-        if (self->m_echo)
-            (void)!::write(STDERR_FILENO, line.data(), line.size());   // the verbose sink
-        // "Client 10.77.0.2:1234 /path, 12 Blocks Served" or
-        // "Client 10.77.0.2:1234 /path, <why it failed>".
-        if (line.substr(0, 7) != "Client " || !self->m_handler)
-            return;
-        const std::size_t colon = line.find(':', 7);
-        if (colon == std::string_view::npos)
-            return;
-        const auto ip = ParseIpv4(line.substr(7, colon - 7));
-        const std::size_t comma = line.rfind(", ");
-        if (!ip || comma == std::string_view::npos)
-            return;
-        std::string_view message = line.substr(comma + 2);
-        while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
-            message.remove_suffix(1);
-        FileServeEvent event;
-        event.client = *ip;
-        const bool served = message.size() > 14 && message.substr(message.size() - 13) == "Blocks Served";
-        event.kind = served ? FileServeEvent::Kind::Finished : FileServeEvent::Kind::Failed;
-        event.percent = served ? 100 : -1;
-        event.message = std::string(message);
-        self->m_handler(event);
-    }
-
-    static void Progress(void* receiver, std::int32_t percent)
-    {
-        auto* self = static_cast<TftpFileServer*>(receiver);
-        if (!self->m_handler)
-            return;
-        FileServeEvent event;
-        event.kind = FileServeEvent::Kind::Progress;
-        event.percent = percent;
-        self->m_handler(event);
-    }
-
-    const bool m_echo;
-    bool m_running = false;
-    std::function<void(const FileServeEvent&)> m_handler;
+    TftpServer m_server;
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-// INI configuration, listening sockets and start-up summary of the TFTP
+// INI configuration, listening sockets and start-up summary of a TFTP
 // server. Runs on the thread that starts the server; see tftp_config.h.
 
 #include "tftp/tftp_config.h"
@@ -17,18 +17,8 @@
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_request.h"
 
-TftpConfig g_tftpConfig;
-std::uint32_t MaxBlockSize = TFTP_MAX_BLKSIZE;
-std::uint16_t DefaultInterval = TFTP_DEFAULT_INTERVAL;
-std::atomic<TftpProgressFunction> ProgressNotifier{nullptr};
-std::atomic<void*> ProgressReceiver{nullptr};
-
 namespace
 {
-
-// Guards the home entries against the application replacing entry 0 while a
-// transfer resolves its name.
-std::mutex g_homeMutex;
 
 std::string Lowercase(std::string_view text)
 {
@@ -99,31 +89,31 @@ bool ListenTableFull(const TftpConfig& config)
     return config.listenIp[TFTP_MAX_LISTEN - 1] != 0;
 }
 
-void ApplyHomeEntry(const std::string& entry, TftpConfig& config)
+void ApplyHomeEntry(const std::string& entry, TftpConfig& config, const TftpReporter& reporter)
 {
     TftpHomeEntry& first = config.homes[0];
     const std::size_t equals = entry.find('=');
     if (equals == std::string::npos) {
         if (!first.alias.empty())
-            ReportLine("Section [HOME], alias and bare path mixup, entry %s ignored", entry.c_str());
+            ReportLine(reporter, "Section [HOME], alias and bare path mixup, entry %s ignored", entry.c_str());
         else if (!first.path.empty())
-            ReportLine("Section [HOME], Duplicate Path: %s ignored", entry.c_str());
+            ReportLine(reporter, "Section [HOME], Duplicate Path: %s ignored", entry.c_str());
         else
             first.path = WithSeparator(entry);
         return;
     }
     if (first.alias.empty() && !first.path.empty()) {
-        ReportLine("Section [HOME], alias and bare path mixup, entry %s ignored", entry.c_str());
+        ReportLine(reporter, "Section [HOME], alias and bare path mixup, entry %s ignored", entry.c_str());
         return;
     }
     const std::string alias = entry.substr(0, equals);
     const std::string path = entry.substr(equals + 1);
     if (alias.find_first_of("/\\><.") != std::string::npos) {
-        ReportLine("Section [HOME], invalid chars in alias %s, entry ignored", alias.c_str());
+        ReportLine(reporter, "Section [HOME], invalid chars in alias %s, entry ignored", alias.c_str());
         return;
     }
     if (alias.empty() || alias.size() > TFTP_MAX_ALIAS || path.empty()) {
-        ReportLine("Section [HOME], alias name too large");
+        ReportLine(reporter, "Section [HOME], alias name too large");
         return;
     }
     for (TftpHomeEntry& home : config.homes) {
@@ -133,20 +123,20 @@ void ApplyHomeEntry(const std::string& entry, TftpConfig& config)
             return;
         }
         if (EqualsNoCase(home.alias, alias)) {
-            ReportLine("Section [HOME], Duplicate Entry: %s ignored", entry.c_str());
+            ReportLine(reporter, "Section [HOME], Duplicate Entry: %s ignored", entry.c_str());
             return;
         }
     }
     // All entries taken: dropped without a message.
 }
 
-void ApplyPortRange(const std::string& value, TftpConfig& config)
+void ApplyPortRange(const std::string& value, TftpConfig& config, const TftpReporter& reporter)
 {
     config.portLow = 0;
     config.portHigh = 0;
     const std::size_t hyphen = value.find('-');
     if (hyphen == std::string::npos) {
-        ReportLine("Invalid port range %s\n", value.c_str());
+        ReportLine(reporter, "Invalid port range %s\n", value.c_str());
         return;
     }
     const std::string lowText = value.substr(0, hyphen);
@@ -154,57 +144,76 @@ void ApplyPortRange(const std::string& value, TftpConfig& config)
     const std::uint64_t high = ParseDecimal(std::string_view(value).substr(hyphen + 1));
     const auto inRange = [](std::uint64_t port) { return port >= 1024 && port <= 65534; };
     if (!inRange(low) || !inRange(high) || low > high) {
-        ReportLine("Invalid port range %s\n", lowText.c_str());
+        ReportLine(reporter, "Invalid port range %s\n", lowText.c_str());
         return;
     }
     config.portLow = static_cast<std::uint32_t>(low);
     config.portHigh = static_cast<std::uint32_t>(high);
 }
 
-void ReportSummary(const TftpConfig& config)
+// A transfer limit: a positive decimal count. Anything else keeps the
+// current limit, since no limit at all is what the key exists to prevent.
+std::uint32_t TransferLimit(const std::string& value, std::uint32_t current)
 {
-    ReportLine("\nStarting TFTP...");
-    for (const TftpHomeEntry& home : TftpHomeSnapshot())
+    const std::uint64_t v = SkipLeadingSpace(value).starts_with('-') ? 0 : ParseDecimal(value);
+    if (v == 0)
+        return current;
+    return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v);
+}
+
+void ReportSummary(const TftpSettings& settings, const std::array<TftpHomeEntry, TFTP_MAX_HOMES>& homes,
+                   const TftpReporter& reporter)
+{
+    const TftpConfig& config = settings.config;
+    ReportLine(reporter, "\nStarting TFTP...");
+    for (const TftpHomeEntry& home : homes)
         if (!home.path.empty())
-            ReportLine("alias /%s is mapped to %s", home.alias.c_str(), home.path.c_str());
+            ReportLine(reporter, "alias /%s is mapped to %s", home.alias.c_str(), home.path.c_str());
     for (const ListenEndpoint& endpoint : config.endpoints)
         if (endpoint.ip != 0)
-            ReportLine("listening On: %s:%i", Dotted(endpoint.ip).c_str(), endpoint.port);
+            ReportLine(reporter, "listening On: %s:%i", Dotted(endpoint.ip).c_str(), endpoint.port);
     if (config.clients[0].low == 0)
-        ReportLine("permitted clients: all");
+        ReportLine(reporter, "permitted clients: all");
     for (const ClientRange& range : config.clients) {
         if (range.low == 0)
             break;
-        ReportLine("permitted clients: %s-%s", Dotted(htonl(range.low)).c_str(),
+        ReportLine(reporter, "permitted clients: %s-%s", Dotted(htonl(range.low)).c_str(),
                    Dotted(htonl(range.high)).c_str());
     }
     if (config.portLow == 0 && config.portHigh == 0)
-        ReportLine("server port range: all");
+        ReportLine(reporter, "server port range: all");
     else
-        ReportLine("server port range: %u-%u", config.portLow, config.portHigh);
-    ReportLine("max blksize: %u", MaxBlockSize);
-    ReportLine("defult blksize: %u", TFTP_DEFAULT_BLKSIZE);
-    ReportLine("default interval: %u", static_cast<unsigned>(DefaultInterval));
-    ReportLine("overwrite existing files: %s", config.overwrite ? "yes" : "no");
+        ReportLine(reporter, "server port range: %u-%u", config.portLow, config.portHigh);
+    ReportLine(reporter, "max blksize: %u", settings.maxBlockSize);
+    ReportLine(reporter, "defult blksize: %u", TFTP_DEFAULT_BLKSIZE);
+    ReportLine(reporter, "default interval: %u", static_cast<unsigned>(settings.defaultInterval));
+    ReportLine(reporter, "overwrite existing files: %s", config.overwrite ? "yes" : "no");
 }
 
 } // namespace
 
-void SetTftpHomeDirectory(std::string_view directory)
+void TftpHomes::Assign(const std::array<TftpHomeEntry, TFTP_MAX_HOMES>& homes)
+{
+    std::lock_guard lock(m_mutex);
+    m_homes = homes;
+}
+
+void TftpHomes::SetHomeDirectory(std::string_view directory)
 {
     std::string path = WithSeparator(directory);
-    std::lock_guard lock(g_homeMutex);
-    g_tftpConfig.homes[0].path = std::move(path);
+    std::lock_guard lock(m_mutex);
+    m_homes[0].path = std::move(path);
 }
 
-std::array<TftpHomeEntry, TFTP_MAX_HOMES> TftpHomeSnapshot()
+std::array<TftpHomeEntry, TFTP_MAX_HOMES> TftpHomes::Snapshot() const
 {
-    std::lock_guard lock(g_homeMutex);
-    return g_tftpConfig.homes;
+    std::lock_guard lock(m_mutex);
+    return m_homes;
 }
 
-void ApplyLoggingSection(const IniSection& section, TftpConfig& config)
+void ApplyLoggingSection(const IniSection& section, TftpSettings& settings, const TftpReporter& reporter)
 {
+    TftpConfig& config = settings.config;
     const std::size_t first = NextIniEntry(section.entries, 0, false);
     if (first == section.entries.size())
         return;
@@ -216,11 +225,12 @@ void ApplyLoggingSection(const IniSection& section, TftpConfig& config)
     else if (EqualsNoCase(value, "All"))
         config.logLevel = TftpLogLevel::All;
     else
-        ReportLine("Section [LOGGING], Invalid Logging Level: %s ignored", value.c_str());
+        ReportLine(reporter, "Section [LOGGING], Invalid Logging Level: %s ignored", value.c_str());
 }
 
-void ApplyListenOnSection(const IniSection& section, TftpConfig& config)
+void ApplyListenOnSection(const IniSection& section, TftpSettings& settings, const TftpReporter& reporter)
 {
+    TftpConfig& config = settings.config;
     for (std::size_t i = NextIniEntry(section.entries, 0, false); i < section.entries.size();
          i = NextIniEntry(section.entries, i, true)) {
         if (ListenTableFull(config))
@@ -230,7 +240,7 @@ void ApplyListenOnSection(const IniSection& section, TftpConfig& config)
         const std::string_view address = std::string_view(entry).substr(0, colon);
         std::uint32_t ip = 0;
         if (!ListenAddressSyntaxOk(address) || !ParseDotted(address, ip) || ip == 0) {
-            ReportLine("Warning: Section [LISTEN-ON], Invalid IP Address %s, ignored", entry.c_str());
+            ReportLine(reporter, "Warning: Section [LISTEN-ON], Invalid IP Address %s, ignored", entry.c_str());
             continue;
         }
         std::uint16_t port = TFTP_PORT;
@@ -240,19 +250,21 @@ void ApplyListenOnSection(const IniSection& section, TftpConfig& config)
     }
 }
 
-void ApplyHomeSection(const IniSection& section, TftpConfig& config, std::string_view programDirectory)
+void ApplyHomeSection(const IniSection& section, TftpSettings& settings, std::string_view programDirectory,
+                      const TftpReporter& reporter)
 {
-    std::lock_guard lock(g_homeMutex);
+    TftpConfig& config = settings.config;
     for (std::size_t i = NextIniEntry(section.entries, 0, false); i < section.entries.size();
          i = NextIniEntry(section.entries, i, true))
-        ApplyHomeEntry(section.entries[i], config);
+        ApplyHomeEntry(section.entries[i], config, reporter);
     config.writeGuard.programFolderIsHome = TftpHomesNameFolder(config.homes, programDirectory);
     if (config.homes[0].path.empty())
         config.homes[0].path = WithSeparator(programDirectory);
 }
 
-void ApplyOptionsSection(const IniSection& section, TftpConfig& config)
+void ApplyOptionsSection(const IniSection& section, TftpSettings& settings, const TftpReporter& reporter)
 {
+    TftpConfig& config = settings.config;
     for (std::size_t i = NextIniEntry(section.entries, 0, false); i < section.entries.size();
          i = NextIniEntry(section.entries, i, true)) {
         const std::string& entry = section.entries[i];
@@ -263,7 +275,7 @@ void ApplyOptionsSection(const IniSection& section, TftpConfig& config)
         const std::string value = entry.substr(equals + 1);
         if (key == TFTP_OPT_BLKSIZE) {
             const std::uint64_t v = SkipLeadingSpace(value).starts_with('-') ? 0 : ParseDecimal(value);
-            MaxBlockSize = static_cast<std::uint32_t>(
+            settings.maxBlockSize = static_cast<std::uint32_t>(
                 v < TFTP_MIN_BLKSIZE ? TFTP_MIN_BLKSIZE : (v > TFTP_MAX_BLKSIZE ? TFTP_MAX_BLKSIZE : v));
         } else if (key == TFTP_OPT_INTERVAL) {
             std::uint16_t v = static_cast<std::uint16_t>(ParseDecimal(value));
@@ -271,19 +283,24 @@ void ApplyOptionsSection(const IniSection& section, TftpConfig& config)
                 v = TFTP_DEFAULT_INTERVAL;
             if (v > TFTP_MAX_INTERVAL)
                 v = TFTP_MAX_INTERVAL;
-            DefaultInterval = v;
+            settings.defaultInterval = v;
         } else if (key == "overwrite") {
             config.overwrite = EqualsNoCase(value, "y");
         } else if (key == "port-range") {
-            ApplyPortRange(value, config);
+            ApplyPortRange(value, config, reporter);
+        } else if (key == "max-transfers") {
+            settings.maxTransfers = TransferLimit(value, settings.maxTransfers);
+        } else if (key == "max-transfers-per-client") {
+            settings.maxTransfersPerClient = TransferLimit(value, settings.maxTransfersPerClient);
         } else {
-            ReportLine("Unknown Option %s\n", key.c_str());
+            ReportLine(reporter, "Unknown Option %s\n", key.c_str());
         }
     }
 }
 
-void ApplyAllowedClientsSection(const IniSection& section, TftpConfig& config)
+void ApplyAllowedClientsSection(const IniSection& section, TftpSettings& settings, const TftpReporter& reporter)
 {
+    TftpConfig& config = settings.config;
     std::size_t count = 0;
     for (std::size_t i = NextIniEntry(section.entries, 0, false); i < section.entries.size();
          i = NextIniEntry(section.entries, i, true)) {
@@ -300,62 +317,59 @@ void ApplyAllowedClientsSection(const IniSection& section, TftpConfig& config)
         high = ntohl(high);
         const auto usable = [](std::uint32_t ip) { return ip != 0 && ip != 0xFFFFFFFFu; };
         if (!ok || !usable(low) || !usable(high) || low > high) {
-            ReportLine("Section [ALLOWED-CLIENTS] Invalid entry %s in ini file, ignored", entry.c_str());
+            ReportLine(reporter, "Section [ALLOWED-CLIENTS] Invalid entry %s in ini file, ignored", entry.c_str());
             continue;
         }
         if (count == TFTP_MAX_CLIENT_RANGES) {
-            ReportLine("Section [ALLOWED-CLIENTS] too many entries, %s ignored", entry.c_str());
+            ReportLine(reporter, "Section [ALLOWED-CLIENTS] too many entries, %s ignored", entry.c_str());
             continue;
         }
         config.clients[count++] = {low, high};
     }
 }
 
-void ConfigureTftp(std::istream& ini, std::string_view programPath)
+TftpSettings ReadTftpSettings(std::istream& ini, std::string_view programPath, const TftpReporter& reporter)
 {
-    {
-        std::lock_guard lock(g_homeMutex);
-        g_tftpConfig = TftpConfig{};
-    }
-    MaxBlockSize = TFTP_MAX_BLKSIZE;
-    DefaultInterval = TFTP_DEFAULT_INTERVAL;
-
-    ApplyLoggingSection(ReadIniSection(ini, "LOGGING"), g_tftpConfig);
+    TftpSettings settings;
+    ApplyLoggingSection(ReadIniSection(ini, "LOGGING"), settings, reporter);
     // Whatever the section says, every report is printed.
-    g_tftpConfig.logLevel = TftpLogLevel::All;
-    ApplyListenOnSection(ReadIniSection(ini, "LISTEN-ON"), g_tftpConfig);
-    ApplyHomeSection(ReadIniSection(ini, "HOME"), g_tftpConfig, DirectoryOfProgram(programPath));
-    g_tftpConfig.writeGuard = MakeTftpWriteGuard(programPath, g_tftpConfig.writeGuard.programFolderIsHome);
-    ApplyOptionsSection(ReadIniSection(ini, "TFTP-OPTIONS"), g_tftpConfig);
-    ApplyAllowedClientsSection(ReadIniSection(ini, "ALLOWED-CLIENTS"), g_tftpConfig);
-    if (g_tftpConfig.listenIp[0] == 0)
-        AddInterfaceAddresses();
+    settings.config.logLevel = TftpLogLevel::All;
+    ApplyListenOnSection(ReadIniSection(ini, "LISTEN-ON"), settings, reporter);
+    ApplyHomeSection(ReadIniSection(ini, "HOME"), settings, DirectoryOfProgram(programPath), reporter);
+    settings.config.writeGuard =
+        MakeTftpWriteGuard(programPath, settings.config.writeGuard.programFolderIsHome);
+    ApplyOptionsSection(ReadIniSection(ini, "TFTP-OPTIONS"), settings, reporter);
+    ApplyAllowedClientsSection(ReadIniSection(ini, "ALLOWED-CLIENTS"), settings, reporter);
+    if (settings.config.listenIp[0] == 0)
+        AddInterfaceAddresses(settings.config);
+    return settings;
 }
 
-void AddInterfaceAddresses()
+void AddInterfaceAddresses(TftpConfig& config)
 {
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0)
         return;
-    for (ifaddrs* entry = list; entry != nullptr && !ListenTableFull(g_tftpConfig); entry = entry->ifa_next) {
+    for (ifaddrs* entry = list; entry != nullptr && !ListenTableFull(config); entry = entry->ifa_next) {
         if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET)
             continue;
         sockaddr_in address{};
         std::memcpy(&address, entry->ifa_addr, sizeof address);
         if (address.sin_addr.s_addr != 0)
-            AddListenAddress(g_tftpConfig, address.sin_addr.s_addr, TFTP_PORT);
+            AddListenAddress(config, address.sin_addr.s_addr, TFTP_PORT);
     }
     freeifaddrs(list);
 }
 
-std::size_t OpenListeningEndpoints()
+std::size_t OpenListeningEndpoints(TftpSettings& settings, const std::array<TftpHomeEntry, TFTP_MAX_HOMES>& homes,
+                                   const TftpReporter& reporter)
 {
-    TftpConfig& config = g_tftpConfig;
+    TftpConfig& config = settings.config;
     std::size_t count = 0;
     for (std::size_t i = 0; i < TFTP_MAX_LISTEN && config.listenIp[i] != 0; ++i) {
         const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
         if (fd < 0) {
-            ReportLine("Failed to Create Socket");
+            ReportLine(reporter, "Failed to Create Socket");
             continue;
         }
         sockaddr_in address{};
@@ -366,7 +380,7 @@ std::size_t OpenListeningEndpoints()
         if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
             getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
             close(fd);
-            ReportLine("%s Port %u, bind failed", Dotted(config.listenIp[i]).c_str(),
+            ReportLine(reporter, "%s Port %u, bind failed", Dotted(config.listenIp[i]).c_str(),
                        static_cast<unsigned>(config.listenPort[i]));
             continue;
         }
@@ -375,27 +389,24 @@ std::size_t OpenListeningEndpoints()
         endpoint.address = address;
         endpoint.ip = address.sin_addr.s_addr;
         endpoint.port = ntohs(address.sin_port);
-        if (fd + 1 > config.maxSocket)
-            config.maxSocket = fd + 1;
     }
     if (count == 0) {
         // NOTE: the server does not wait for a key here: standard input may be
         // a terminal the user types into for something else.
-        ReportLine("No listening Interfaces available, stopping...");
+        ReportLine(reporter, "No listening Interfaces available, stopping...");
         return 0;
     }
-    ReportSummary(config);
+    ReportSummary(settings, homes, reporter);
     return count;
 }
 
-void CloseListeningEndpoints()
+void CloseListeningEndpoints(TftpConfig& config)
 {
-    for (ListenEndpoint& endpoint : g_tftpConfig.endpoints) {
+    for (ListenEndpoint& endpoint : config.endpoints) {
         if (endpoint.socket >= 0)
             close(endpoint.socket);
         endpoint = ListenEndpoint{};
     }
-    g_tftpConfig.maxSocket = 0;
 }
 
 std::string TftpProgramPath()
@@ -407,21 +418,10 @@ std::string TftpProgramPath()
     return std::string(path, static_cast<std::size_t>(n));
 }
 
-void LoadTftpConfig()
-{
-    const std::string program = TftpProgramPath();
-    std::ifstream file(IniPathForProgram(program), std::ios::binary);
-    std::stringstream text;
-    if (file)
-        text << file.rdbuf();
-    ConfigureTftp(text, program);
-    OpenListeningEndpoints();
-}
-
-bool TftpClientAllowed(std::uint32_t ip)
+bool TftpClientAllowed(const TftpConfig& config, std::uint32_t ip)
 {
     const std::uint32_t host = ntohl(ip);
-    const auto& clients = g_tftpConfig.clients;
+    const auto& clients = config.clients;
     if (clients[0].low == 0)
         return true;
     for (const ClientRange& range : clients) {

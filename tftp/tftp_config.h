@@ -1,24 +1,26 @@
 #pragma once
-// Process-wide configuration of the TFTP server: the record filled from the
-// INI file at start-up, the two settings beside it, and the progress hand-off
-// to the application.
+// Configuration of a TFTP server: the record filled from its INI text at
+// start-up, the settings beside it, the home entries, and the default
+// server's names for them.
 //
-// Threads: everything is written on the thread that loads the configuration,
-// before the request loop and any transfer start, and only read afterwards;
-// the exceptions are the home directory (SetTftpHomeDirectory, guarded by a
-// lock) and the progress hook (atomics), which the application may change
-// while transfers run.
+// Threads: a server's settings are written on the thread that starts it,
+// before its request loop and any transfer start, and only read afterwards;
+// the exception is the home entries (TftpHomes, guarded by a lock), whose
+// entry 0 the owner may replace while transfers run.
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <istream>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 
 #include <netinet/in.h>
 
 #include "tftp/ini_reader.h"
+#include "tftp/tftp_report.h"
 #include "tftp/tftp_path.h"
 #include "tftp/tftp_wire.h"
 #include "tftp/tftp_write_guard.h"
@@ -57,61 +59,119 @@ struct TftpConfig
     bool overwrite = false;
     std::uint32_t portLow = 0;    // both 0: transfers take any free port
     std::uint32_t portHigh = 0;
-    int maxSocket = 0;            // highest listening socket plus one
     TftpLogLevel logLevel = TftpLogLevel::None;
     TftpWriteGuard writeGuard;    // what uploads may not touch
 };
 
-extern TftpConfig g_tftpConfig;
-// Largest block size granted; [TFTP-OPTIONS] "blksize" sets it.
-extern std::uint32_t MaxBlockSize;
-// Interval in seconds; the receive timeout is half of it, rounded up.
-extern std::uint16_t DefaultInterval;
 
-// The progress hand-off: called on a read transfer's thread after each read
-// from the file with the share read so far (0..100), while both are set.
-// The application clears ProgressReceiver before the receiver goes away.
-using TftpProgressFunction = void (*)(void* receiver, std::int32_t percent);
-extern std::atomic<TftpProgressFunction> ProgressNotifier;
-extern std::atomic<void*> ProgressReceiver;
+// [TFTP-OPTIONS] "max-transfers" and "max-transfers-per-client": requests
+// beyond them are refused, so that a flood cannot take every thread, socket
+// and buffer of the machine.
+inline constexpr std::uint32_t TFTP_DEFAULT_MAX_TRANSFERS = 256;
+inline constexpr std::uint32_t TFTP_DEFAULT_MAX_TRANSFERS_PER_CLIENT = 16;
 
-// Replaces the path of home entry 0 (a "/" is appended when missing). With a
-// configuration without aliases this is the bare home directory for every
-// request resolved afterwards. Any thread.
-void SetTftpHomeDirectory(std::string_view directory);
-// A copy of the home entries, taken under the lock. Any thread.
-std::array<TftpHomeEntry, TFTP_MAX_HOMES> TftpHomeSnapshot();
+// Everything one server reads from its INI text.
+struct TftpSettings
+{
+    TftpConfig config;
+    // Largest block size granted; "blksize" sets it.
+    std::uint32_t maxBlockSize = TFTP_MAX_BLKSIZE;
+    // Interval in seconds; the receive timeout is half of it, rounded up.
+    std::uint16_t defaultInterval = TFTP_DEFAULT_INTERVAL;
+    std::uint32_t maxTransfers = TFTP_DEFAULT_MAX_TRANSFERS;
+    std::uint32_t maxTransfersPerClient = TFTP_DEFAULT_MAX_TRANSFERS_PER_CLIENT;
+};
 
-// Section appliers: each reads one section's entries into `config` (and the
-// two settings) and reports every warning as it goes.
-void ApplyLoggingSection(const IniSection& section, TftpConfig& config);
-void ApplyListenOnSection(const IniSection& section, TftpConfig& config);
-void ApplyHomeSection(const IniSection& section, TftpConfig& config, std::string_view programDirectory);
-void ApplyOptionsSection(const IniSection& section, TftpConfig& config);
-void ApplyAllowedClientsSection(const IniSection& section, TftpConfig& config);
+// The home entries of a running server, guarded against the owner replacing
+// entry 0 while a transfer resolves its name. Any thread.
+class TftpHomes final
+{
+public:
+    void Assign(const std::array<TftpHomeEntry, TFTP_MAX_HOMES>& homes);
+    // Replaces the path of entry 0 (a "/" is appended when missing).
+    void SetHomeDirectory(std::string_view directory);
+    std::array<TftpHomeEntry, TFTP_MAX_HOMES> Snapshot() const;
 
-// Steps 1 to 5 of the start-up: resets the configuration and both settings,
-// reads every section of `ini` (an empty stream means no INI file) and,
-// without [LISTEN-ON] entries, takes the machine's interface addresses.
-// Opens no socket.
-void ConfigureTftp(std::istream& ini, std::string_view programPath);
+private:
+    mutable std::mutex m_mutex;
+    std::array<TftpHomeEntry, TFTP_MAX_HOMES> m_homes{};
+};
+
+// Section appliers: each reads one section's entries into `settings` and
+// reports every warning as it goes.
+void ApplyLoggingSection(const IniSection& section, TftpSettings& settings, const TftpReporter& reporter);
+void ApplyListenOnSection(const IniSection& section, TftpSettings& settings, const TftpReporter& reporter);
+void ApplyHomeSection(const IniSection& section, TftpSettings& settings, std::string_view programDirectory,
+                      const TftpReporter& reporter);
+void ApplyOptionsSection(const IniSection& section, TftpSettings& settings, const TftpReporter& reporter);
+void ApplyAllowedClientsSection(const IniSection& section, TftpSettings& settings, const TftpReporter& reporter);
+
+// Reads every section of `ini` (an empty stream means no INI file) as the
+// INI file of the program at `programPath` and, without [LISTEN-ON]
+// entries, takes the machine's interface addresses. Opens no socket.
+TftpSettings ReadTftpSettings(std::istream& ini, std::string_view programPath, const TftpReporter& reporter);
 
 // Every IPv4 address of the machine, loopback included, port 69, at most 8;
 // used when [LISTEN-ON] names none.
-void AddInterfaceAddresses();
+void AddInterfaceAddresses(TftpConfig& config);
 
 // Opens a listening socket for each configured address and prints the
-// start-up summary. Returns the number of endpoints opened.
-std::size_t OpenListeningEndpoints();
+// start-up summary with `homes`. Returns the number of endpoints opened.
+std::size_t OpenListeningEndpoints(TftpSettings& settings, const std::array<TftpHomeEntry, TFTP_MAX_HOMES>& homes,
+                                   const TftpReporter& reporter);
 // Closes every listening socket.
-void CloseListeningEndpoints();
-
-// The whole start-up for the program: INI file beside the program file,
-// sockets and summary.
-void LoadTftpConfig();
+void CloseListeningEndpoints(TftpConfig& config);
 
 // Whether the client (network-order address) may use the server.
-bool TftpClientAllowed(std::uint32_t ip);
+bool TftpClientAllowed(const TftpConfig& config, std::uint32_t ip);
 
 // The program file's path ("/proc/self/exe" resolved).
 std::string TftpProgramPath();
+
+// --- The default server (tftp_server.h) under its long-standing names --------
+
+// The settings last read by ConfigureTftp (tests look at them; a running
+// server keeps its own).
+extern TftpConfig g_tftpConfig;
+extern std::uint32_t MaxBlockSize;
+extern std::uint16_t DefaultInterval;
+
+// Reads `ini` as the default server's INI text into the three variables
+// above, reporting warnings to the default server's sink. Opens no socket.
+void ConfigureTftp(std::istream& ini, std::string_view programPath);
+// Whether the client may use the server, after g_tftpConfig.
+bool TftpClientAllowed(std::uint32_t ip);
+
+// The percentage hand-off, derived from the default server's Progress
+// events: called on a read transfer's thread with the share sent (0..100)
+// whenever it changes, while both are set.
+using TftpProgressFunction = void (*)(void* receiver, std::int32_t percent);
+extern std::atomic<TftpProgressFunction> ProgressNotifier;
+
+// The receiver passed back to ProgressNotifier. Changing it waits for a
+// notifier call that runs with the old receiver, so once store() returns the
+// old receiver is never called again: its owner may go. Any thread, but not
+// from within the notifier.
+class TftpProgressReceiver final
+{
+public:
+    void store(void* receiver);
+    void* load() const;
+    bool compare_exchange_strong(void*& expected, void* desired);
+    TftpProgressReceiver& operator=(void* receiver)
+    {
+        store(receiver);
+        return *this;
+    }
+    // Calls ProgressNotifier with the receiver, while both are set.
+    void Notify(std::int32_t percent) const;
+
+private:
+    mutable std::shared_mutex m_mutex;
+    void* m_receiver = nullptr;
+};
+extern TftpProgressReceiver ProgressReceiver;
+
+// The default server's home entry 0 and a copy of its home entries.
+void SetTftpHomeDirectory(std::string_view directory);
+std::array<TftpHomeEntry, TFTP_MAX_HOMES> TftpHomeSnapshot();

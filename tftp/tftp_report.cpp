@@ -2,9 +2,9 @@
 
 #include "tftp/tftp_report.h"
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include <arpa/inet.h>
 #include <unistd.h>
@@ -17,9 +17,6 @@ namespace
 // Long enough for a line that carries a local path of TFTP_MAX_PATH.
 constexpr std::size_t REPORT_LINE_MAX = 2 * TFTP_MAX_PATH + 256;
 
-std::atomic<TftpReportSink> g_sink{nullptr};
-std::atomic<void*> g_sinkContext{nullptr};
-
 void WriteToStdout(std::string_view line)
 {
     while (!line.empty()) {
@@ -30,7 +27,7 @@ void WriteToStdout(std::string_view line)
     }
 }
 
-void Emit(char* buffer, int length)
+void Emit(const TftpReporter& reporter, char* buffer, int length)
 {
     if (length < 0)
         return;
@@ -38,11 +35,7 @@ void Emit(char* buffer, int length)
     if (size > REPORT_LINE_MAX - 2)
         size = REPORT_LINE_MAX - 2;   // truncated, but still one whole line
     buffer[size++] = '\n';
-    const std::string_view line(buffer, size);
-    if (TftpReportSink sink = g_sink.load())
-        sink(g_sinkContext.load(), line);
-    else
-        WriteToStdout(line);
+    reporter.Emit(std::string_view(buffer, size));
 }
 
 } // namespace
@@ -65,20 +58,34 @@ std::string EscapeReportText(std::string_view text)
     return out;
 }
 
-void SetTftpReportSink(TftpReportSink sink, void* context)
+void TftpReporter::SetSink(TftpLineSink sink)
 {
-    g_sinkContext.store(context);
-    g_sink.store(sink);
+    auto shared = sink ? std::make_shared<const TftpLineSink>(std::move(sink)) : nullptr;
+    std::lock_guard lock(m_mutex);
+    m_sink = std::move(shared);
 }
 
-void ReportLine(const char* format, ...)
+void TftpReporter::Emit(std::string_view line) const
+{
+    std::shared_ptr<const TftpLineSink> sink;
+    {
+        std::lock_guard lock(m_mutex);
+        sink = m_sink;
+    }
+    if (sink)
+        (*sink)(line);
+    else
+        WriteToStdout(line);
+}
+
+void ReportLine(const TftpReporter& reporter, const char* format, ...)
 {
     char buffer[REPORT_LINE_MAX];
     va_list args;
     va_start(args, format);
     const int length = std::vsnprintf(buffer, sizeof buffer - 1, format, args);
     va_end(args);
-    Emit(buffer, length);
+    Emit(reporter, buffer, length);
 }
 
 void ReportTransfer(const TftpRequest& request, std::string_view message)
@@ -94,5 +101,17 @@ void ReportTransfer(const TftpRequest& request, std::string_view message)
     else
         length = std::snprintf(buffer, sizeof buffer - 1, "Client %s:%u %s, %s", address, port,
                                EscapeReportText(request.localPath).c_str(), text.c_str());
-    Emit(buffer, length);
+    Emit(*request.server->reporter, buffer, length);
+}
+
+std::string ClientErrorText(std::span<const std::uint8_t> packet)
+{
+    // Bytes a short packet lacks read as zero.
+    const int high = packet.size() > 2 ? packet[2] : 0;
+    const int low = packet.size() > 3 ? packet[3] : 0;
+    const int code = high << 8 | low;
+    const char* text = reinterpret_cast<const char*>(packet.data() + TFTP_HEADER);
+    const std::size_t room = packet.size() > TFTP_HEADER ? packet.size() - TFTP_HEADER : 0;
+    const std::string_view said = room > 0 ? std::string_view(text, strnlen(text, room)) : std::string_view();
+    return "Error Code " + std::to_string(code) + " at Client, " + EscapeReportText(said);
 }

@@ -1,9 +1,14 @@
 #pragma once
-// Report lines of the TFTP server. Called from the server thread and from
+// Report lines of a TFTP server. Called from the server's threads and from
 // every transfer thread at once: each line is composed in the caller's own
 // stack buffer and handed to the sink in one call, so lines never mix.
 // The default sink writes to standard output with one write(2) per line.
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -11,11 +16,22 @@ struct TftpRequest;
 
 // Receives one complete line including its "\n". Called on any server
 // thread; must be thread-safe.
-using TftpReportSink = void (*)(void* context, std::string_view line);
+using TftpLineSink = std::function<void(std::string_view line)>;
 
-// Replaces the sink (nullptr restores standard output). Set it while no
-// server runs.
-void SetTftpReportSink(TftpReportSink sink, void* context);
+// Where one server's report lines go.
+class TftpReporter final
+{
+public:
+    // Replaces the sink (an empty one restores standard output). Any thread;
+    // a line being written at that moment may still reach the old sink.
+    void SetSink(TftpLineSink sink);
+    // Hands one line (with its "\n") to the sink.
+    void Emit(std::string_view line) const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::shared_ptr<const TftpLineSink> m_sink;
+};
 
 // Text a client sent (a file name, an error text), made safe for a report
 // line: bytes below 0x20 and 0x7f become "\xNN" (lower-case hex), so the
@@ -24,10 +40,22 @@ void SetTftpReportSink(TftpReportSink sink, void* context);
 std::string EscapeReportText(std::string_view text);
 
 // Prints the formatted message followed by a line break.
-void ReportLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void ReportLine(const TftpReporter& reporter, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Prints "Client %s:%u %s, %s" with the client's address and port, the
 // resolved local path and `message`, or "Client %s:%u, %s" while no local
-// path is resolved. Path and message pass through EscapeReportText, as
-// both may carry what the client sent.
+// path is resolved, to the reporter of the request's server. Path and
+// message pass through EscapeReportText, as both may carry what the client
+// sent.
 void ReportTransfer(const TftpRequest& request, std::string_view message);
+
+// "Error Code %i at Client, %s": what a client's ERROR packet (opcode, code,
+// text) says. The bytes a short packet lacks read as no code and no text;
+// the text ends at its NUL or at the end of the packet, and its control
+// characters are escaped (EscapeReportText).
+std::string ClientErrorText(std::span<const std::uint8_t> packet);
+
+// The default server's sink (see tftp_server.h); nullptr restores standard
+// output.
+using TftpReportSink = void (*)(void* context, std::string_view line);
+void SetTftpReportSink(TftpReportSink sink, void* context);

@@ -1,16 +1,14 @@
-// The request loop on the server thread: one datagram per ready listening
-// socket, access check, then a transfer thread per RRQ/WRQ. The loop owns
-// the transfer threads it starts and joins them, finished ones as it goes
-// and all of them when the server stops.
+// A TFTP server object: start-up, the request loop on its own thread (one
+// datagram per ready listening socket, access check, transfer limits, then a
+// transfer thread per RRQ/WRQ) and the orderly stop. The loop owns the
+// transfer threads it starts and joins them, finished ones as it goes and
+// all of them when the server stops.
 
 #include "tftp/tftp_server.h"
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <list>
-#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -22,6 +20,7 @@
 
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_report.h"
+#include "tftp/tftp_request.h"
 #include "tftp/tftp_transfer.h"
 
 namespace
@@ -38,41 +37,163 @@ struct Worker
     std::atomic<bool> done{false};
 };
 
-// Readable while the server is asked to stop. Created once and kept for the
-// life of the process, so that a stop can never hit a closed descriptor.
-int StopFd()
+} // namespace
+
+class TftpServer::Impl final
 {
-    static const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    return fd;
+public:
+    Impl();
+    ~Impl();
+
+    std::uint32_t Start(std::istream& ini, std::string_view programPath);
+    void Stop();
+
+    TftpHomes m_homes;
+    TftpReporter m_reporter;
+    TftpEventHub m_events;
+    TftpTransferRegistry m_registry;
+    std::atomic<std::uint16_t> m_firstDataBlock{1};
+    std::array<std::atomic<std::uint16_t>, TFTP_MAX_LISTEN> m_ports{};
+
+private:
+    void RunRequestLoop();
+    void HandleDatagram(std::size_t index, std::list<Worker>& workers);
+    void StartTransfer(std::unique_ptr<TftpRequest> request, std::list<Worker>& workers);
+    void Refuse(TftpRequest& request, const TftpError& error, bool isRequest);
+    void ClearStop();
+
+    std::mutex m_startMutex;   // Start and Stop one at a time
+    bool m_running = false;
+    // Written by Start before the loop thread exists, read-only while it runs.
+    TftpSettings m_settings;
+    TftpServerContext m_context;
+    // Readable while the server is asked to stop. Kept for the object's life,
+    // so that a stop can never hit a closed descriptor.
+    const int m_stopFd;
+    std::thread m_loop;
+};
+
+TftpServer::Impl::Impl() : m_stopFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+    m_context.settings = &m_settings;
+    m_context.homes = &m_homes;
+    m_context.reporter = &m_reporter;
+    m_context.events = &m_events;
+    m_context.registry = &m_registry;
 }
 
-void ClearStop()
+TftpServer::Impl::~Impl()
 {
-    ResetTransferStop();
+    Stop();
+    if (m_stopFd >= 0)
+        close(m_stopFd);
+}
+
+void TftpServer::Impl::ClearStop()
+{
+    m_registry.Reset();
     std::uint64_t value = 0;
-    while (read(StopFd(), &value, sizeof value) > 0) {
+    while (read(m_stopFd, &value, sizeof value) > 0) {
     }
 }
 
-std::mutex g_startMutex;
-std::thread g_loopThread;
-bool g_started = false;
+std::uint32_t TftpServer::Impl::Start(std::istream& ini, std::string_view programPath)
+{
+    std::lock_guard lock(m_startMutex);
+    if (m_running)
+        return TFTP_SERVER_RUNNING;
+    ClearStop();
+    m_settings = ReadTftpSettings(ini, programPath, m_reporter);
+    m_homes.Assign(m_settings.config.homes);
+    m_context.firstDataBlock = m_firstDataBlock.load();
+    if (m_stopFd < 0 || OpenListeningEndpoints(m_settings, m_homes.Snapshot(), m_reporter) == 0)
+        return TFTP_SERVER_NO_ENDPOINT;
+    ReportLine(m_reporter, "\nAccepting requests..");
+    try {
+        m_loop = std::thread(&Impl::RunRequestLoop, this);
+    } catch (...) {
+        CloseListeningEndpoints(m_settings.config);
+        return TFTP_SERVER_THREAD_FAILED;
+    }
+    for (std::size_t i = 0; i < TFTP_MAX_LISTEN; ++i)
+        m_ports[i].store(m_settings.config.endpoints[i].port);
+    m_running = true;
+    return TFTP_SERVER_OK;
+}
 
-void ListenerError(TftpRequest& request, const TftpError& error)
+void TftpServer::Impl::Stop()
+{
+    std::lock_guard lock(m_startMutex);
+    if (!m_running)
+        return;
+    m_registry.Stop();
+    const std::uint64_t one = 1;
+    (void)write(m_stopFd, &one, sizeof one);
+    m_loop.join();
+    // Closed on this thread only once the loop that reads them has ended.
+    CloseListeningEndpoints(m_settings.config);
+    for (auto& port : m_ports)
+        port.store(0);
+    ClearStop();
+    m_running = false;
+}
+
+// Answers a request from the listening socket with an ERROR, reports it and,
+// for a read or write request, tells the owner.
+void TftpServer::Impl::Refuse(TftpRequest& request, const TftpError& error, bool isRequest)
 {
     SetTransferError(request, error);
     ReportTransfer(request, request.message);
     (void)sendto(request.listenSocket, request.errorPacket.data(), request.errorLength, 0,
                  reinterpret_cast<const sockaddr*>(&request.client), sizeof request.client);
+    if (!isRequest)
+        return;
+    const TftpRequestParse parse =
+        ParseTftpRequest(std::span<const std::uint8_t>(request.packet.data(), request.packetLength));
+    if (parse.ok) {
+        request.fileName = parse.request.fileName;
+        request.write = parse.request.opcode == TFTP_WRQ;
+    }
+    PublishTransferEvent(request, TftpTransferEvent::Kind::Failed);
+}
+
+void TftpServer::Impl::StartTransfer(std::unique_ptr<TftpRequest> request, std::list<Worker>& workers)
+{
+    const std::uint32_t clientIp = request->client.sin_addr.s_addr;
+    switch (m_registry.Admit(clientIp, m_settings.maxTransfers, m_settings.maxTransfersPerClient)) {
+    case TftpTransferRegistry::Admission::TooMany:
+        Refuse(*request, TFTP_ERR_TOO_MANY, true);
+        return;
+    case TftpTransferRegistry::Admission::TooManyFromClient:
+        Refuse(*request, TFTP_ERR_TOO_MANY_CLIENT, true);
+        return;
+    case TftpTransferRegistry::Admission::Admitted:
+        break;
+    }
+    Worker& worker = workers.emplace_back();
+    TftpRequest* owned = request.get();
+    std::atomic<bool>* done = &worker.done;
+    try {
+        worker.thread = std::thread([owned, done] {
+            TransferThread(std::unique_ptr<TftpRequest>(owned));
+            done->store(true, std::memory_order_release);
+        });
+        (void)request.release();
+    } catch (...) {
+        workers.pop_back();
+        m_registry.Release(clientIp);
+        Refuse(*request, TFTP_ERR_THREAD, true);
+    }
 }
 
 // Receives one datagram from listening endpoint `index` and answers it or
 // hands it to a new transfer thread.
-void HandleDatagram(std::size_t index, std::list<Worker>& workers)
+void TftpServer::Impl::HandleDatagram(std::size_t index, std::list<Worker>& workers)
 {
     auto request = std::make_unique<TftpRequest>();
+    request->server = &m_context;
     request->endpointIndex = static_cast<std::uint8_t>(index);
-    request->listenSocket = g_tftpConfig.endpoints[index].socket;
+    request->listenSocket = m_settings.config.endpoints[index].socket;
     socklen_t clientLength = sizeof request->client;
     // NOTE: recvfrom would cut a longer datagram silently; MSG_TRUNC makes it
     // return the real length so that the overflow is seen.
@@ -86,45 +207,30 @@ void HandleDatagram(std::size_t index, std::list<Worker>& workers)
         return;
     }
     request->packetLength = static_cast<std::size_t>(n);
-
-    // Access is decided before anything of the content is looked at.
-    if (!TftpClientAllowed(request->client.sin_addr.s_addr)) {
-        ListenerError(*request, TFTP_ERR_DENIED);
-        return;
-    }
     const std::uint16_t opcode =
         n >= 2 ? static_cast<std::uint16_t>(request->packet[0] << 8 | request->packet[1]) : 0;
-    if (opcode == TFTP_RRQ || opcode == TFTP_WRQ) {
-        Worker& worker = workers.emplace_back();
-        TftpRequest* owned = request.get();
-        std::atomic<bool>* done = &worker.done;
-        try {
-            worker.thread = std::thread([owned, done] {
-                TransferThread(std::unique_ptr<TftpRequest>(owned));
-                done->store(true, std::memory_order_release);
-            });
-            request.release();
-        } catch (...) {
-            workers.pop_back();
-            ListenerError(*request, TFTP_ERR_THREAD);
-        }
+    const bool isRequest = opcode == TFTP_RRQ || opcode == TFTP_WRQ;
+
+    // Access is decided before anything of the content is looked at.
+    if (!TftpClientAllowed(m_settings.config, request->client.sin_addr.s_addr)) {
+        Refuse(*request, TFTP_ERR_DENIED, isRequest);
+        return;
+    }
+    if (isRequest) {
+        StartTransfer(std::move(request), workers);
         return;
     }
     if (opcode == TFTP_ERROR) {
-        // An ERROR is never answered, however short: the bytes it lacks read
-        // as zero (no code, no text), since the packet starts zero-filled.
-        const std::size_t length = request->packetLength;
-        const char* text = reinterpret_cast<const char*>(request->packet.data() + TFTP_HEADER);
-        const std::size_t textRoom = length > TFTP_HEADER ? length - TFTP_HEADER : 0;
-        char message[TFTP_REQUEST_MAX + 64];
-        std::snprintf(message, sizeof message, "Error Code %i at Client, %.*s",
-                      request->packet[2] << 8 | request->packet[3],
-                      static_cast<int>(strnlen(text, textRoom)), text);
-        ReportTransfer(*request, message);
+        // An ERROR is never answered, however short.
+        ReportTransfer(*request, ClientErrorText(std::span<const std::uint8_t>(request->packet.data(),
+                                                                              request->packetLength)));
         return;
     }
-    ListenerError(*request, TFTP_ERR_UNKNOWN_TID);
+    Refuse(*request, TFTP_ERR_UNKNOWN_TID, false);
 }
+
+namespace
+{
 
 void ReapWorkers(std::list<Worker>& workers, bool all)
 {
@@ -138,19 +244,20 @@ void ReapWorkers(std::list<Worker>& workers, bool all)
     }
 }
 
-// Serves until the stop event; then waits for every transfer (TftpServerStop
-// has woken them too). The caller closes the listening sockets afterwards,
-// on the thread that also reads them.
-void RunRequestLoop()
+} // namespace
+
+// Serves until the stop event; then waits for every transfer (Stop has woken
+// them too). Stop closes the listening sockets afterwards.
+void TftpServer::Impl::RunRequestLoop()
 {
     std::list<Worker> workers;
     pollfd fds[TFTP_MAX_LISTEN + 1];
     nfds_t count = 0;
-    for (const ListenEndpoint& endpoint : g_tftpConfig.endpoints)
+    for (const ListenEndpoint& endpoint : m_settings.config.endpoints)
         if (endpoint.ip != 0)
             fds[count++] = {endpoint.socket, POLLIN, 0};
     const nfds_t listening = count;
-    fds[count++] = {StopFd(), POLLIN, 0};
+    fds[count++] = {m_stopFd, POLLIN, 0};
 
     for (;;) {
         const int ready = poll(fds, count, workers.empty() ? IDLE_WAIT_MS : REAP_WAIT_MS);
@@ -166,63 +273,58 @@ void RunRequestLoop()
     ReapWorkers(workers, true);
 }
 
-} // namespace
-
-void TftpServerThread()
+TftpServer::TftpServer() : m_impl(std::make_unique<Impl>())
 {
-    // A stop requested before this thread got here still counts, so the
-    // stop state is not cleared here but at the end of the previous run.
-    LoadTftpConfig();
-    if (g_tftpConfig.endpoints[0].ip == 0)
-        return;
-    ReportLine("\nAccepting requests..");
-    RunRequestLoop();
-    CloseListeningEndpoints();
-    ClearStop();
 }
 
-void TftpServerStop()
+TftpServer::~TftpServer() = default;
+
+std::uint32_t TftpServer::Start(std::istream& ini, std::string_view programPath)
 {
-    const std::uint64_t one = 1;
-    (void)write(StopFd(), &one, sizeof one);
-    StopTransfers();
+    return m_impl->Start(ini, programPath);
 }
 
-std::uint32_t StartTftpServer(std::istream& ini, std::string_view programPath)
+void TftpServer::Stop()
 {
-    std::lock_guard lock(g_startMutex);
-    if (g_started)
-        return TFTP_SERVER_RUNNING;
-    ClearStop();
-    ConfigureTftp(ini, programPath);
-    if (OpenListeningEndpoints() == 0)
-        return TFTP_SERVER_NO_ENDPOINT;
-    ReportLine("\nAccepting requests..");
-    try {
-        g_loopThread = std::thread(RunRequestLoop);
-    } catch (...) {
-        CloseListeningEndpoints();
-        return TFTP_SERVER_THREAD_FAILED;
-    }
-    g_started = true;
-    return TFTP_SERVER_OK;
+    m_impl->Stop();
 }
 
-void StopTftpServer()
+void TftpServer::EndTransfers()
 {
-    std::lock_guard lock(g_startMutex);
-    if (!g_started)
-        return;
-    TftpServerStop();
-    g_loopThread.join();
-    CloseListeningEndpoints();
-    ClearStop();
-    g_started = false;
+    m_impl->m_registry.Stop();
 }
 
-std::uint16_t TftpListenPort(std::size_t index)
+void TftpServer::SetHomeDirectory(std::string_view directory)
 {
-    if (index >= TFTP_MAX_LISTEN)
-        return 0;
-    return g_tftpConfig.endpoints[index].port;
+    m_impl->m_homes.SetHomeDirectory(directory);
+}
+
+void TftpServer::SetEventHandler(TftpEventFunction handler)
+{
+    m_impl->m_events.SetHandler(std::move(handler));
+}
+
+void TftpServer::SetReportSink(std::function<void(std::string_view line)> sink)
+{
+    m_impl->m_reporter.SetSink(std::move(sink));
+}
+
+void TftpServer::SetFirstDataBlock(std::uint16_t block)
+{
+    m_impl->m_firstDataBlock.store(block);
+}
+
+std::uint16_t TftpServer::ListenPort(std::size_t index) const
+{
+    return index < TFTP_MAX_LISTEN ? m_impl->m_ports[index].load() : 0;
+}
+
+std::size_t TftpServer::RunningTransfers() const
+{
+    return m_impl->m_registry.Running();
+}
+
+std::array<TftpHomeEntry, TFTP_MAX_HOMES> TftpServer::HomeEntries() const
+{
+    return m_impl->m_homes.Snapshot();
 }

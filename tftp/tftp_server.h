@@ -1,46 +1,102 @@
 #pragma once
-// The TFTP server's life: the server thread body with its request loop, and
-// a start/stop pair for the standalone server and tests. The configuration
-// is process-wide (tftp_config.h), so one server runs per process.
+// A TFTP server as an object its program owns: its configuration, home
+// entries, listening sockets, request loop thread and running transfers.
+// Stop ends every transfer, joins every thread and closes every socket; the
+// server may then be started again. Several servers may run in one process.
 //
-// Threads: TftpServerThread runs on the caller's thread (the application
-// starts one for it); StartTftpServer runs the loop on a thread of its own.
-// TftpServerStop and StopTftpServer may be called from any thread.
+// Threads: Start, Stop and the destructor on the owner's thread (one at a
+// time); the setters and queries on any thread. Events and report lines
+// arrive on the server's own threads.
+//
+// One default instance keeps the names the window and vindle-tftpd have
+// always used (TftpServerThread, TftpServerStop, StartTftpServer, and in
+// tftp_config.h ProgressNotifier, ProgressReceiver, SetTftpHomeDirectory).
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <istream>
+#include <array>
+#include <memory>
 #include <string_view>
 
-// Statuses of StartTftpServer.
+#include "tftp/tftp_event.h"
+#include "tftp/tftp_path.h"
+#include "tftp/tftp_wire.h"
+
+// Statuses of Start (and StartTftpServer).
 inline constexpr std::uint32_t TFTP_SERVER_OK = 0;
 // No listening socket could be opened; the server does not run.
 inline constexpr std::uint32_t TFTP_SERVER_NO_ENDPOINT = 0x80000000u;
-// A server runs already in this process.
+// The server runs already.
 inline constexpr std::uint32_t TFTP_SERVER_RUNNING = 0x80000001u;
 // The request loop's thread could not be started.
 inline constexpr std::uint32_t TFTP_SERVER_THREAD_FAILED = 0xFFFFFFFFu;
 
-// Body of the server thread: reads the INI file beside the program file,
-// opens the listening sockets, prints the summary and serves requests until
-// TftpServerStop. Before returning it waits for its transfers to end and
-// closes its sockets.
-void TftpServerThread();
+class TftpServer final
+{
+public:
+    TftpServer();
+    // Stops the server and joins its threads.
+    ~TftpServer();
+    TftpServer(const TftpServer&) = delete;
+    TftpServer& operator=(const TftpServer&) = delete;
 
-// Asks the running request loop and every transfer to end; returns at once.
-// A stop asked for before TftpServerThread reached its loop still counts.
+    // Configures from `ini` as the INI file of the program at `programPath`
+    // (whose folder is the default home directory; an empty stream means no
+    // INI file), opens the listening sockets, prints the summary and serves
+    // requests on a thread of its own. [LISTEN-ON] "127.0.0.1:0" takes a
+    // free port; ListenPort tells which.
+    [[nodiscard]] std::uint32_t Start(std::istream& ini, std::string_view programPath);
+    // Ends every transfer (their clients get "Server shutting down"), joins
+    // every thread and closes every socket. Does nothing when not running.
+    void Stop();
+
+    // Ends every running transfer and every one that starts until Stop
+    // (their clients get "Server shutting down"); the server keeps
+    // listening. Any thread, also while Stop runs.
+    void EndTransfers();
+    // Replaces the path of home entry 0: with a configuration without
+    // aliases, the home directory of every request resolved afterwards.
+    void SetHomeDirectory(std::string_view directory);
+    // Receives every transfer's events on the transfer threads; nullptr
+    // clears. After it returns, no call to the old handler runs. Not from
+    // within a handler.
+    void SetEventHandler(TftpEventFunction handler);
+    // Receives every report line of this server instead of standard output;
+    // nullptr restores standard output. Set it before Start.
+    void SetReportSink(std::function<void(std::string_view line)> sink);
+    // Test only: the number the first DATA block of a read carries (1 on the
+    // wire), from the next Start on.
+    void SetFirstDataBlock(std::uint16_t block);
+
+    // The port (host order) of listening endpoint `index`, 0 when there is
+    // none or the server does not run.
+    std::uint16_t ListenPort(std::size_t index = 0) const;
+    // Transfers running now (admitted and not yet ended).
+    std::size_t RunningTransfers() const;
+    // A copy of the home entries.
+    std::array<TftpHomeEntry, TFTP_MAX_HOMES> HomeEntries() const;
+
+    class Impl;
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+// --- The default instance ------------------------------------------------------
+
+TftpServer& DefaultTftpServer();
+
+// Body of the application's server thread: configures the default server
+// from the INI file beside the program file, serves until TftpServerStop,
+// then stops it. Returns at once when no socket could be opened.
+void TftpServerThread();
+// Asks TftpServerThread to stop; returns at once. A stop asked for before
+// TftpServerThread got going still counts.
 void TftpServerStop();
 
-// Configures the server from `ini` as if it were the INI file of the program
-// at `programPath` (whose folder is the default home directory), opens the
-// listening sockets and prints the summary on the caller's thread, then
-// serves requests on a new thread. [LISTEN-ON] "127.0.0.1:0" takes a free
-// port; TftpListenPort tells which.
+// Start and Stop of the default server, for the standalone server and tests.
 [[nodiscard]] std::uint32_t StartTftpServer(std::istream& ini, std::string_view programPath);
-
-// Stops a server started with StartTftpServer and joins its threads.
-// Does nothing when none runs.
 void StopTftpServer();
-
-// The port (host order) of listening endpoint `index`, 0 when there is none.
 std::uint16_t TftpListenPort(std::size_t index = 0);

@@ -1,57 +1,107 @@
 #pragma once
 // One read or write transfer, served on its own thread. The listener
 // allocates a TftpRequest per datagram; TransferThread takes ownership and
-// frees it (ReleaseTransfer) on every path. Everything a transfer touches
-// (socket, file, buffers, packets) lives in its record; the configuration of
-// tftp_config.h is only read.
+// frees it on every path. Everything a transfer touches (socket, file,
+// buffers, packets) lives in its record; what it shares with its server
+// (settings, home entries, report sink, event handler, the registry that
+// lets a stop reach it) is reached through the record's context, which the
+// server keeps alive until every transfer has ended.
+//
+// The set-up and the thread entry are in tftp_transfer.cpp, the read loop in
+// tftp_read.cpp and the write loop in tftp_write.cpp.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
-#include <utility>
+#include <unordered_map>
+#include <vector>
 
 #include <netinet/in.h>
 
 #include "tftp/netascii.h"
+#include "tftp/tftp_event.h"
+#include "tftp/tftp_transport.h"
 #include "tftp/tftp_wire.h"
 
-// Closes a file descriptor on destruction.
-class CUniqueFd final
+class CTftpUpload;
+class TftpHomes;
+class TftpReporter;
+struct TftpSettings;
+
+// The running transfers of one server: how many there are per client, and
+// their sockets, so that a stop can wake their blocking receives. Touched at
+// the start and the end of each transfer, never per packet. Any thread.
+class TftpTransferRegistry final
 {
 public:
-    CUniqueFd() = default;
-    explicit CUniqueFd(int fd) : m_fd(fd) {}
-    ~CUniqueFd() { Reset(); }
-    CUniqueFd(const CUniqueFd&) = delete;
-    CUniqueFd& operator=(const CUniqueFd&) = delete;
+    enum class Admission
+    {
+        Admitted,
+        TooMany,             // the server runs its maximum of transfers
+        TooManyFromClient,   // this client address runs its maximum
+    };
 
-    int Get() const { return m_fd; }
-    bool Valid() const { return m_fd >= 0; }
-    // Hands the descriptor over to the caller, who closes it.
-    int Release() { return std::exchange(m_fd, -1); }
-    void Reset(int fd = -1);
-    // Closes now and returns close()'s result (0, or -1 with errno set).
-    int Close();
+    // Counts a new transfer of the client (network-order address) unless
+    // that would exceed a limit.
+    [[nodiscard]] Admission Admit(std::uint32_t clientIp, std::uint32_t maxTotal, std::uint32_t maxPerClient);
+    // Ends the count of a transfer that Admit let in.
+    void Release(std::uint32_t clientIp);
+    std::size_t Running() const;
+
+    // Keeps a transfer socket reachable by Stop while the transfer runs. A
+    // socket added after Stop is shut down at once.
+    void AddSocket(int fd);
+    void RemoveSocket(int fd);
+    // Ends every running transfer and every one started until Reset.
+    void Stop();
+    void Reset();
+    const std::atomic<bool>& Stopping() const { return m_stopping; }
 
 private:
-    int m_fd = -1;
+    mutable std::mutex m_mutex;
+    std::size_t m_running = 0;
+    std::unordered_map<std::uint32_t, std::uint32_t> m_perClient;
+    std::vector<int> m_sockets;
+    std::atomic<bool> m_stopping{false};
+};
+
+// What the transfers of one server run share with it. The server fills it
+// before its request loop starts and keeps it unchanged until every
+// transfer has ended.
+struct TftpServerContext
+{
+    const TftpSettings* settings = nullptr;
+    const TftpHomes* homes = nullptr;
+    const TftpReporter* reporter = nullptr;
+    const TftpEventHub* events = nullptr;
+    TftpTransferRegistry* registry = nullptr;
+    // The number the first DATA block of a read carries (1 on the wire).
+    // Tests start elsewhere so that the block-number wrap-around shows with
+    // small files.
+    std::uint16_t firstDataBlock = 1;
 };
 
 struct TftpRequest
 {
-    CUniqueFd transferSocket;
+    const TftpServerContext* server = nullptr;
+    TftpTransport transport;
     std::uint8_t endpointIndex = 0;
     std::uint8_t retries = 0;          // waits without progress
+    std::string fileName;              // as the client sent it
     std::string localPath;             // empty until resolved
-    CUniqueFd file;
+    bool write = false;
     bool textMode = false;
+    bool finished = false;             // ended normally
     std::uint64_t transferSize = 0;    // the file size sent with "tsize"
     std::uint32_t blockSize = TFTP_DEFAULT_BLKSIZE;
     std::uint32_t timeoutSeconds = 2;
     std::uint32_t blockCount = 0;      // ACKs matched (read) or blocks received (write)
-    std::uint64_t bytesRead = 0;       // from the file, for the progress
-    std::int32_t lastPercent = -1;
+    std::uint16_t firstDataBlock = 1;  // see TftpServerContext
+    std::uint64_t bytesSent = 0;       // read: data sent; write: data received
+    std::int32_t lastPercent = -1;     // of the last Progress event
     // Read: the read-ahead ring of blocks. Write: the packet received.
     std::unique_ptr<std::uint8_t[]> buffer;
     // Read in text mode: raw file bytes before translation (textLength of
@@ -69,29 +119,48 @@ struct TftpRequest
     std::size_t controlLength = 0;
     std::array<std::uint8_t, TFTP_ERROR_MAX> errorPacket{};
     std::size_t errorLength = 0;       // 0: no error to send
-    std::string message;               // what ReportTransfer prints at the end
+    std::string message;               // what ended the transfer, as reported
     std::array<std::uint8_t, TFTP_REQUEST_MAX> packet{};  // the request, then a read's replies
     std::size_t packetLength = 0;
     int listenSocket = -1;             // not owned
     bool connected = false;            // errors go out on the transfer socket
 };
 
-// Serves the request to its end and frees it. Thread entry; never throws.
+// Serves the request, which the registry admitted, to its end and frees it;
+// releases its admission before the closing event. Thread entry.
 void TransferThread(std::unique_ptr<TftpRequest> request);
-
-// Closes the file and the transfer socket and frees the buffers and record.
-void ReleaseTransfer(std::unique_ptr<TftpRequest> request);
 
 // Fills the record's error packet (opcode 5, code, text) and its message.
 void SetTransferError(TftpRequest& request, const TftpError& error);
 void SetTransferError(TftpRequest& request, std::uint16_t code, std::string_view text);
 
-// Ends every running transfer (they answer "Server shutting down") and every
-// transfer started until ResetTransferStop. Any thread.
-void StopTransfers();
-void ResetTransferStop();
+// Raises a transfer event of the request (its client, name, sizes and
+// message) with the server's handler.
+void PublishTransferEvent(const TftpRequest& request, TftpTransferEvent::Kind kind);
 
-// Test only: the number that the first DATA block of a read carries (1 on
-// the wire), so that block-number wrap-around can be tested with small files.
-// Set while no transfer runs.
-extern std::uint16_t g_tftpFirstDataBlock;
+// --- Shared by the read and write loops ---------------------------------------
+
+// Ends the transfer without an ERROR packet: "Communication Error".
+void CommunicationError(TftpRequest& r);
+// Receive for the transfer loops: a stop or a failed receive ends the
+// transfer here (its error is set, false comes back); a timeout gives
+// length 0.
+bool ReceiveOrEnd(TftpRequest& r, std::uint8_t* buffer, std::size_t capacity, std::size_t& length);
+// The error after the retries ran out: "Timeout", or "File too large for
+// client" when the block numbers wrapped to 0 unacknowledged.
+void FailAfterRetries(TftpRequest& r, std::uint16_t expectedBlock);
+// The client's ERROR ended the transfer: its report text becomes the
+// transfer's message.
+void ClientEndedTransfer(TftpRequest& r, std::string text);
+
+void PutU16(std::uint8_t* p, std::uint16_t value);
+std::uint16_t GetU16(const std::uint8_t* p);
+std::string ClientAddressText(const TftpRequest& r);
+std::string SystemErrorText(int error);
+
+// The loops; the request is set up, the file open, the control packet (ACK 0
+// or the OACK) built.
+void ReadTransfer(TftpRequest& r, bool oackMode);
+void WriteTransfer(TftpRequest& r, CTftpUpload& upload);
+// Writes what a write transfer collected but has not stored yet.
+bool FlushWrites(TftpRequest& r);

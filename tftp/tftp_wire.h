@@ -45,6 +45,9 @@ inline constexpr TftpError TFTP_ERR_TIMEOUT = {TFTP_ENOTDEFINED, "Timeout"};
 inline constexpr TftpError TFTP_ERR_WRAPPED = {TFTP_ENOTDEFINED, "File too large for client"};
 inline constexpr TftpError TFTP_ERR_OPCODE = {TFTP_ENOTDEFINED, "Unexpected Option Code"};
 inline constexpr TftpError TFTP_ERR_SHUTDOWN = {TFTP_ENOTDEFINED, "Server shutting down"};
+// [TFTP-OPTIONS] max-transfers and max-transfers-per-client are reached.
+inline constexpr TftpError TFTP_ERR_TOO_MANY = {TFTP_ENOTDEFINED, "Too many transfers"};
+inline constexpr TftpError TFTP_ERR_TOO_MANY_CLIENT = {TFTP_ENOTDEFINED, "Too many transfers from this client"};
 inline constexpr TftpError TFTP_ERR_NOT_FOUND = {TFTP_ENOTFOUND, "File Not Found"};
 inline constexpr TftpError TFTP_ERR_DENIED = {TFTP_EACCESS, "Access Denied"};
 inline constexpr TftpError TFTP_ERR_VIOLATION = {TFTP_EACCESS, "Access violation"};

@@ -180,6 +180,34 @@ TEST_F(TftpConfigTest, ListenOnStopsAtEightAddresses)
     EXPECT_TRUE(m_reports.Lines().empty());
 }
 
+// The transfer limits take a positive count; anything else keeps the
+// default, since "no limit" is what they exist to prevent. They draw no
+// warning and do not show in the start-up summary.
+TEST(TftpSettings, TransferLimitsTakePositiveCounts)
+{
+    struct Case
+    {
+        const char* entries;
+        std::uint32_t total;
+        std::uint32_t perClient;
+    };
+    const Case cases[] = {
+        {"", 256, 16},
+        {"max-transfers=8\nMAX-TRANSFERS-PER-CLIENT=3\n", 8, 3},
+        {"max-transfers=0\nmax-transfers-per-client=-2\n", 256, 16},
+        {"max-transfers=many\nmax-transfers-per-client=99999999999\n", 256, 0xFFFFFFFFu},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entries);
+        TftpReporter reporter;
+        reporter.SetSink([](std::string_view line) { ADD_FAILURE() << line; });
+        std::istringstream ini(std::string("[LISTEN-ON]\n127.0.0.1:0\n[TFTP-OPTIONS]\n") + c.entries);
+        const TftpSettings settings = ReadTftpSettings(ini, "/opt/vindle/vindle", reporter);
+        EXPECT_EQ(settings.maxTransfers, c.total);
+        EXPECT_EQ(settings.maxTransfersPerClient, c.perClient);
+    }
+}
+
 TEST_F(TftpConfigTest, HomeEntriesFollowTheirRules)
 {
     struct Case
@@ -286,6 +314,7 @@ TEST(TftpStartup, SummaryListsTheConfigurationInOrder)
     const Case cases[] = {
         {"every setting given",
          "[HOME]\n/srv/tftp\n[TFTP-OPTIONS]\nport-range=3000-3001\nblksize=8192\ninterval=5\noverwrite=y\n"
+         "max-transfers=4\nmax-transfers-per-client=2\n"
          "[ALLOWED-CLIENTS]\n10.0.0.5\n127.0.0.1-127.0.0.9\n",
          "\nStarting TFTP...\n"
          "alias / is mapped to /srv/tftp/\n",

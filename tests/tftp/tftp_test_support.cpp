@@ -347,7 +347,7 @@ void TftpServerTest::StartServer(const std::string& extraIni, bool withHome)
 void TftpServerTest::TearDown()
 {
     StopTftpServer();
-    g_tftpFirstDataBlock = 1;
+    DefaultTftpServer().SetFirstDataBlock(1);
     ProgressNotifier = nullptr;
     ProgressReceiver = nullptr;
 }

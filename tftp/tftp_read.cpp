@@ -1,0 +1,358 @@
+// The read loop of a transfer (RRQ): the read-ahead ring, sending blocks and
+// matching acknowledgments, and the progress it reports. Runs on the
+// transfer's thread; see tftp_transfer.h.
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include "tftp/tftp_report.h"
+#include "tftp/tftp_transfer.h"
+
+namespace
+{
+
+// Raw bytes read from a text-mode file per read call.
+constexpr std::size_t TEXT_READ_CHUNK = 16384;
+
+// Reads up to `size` raw bytes; returns the count, or -1 with errno set.
+ssize_t ReadFull(int fd, std::uint8_t* data, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = read(fd, data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+// Fills `data` with up to one block of translated text; returns the count,
+// or -1 with errno set. Fewer than a block's bytes mean the end of the text.
+ssize_t ReadTextBlock(TftpRequest& r, std::uint8_t* data)
+{
+    std::size_t produced = 0;
+    bool atEof = false;
+    while (produced < r.blockSize && !r.textRead.ended) {
+        if (r.textPosition == r.textLength && !atEof) {
+            const ssize_t n = ReadFull(r.transport.file.Get(), r.textBuffer.get(), TEXT_READ_CHUNK);
+            if (n < 0)
+                return -1;
+            r.textPosition = 0;
+            r.textLength = static_cast<std::size_t>(n);
+            atEof = static_cast<std::size_t>(n) < TEXT_READ_CHUNK;
+        }
+        const TextReadStep step = TextModeRead(
+            r.textRead,
+            std::span<const std::uint8_t>(r.textBuffer.get() + r.textPosition, r.textLength - r.textPosition),
+            std::span<std::uint8_t>(data + produced, r.blockSize - produced), atEof);
+        r.textPosition += step.consumed;
+        produced += step.produced;
+        if (atEof && r.textPosition == r.textLength && !r.textRead.pendingCr)
+            break;
+    }
+    return static_cast<ssize_t>(produced);
+}
+
+// Block indexes count from 1 (0 stands for the OACK) and do not wrap; the
+// 16-bit number on the wire is derived from them. The file is read ahead
+// into a ring of `slots` blocks: block n sits in slot (n - 1) % slots. While
+// block k waits for its acknowledgment the following blocks are already in
+// memory, so an ACK is answered by a send without a file read in between.
+//
+// The ring starts as the classic double buffer and grows to its full size
+// once the client has acknowledged the first blocks: about 256 KB of small
+// blocks, so that one read call serves many of them, and at least two large
+// ones. A client that never acknowledges thus holds two blocks, not 256 KB.
+// Each slot keeps room for the 4-byte header in front of its data: the DATA
+// packet then leaves as one contiguous buffer with a plain send.
+
+constexpr std::size_t READ_AHEAD_BYTES = 262144;
+constexpr std::size_t FIRST_SLOTS = 2;
+
+struct ReadState
+{
+    std::uint8_t* ring = nullptr;
+    std::vector<std::uint32_t> lengths;   // data bytes per slot
+    std::size_t slots = FIRST_SLOTS;
+    std::size_t fullSlots = FIRST_SLOTS;  // the size the ring grows to
+    std::uint64_t filled = 0;             // highest block read into the ring
+    std::uint64_t last = 0;               // the final (short) block, once known
+    std::uint64_t sent = 0;               // highest block sent
+};
+
+std::uint16_t WireBlock(const TftpRequest& r, std::uint64_t index)
+{
+    if (index == 0)
+        return 0;
+    return static_cast<std::uint16_t>(index - 1 + r.firstDataBlock);
+}
+
+std::size_t SlotStride(const TftpRequest& r)
+{
+    return TFTP_HEADER + r.blockSize;
+}
+
+// The packet of slot `slot`: header, then the block's data.
+std::uint8_t* SlotPacket(const TftpRequest& r, const ReadState& s, std::size_t slot)
+{
+    return s.ring + slot * SlotStride(r);
+}
+
+std::uint8_t* SlotData(const TftpRequest& r, const ReadState& s, std::uint64_t index)
+{
+    return SlotPacket(r, s, (index - 1) % s.slots) + TFTP_HEADER;
+}
+
+void AllocateRing(TftpRequest& r, ReadState& s, std::size_t slots)
+{
+    // Every byte sent was read into the ring first: zeroing it would only
+    // cost a pass over up to 256 KB per transfer.
+    r.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(slots * SlotStride(r));
+    s.ring = r.buffer.get();
+    s.slots = slots;
+    s.lengths.assign(slots, 0);
+}
+
+// Moves to the full ring while block k is the only one held: its packet
+// moves along, every other slot is free.
+void GrowRing(TftpRequest& r, ReadState& s, std::uint64_t k)
+{
+    const std::unique_ptr<std::uint8_t[]> old = std::move(r.buffer);
+    const std::uint8_t* packet = old.get() + (k - 1) % s.slots * SlotStride(r);
+    const std::uint32_t length = s.lengths[(k - 1) % s.slots];
+    AllocateRing(r, s, s.fullSlots);
+    const std::size_t slot = (k - 1) % s.slots;
+    std::copy(packet, packet + TFTP_HEADER + length, SlotPacket(r, s, slot));
+    s.lengths[slot] = length;
+}
+
+// Reads up to `size` raw bytes into the data parts of `count` slots from
+// slot `first` on (wrapping around the ring); returns the count, or -1 with
+// errno set. Fewer bytes than asked for mean the end of the file.
+ssize_t ReadSlots(TftpRequest& r, ReadState& s, std::size_t first, std::size_t count)
+{
+    // Small enough for the stack and below every platform's IOV_MAX.
+    constexpr std::size_t MAX_PARTS = 512;
+    iovec parts[MAX_PARTS];
+    std::size_t done = 0;
+    std::size_t slot = first;
+    while (count > 0) {
+        const std::size_t batch = std::min(count, MAX_PARTS);
+        for (std::size_t j = 0; j < batch; ++j) {
+            parts[j] = {SlotPacket(r, s, slot) + TFTP_HEADER, r.blockSize};
+            slot = slot + 1 == s.slots ? 0 : slot + 1;
+        }
+        const std::size_t wanted = batch * r.blockSize;
+        std::size_t got = 0;
+        std::size_t part = 0;
+        while (got < wanted) {
+            const ssize_t n = readv(r.transport.file.Get(), parts + part, static_cast<int>(batch - part));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return -1;
+            }
+            if (n == 0)
+                return static_cast<ssize_t>(done + got);
+            got += static_cast<std::size_t>(n);
+            // A short read of a regular file: go on behind the bytes read.
+            std::size_t rest = static_cast<std::size_t>(n);
+            while (part < batch && rest >= parts[part].iov_len) {
+                rest -= parts[part].iov_len;
+                ++part;
+            }
+            if (rest > 0) {
+                parts[part].iov_base = static_cast<std::uint8_t*>(parts[part].iov_base) + rest;
+                parts[part].iov_len -= rest;
+            }
+        }
+        done += got;
+        count -= batch;
+    }
+    return static_cast<ssize_t>(done);
+}
+
+// Records the blocks filled+1.. that `bytes` of raw file data make up; a
+// short total marks the final block.
+void TakeBinaryBlocks(TftpRequest& r, ReadState& s, std::size_t count, std::size_t bytes)
+{
+    for (std::size_t j = 0; j < count; ++j) {
+        const std::uint64_t index = s.filled + 1;
+        const std::size_t offset = j * r.blockSize;
+        const std::size_t length = bytes > offset ? std::min<std::size_t>(r.blockSize, bytes - offset) : 0;
+        s.lengths[(index - 1) % s.slots] = static_cast<std::uint32_t>(length);
+        s.filled = index;
+        if (length < r.blockSize) {
+            s.last = index;
+            r.transport.file.Close();
+            return;
+        }
+    }
+}
+
+// Reads up to `count` further blocks into free slots; stops at the end of the
+// file. A failure sets the transfer's error (the platform's text).
+bool Fill(TftpRequest& r, ReadState& s, std::size_t count)
+{
+    if (r.textMode) {
+        for (std::size_t j = 0; j < count && s.last == 0; ++j) {
+            const std::uint64_t index = s.filled + 1;
+            const ssize_t n = ReadTextBlock(r, SlotData(r, s, index));
+            if (n < 0) {
+                SetTransferError(r, TFTP_ENOTDEFINED, SystemErrorText(errno));
+                return false;
+            }
+            s.lengths[(index - 1) % s.slots] = static_cast<std::uint32_t>(n);
+            s.filled = index;
+            if (static_cast<std::size_t>(n) < r.blockSize) {
+                s.last = index;
+                r.transport.file.Close();
+            }
+        }
+        return true;
+    }
+    // The free slots may wrap around the end of the ring; one vectored read
+    // fills them all the same.
+    const ssize_t n = ReadSlots(r, s, s.filled % s.slots, count);
+    if (n < 0) {
+        SetTransferError(r, TFTP_ENOTDEFINED, SystemErrorText(errno));
+        return false;
+    }
+    TakeBinaryBlocks(r, s, count, static_cast<std::size_t>(n));
+    return true;
+}
+
+// Counts block k as sent the first time it leaves and raises a Progress
+// event when the share sent moved by a percent. An empty file is complete
+// with its only block.
+void CountSent(TftpRequest& r, ReadState& s, std::uint64_t k, std::uint32_t length)
+{
+    if (k <= s.sent)
+        return;
+    s.sent = k;
+    r.bytesSent += length;
+    if (k == s.last && r.bytesSent < r.transferSize)
+        r.bytesSent = r.transferSize;   // text mode sends fewer bytes than the file holds
+    std::int32_t percent = 100;
+    if (r.transferSize != 0 && r.bytesSent < r.transferSize)
+        percent = static_cast<std::int32_t>(r.bytesSent * 100 / r.transferSize);
+    if (percent == r.lastPercent)
+        return;
+    r.lastPercent = percent;
+    PublishTransferEvent(r, TftpTransferEvent::Kind::Progress);
+}
+
+// Sends what the client must acknowledge next: the OACK, or block k (header
+// and data in one datagram); then reads ahead once the ring holds nothing
+// beyond block k.
+bool SendCurrent(TftpRequest& r, ReadState& s, std::uint64_t k)
+{
+    if (k == 0)
+        return r.transport.Send(r.control.data(), r.controlLength);
+    const std::size_t slot = (k - 1) % s.slots;
+    std::uint8_t* packet = SlotPacket(r, s, slot);
+    PutU16(packet, TFTP_DATA);
+    PutU16(packet + 2, WireBlock(r, k));
+    if (!r.transport.Send(packet, TFTP_HEADER + s.lengths[slot]))
+        return false;
+    CountSent(r, s, k, s.lengths[slot]);
+    // Every slot but block k's is acknowledged and free.
+    if (s.last == 0 && s.filled == k) {
+        if (s.slots < s.fullSlots)
+            GrowRing(r, s, k);
+        (void)Fill(r, s, s.slots - 1);   // a failure leaves its error in the record
+    }
+    return true;
+}
+
+} // namespace
+
+void ReadTransfer(TftpRequest& r, bool oackMode)
+{
+    ReadState s;
+    if (r.textMode)
+        r.textBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(TEXT_READ_CHUNK);
+    else
+        s.fullSlots = std::max<std::size_t>(FIRST_SLOTS, READ_AHEAD_BYTES / r.blockSize);
+    AllocateRing(r, s, std::min(FIRST_SLOTS, s.fullSlots));
+    // The OACK leaves before the file is read, so the client's ACK 0 is on
+    // its way while the first blocks are read.
+    if (oackMode && !r.transport.Send(r.control.data(), r.controlLength)) {
+        CommunicationError(r);
+        return;
+    }
+    if (!Fill(r, s, s.slots))
+        return;
+
+    // Without options the request itself stands for the acknowledgment of
+    // block 0, and block 1 goes out at once.
+    std::uint64_t k = oackMode ? 0 : 1;
+    bool sendNow = !oackMode;
+    for (;;) {
+        if (sendNow && !SendCurrent(r, s, k)) {
+            if (r.errorLength == 0)
+                CommunicationError(r);
+            return;
+        }
+        sendNow = true;
+        if (r.errorLength != 0)
+            return;   // a read-ahead failed
+        std::size_t length = 0;
+        for (;;) {
+            if (!ReceiveOrEnd(r, r.packet.data(), r.packet.size(), length))
+                return;
+            if (length < TFTP_HEADER) {
+                if (r.retries >= TFTP_MAX_RETRIES) {
+                    FailAfterRetries(r, WireBlock(r, k));
+                    return;
+                }
+                ++r.retries;
+                break;   // send block k again
+            }
+            const std::uint16_t opcode = GetU16(r.packet.data());
+            if (opcode == TFTP_ACK) {
+                if (GetU16(r.packet.data() + 2) == WireBlock(r, k)) {
+                    if (k != 0 && k == s.last) {
+                        ++r.blockCount;
+                        ReportLine(*r.server->reporter, "Client %s:%u %s, %u Blocks Served",
+                                   ClientAddressText(r).c_str(), static_cast<unsigned>(ntohs(r.client.sin_port)),
+                                   EscapeReportText(r.localPath).c_str(), r.blockCount);
+                        r.finished = true;
+                        return;
+                    }
+                    if (k != 0)
+                        ++r.blockCount;
+                    ++k;
+                    r.retries = 0;
+                }
+                // Matching or not, every acknowledgment is answered with
+                // block k: a duplicate ACK gets the current block at once.
+                break;
+            }
+            if (opcode == TFTP_RRQ)
+                break;
+            if (opcode == TFTP_ERROR) {
+                // The line names the client twice: the report's own prefix
+                // comes in front of this text.
+                const std::string text = ClientErrorText(std::span<const std::uint8_t>(r.packet.data(), length));
+                ReportTransfer(r, "Client " + ClientAddressText(r) + ":" +
+                                      std::to_string(ntohs(r.client.sin_port)) + ", " + text);
+                ClientEndedTransfer(r, text);
+                return;
+            }
+            SetTransferError(r, TFTP_ERR_OPCODE);
+            return;
+        }
+    }
+}

@@ -1,0 +1,57 @@
+#pragma once
+// What a transfer's loops touch outside memory: the transfer socket, which
+// is connected to the client, and the local file. Used only by the thread
+// that owns the transfer; the stop flag is the one thing another thread
+// writes.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+// Closes a file descriptor on destruction.
+class CUniqueFd final
+{
+public:
+    CUniqueFd() = default;
+    explicit CUniqueFd(int fd) : m_fd(fd) {}
+    ~CUniqueFd() { Reset(); }
+    CUniqueFd(const CUniqueFd&) = delete;
+    CUniqueFd& operator=(const CUniqueFd&) = delete;
+
+    int Get() const { return m_fd; }
+    bool Valid() const { return m_fd >= 0; }
+    // Hands the descriptor over to the caller, who closes it.
+    int Release() { return std::exchange(m_fd, -1); }
+    void Reset(int fd = -1);
+    // Closes now and returns close()'s result (0, or -1 with errno set).
+    int Close();
+
+private:
+    int m_fd = -1;
+};
+
+// How a wait for the client's next datagram ended.
+enum class TftpWait
+{
+    Data,       // a datagram of `length` bytes arrived
+    Timeout,    // nothing within the socket's receive timeout
+    Stopped,    // the server is stopping
+    Failed,     // the socket failed, or the datagram did not fit
+};
+
+struct TftpTransport
+{
+    CUniqueFd socket;
+    CUniqueFd file;
+    // Set by the server when it stops; it also shuts the socket's read side
+    // down, which wakes a blocked receive.
+    const std::atomic<bool>* stopping = nullptr;
+
+    // Waits up to the socket's receive timeout (SO_RCVTIMEO, so one system
+    // call per packet) for one datagram of at most `capacity` bytes. A longer
+    // datagram counts as a failed receive.
+    TftpWait Receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& length);
+    // Sends one datagram; false unless all of it left.
+    bool Send(const std::uint8_t* data, std::size_t length);
+};

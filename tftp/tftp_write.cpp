@@ -1,0 +1,161 @@
+// The write loop of a transfer (WRQ): acknowledging DATA blocks and storing
+// them. Runs on the transfer's thread; see tftp_transfer.h.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include "tftp/tftp_report.h"
+#include "tftp/tftp_upload.h"
+#include "tftp/tftp_transfer.h"
+
+namespace
+{
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Small blocks are collected and written about 64 KB at a time; large
+// binary blocks go to the file directly.
+constexpr std::size_t WRITE_BEHIND_BYTES = 65536;
+constexpr std::uint32_t WRITE_DIRECT_BLKSIZE = 16384;
+
+bool WritesCollected(const TftpRequest& r)
+{
+    return r.textMode || r.blockSize < WRITE_DIRECT_BLKSIZE;
+}
+
+bool StoreData(TftpRequest& r, const std::uint8_t* data, std::size_t size)
+{
+    if (!WritesCollected(r))
+        return WriteAll(r.transport.file.Get(), data, size);
+    // Allocated with the first data, so that a client that never sends any
+    // holds no more than its packet buffer.
+    if (!r.textBuffer) {
+        r.textCapacity = std::max<std::size_t>(WRITE_BEHIND_BYTES, 2 * r.blockSize);
+        r.textBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(r.textCapacity);
+    }
+    // Text mode may double every byte (LF to CR LF).
+    const std::size_t room = r.textMode ? 2 * size : size;
+    if (r.pendingLength + room > r.textCapacity && !FlushWrites(r))
+        return false;
+    std::uint8_t* tail = r.textBuffer.get() + r.pendingLength;
+    if (r.textMode) {
+        r.pendingLength += TextModeWrite(r.textWrite, std::span<const std::uint8_t>(data, size),
+                                         std::span<std::uint8_t>(tail, r.textCapacity - r.pendingLength));
+    } else {
+        std::memcpy(tail, data, size);
+        r.pendingLength += size;
+    }
+    return true;
+}
+
+} // namespace
+
+bool FlushWrites(TftpRequest& r)
+{
+    if (r.pendingLength == 0)
+        return true;
+    const bool ok = WriteAll(r.transport.file.Get(), r.textBuffer.get(), r.pendingLength);
+    r.pendingLength = 0;
+    return ok;
+}
+
+void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
+{
+    const std::size_t capacity = r.blockSize + TFTP_HEADER;
+    r.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+    std::uint8_t* packet = r.buffer.get();
+    std::uint16_t block = 0;   // the last block received
+    if (!r.transport.Send(r.control.data(), r.controlLength)) {
+        CommunicationError(r);
+        return;
+    }
+    for (;;) {
+        std::size_t length = 0;
+        if (!ReceiveOrEnd(r, packet, capacity, length))
+            return;
+        if (length < TFTP_HEADER) {
+            if (r.retries >= TFTP_MAX_RETRIES) {
+                FailAfterRetries(r, block);
+                return;
+            }
+            if (!r.transport.Send(r.control.data(), r.controlLength)) {
+                CommunicationError(r);
+                return;
+            }
+            ++r.retries;
+            continue;
+        }
+        const std::uint16_t opcode = GetU16(packet);
+        if (opcode == TFTP_DATA) {
+            const std::uint16_t number = GetU16(packet + 2);
+            if (number != static_cast<std::uint16_t>(block + 1))
+                continue;   // a duplicate or stray block: no ACK, no count
+            block = number;
+            ++r.blockCount;
+            PutU16(r.control.data(), TFTP_ACK);
+            PutU16(r.control.data() + 2, block);
+            r.controlLength = TFTP_HEADER;
+            const std::size_t dataLength = length - TFTP_HEADER;
+            r.bytesSent += dataLength;
+            if (dataLength >= r.blockSize) {
+                // The ACK leaves before the data is written, so that the
+                // client's next block travels while the disk works.
+                if (!r.transport.Send(r.control.data(), r.controlLength)) {
+                    CommunicationError(r);
+                    return;
+                }
+                if (!StoreData(r, packet + TFTP_HEADER, dataLength)) {
+                    SetTransferError(r, TFTP_ERR_DISK_FULL);
+                    return;
+                }
+                r.retries = 0;
+                continue;
+            }
+            // The last block is acknowledged only once it is stored and the
+            // file is in place: the client takes that ACK as success.
+            if (!StoreData(r, packet + TFTP_HEADER, dataLength) || !FlushWrites(r)) {
+                SetTransferError(r, TFTP_ERR_DISK_FULL);
+                return;
+            }
+            if (const std::uint32_t placed = upload.Commit(r.transport.file); placed != TFTP_UPLOAD_OK) {
+                SetTransferError(r, placed == TFTP_UPLOAD_EXISTS ? TFTP_ERR_EXISTS : TFTP_ERR_DISK_FULL);
+                return;
+            }
+            if (!r.transport.Send(r.control.data(), r.controlLength)) {
+                CommunicationError(r);
+                return;
+            }
+            ReportLine(*r.server->reporter, "Client %s:%u %s, %u Blocks Received", ClientAddressText(r).c_str(),
+                       static_cast<unsigned>(ntohs(r.client.sin_port)), EscapeReportText(r.localPath).c_str(),
+                       r.blockCount);
+            r.finished = true;
+            return;
+        }
+        if (opcode == TFTP_ERROR) {
+            // Reported without the client prefix, unlike the same end of a read.
+            const std::string text = ClientErrorText(std::span<const std::uint8_t>(packet, length));
+            ReportLine(*r.server->reporter, "%s", text.c_str());
+            ClientEndedTransfer(r, text);
+            return;
+        }
+        SetTransferError(r, TFTP_ERR_OPCODE);
+        return;
+    }
+}
