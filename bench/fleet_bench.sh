@@ -54,7 +54,7 @@ while [ $# -gt 0 ]; do
     --time-limit) TIME_LIMIT=$2; shift 2 ;;
     --keep) KEEP=1; shift ;;
     --inside) shift ;;   # internal: the second stage, on the lab's tool side
-    -h|--help) sed -n '2,30p' "$SELF" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,29p' "$SELF" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) die "unknown option $1 (see --help)" ;;
   esac
 done
@@ -92,10 +92,18 @@ if [ -z "${FLEET_BENCH_SCRATCH:-}" ]; then
   done
   export FLEET_BENCH_SCRATCH=$SCRATCH
   # The lab ends its boxes and removes its namespaces when the command
-  # ends, also when the time limit sends it SIGTERM.
-  status=0
-  timeout --kill-after=20 "$TIME_LIMIT" "$ROOT/tools/lab/vindle-lab" "${lab_args[@]}" -- "$SELF" "${ARGS[@]}" --inside \
-    || status=$?
+  # ends, also when the time limit sends it SIGTERM. timeout runs in a
+  # process group of its own, out of reach of the terminal's Ctrl-C, so an
+  # interrupt is passed on to it here; then the lab is waited for until it
+  # has cleaned up.
+  timeout --kill-after=20 "$TIME_LIMIT" "$ROOT/tools/lab/vindle-lab" "${lab_args[@]}" -- "$SELF" "${ARGS[@]}" --inside &
+  lab=$!
+  trap 'kill -TERM "$lab" 2>/dev/null || true' INT TERM
+  while true; do
+    status=0
+    wait "$lab" || status=$?
+    kill -0 "$lab" 2>/dev/null || break
+  done
   [ "$status" -ne 124 ] || echo "fleet_bench: stopped by --time-limit $TIME_LIMIT" >&2
   exit "$status"
 fi
