@@ -39,12 +39,12 @@ build() {
   cmake --build "$dir" -j "$JOBS"
 }
 
-# The fuzz targets: clang with libFuzzer, only the core folders and no unit
-# tests; only the targets themselves are built.
+# The fuzz targets: clang with libFuzzer, only the core folders and
+# vindlectl's parsers, no unit tests; only the targets themselves are built.
 build_fuzz() {
   cmake -S "$ROOT" -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++-14 -DVINDLE_FUZZ=ON -DVINDLE_TESTS=OFF \
-    -DVINDLE_COMPONENTS="net;discovery;config;tftp" >/dev/null
+    -DVINDLE_COMPONENTS="net;discovery;config;tftp;cli" >/dev/null
   cmake --build build/fuzz -j "$JOBS" --target vindle_fuzz
 }
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sstream>
+#include <stop_token>
 #include <unistd.h>
 
 #include <arpa/inet.h>
@@ -21,70 +22,69 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// CCfgClt with its callbacks turned into waitable state. Cancel is sticky:
-// a session cancelled before Open never connects.
+// A BoxSession over CCfgClt. One stop source ends every wait of the
+// session and stays requested, so a session cancelled before Open never
+// connects and one cancelled between commands sends no more.
 class CfgBoxSession final : public BoxSession, private CCfgClt
 {
 public:
-    ~CfgBoxSession() override { StopAll(); }
-
     bool Open(std::uint32_t ip, std::chrono::milliseconds timeout) override
     {
-        {
-            std::lock_guard lock(m_lock);
-            if (m_cancelled)
-                return false;
-            m_ended = false;
-        }
-        // The outcome arrives through the callbacks; the status says nothing.
-        (void)Connect(FormatIpv4(ip).c_str(), CFG_SERVICE_PORT);
-        std::unique_lock lock(m_lock);
-        m_changed.wait_for(lock, timeout, [this] { return m_hasInfo || m_ended || m_cancelled; });
-        return m_hasInfo && !m_ended && !m_cancelled;
+        const std::stop_token stop = m_stop.get_token();
+        if (stop.stop_requested())
+            return false;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        (void)Connect(FormatIpv4(ip).c_str(), CFG_SERVICE_PORT);   // always "failed"; WaitReady tells
+        if (!WaitReady(timeout, stop) || stop.stop_requested())
+            return false;
+        // Readiness is announced just before OnInfo runs on the connection's
+        // thread, so the fields may still be on their way.
+        std::unique_lock lock(m_infoLock);
+        return m_infoChanged.wait_until(lock, stop, deadline, [this] { return m_hasInfo; }) &&
+               !stop.stop_requested();
     }
 
     std::vector<std::string> Info() const override
     {
-        std::lock_guard lock(m_lock);
+        std::lock_guard lock(m_infoLock);
         return m_info;
     }
 
     BoxAnswer Command(std::string_view command, std::chrono::milliseconds timeout) override
     {
-        const std::string text(command);
-        const auto start = std::chrono::steady_clock::now();
-        std::uint32_t count = 0;
-        const std::uint32_t status = SendCommand(text.c_str(), static_cast<std::uint32_t>(timeout.count()), &count);
+        const CfgCommandResult result = RunCommand(command, timeout, m_stop.get_token());
         BoxAnswer answer;
-        if (status == CFG_OK || status == CFG_ERROR_REPLY) {
+        switch (result.outcome) {
+        case CfgOutcome::Answered:
             answer.outcome = BoxOutcome::Answered;
-            answer.ok = status == CFG_OK;
+            answer.ok = result.status == CFG_OK;
             if (!answer.ok) {
                 // The box's text follows its keyword after a blank.
-                answer.text = GetField(0);
+                answer.text = result.text;
                 answer.text.erase(0, answer.text.find_first_not_of(' '));
             }
-            return answer;
-        }
-        std::lock_guard lock(m_lock);
-        if (m_cancelled)
-            answer.outcome = BoxOutcome::Cancelled;
-        else if (m_ended)
+            break;
+        case CfgOutcome::Disconnected:
             answer.outcome = BoxOutcome::Disconnected;
-        else if (std::chrono::steady_clock::now() - start >= timeout)
+            break;
+        case CfgOutcome::Cancelled:
+            answer.outcome = BoxOutcome::Cancelled;
+            break;
+        case CfgOutcome::TimedOut:
             answer.outcome = BoxOutcome::TimedOut;
+            break;
+        case CfgOutcome::NotSent:
+            answer.outcome = BoxOutcome::NotSent;
+            break;
+        }
         return answer;
     }
 
     void Cancel() override
     {
-        {
-            std::lock_guard lock(m_lock);
-            m_cancelled = true;
-            m_changed.notify_all();
-        }
-        // Ending the connection is what ends a waiting SendCommand today.
-        (void)Disconnect();
+        // Unlike CancelCommand, a stop request also ends a waiting Open and
+        // keeps later commands from going out.
+        m_stop.request_stop();
     }
 
 private:
@@ -94,27 +94,22 @@ private:
         std::vector<std::string> fields;
         for (std::int32_t i = 0; i < count; ++i)
             fields.push_back(GetField(static_cast<std::uint32_t>(i)));
-        std::lock_guard lock(m_lock);
-        m_info = std::move(fields);
-        m_hasInfo = true;
-        m_changed.notify_all();
+        {
+            std::lock_guard lock(m_infoLock);
+            m_info = std::move(fields);
+            m_hasInfo = true;
+        }
+        m_infoChanged.notify_all();
     }
 
-    void OnDisconnected(std::int32_t reason) override
-    {
-        if (reason != CFG_DISCONNECTED)
-            return;
-        std::lock_guard lock(m_lock);
-        m_ended = true;
-        m_changed.notify_all();
-    }
-
-    mutable std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::vector<std::string> m_info;
+    std::stop_source m_stop;
+    mutable std::mutex m_infoLock;
+    std::condition_variable_any m_infoChanged;
+    std::vector<std::string> m_info;   // of the last "info" message
     bool m_hasInfo = false;
-    bool m_ended = false;
-    bool m_cancelled = false;
+    // Last: the connection thread stops before any member goes. The base
+    // is named here, where its private inheritance is visible.
+    CWorkerGuard m_StopGuard{static_cast<CCfgClt&>(*this)};
 };
 
 // The process's TFTP server. Its report lines are the only place that

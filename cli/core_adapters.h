@@ -2,8 +2,7 @@
 // The core behind vindlectl's interfaces: a BoxSession over CCfgClt, an
 // UpdateFileServer over the process's TFTP server, the discovery search on
 // one adapter, and socket probes. These are the only files of cli/ that
-// know the core's calling conventions; when the client gains a cancellable
-// command wait and the server an object per instance, only they change.
+// know the core's calling conventions.
 
 #include <chrono>
 #include <condition_variable>

@@ -28,6 +28,7 @@ struct Ipv4Range
 {
     std::uint32_t network = 0;   // network byte order, host bits cleared
     unsigned prefix = 0;         // 0..32
+    bool operator==(const Ipv4Range&) const = default;
 };
 // "10.77.0.0/24"; host bits in the address are allowed and cleared.
 std::optional<Ipv4Range> ParseCidr(std::string_view text);

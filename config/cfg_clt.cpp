@@ -178,10 +178,10 @@ void CCfgClt::CancelCommand()
     m_WaitChanged.notify_all();
 }
 
-bool CCfgClt::WaitReady(std::chrono::milliseconds timeout)
+bool CCfgClt::WaitReady(std::chrono::milliseconds timeout, std::stop_token stopToken)
 {
     std::unique_lock lock(m_WaitLock);
-    return m_WaitChanged.wait_for(lock, timeout, [&] {
+    return m_WaitChanged.wait_for(lock, stopToken, timeout, [&] {
                return (m_bHasConnection && m_bReady != 0) || (!m_bHasConnection && m_dwAttempts == 0);
            }) &&
            m_bHasConnection && m_bReady != 0;

@@ -94,8 +94,9 @@ public:
     void CancelCommand();
     // Waits until a connection exists and the box's "info" has arrived
     // (true), or until no connection exists and no attempt is under way any
-    // more, or the timeout (false). Call it after Connect.
-    [[nodiscard]] bool WaitReady(std::chrono::milliseconds timeout);
+    // more, a stop request on stopToken, or the timeout (false). Call it
+    // after Connect.
+    [[nodiscard]] bool WaitReady(std::chrono::milliseconds timeout, std::stop_token stopToken = {});
 
     // RunCommand with the classic statuses. Returns CFG_OK (the field count
     // goes to *pdwFieldCount, the fields to *pReply when given and to the

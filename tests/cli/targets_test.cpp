@@ -78,6 +78,10 @@ TEST(Targets, RangeContainsExactlyItsAddresses)
     EXPECT_FALSE(RangeContains(range, *ParseIpv4("10.77.0.4")));
     EXPECT_FALSE(RangeContains(range, *ParseIpv4("10.78.0.1")));
     EXPECT_TRUE(RangeContains(*ParseCidr("1.2.3.4/0"), *ParseIpv4("200.1.1.1")));
+    // Ranges compare by what they cover: host bits do not count, the prefix
+    // does.
+    EXPECT_EQ(*ParseCidr("10.77.0.5/24"), *ParseCidr("10.77.0.0/24"));
+    EXPECT_NE(*ParseCidr("10.77.0.0/24"), *ParseCidr("10.77.0.0/25"));
 }
 
 TEST(Targets, PortRangeStaysWithinWhatTheServerAccepts)

@@ -1,5 +1,5 @@
 // vindlectl as a person runs it, against simulated boxes in the lab: an
-// update of a mixed fleet (ok, error, dropped, slow, unreachable), the
+// update of a fleet of twenty (most ok; error, dropped, slow, unreachable), the
 // failure limit, Ctrl-C twice in the middle of a run, two boxes on one
 // address, and input refused before anything is sent.
 
@@ -24,7 +24,10 @@ using namespace std::chrono_literals;
 class Vindlectl : public LabTest
 {
 protected:
-    int MinBoxes() const override { return 6; }
+    // Boxes the lab must have for the fleet update.
+    static constexpr int FLEET = 20;
+
+    int MinBoxes() const override { return FLEET; }
 
     void SetUp() override
     {
@@ -63,10 +66,11 @@ protected:
         return ctl;
     }
 
-    int Run(std::vector<std::string> args, std::string* output = nullptr)
+    int Run(std::vector<std::string> args, std::string* output = nullptr,
+            std::chrono::seconds timeout = 60s)
     {
         auto ctl = Start(std::move(args));
-        const auto code = ctl->Wait(60s);
+        const auto code = ctl->Wait(timeout);
         ctl->Drain(1s);
         if (output)
             *output = ctl->Captured();
@@ -93,45 +97,63 @@ protected:
     std::vector<std::unique_ptr<LabProcess>> m_boxes;
 };
 
-TEST_F(Vindlectl, UpdateReportsWhatEachBoxDidAndRetriesOnlyLostOnes)
+TEST_F(Vindlectl, FleetUpdateReportsWhatEachBoxDidAndRetriesOnlyLostOnes)
 {
-    StartBox(1);
-    StartBox(2, {"--update-answer", "error", "--update-error", "Flash voll"});
-    StartBox(3, {"--update-answer", "drop"});
-    StartBox(4, {"--update-delay", "1500"});
-    StartBox(5);
-    const std::string report = m_dir + "/report.json";
-    std::string output;
+    // Box i has the address 10.77.0.(i + 1). Most boxes update; two answer
+    // "error", two drop the connection on every attempt, one is slow.
+    struct Row
+    {
+        int box;
+        std::vector<std::string> options;
+        const char* result;
+        int attempts;
+    };
+    std::vector<Row> rows;
+    for (int i = 1; i <= FLEET; ++i)
+        rows.push_back({i, {}, "ok", 1});
+    rows[2 - 1] = {2, {"--update-answer", "error", "--update-error", "Flash voll"}, "Flash voll", 1};
+    rows[9 - 1] = {9, {"--update-answer", "error"}, "Update fehlgeschlagen", 1};
+    rows[3 - 1] = {3, {"--update-answer", "drop"}, "connection lost", 2};
+    rows[14 - 1] = {14, {"--update-answer", "drop"}, "connection lost", 2};
+    rows[4 - 1] = {4, {"--update-delay", "1500"}, "ok", 1};
+    std::vector<std::string> args = {"update", "system", m_file};
+    for (const Row& row : rows) {
+        StartBox(row.box, row.options);
+        args.push_back("10.77.0." + std::to_string(row.box + 1));
+    }
     // 10.77.0.60 belongs to no box: the pre-flight finds nothing there.
-    const int code = Run({"update", "system", m_file, "10.77.0.2", "10.77.0.3", "10.77.0.4", "10.77.0.5",
-                          "10.77.0.6", "10.77.0.60", "--retries", "1", "--parallel", "3", "--report", report},
-                         &output);
+    args.push_back("10.77.0.60");
+    const std::string report = m_dir + "/report.json";
+    // Five failures end no run that allows six: every box gets its turn.
+    for (const char* option : {"--retries", "1", "--parallel", "4", "--max-failures", "6", "--report"})
+        args.push_back(option);
+    args.push_back(report);
+    std::string output;
+    const int code = Run(args, &output, 240s);
     EXPECT_EQ(code, 1) << output;
     const nlohmann::json json = Report(report);
     ASSERT_FALSE(json.is_discarded()) << output;
     EXPECT_EQ(json["file"]["size"], 200000);
-    struct Row
-    {
-        const char* ip;
-        const char* result;
-        int attempts;
-    };
-    const Row rows[] = {{"10.77.0.2", "ok", 1},
-                        {"10.77.0.3", "Flash voll", 1},
-                        {"10.77.0.4", "connection lost", 2},
-                        {"10.77.0.5", "ok", 1},
-                        {"10.77.0.6", "ok", 1},
-                        {"10.77.0.60", "unreachable", 0}};
+    EXPECT_FALSE(json["cancelled"].get<bool>());
+    ASSERT_EQ(json["boxes"].size(), rows.size() + 1) << output;
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.ip);
-        const nlohmann::json box = BoxAt(json, row.ip);
+        const std::string ip = "10.77.0." + std::to_string(row.box + 1);
+        SCOPED_TRACE(ip);
+        const nlohmann::json box = BoxAt(json, ip);
         ASSERT_FALSE(box.is_null()) << output;
         EXPECT_EQ(box["result"], row.result);
         EXPECT_EQ(box["attempts"], row.attempts);
+        // The box downloads before it answers, so every box that answered
+        // was served the whole file.
+        if (row.attempts == 1) {
+            EXPECT_EQ(box["bytes_served"], 200000);
+        }
     }
-    // The box downloads before it answers, so a finished box was served
-    // the whole file and its info was read first.
-    EXPECT_EQ(BoxAt(json, "10.77.0.2")["bytes_served"], 200000);
+    const nlohmann::json lost = BoxAt(json, "10.77.0.60");
+    ASSERT_FALSE(lost.is_null()) << output;
+    EXPECT_EQ(lost["result"], "unreachable");
+    EXPECT_EQ(lost["attempts"], 0);
+    // Its info was read first.
     EXPECT_EQ(BoxAt(json, "10.77.0.2")["info_before"]["firmware"], "fw-1.0");
     EXPECT_EQ(BoxAt(json, "10.77.0.2")["mac"], "02-77-00-00-00-02");
     // Standard output holds the table and nothing of the core's traces.

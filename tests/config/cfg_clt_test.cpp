@@ -362,8 +362,8 @@ TEST(CfgRunCommand, NothingIsSentWhenTheCommandCannotOrMayNotGoOut)
     }
 }
 
-// WaitReady ends on the box's info, or as soon as no connection exists and
-// no attempt is under way any more.
+// WaitReady ends on the box's info, as soon as no connection exists and no
+// attempt is under way any more, or on a stop request.
 TEST(CfgWaitReady, EndsOnInfoOrOnceNoConnectionCanCome)
 {
     struct Case
@@ -372,6 +372,7 @@ TEST(CfgWaitReady, EndsOnInfoOrOnceNoConnectionCanCome)
         bool bListening;
         void (*box)(ScriptedBox&);
         bool expected;
+        bool bStop = false;   // a stop request after the box's part
     };
     const Case cases[] = {
         {"info arrives", true, [](ScriptedBox& b) { b.SendText("info|a"); }, true},
@@ -383,6 +384,7 @@ TEST(CfgWaitReady, EndsOnInfoOrOnceNoConnectionCanCome)
          },
          false},
         {"nobody listens", false, nullptr, false},
+        {"stop while the box stays silent", true, [](ScriptedBox&) {}, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -393,12 +395,16 @@ TEST(CfgWaitReady, EndsOnInfoOrOnceNoConnectionCanCome)
         }
         RecordingCfgClt client;
         client.Connect("127.0.0.1", port);
-        std::packaged_task<bool()> task([&] { return client.WaitReady(std::chrono::hours(1)); });
+        std::stop_source stop;
+        std::packaged_task<bool()> task([&] { return client.WaitReady(std::chrono::hours(1), stop.get_token()); });
         std::future<bool> done = task.get_future();
         std::thread waiter(std::move(task));
         const bool bAccepted = !c.bListening || box->Accept();
         if (c.bListening && bAccepted) {
             c.box(*box);
+        }
+        if (c.bStop) {
+            stop.request_stop();
         }
         // A failed connect reports after its one-second pause.
         const bool bEnded = done.wait_for(WAIT + 2s) == std::future_status::ready;
