@@ -17,10 +17,6 @@ namespace
 
 constexpr const char* SECTIONS[] = {"LOGGING", "LISTEN-ON", "HOME", "TFTP-OPTIONS", "ALLOWED-CLIENTS"};
 
-void Discard(void*, std::string_view)
-{
-}
-
 void CheckSection(const IniSection& section)
 {
     if (!section.found)
@@ -33,10 +29,14 @@ void CheckSection(const IniSection& section)
     }
 }
 
-void CheckConfig(const TftpConfig& config)
+void CheckSettings(const TftpSettings& settings)
 {
-    FUZZ_CHECK(MaxBlockSize >= TFTP_MIN_BLKSIZE && MaxBlockSize <= TFTP_MAX_BLKSIZE);
-    FUZZ_CHECK(DefaultInterval >= 1 && DefaultInterval <= TFTP_MAX_INTERVAL);
+    const TftpConfig& config = settings.config;
+    FUZZ_CHECK(settings.maxBlockSize >= TFTP_MIN_BLKSIZE && settings.maxBlockSize <= TFTP_MAX_BLKSIZE);
+    FUZZ_CHECK(settings.defaultInterval >= 1 && settings.defaultInterval <= TFTP_MAX_INTERVAL);
+    // A limit of 0 would refuse every transfer; the keys exist to bound
+    // them, never to turn the server off.
+    FUZZ_CHECK(settings.maxTransfers >= 1 && settings.maxTransfersPerClient >= 1);
     FUZZ_CHECK(config.logLevel <= TftpLogLevel::All);
     FUZZ_CHECK((config.portLow == 0 && config.portHigh == 0) ||
                (config.portLow >= 1024 && config.portLow <= config.portHigh && config.portHigh <= 65534));
@@ -93,10 +93,10 @@ void CheckConfig(const TftpConfig& config)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const bool silenced = [] {
-        SetTftpReportSink(Discard, nullptr);
-        return true;
-    }();
+    // Warnings are discarded: printing millions of them would only slow
+    // the run down.
+    static TftpReporter reporter;
+    static const bool silenced = (reporter.SetSink([](std::string_view) {}), true);
     (void)silenced;
 
     std::istringstream ini(std::string(reinterpret_cast<const char*>(data), size));
@@ -110,15 +110,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const IniSection again = ReadIniSection(ini, "HOME");
     FUZZ_CHECK(again.found == sections[2].found && again.entries == sections[2].entries);
 
-    // The order of ConfigureTftp, without the interface lookup.
-    TftpConfig config;
-    MaxBlockSize = TFTP_MAX_BLKSIZE;
-    DefaultInterval = TFTP_DEFAULT_INTERVAL;
-    ApplyLoggingSection(sections[0], config);
-    ApplyListenOnSection(sections[1], config);
-    ApplyHomeSection(sections[2], config, "/opt/vindle/");
-    ApplyOptionsSection(sections[3], config);
-    ApplyAllowedClientsSection(sections[4], config);
-    CheckConfig(config);
+    // The order of ReadTftpSettings, without the interface lookup.
+    TftpSettings settings;
+    ApplyLoggingSection(sections[0], settings, reporter);
+    ApplyListenOnSection(sections[1], settings, reporter);
+    ApplyHomeSection(sections[2], settings, "/opt/vindle/", reporter);
+    ApplyOptionsSection(sections[3], settings, reporter);
+    ApplyAllowedClientsSection(sections[4], settings, reporter);
+    CheckSettings(settings);
     return 0;
 }
