@@ -172,6 +172,79 @@ TEST_F(TftpClientsTest, AtftpNegotiatesBlockSizeAndTransferSize)
     EXPECT_EQ(ReadFile(Home() / "atftp-up.bin"), upload);
 }
 
+// A server that grants windows of up to 16 blocks, against atftp asking
+// for exactly that, in both directions and both modes.
+class TftpWindowedClientsTest : public TftpClientsTest
+{
+protected:
+    void SetUp() override
+    {
+        StartServer("[TFTP-OPTIONS]\noverwrite=y\nwindowsize=16\n");
+        m_local = m_temp.Path() / "local";
+        std::filesystem::create_directories(m_local);
+    }
+    // atftp takes the transfer mode only as an interactive command, so the
+    // commands come from a file on its standard input.
+    RunResult Atftp(const std::string& mode, const std::string& command)
+    {
+        std::ofstream(m_local / "commands") << "option windowsize 16\noption blksize 1428\nmode " << mode << "\n"
+                                            << command << "\nquit\n";
+        return RunClient(m_local, {"sh", "-c", "atftp --trace 127.0.0.1 " + Port() + " < commands"});
+    }
+};
+
+// Text with LF line ends and neither CR nor 0x1A, `size` bytes long.
+Bytes LfText(std::size_t size)
+{
+    Bytes text(size);
+    for (std::size_t i = 0; i < size; ++i)
+        text[i] = static_cast<std::uint8_t>(i % 53 == 52 ? '\n' : 'a' + i % 26);
+    return text;
+}
+
+Bytes WithCrLf(const Bytes& text)
+{
+    Bytes out;
+    for (std::uint8_t c : text) {
+        if (c == '\n')
+            out.push_back('\r');
+        out.push_back(c);
+    }
+    return out;
+}
+
+TEST_F(TftpWindowedClientsTest, AtftpMovesFilesAroundTheWindowEdgesBothWays)
+{
+    // A window of 16 blocks of 1428 bytes: files that end just before, on
+    // and just after its edge, and one of thousands of windows.
+    constexpr std::size_t window = 16 * 1428;
+    const std::size_t sizes[] = {0, 1, window - 1, window, window + 1, 3 * 1024 * 1024 + 5};
+    for (const char* mode : {"octet", "netascii"}) {
+        const bool text = std::string_view(mode) == "netascii";
+        for (std::size_t size : sizes) {
+            SCOPED_TRACE(std::string(mode) + " " + std::to_string(size));
+            const std::string name = std::string(mode) + std::to_string(size);
+            // Text mode serves a file's CR LF as LF, and stores the CR LF
+            // the client sends for each LF as one CR LF; the sizes count
+            // the bytes on the wire of the read.
+            const Bytes local = text ? LfText(size) : RandomBytes(size, static_cast<unsigned>(size));
+            const Bytes stored = text ? WithCrLf(local) : local;
+            WriteFile(Home() / (name + ".get"), stored);
+            RunResult run = Atftp(mode, "get " + name + ".get " + name + ".got");
+            ASSERT_EQ(run.status, 0) << run.output;
+            ASSERT_NE(run.output.find("received OACK <windowsize: 16, blksize: 1428,"), std::string::npos)
+                << run.output.substr(0, 2000);
+            EXPECT_EQ(ReadFile(m_local / (name + ".got")), local);
+
+            WriteFile(m_local / (name + ".put"), local);
+            run = Atftp(mode, "put " + name + ".put " + name + ".up");
+            ASSERT_EQ(run.status, 0) << run.output;
+            ASSERT_TRUE(m_reports.WaitFor(name + ".up, ")) << m_reports.All();
+            EXPECT_EQ(ReadFile(Home() / (name + ".up")), stored);
+        }
+    }
+}
+
 TEST_F(TftpClientsTest, ClientsSeeTheServersErrors)
 {
     const RunResult run = RunClient(m_local, {"curl", "-sS", "-o", "x", Url("missing.bin")});
