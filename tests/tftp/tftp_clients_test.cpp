@@ -245,6 +245,74 @@ TEST_F(TftpWindowedClientsTest, AtftpMovesFilesAroundTheWindowEdgesBothWays)
     }
 }
 
+#ifdef VINDLE_TFTP_PATH
+// The project's client (vindle-tftp) through a window of 4 blocks with a
+// timeout of 1 second on the server (interval 1), a packet dropped on
+// purpose per case. It runs as its own program: it has its own wire
+// vocabulary, which must not meet the server's in one binary.
+class TftpProjectClientWindowTest : public TftpClientsTest
+{
+protected:
+    void SetUp() override
+    {
+        StartServer("[TFTP-OPTIONS]\nwindowsize=4\ninterval=1\n");
+        m_local = m_temp.Path() / "local";
+        std::filesystem::create_directories(m_local);
+    }
+};
+
+TEST_F(TftpProjectClientWindowTest, FetchesThroughLossWrapAndText)
+{
+    struct Case
+    {
+        const char* name;
+        std::uint16_t firstBlock;   // the server's first block number
+        const char* drop;           // vindle-tftp's option, or nullptr
+        const char* mode;
+    };
+    const Case cases[] = {
+        {"no loss", 1, nullptr, "octet"},
+        {"DATA lost in the middle of a window", 1, "--drop-data=3", "octet"},
+        // The client waits for the window's end, then acknowledges what came.
+        {"window's last DATA lost", 1, "--drop-data=4", "octet"},
+        {"last DATA of the file lost", 1, "--drop-data=11", "octet"},
+        // ACK 0 after the OACK is the first ACK; the second ends a window.
+        {"ACK of a window lost", 1, "--drop-ack=2", "octet"},
+        // Blocks 65534, 65535, 0, 1 make up the first window.
+        {"block numbers wrap inside a window", 65534, "--drop-data=3", "octet"},
+        {"text through a window", 1, "--drop-data=3", "netascii"},
+    };
+    const Bytes file = RandomBytes(10 * 512 + 100, 9);
+    // Text without CR or 0x1A passes unchanged both ways.
+    Bytes text(10 * 512 + 100);
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<std::uint8_t>(i % 61 == 60 ? '\n' : 'a' + i % 26);
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A file per case, so that each report line is told apart.
+        const std::string name = "f" + std::to_string(index++);
+        const Bytes& source = std::string_view(c.mode) == "octet" ? file : text;
+        WriteFile(Home() / name, source);
+        SetFirstDataBlock(c.firstBlock);
+        std::vector<std::string> argv = {VINDLE_TFTP_PATH, "get", "--port", Port(), "--mode", c.mode,
+                                         "--windowsize", "4", "--timeout", "300", "--retries", "10"};
+        if (c.drop) {
+            const std::string_view drop(c.drop);
+            const std::size_t equals = drop.find('=');
+            argv.emplace_back(drop.substr(0, equals));
+            argv.emplace_back(drop.substr(equals + 1));
+        }
+        argv.insert(argv.end(), {"127.0.0.1", name, name + ".got"});
+        const RunResult run = RunClient(m_local, argv);
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find("windowsize 4"), std::string::npos) << run.output;
+        EXPECT_EQ(ReadFile(m_local / (name + ".got")), source);
+        EXPECT_TRUE(m_reports.WaitFor(name + ", 11 Blocks Served")) << m_reports.All();
+    }
+}
+#endif
+
 TEST_F(TftpClientsTest, ClientsSeeTheServersErrors)
 {
     const RunResult run = RunClient(m_local, {"curl", "-sS", "-o", "x", Url("missing.bin")});

@@ -16,8 +16,7 @@ using namespace std::chrono_literals;
 using Blocks = std::vector<std::uint16_t>;
 
 // A window of 4 and a timeout of 1 second (interval 1), so that the
-// server's re-sendings come quickly. The same server set-up serves the
-// project's client in tftp_window_client_test.cpp.
+// server's re-sendings come quickly.
 class TftpWindowTest : public TftpServerTest
 {
 protected:
