@@ -14,6 +14,9 @@
 #     --runs N            interleaved runs per case; the median is shown (3)
 #     --blksizes "LIST"   block sizes (512 1428 8192 65464)
 #     --clients "LIST"    concurrent clients (1 8)
+#     --windowsizes "LIST"  windowed cells besides the lock-step ones: the
+#                         client asks for each window (RFC 7440); only the
+#                         servers that grant it run in those cells ("")
 #     --pin "LIST"        pinned (server and clients on CPU 0) and/or unpinned
 #     --servers "LIST"    vindle tftpd-hpa atftpd dnsmasq
 #     --baseline DIR      also run vindle-tftpd from DIR (a folder or a build
@@ -46,6 +49,7 @@ MULTI_MIB=64
 RUNS=3
 BLKSIZES="512 1428 8192 65464"
 CLIENTS="1 8"
+WINDOWSIZES=""
 PINS="pinned unpinned"
 SERVERS="vindle tftpd-hpa atftpd dnsmasq"
 CLIENT=atftp
@@ -65,18 +69,22 @@ while [ $# -gt 0 ]; do
     --runs) RUNS=$2; shift 2 ;;
     --blksizes) BLKSIZES=$2; shift 2 ;;
     --clients) CLIENTS=$2; shift 2 ;;
+    --windowsizes) WINDOWSIZES=$2; shift 2 ;;
     --pin) PINS=$2; shift 2 ;;
     --servers) SERVERS=$2; shift 2 ;;
     --baseline) BASELINE=$(readlink -f "$2"); shift 2 ;;
     --client) CLIENT=$2; shift 2 ;;
     --time-limit) TIME_LIMIT=$2; shift 2 ;;
     --keep) KEEP=1; shift ;;
-    -h|--help) sed -n '2,37p' "$SELF" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,41p' "$SELF" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) die "unknown option $1 (see --help)" ;;
   esac
 done
 [ "$(id -u)" -eq 0 ] || die "needs root (network namespace and cgroup)"
 case "$CLIENT" in atftp|vindle) ;; *) die "--client is atftp or vindle" ;; esac
+# The largest window asked for is the most vindle-tftpd grants.
+MAX_WINDOW=1
+for w in $WINDOWSIZES; do [ "$w" -gt "$MAX_WINDOW" ] && MAX_WINDOW=$w; done
 
 PEERS=$SCRATCH/peers
 VINDLE_TFTPD=$(find "$BUILD" -name vindle-tftpd -type f -perm -u+x 2>/dev/null | head -1)
@@ -164,6 +172,7 @@ start_server() {
       cp "$binary" "$HOME_DIR/vindle-tftpd.new"
       mv -f "$HOME_DIR/vindle-tftpd.new" "$HOME_DIR/vindle-tftpd"
       printf '[LISTEN-ON]\n127.0.0.1:69\n' > "$HOME_DIR/vindle-tftpd.ini"
+      [ "$MAX_WINDOW" -gt 1 ] && printf '[TFTP-OPTIONS]\nwindowsize=%s\n' "$MAX_WINDOW" >> "$HOME_DIR/vindle-tftpd.ini"
       cmd="$HOME_DIR/vindle-tftpd" ;;
     tftpd-hpa)
       cmd="$PEERS/tftpd-hpa/usr/sbin/in.tftpd -L -u root -s $HOME_DIR -a 127.0.0.1:69" ;;
@@ -198,13 +207,28 @@ stop_server() {
   for pid in $(cat "$CG/cgroup.procs"); do kill -KILL "$pid" 2>/dev/null || true; done
 }
 
-# fetch <blksize> <remote> <local>: one download by the chosen client.
+# fetch <blksize> <windowsize> <remote> <local>: one download by the chosen
+# client; a window of 1 is not asked for.
 fetch() {
-  local bs=$1 file=$2 local=$3
+  local bs=$1 ws=$2 file=$3 local=$4
   if [ "$CLIENT" = atftp ]; then
-    atftp --get -r "$file" -l "$local" --option "blksize $bs" 127.0.0.1 69
+    local window=()
+    [ "$ws" -gt 1 ] && window=(--option "windowsize $ws")
+    atftp --get -r "$file" -l "$local" --option "blksize $bs" "${window[@]}" 127.0.0.1 69
   else
-    "$VINDLE_TFTP" get --blksize "$bs" --no-tsize --expect-blksize 127.0.0.1 "$file" "$local" 2>/dev/null
+    "$VINDLE_TFTP" get --blksize "$bs" --windowsize "$ws" --no-tsize --expect-blksize 127.0.0.1 "$file" "$local" 2>/dev/null
+  fi
+}
+
+# grants_window <windowsize>: whether the running server echoes the window.
+grants_window() {
+  local log=$SCRATCH/probe.log
+  if [ "$CLIENT" = atftp ]; then
+    atftp --trace --get -r probe.bin -l "$OUT/probe" --option "windowsize $1" 127.0.0.1 69 >"$log" 2>&1 || true
+    grep -q "windowsize: $1," "$log"
+  else
+    "$VINDLE_TFTP" get --windowsize "$1" 127.0.0.1 probe.bin "$OUT/probe" 2>"$log" || true
+    grep -q "windowsize $1\b" "$log"
   fi
 }
 
@@ -222,9 +246,9 @@ check_granted() {
   rm -f "$OUT/probe"
 }
 
-# measure <server> <pin> <clients> <blksize> <run>
+# measure <server> <pin> <clients> <blksize> <windowsize> <run>
 measure() {
-  local server=$1 pin=$2 clients=$3 bs=$4 run=$5 i pids=() failed=0 file=big.bin mib=$SIZE_MIB
+  local server=$1 pin=$2 clients=$3 bs=$4 ws=$5 run=$6 i pids=() failed=0 file=big.bin mib=$SIZE_MIB
   [ "$clients" -gt 1 ] && { file=multi.bin; mib=$MULTI_MIB; }
   start_server "$server" "$pin"
   rm -f "$OUT"/c*
@@ -234,7 +258,7 @@ measure() {
   for i in $(seq "$clients"); do
     (
       [ "$pin" = pinned ] && taskset -pc 0 "$BASHPID" >/dev/null
-      fetch "$bs" "$file" "$OUT/c$i"
+      fetch "$bs" "$ws" "$file" "$OUT/c$i"
     ) >"$OUT/log$i" 2>&1 &
     pids+=($!)
   done
@@ -250,20 +274,30 @@ measure() {
     fi
   done
   rm -f "$OUT"/c*
-  [ "$failed" = 0 ] || { echo -e "$pin\t$clients\t$bs\t$server\t$run\tFAIL\tFAIL" >> "$RESULTS"; return 0; }
+  [ "$failed" = 0 ] || { echo -e "$pin\t$clients\t$bs\t$ws\t$server\t$run\tFAIL\tFAIL" >> "$RESULTS"; return 0; }
   local bytes=$((clients * mib * 1048576))
-  awk -v p="$pin" -v c="$clients" -v b="$bs" -v s="$server" -v r="$run" -v by="$bytes" \
+  awk -v p="$pin" -v c="$clients" -v b="$bs" -v w="$ws" -v s="$server" -v r="$run" -v by="$bytes" \
       -v ns=$((t1 - t0)) -v cpu=$((cpu1 - cpu0)) 'BEGIN {
-        printf "%s\t%s\t%s\t%s\t%s\t%.2f\t%.3f\n", p, c, b, s, r, by / (ns / 1e9) / 1e6, (cpu / 1e9) / (by / 1e9) }' \
+        printf "%s\t%s\t%s\t%s\t%s\t%s\t%.2f\t%.3f\n", p, c, b, w, s, r, by / (ns / 1e9) / 1e6, (cpu / 1e9) / (by / 1e9) }' \
       >> "$RESULTS"
-  tail -1 "$RESULTS" | awk -F'\t' '{ printf "  %-9s %s clients=%s blksize=%-5s run %s: %8s MB/s %8s CPU s/GB\n", $4, $1, $2, $3, $5, $6, $7 }'
+  tail -1 "$RESULTS" | awk -F'\t' '{ printf "  %-9s %s clients=%s blksize=%-5s window=%-3s run %s: %8s MB/s %8s CPU s/GB\n", $5, $1, $2, $3, $4, $6, $7, $8 }'
 }
 
 read -r -a server_list <<< "$SERVERS"
 echo "== checking that every server grants every block size ($CLIENT client)"
+# Windowed cells list the servers that grant that window, per window.
+declare -A window_servers
 for s in "${server_list[@]}"; do
   start_server "$s" unpinned
   for bs in $BLKSIZES; do check_granted "$s" "$bs"; done
+  for ws in $WINDOWSIZES; do
+    if grants_window "$ws"; then
+      window_servers[$ws]="${window_servers[$ws]:-} $s"
+    else
+      echo "  $s does not grant windowsize $ws: left out of those cells"
+    fi
+    rm -f "$OUT/probe"
+  done
   stop_server
 done
 
@@ -271,11 +305,16 @@ echo "== $SIZE_MIB MiB file for one client, $MULTI_MIB MiB for each of several; 
 for pin in $PINS; do
   for clients in $CLIENTS; do
     for bs in $BLKSIZES; do
-      for run in $(seq "$RUNS"); do
-        # Rotate the order from run to run so that no server always goes first.
-        n=${#server_list[@]}
-        for k in $(seq 0 $((n - 1))); do
-          measure "${server_list[$(((k + run) % n))]}" "$pin" "$clients" "$bs" "$run"
+      for ws in 1 $WINDOWSIZES; do
+        cell=("${server_list[@]}")
+        [ "$ws" -gt 1 ] && read -r -a cell <<< "${window_servers[$ws]:-}"
+        n=${#cell[@]}
+        [ "$n" -gt 0 ] || continue
+        for run in $(seq "$RUNS"); do
+          # Rotate the order from run to run so that no server always goes first.
+          for k in $(seq 0 $((n - 1))); do
+            measure "${cell[$(((k + run) % n))]}" "$pin" "$clients" "$bs" "$ws" "$run"
+          done
         done
       done
     done
@@ -289,32 +328,40 @@ rows = [l.rstrip("\n").split("\t") for l in open(sys.argv[1]) if l.strip()]
 servers = sys.argv[2].split()
 peers = [s for s in servers if s != "vindle"]
 mbps, cpu, failed = defaultdict(list), defaultdict(list), set()
-for pin, clients, bs, server, run, m, c in rows:
-    key = (pin, int(clients), int(bs))
+for pin, clients, bs, ws, server, run, m, c in rows:
+    key = (pin, int(clients), int(bs), int(ws))
     if m == "FAIL":
         failed.add(key + (server,))
         continue
     mbps[key + (server,)].append(float(m))
     cpu[key + (server,)].append(float(c))
 med = lambda d, k: statistics.median(d[k]) if d.get(k) else float("nan")
-cases = sorted({(p, c, b) for p, c, b, _ in mbps} | {k[:3] for k in failed},
-               key=lambda k: (k[0] != "pinned", k[1], k[2]))
+cases = sorted({k[:4] for k in mbps} | {k[:4] for k in failed},
+               key=lambda k: (k[0] != "pinned", k[1], k[2], k[3]))
 print()
 print("median MB/s | median server CPU s/GB" + ("   | vindle ratio: MB/s x, CPU x per peer" if "vindle" in servers else ""))
-head = f"{'pin':9}{'cl':>3}{'blksize':>8}" + "".join(f"{s:>20}" for s in servers)
+head = f"{'pin':9}{'cl':>3}{'blksize':>8}{'win':>6}" + "".join(f"{s:>20}" for s in servers)
 if "vindle" in servers:
     head += "".join(f"{'vs ' + p:>22}" for p in peers)
 print(head)
 for case in cases:
-    line = f"{case[0]:9}{case[1]:>3}{case[2]:>8}"
+    line = f"{case[0]:9}{case[1]:>3}{case[2]:>8}{case[3]:>6}"
     for s in servers:
         k = case + (s,)
-        line += f"{'FAILED':>20}" if k in failed else f"{med(mbps, k):>10.1f} {med(cpu, k):>8.2f}s"
+        if k in failed:
+            line += f"{'FAILED':>20}"
+        elif k not in mbps:
+            line += f"{'-':>20}"   # a windowed cell of a server that grants no window
+        else:
+            line += f"{med(mbps, k):>10.1f} {med(cpu, k):>8.2f}s"
     if "vindle" in servers:
         v = case + ("vindle",)
         for p in peers:
             k = case + (p,)
-            line += f"{med(mbps, v) / med(mbps, k):>12.2f}x {med(cpu, v) / med(cpu, k):>7.2f}x"
+            if k in mbps and v in mbps:
+                line += f"{med(mbps, v) / med(mbps, k):>12.2f}x {med(cpu, v) / med(cpu, k):>7.2f}x"
+            else:
+                line += f"{'-':>22}"
     print(line)
 if failed:
     print("\nSOME DOWNLOADS FAILED VERIFICATION (see above)")

@@ -185,6 +185,9 @@ void ReportSummary(const TftpSettings& settings, const std::array<TftpHomeEntry,
     else
         ReportLine(reporter, "server port range: %u-%u", config.portLow, config.portHigh);
     ReportLine(reporter, "max blksize: %u", settings.maxBlockSize);
+    // Only a server that grants windows says so; the default summary stays.
+    if (settings.maxWindowSize > 1)
+        ReportLine(reporter, "max windowsize: %u", settings.maxWindowSize);
     ReportLine(reporter, "defult blksize: %u", TFTP_DEFAULT_BLKSIZE);
     ReportLine(reporter, "default interval: %u", static_cast<unsigned>(settings.defaultInterval));
     ReportLine(reporter, "overwrite existing files: %s", config.overwrite ? "yes" : "no");
@@ -277,6 +280,10 @@ void ApplyOptionsSection(const IniSection& section, TftpSettings& settings, cons
             const std::uint64_t v = SkipLeadingSpace(value).starts_with('-') ? 0 : ParseDecimal(value);
             settings.maxBlockSize = static_cast<std::uint32_t>(
                 v < TFTP_MIN_BLKSIZE ? TFTP_MIN_BLKSIZE : (v > TFTP_MAX_BLKSIZE ? TFTP_MAX_BLKSIZE : v));
+        } else if (key == TFTP_OPT_WINDOWSIZE) {
+            // A negative or missing number keeps lock-step, like 0.
+            const std::uint64_t v = SkipLeadingSpace(value).starts_with('-') ? 0 : ParseDecimal(value);
+            settings.maxWindowSize = static_cast<std::uint32_t>(v < 1 ? 1 : (v > TFTP_MAX_WINDOWSIZE ? TFTP_MAX_WINDOWSIZE : v));
         } else if (key == TFTP_OPT_INTERVAL) {
             std::uint16_t v = static_cast<std::uint16_t>(ParseDecimal(value));
             if (v == 0)

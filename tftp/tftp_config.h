@@ -76,6 +76,9 @@ struct TftpSettings
     TftpConfig config;
     // Largest block size granted; "blksize" sets it.
     std::uint32_t maxBlockSize = TFTP_MAX_BLKSIZE;
+    // Largest window granted; "windowsize" sets it. 1 keeps every transfer
+    // in lock-step and leaves the option unrecognised.
+    std::uint32_t maxWindowSize = 1;
     // Interval in seconds; the receive timeout is half of it, rounded up.
     std::uint16_t defaultInterval = TFTP_DEFAULT_INTERVAL;
     std::uint32_t maxTransfers = TFTP_DEFAULT_MAX_TRANSFERS;

@@ -2,9 +2,11 @@
 
 #include "tftp/tftp_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string_view>
 
 namespace
@@ -18,7 +20,8 @@ struct Grant
     void (*apply)(TftpNegotiation&, std::uint64_t);
 };
 
-using OptionHandler = Grant (*)(std::string_view value, const TftpOptionLimits& limits);
+// No grant: the option is skipped like an unknown one.
+using OptionHandler = std::optional<Grant> (*)(std::string_view value, const TftpOptionLimits& limits);
 
 struct OptionRow
 {
@@ -29,40 +32,59 @@ struct OptionRow
 // RFC 2348: raised to 512 below it, limited to the configured maximum
 // (itself never above 65464). The value is an unsigned 32-bit number, so a
 // negative one is very large and gets the maximum.
-Grant BlockSizeOption(std::string_view value, const TftpOptionLimits& limits)
+std::optional<Grant> BlockSizeOption(std::string_view value, const TftpOptionLimits& limits)
 {
     const std::uint64_t v = ParseDecimal(value) & 0xFFFFFFFFu;
     std::uint64_t granted = v < TFTP_MIN_BLKSIZE ? TFTP_MIN_BLKSIZE : v;
     if (granted > limits.maxBlockSize)
         granted = limits.maxBlockSize;
-    return {granted, [](TftpNegotiation& n, std::uint64_t g) { n.blockSize = static_cast<std::uint32_t>(g); }};
+    return Grant{granted, [](TftpNegotiation& n, std::uint64_t g) { n.blockSize = static_cast<std::uint32_t>(g); }};
 }
 
 // RFC 2349: the client's value is not used; the answer is the size of the
 // opened local file (0 for a freshly created one during a write).
-Grant TransferSizeOption(std::string_view, const TftpOptionLimits& limits)
+std::optional<Grant> TransferSizeOption(std::string_view, const TftpOptionLimits& limits)
 {
-    return {limits.fileSize, [](TftpNegotiation&, std::uint64_t) {}};
+    return Grant{limits.fileSize, [](TftpNegotiation&, std::uint64_t) {}};
 }
 
 // This server's own option: the interval in seconds, 1..120 (a negative
 // value is very large and gets 120). The receive timeout is half of it.
-Grant IntervalOption(std::string_view value, const TftpOptionLimits&)
+std::optional<Grant> IntervalOption(std::string_view value, const TftpOptionLimits&)
 {
     std::uint64_t v = ParseDecimal(value) & 0xFFFFFFFFu;
     if (v == 0)
         v = 1;
     if (v > TFTP_MAX_INTERVAL)
         v = TFTP_MAX_INTERVAL;
-    return {v, [](TftpNegotiation& n, std::uint64_t g) {
+    return Grant{v, [](TftpNegotiation& n, std::uint64_t g) {
                 n.timeoutSeconds = TimeoutForInterval(static_cast<std::uint32_t>(g));
             }};
+}
+
+// RFC 7440: the number of blocks sent before an acknowledgment is due,
+// limited to the configured maximum. A server configured for lock-step does
+// not know the option, and a value that is 0 or no number is skipped as if
+// the option were unknown, so the transfer stays in lock-step.
+std::optional<Grant> WindowSizeOption(std::string_view value, const TftpOptionLimits& limits)
+{
+    if (limits.maxWindowSize <= 1)
+        return std::nullopt;
+    const std::string_view digits = SkipLeadingSpace(value);
+    if (digits.empty() || digits.front() < '0' || digits.front() > '9')
+        return std::nullopt;
+    const std::uint64_t v = ParseDecimal(digits);
+    if (v == 0)
+        return std::nullopt;
+    return Grant{std::min<std::uint64_t>(v, limits.maxWindowSize),
+                 [](TftpNegotiation& n, std::uint64_t g) { n.windowSize = static_cast<std::uint32_t>(g); }};
 }
 
 constexpr OptionRow OPTION_TABLE[] = {
     {TFTP_OPT_BLKSIZE, BlockSizeOption},
     {TFTP_OPT_TSIZE, TransferSizeOption},
     {TFTP_OPT_INTERVAL, IntervalOption},
+    {TFTP_OPT_WINDOWSIZE, WindowSizeOption},
 };
 
 bool Append(TftpNegotiation& n, std::string_view text)
@@ -128,13 +150,15 @@ TftpNegotiation NegotiateOptions(const TftpParsedRequest& request, const TftpOpt
         for (const OptionRow& row : OPTION_TABLE) {
             if (!EqualsNoCase(option.name, row.name))
                 continue;
-            const Grant grant = row.handler(option.value, limits);
+            const std::optional<Grant> grant = row.handler(option.value, limits);
+            if (!grant)
+                break;
             char digits[24];
-            const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, grant.echo);
+            const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, grant->echo);
             (void)ec;
             const std::size_t mark = n.oackLength;
             if (Append(n, option.name) && Append(n, std::string_view(digits, end - digits)))
-                grant.apply(n, grant.echo);
+                grant->apply(n, grant->echo);
             else
                 n.oackLength = mark;
             break;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -253,27 +254,62 @@ void CountSent(TftpRequest& r, ReadState& s, std::uint64_t k, std::uint32_t leng
     PublishTransferEvent(r, TftpTransferEvent::Kind::Progress);
 }
 
-// Sends what the client must acknowledge next: the OACK, or block k (header
-// and data in one datagram); then reads ahead once the ring holds nothing
-// beyond block k.
-bool SendCurrent(TftpRequest& r, ReadState& s, std::uint64_t k)
+// Sends what the client must acknowledge next: the OACK, or the window of
+// blocks k, k+1, ... (header and data in one datagram each), at most the
+// window size of them and none past the last block. Returns the last block
+// sent (0 for the OACK). Reads ahead once the ring holds nothing beyond the
+// window; a read failure leaves its error in the record and sends no more.
+std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint64_t k)
 {
-    if (k == 0)
-        return r.transport.Send(r.control.data(), r.controlLength);
-    const std::size_t slot = (k - 1) % s.slots;
-    std::uint8_t* packet = SlotPacket(r, s, slot);
-    PutU16(packet, TFTP_DATA);
-    PutU16(packet + 2, WireBlock(r, k));
-    if (!r.transport.Send(packet, TFTP_HEADER + s.lengths[slot]))
-        return false;
-    CountSent(r, s, k, s.lengths[slot]);
-    // Every slot but block k's is acknowledged and free.
-    if (s.last == 0 && s.filled == k) {
+    if (k == 0) {
+        if (!r.transport.Send(r.control.data(), r.controlLength))
+            return std::nullopt;
+        return 0;
+    }
+    const std::uint64_t end = k + r.windowSize - 1;
+    std::uint64_t n = k;
+    for (;; ++n) {
+        // The ring has room for a window; what it does not hold yet is read
+        // into the slots of blocks already acknowledged.
+        if (n > s.filled) {
+            // A file that grew since it was opened can outrun a ring sized
+            // after it: the window then ends with the blocks held.
+            const std::size_t free = s.slots - static_cast<std::size_t>(s.filled - k + 1);
+            if (s.last != 0 || free == 0 || !Fill(r, s, free) || n > s.filled)
+                return n - 1;
+        }
+        const std::size_t slot = (n - 1) % s.slots;
+        std::uint8_t* packet = SlotPacket(r, s, slot);
+        PutU16(packet, TFTP_DATA);
+        PutU16(packet + 2, WireBlock(r, n));
+        if (!r.transport.Send(packet, TFTP_HEADER + s.lengths[slot]))
+            return std::nullopt;
+        CountSent(r, s, n, s.lengths[slot]);
+        if (n == end || n == s.last)
+            break;
+    }
+    // Every slot but the window's is acknowledged and free.
+    if (s.last == 0 && s.filled == n) {
         if (s.slots < s.fullSlots)
             GrowRing(r, s, k);
-        (void)Fill(r, s, s.slots - 1);   // a failure leaves its error in the record
+        (void)Fill(r, s, s.slots - (n - k + 1));   // a failure leaves its error in the record
     }
-    return true;
+    return n;
+}
+
+// Where the acknowledged wire block `wire` lies: a block of the window
+// k..end, or k - 1 (the block before the window, acknowledged already).
+// A window is at most 65535 blocks, so the numbers k - 1..end are distinct
+// on the wire even across the wrap from 65535 to 0.
+std::optional<std::uint64_t> AcknowledgedIndex(const TftpRequest& r, std::uint64_t k, std::uint64_t end,
+                                               std::uint16_t wire)
+{
+    const std::uint16_t offset = static_cast<std::uint16_t>(wire - WireBlock(r, k));
+    if (offset <= end - k)
+        return k + offset;
+    if (k > 0 && wire == WireBlock(r, k - 1))
+        return k - 1;
+    return std::nullopt;
 }
 
 } // namespace
@@ -285,7 +321,17 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
         r.textBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(TEXT_READ_CHUNK);
     else
         s.fullSlots = std::max<std::size_t>(FIRST_SLOTS, READ_AHEAD_BYTES / r.blockSize);
-    AllocateRing(r, s, std::min(FIRST_SLOTS, s.fullSlots));
+    std::size_t firstSlots = std::min(FIRST_SLOTS, s.fullSlots);
+    if (r.windowSize > 1) {
+        // A window must be held whole until it is acknowledged, plus one
+        // slot to read ahead into; never more blocks than the file makes up,
+        // so that a large window on a small file costs no more than the file.
+        const std::uint64_t fileBlocks = r.transferSize / r.blockSize + 1;
+        const std::size_t window = static_cast<std::size_t>(std::min<std::uint64_t>(r.windowSize, fileBlocks));
+        s.fullSlots = std::max(s.fullSlots, window + 1);
+        firstSlots = s.fullSlots;
+    }
+    AllocateRing(r, s, firstSlots);
     // The OACK leaves before the file is read, so the client's ACK 0 is on
     // its way while the first blocks are read.
     if (oackMode && !r.transport.Send(r.control.data(), r.controlLength)) {
@@ -295,15 +341,21 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
     if (!Fill(r, s, s.slots))
         return;
 
-    // Without options the request itself stands for the acknowledgment of
-    // block 0, and block 1 goes out at once.
+    // k is the first block the client has not acknowledged, end the last
+    // one sent of its window. Without options the request itself stands for
+    // the acknowledgment of block 0, and block 1 goes out at once.
     std::uint64_t k = oackMode ? 0 : 1;
+    std::uint64_t end = 0;
     bool sendNow = !oackMode;
     for (;;) {
-        if (sendNow && !SendCurrent(r, s, k)) {
-            if (r.errorLength == 0)
-                CommunicationError(r);
-            return;
+        if (sendNow) {
+            const std::optional<std::uint64_t> sent = SendWindow(r, s, k);
+            if (!sent) {
+                if (r.errorLength == 0)
+                    CommunicationError(r);
+                return;
+            }
+            end = *sent;
         }
         sendNow = true;
         if (r.errorLength != 0)
@@ -318,26 +370,36 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
                     return;
                 }
                 ++r.retries;
-                break;   // send block k again
+                break;   // send from block k again
             }
             const std::uint16_t opcode = GetU16(r.packet.data());
             if (opcode == TFTP_ACK) {
-                if (GetU16(r.packet.data() + 2) == WireBlock(r, k)) {
-                    if (k != 0 && k == s.last) {
-                        ++r.blockCount;
+                const std::optional<std::uint64_t> acked =
+                    AcknowledgedIndex(r, k, end, GetU16(r.packet.data() + 2));
+                if (acked && *acked >= k) {
+                    // Blocks are counted as they are acknowledged; the OACK
+                    // (index 0) is no block.
+                    r.blockCount = static_cast<std::uint32_t>(*acked);
+                    if (*acked != 0 && *acked == s.last) {
                         ReportLine(*r.server->reporter, "Client %s:%u %s, %u Blocks Served",
                                    ClientAddressText(r).c_str(), static_cast<unsigned>(ntohs(r.client.sin_port)),
                                    EscapeReportText(r.localPath).c_str(), r.blockCount);
                         r.finished = true;
                         return;
                     }
-                    if (k != 0)
-                        ++r.blockCount;
-                    ++k;
+                    // The end of the window opens the next one; an earlier
+                    // block means the rest was lost: go on after it.
+                    k = *acked + 1;
                     r.retries = 0;
+                } else if (!acked && r.windowSize > 1 && k != 0) {
+                    // A stray from an earlier window: answering it would
+                    // send a whole window more.
+                    continue;
                 }
-                // Matching or not, every acknowledgment is answered with
-                // block k: a duplicate ACK gets the current block at once.
+                // In lock-step every acknowledgment, matching or not, is
+                // answered with block k: a duplicate ACK gets the current
+                // block at once. In a window the ACK of the block before it
+                // says that none of the window arrived.
                 break;
             }
             if (opcode == TFTP_RRQ)

@@ -306,10 +306,12 @@ void ServeTransfer(TftpRequest& r)
     TftpOptionLimits limits;
     limits.maxBlockSize = std::min(settings.maxBlockSize, TFTP_MAX_BLKSIZE);
     limits.defaultInterval = settings.defaultInterval;
+    limits.maxWindowSize = std::min(settings.maxWindowSize, TFTP_MAX_WINDOWSIZE);
     limits.fileSize = r.transferSize;
     const TftpNegotiation negotiation = NegotiateOptions(parse.request, limits);
     r.blockSize = negotiation.blockSize;
     r.timeoutSeconds = negotiation.timeoutSeconds;
+    r.windowSize = negotiation.windowSize;
     const timeval timeout{static_cast<time_t>(r.timeoutSeconds), 0};
     if (setsockopt(r.transport.socket.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) {
         SetTransferError(r, TFTP_ENOTDEFINED, SystemErrorText(errno));

@@ -98,6 +98,7 @@ struct TftpRequest
     std::uint64_t transferSize = 0;    // the file size sent with "tsize"
     std::uint32_t blockSize = TFTP_DEFAULT_BLKSIZE;
     std::uint32_t timeoutSeconds = 2;
+    std::uint32_t windowSize = 1;      // blocks per acknowledgment (RFC 7440)
     std::uint32_t blockCount = 0;      // ACKs matched (read) or blocks received (write)
     std::uint16_t firstDataBlock = 1;  // see TftpServerContext
     std::uint64_t bytesSent = 0;       // read: data sent; write: data received

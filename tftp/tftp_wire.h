@@ -75,6 +75,10 @@ inline constexpr std::uint32_t TFTP_MAX_BLKSIZE = 65464;
 // 1..120 in the INI file where 0 means the default of 3.
 inline constexpr std::uint32_t TFTP_DEFAULT_INTERVAL = 3;
 inline constexpr std::uint32_t TFTP_MAX_INTERVAL = 120;
+// "windowsize" (RFC 7440): blocks sent per acknowledgment, 1..65535. The
+// server grants at most its configured maximum, and with the default of 1
+// it does not recognise the option at all.
+inline constexpr std::uint32_t TFTP_MAX_WINDOWSIZE = 65535;
 // Waits without a usable packet that are tolerated before a transfer fails.
 inline constexpr std::uint32_t TFTP_MAX_RETRIES = 3;
 // Capacities of the configuration tables.
@@ -85,10 +89,11 @@ inline constexpr std::size_t TFTP_MAX_CLIENT_RANGES = 32;
 // Longest local path (PATH_MAX including the terminator).
 inline constexpr std::size_t TFTP_MAX_PATH = 4095;
 
-// Option names (RFC 2348, RFC 2349, and this server's "interval").
+// Option names (RFC 2348, RFC 2349, RFC 7440, and this server's "interval").
 inline constexpr const char* TFTP_OPT_BLKSIZE = "blksize";
 inline constexpr const char* TFTP_OPT_TSIZE = "tsize";
 inline constexpr const char* TFTP_OPT_INTERVAL = "interval";
+inline constexpr const char* TFTP_OPT_WINDOWSIZE = "windowsize";
 
 // Modes that select the text translation; every other mode is binary.
 inline constexpr const char* TFTP_MODE_NETASCII = "netascii";

@@ -82,6 +82,10 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
     r.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
     std::uint8_t* packet = r.buffer.get();
     std::uint16_t block = 0;   // the last block received
+    // Windows (RFC 7440): blocks taken since the last ACK went out, and
+    // blocks out of order since the last one in order.
+    std::uint32_t inWindow = 0;
+    std::uint32_t strays = 0;
     if (!r.transport.Send(r.control.data(), r.controlLength)) {
         CommunicationError(r);
         return;
@@ -100,13 +104,28 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
                 return;
             }
             ++r.retries;
+            inWindow = 0;
             continue;
         }
         const std::uint16_t opcode = GetU16(packet);
         if (opcode == TFTP_DATA) {
             const std::uint16_t number = GetU16(packet + 2);
-            if (number != static_cast<std::uint16_t>(block + 1))
-                continue;   // a duplicate or stray block: no ACK, no count
+            if (number != static_cast<std::uint16_t>(block + 1)) {
+                // In lock-step a duplicate or stray block gets no ACK and no
+                // count. In a window it shows a gap, or a window sent again
+                // because our ACK was lost: acknowledge the last block in
+                // order, once per window's worth of strays, so that a
+                // re-sent window draws one ACK and not one per block.
+                if (r.windowSize > 1 && strays++ % r.windowSize == 0) {
+                    inWindow = 0;
+                    if (!r.transport.Send(r.control.data(), r.controlLength)) {
+                        CommunicationError(r);
+                        return;
+                    }
+                }
+                continue;
+            }
+            strays = 0;
             block = number;
             ++r.blockCount;
             PutU16(r.control.data(), TFTP_ACK);
@@ -116,10 +135,15 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
             r.bytesSent += dataLength;
             if (dataLength >= r.blockSize) {
                 // The ACK leaves before the data is written, so that the
-                // client's next block travels while the disk works.
-                if (!r.transport.Send(r.control.data(), r.controlLength)) {
-                    CommunicationError(r);
-                    return;
+                // client's next block travels while the disk works. In a
+                // window only its last block is acknowledged; the ACK built
+                // for the others is the one a timeout sends.
+                if (++inWindow >= r.windowSize) {
+                    inWindow = 0;
+                    if (!r.transport.Send(r.control.data(), r.controlLength)) {
+                        CommunicationError(r);
+                        return;
+                    }
                 }
                 if (!StoreData(r, packet + TFTP_HEADER, dataLength)) {
                     SetTransferError(r, TFTP_ERR_DISK_FULL);

@@ -172,6 +172,147 @@ TEST_F(TftpClientsTest, AtftpNegotiatesBlockSizeAndTransferSize)
     EXPECT_EQ(ReadFile(Home() / "atftp-up.bin"), upload);
 }
 
+// A server that grants windows of up to 16 blocks, against atftp asking
+// for exactly that, in both directions and both modes.
+class TftpWindowedClientsTest : public TftpClientsTest
+{
+protected:
+    void SetUp() override
+    {
+        StartServer("[TFTP-OPTIONS]\noverwrite=y\nwindowsize=16\n");
+        m_local = m_temp.Path() / "local";
+        std::filesystem::create_directories(m_local);
+    }
+    // atftp takes the transfer mode only as an interactive command, so the
+    // commands come from a file on its standard input.
+    RunResult Atftp(const std::string& mode, const std::string& command)
+    {
+        std::ofstream(m_local / "commands") << "option windowsize 16\noption blksize 1428\nmode " << mode << "\n"
+                                            << command << "\nquit\n";
+        return RunClient(m_local, {"sh", "-c", "atftp --trace 127.0.0.1 " + Port() + " < commands"});
+    }
+};
+
+// Text with LF line ends and neither CR nor 0x1A, `size` bytes long.
+Bytes LfText(std::size_t size)
+{
+    Bytes text(size);
+    for (std::size_t i = 0; i < size; ++i)
+        text[i] = static_cast<std::uint8_t>(i % 53 == 52 ? '\n' : 'a' + i % 26);
+    return text;
+}
+
+Bytes WithCrLf(const Bytes& text)
+{
+    Bytes out;
+    for (std::uint8_t c : text) {
+        if (c == '\n')
+            out.push_back('\r');
+        out.push_back(c);
+    }
+    return out;
+}
+
+TEST_F(TftpWindowedClientsTest, AtftpMovesFilesAroundTheWindowEdgesBothWays)
+{
+    // A window of 16 blocks of 1428 bytes: files that end just before, on
+    // and just after its edge, and one of thousands of windows.
+    constexpr std::size_t window = 16 * 1428;
+    const std::size_t sizes[] = {0, 1, window - 1, window, window + 1, 3 * 1024 * 1024 + 5};
+    for (const char* mode : {"octet", "netascii"}) {
+        const bool text = std::string_view(mode) == "netascii";
+        for (std::size_t size : sizes) {
+            SCOPED_TRACE(std::string(mode) + " " + std::to_string(size));
+            const std::string name = std::string(mode) + std::to_string(size);
+            // Text mode serves a file's CR LF as LF, and stores the CR LF
+            // the client sends for each LF as one CR LF; the sizes count
+            // the bytes on the wire of the read.
+            const Bytes local = text ? LfText(size) : RandomBytes(size, static_cast<unsigned>(size));
+            const Bytes stored = text ? WithCrLf(local) : local;
+            WriteFile(Home() / (name + ".get"), stored);
+            RunResult run = Atftp(mode, "get " + name + ".get " + name + ".got");
+            ASSERT_EQ(run.status, 0) << run.output;
+            ASSERT_NE(run.output.find("received OACK <windowsize: 16, blksize: 1428,"), std::string::npos)
+                << run.output.substr(0, 2000);
+            EXPECT_EQ(ReadFile(m_local / (name + ".got")), local);
+
+            WriteFile(m_local / (name + ".put"), local);
+            run = Atftp(mode, "put " + name + ".put " + name + ".up");
+            ASSERT_EQ(run.status, 0) << run.output;
+            ASSERT_TRUE(m_reports.WaitFor(name + ".up, ")) << m_reports.All();
+            EXPECT_EQ(ReadFile(Home() / (name + ".up")), stored);
+        }
+    }
+}
+
+#ifdef VINDLE_TFTP_PATH
+// The project's client (vindle-tftp) through a window of 4 blocks with a
+// timeout of 1 second on the server (interval 1), a packet dropped on
+// purpose per case. It runs as its own program: it has its own wire
+// vocabulary, which must not meet the server's in one binary.
+class TftpProjectClientWindowTest : public TftpClientsTest
+{
+protected:
+    void SetUp() override
+    {
+        StartServer("[TFTP-OPTIONS]\nwindowsize=4\ninterval=1\n");
+        m_local = m_temp.Path() / "local";
+        std::filesystem::create_directories(m_local);
+    }
+};
+
+TEST_F(TftpProjectClientWindowTest, FetchesThroughLossWrapAndText)
+{
+    struct Case
+    {
+        const char* name;
+        std::uint16_t firstBlock;   // the server's first block number
+        const char* drop;           // vindle-tftp's option, or nullptr
+        const char* mode;
+    };
+    const Case cases[] = {
+        {"no loss", 1, nullptr, "octet"},
+        {"DATA lost in the middle of a window", 1, "--drop-data=3", "octet"},
+        // The client waits for the window's end, then acknowledges what came.
+        {"window's last DATA lost", 1, "--drop-data=4", "octet"},
+        {"last DATA of the file lost", 1, "--drop-data=11", "octet"},
+        // ACK 0 after the OACK is the first ACK; the second ends a window.
+        {"ACK of a window lost", 1, "--drop-ack=2", "octet"},
+        // Blocks 65534, 65535, 0, 1 make up the first window.
+        {"block numbers wrap inside a window", 65534, "--drop-data=3", "octet"},
+        {"text through a window", 1, "--drop-data=3", "netascii"},
+    };
+    const Bytes file = RandomBytes(10 * 512 + 100, 9);
+    // Text without CR or 0x1A passes unchanged both ways.
+    Bytes text(10 * 512 + 100);
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<std::uint8_t>(i % 61 == 60 ? '\n' : 'a' + i % 26);
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A file per case, so that each report line is told apart.
+        const std::string name = "f" + std::to_string(index++);
+        const Bytes& source = std::string_view(c.mode) == "octet" ? file : text;
+        WriteFile(Home() / name, source);
+        SetFirstDataBlock(c.firstBlock);
+        std::vector<std::string> argv = {VINDLE_TFTP_PATH, "get", "--port", Port(), "--mode", c.mode,
+                                         "--windowsize", "4", "--timeout", "300", "--retries", "10"};
+        if (c.drop) {
+            const std::string_view drop(c.drop);
+            const std::size_t equals = drop.find('=');
+            argv.emplace_back(drop.substr(0, equals));
+            argv.emplace_back(drop.substr(equals + 1));
+        }
+        argv.insert(argv.end(), {"127.0.0.1", name, name + ".got"});
+        const RunResult run = RunClient(m_local, argv);
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find("windowsize 4"), std::string::npos) << run.output;
+        EXPECT_EQ(ReadFile(m_local / (name + ".got")), source);
+        EXPECT_TRUE(m_reports.WaitFor(name + ", 11 Blocks Served")) << m_reports.All();
+    }
+}
+#endif
+
 TEST_F(TftpClientsTest, ClientsSeeTheServersErrors)
 {
     const RunResult run = RunClient(m_local, {"curl", "-sS", "-o", "x", Url("missing.bin")});

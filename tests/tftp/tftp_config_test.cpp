@@ -314,7 +314,7 @@ TEST(TftpStartup, SummaryListsTheConfigurationInOrder)
     const Case cases[] = {
         {"every setting given",
          "[HOME]\n/srv/tftp\n[TFTP-OPTIONS]\nport-range=3000-3001\nblksize=8192\ninterval=5\noverwrite=y\n"
-         "max-transfers=4\nmax-transfers-per-client=2\n"
+         "max-transfers=4\nmax-transfers-per-client=2\nwindowsize=64\n"
          "[ALLOWED-CLIENTS]\n10.0.0.5\n127.0.0.1-127.0.0.9\n",
          "\nStarting TFTP...\n"
          "alias / is mapped to /srv/tftp/\n",
@@ -322,6 +322,7 @@ TEST(TftpStartup, SummaryListsTheConfigurationInOrder)
          "permitted clients: 127.0.0.1-127.0.0.9\n"
          "server port range: 3000-3001\n"
          "max blksize: 8192\n"
+         "max windowsize: 64\n"
          "defult blksize: 512\n"
          "default interval: 5\n"
          "overwrite existing files: yes\n"},
@@ -346,6 +347,30 @@ TEST(TftpStartup, SummaryListsTheConfigurationInOrder)
         StopTftpServer();
         EXPECT_EQ(reports.All(), std::string(c.before) + "listening On: 127.0.0.1:" + port + "\n" + c.after +
                                      "\nAccepting requests..\n");
+    }
+}
+
+TEST(TftpStartup, WindowSizeIsClampedAndNamedOnlyAboveOne)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"windowsize=16", "max windowsize: 16\n"},
+        {"WINDOWSIZE=70000", "max windowsize: 65535\n"},
+        {"windowsize=1", nullptr},
+        {"windowsize=0", nullptr},
+        {"windowsize=-8", nullptr},
+        {"windowsize=lots", nullptr},
+    };
+    for (const auto& [entry, line] : cases) {
+        SCOPED_TRACE(entry);
+        ReportCapture reports;
+        std::istringstream ini(std::string("[LISTEN-ON]\n127.0.0.1:0\n[TFTP-OPTIONS]\n") + entry + "\n");
+        ASSERT_EQ(StartTftpServer(ini, "/opt/vindle/vindle"), TFTP_SERVER_OK);
+        StopTftpServer();
+        const std::string all = reports.All();
+        if (line)
+            EXPECT_NE(all.find(std::string("max blksize: 65464\n") + line + "defult blksize"), std::string::npos) << all;
+        else
+            EXPECT_EQ(all.find("windowsize"), std::string::npos) << all;
     }
 }
 

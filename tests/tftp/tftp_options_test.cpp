@@ -13,7 +13,8 @@ namespace
 using OptionList = std::vector<std::pair<std::string, std::string>>;
 
 TftpNegotiation Negotiate(const OptionList& options, std::uint64_t fileSize = 700,
-                          std::uint32_t maxBlockSize = TFTP_MAX_BLKSIZE, std::uint16_t interval = 3)
+                          std::uint32_t maxBlockSize = TFTP_MAX_BLKSIZE, std::uint16_t interval = 3,
+                          std::uint32_t maxWindowSize = 1)
 {
     const Bytes packet = Request(TFTP_RRQ, "f", "octet", options);
     const TftpRequestParse parse = ParseTftpRequest(packet);
@@ -21,6 +22,7 @@ TftpNegotiation Negotiate(const OptionList& options, std::uint64_t fileSize = 70
     TftpOptionLimits limits;
     limits.maxBlockSize = maxBlockSize;
     limits.defaultInterval = interval;
+    limits.maxWindowSize = maxWindowSize;
     limits.fileSize = fileSize;
     return NegotiateOptions(parse.request, limits);
 }
@@ -99,6 +101,41 @@ TEST(TftpOptions, OackNeverExceedsItsPacketAndUnechoedOptionsAreNotApplied)
     // The blksize row did not fit, so the client falls back to 512 and so
     // must the server.
     EXPECT_EQ(n.blockSize, 512u);
+}
+
+TEST(TftpOptions, WindowSizeIsGrantedUpToTheConfiguredMaximum)
+{
+    struct Case
+    {
+        const char* name;
+        std::uint32_t maxWindowSize;
+        OptionList options;
+        OptionList echo;
+        std::uint32_t windowSize;
+    };
+    const Case cases[] = {
+        // The default server keeps lock-step and does not know the option.
+        {"lock-step server", 1, {{"windowsize", "16"}}, {}, 1},
+        {"below the maximum", 64, {{"windowsize", "16"}}, {{"windowsize", "16"}}, 16},
+        {"above the maximum", 64, {{"WindowSize", "100"}}, {{"WindowSize", "64"}}, 64},
+        {"far above every limit", 65535, {{"windowsize", "99999999999"}}, {{"windowsize", "65535"}}, 65535},
+        {"one block", 64, {{"windowsize", "1"}}, {{"windowsize", "1"}}, 1},
+        // RFC 7440 allows 1..65535: 0 and text that is no number are
+        // skipped like an unknown option, and the transfer stays lock-step.
+        {"zero", 64, {{"windowsize", "0"}, {"blksize", "1024"}}, {{"blksize", "1024"}}, 1},
+        {"no number", 64, {{"windowsize", "many"}}, {}, 1},
+        {"negative", 64, {{"windowsize", "-4"}}, {}, 1},
+        {"empty", 64, {{"windowsize", ""}}, {}, 1},
+        {"last occurrence wins", 64, {{"windowsize", "8"}, {"windowsize", "4"}},
+         {{"windowsize", "8"}, {"windowsize", "4"}}, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TftpNegotiation n = Negotiate(c.options, 700, TFTP_MAX_BLKSIZE, 3, c.maxWindowSize);
+        EXPECT_TRUE(n.oackMode);
+        EXPECT_EQ(Echoed(n), c.echo);
+        EXPECT_EQ(n.windowSize, c.windowSize);
+    }
 }
 
 TEST(TftpOptions, TimeoutIsHalfTheIntervalRoundedUp)

@@ -344,6 +344,11 @@ void TftpServerTest::StartServer(const std::string& extraIni, bool withHome)
     ASSERT_NE(m_port, 0);
 }
 
+void TftpServerTest::SetFirstDataBlock(std::uint16_t block)
+{
+    DefaultTftpServer().SetFirstDataBlock(block);
+}
+
 void TftpServerTest::TearDown()
 {
     StopTftpServer();

@@ -111,6 +111,9 @@ protected:
     // false, the [HOME] sections. The server must start.
     void StartServer(const std::string& extraIni = {}, bool withHome = true);
     std::filesystem::path Home() const { return m_temp.Path() / "home"; }
+    // The number of the first DATA block of the next reads (see
+    // TftpServer::SetFirstDataBlock); TearDown sets 1 again.
+    static void SetFirstDataBlock(std::uint16_t block);
 
     TempFolder m_temp;
     ReportCapture m_reports;

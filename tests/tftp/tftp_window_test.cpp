@@ -1,0 +1,153 @@
+// Windowed transfers (RFC 7440) over loopback: the server driven packet by
+// packet through loss, duplicates and timeouts.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "tftp/tftp_server.h"
+#include "tftp/tftp_wire.h"
+#include "tftp_test_support.h"
+
+namespace
+{
+
+using namespace std::chrono_literals;
+using Blocks = std::vector<std::uint16_t>;
+
+// A window of 4 and a timeout of 1 second (interval 1), so that the
+// server's re-sendings come quickly.
+class TftpWindowTest : public TftpServerTest
+{
+protected:
+    void SetUp() override { StartServer("[TFTP-OPTIONS]\nwindowsize=4\ninterval=1\noverwrite=y\n"); }
+
+    // Receives `count` DATA packets and returns their block numbers; keeps
+    // the payload of each block for the final comparison.
+    Blocks ReceiveData(TftpTestClient& client, std::size_t count)
+    {
+        Blocks numbers;
+        for (std::size_t i = 0; i < count; ++i) {
+            auto packet = client.Receive();
+            if (!packet || packet->Opcode() != TFTP_DATA)
+                break;
+            m_transferPort = packet->fromPort;
+            numbers.push_back(packet->Block());
+            m_received[packet->Block()] = packet->Payload();
+        }
+        return numbers;
+    }
+
+    std::uint16_t m_transferPort = 0;
+    std::map<std::uint16_t, Bytes> m_received;
+};
+
+TEST_F(TftpWindowTest, ReadFollowsTheAcknowledgmentsThroughLossDuplicatesAndTimeouts)
+{
+    // Eleven blocks, the last one short.
+    const Bytes file = RandomBytes(10 * 512 + 100);
+    WriteFile(Home() / "f.bin", file);
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet", {{"windowsize", "8"}}));
+    auto oack = client.Receive();
+    ASSERT_TRUE(oack);
+    ASSERT_EQ(oack->Opcode(), TFTP_OACK);
+    EXPECT_EQ(oack->Options(), (std::vector<std::pair<std::string, std::string>>{{"windowsize", "4"}}));
+    const std::uint16_t port = oack->fromPort;
+
+    client.SendTo(port, Ack(0));
+    EXPECT_EQ(ReceiveData(client, 4), (Blocks{1, 2, 3, 4}));
+    // Blocks 3 and 4 were lost: the next window starts after block 2.
+    client.SendTo(port, Ack(2));
+    EXPECT_EQ(ReceiveData(client, 4), (Blocks{3, 4, 5, 6}));
+    // A stale ACK from before the window draws nothing, so what follows the
+    // ACK of the window's end is the next window.
+    client.SendTo(port, Ack(1));
+    client.SendTo(port, Ack(6));
+    EXPECT_EQ(ReceiveData(client, 4), (Blocks{7, 8, 9, 10}));
+    // The same ACK again says that none of the new window arrived.
+    client.SendTo(port, Ack(6));
+    EXPECT_EQ(ReceiveData(client, 4), (Blocks{7, 8, 9, 10}));
+    // An ACK in the middle; the window then ends with the file.
+    client.SendTo(port, Ack(8));
+    EXPECT_EQ(ReceiveData(client, 3), (Blocks{9, 10, 11}));
+    // Silence: after the timeout the window goes again from its first block.
+    EXPECT_EQ(ReceiveData(client, 3), (Blocks{9, 10, 11}));
+    client.SendTo(port, Ack(11));
+    EXPECT_TRUE(m_reports.WaitFor("f.bin, 11 Blocks Served")) << m_reports.All();
+
+    Bytes received;
+    for (std::uint16_t block = 1; block <= 11; ++block)
+        received.insert(received.end(), m_received[block].begin(), m_received[block].end());
+    EXPECT_EQ(received, file);
+}
+
+TEST_F(TftpWindowTest, WriteAcknowledgesWindowEndsGapsAndTimeouts)
+{
+    // Ten blocks, the last one short.
+    const Bytes file = RandomBytes(9 * 512 + 300, 5);
+    auto block = [&](std::uint16_t n) {
+        const auto from = file.begin() + (n - 1) * 512;
+        return Data(n, Bytes(from, n == 10 ? file.end() : from + 512));
+    };
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_WRQ, "up.bin", "octet", {{"windowsize", "4"}}));
+    auto oack = client.Receive();
+    ASSERT_TRUE(oack);
+    ASSERT_EQ(oack->Opcode(), TFTP_OACK);
+    EXPECT_EQ(oack->Options(), (std::vector<std::pair<std::string, std::string>>{{"windowsize", "4"}}));
+    const std::uint16_t port = oack->fromPort;
+    auto nextAck = [&]() -> int {
+        auto packet = client.Receive();
+        return packet && packet->Opcode() == TFTP_ACK ? packet->Block() : -1;
+    };
+
+    // Only the window's last block is acknowledged.
+    for (std::uint16_t n : {1, 2, 3, 4})
+        client.SendTo(port, block(n));
+    EXPECT_EQ(nextAck(), 4);
+    // Block 6 lost: the first block out of order draws the ACK of the last
+    // block in order, the next one nothing.
+    for (std::uint16_t n : {5, 7, 8})
+        client.SendTo(port, block(n));
+    EXPECT_EQ(nextAck(), 5);
+    // Half a window, then silence: the timeout acknowledges what came.
+    for (std::uint16_t n : {6, 7})
+        client.SendTo(port, block(n));
+    EXPECT_EQ(nextAck(), 7);
+    // A block sent twice (its ACK was lost) is acknowledged again.
+    for (std::uint16_t n : {8, 9, 9})
+        client.SendTo(port, block(n));
+    EXPECT_EQ(nextAck(), 9);
+    client.SendTo(port, block(10));
+    EXPECT_EQ(nextAck(), 10);
+    EXPECT_TRUE(m_reports.WaitFor("up.bin, 10 Blocks Received")) << m_reports.All();
+    EXPECT_EQ(ReadFile(Home() / "up.bin"), file);
+}
+
+TEST_F(TftpWindowTest, ClientWithoutTheOptionStaysInLockStep)
+{
+    WriteFile(Home() / "f.bin", RandomBytes(3 * 512));
+    for (const bool withOptions : {false, true}) {
+        SCOPED_TRACE(withOptions ? "blksize only" : "RFC 1350 request");
+        TftpTestClient client;
+        std::vector<std::pair<std::string, std::string>> options;
+        if (withOptions)
+            options = {{"blksize", "512"}};
+        client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet", options));
+        if (withOptions) {
+            auto oack = client.Receive();
+            ASSERT_TRUE(oack);
+            ASSERT_EQ(oack->Opcode(), TFTP_OACK);
+            client.SendTo(oack->fromPort, Ack(0));
+        }
+        // One block at a time: a repeated ACK 0 draws block 1 again, where a
+        // window would already have sent block 2.
+        EXPECT_EQ(ReceiveData(client, 1), (Blocks{1}));
+        client.SendTo(m_transferPort, Ack(0));
+        EXPECT_EQ(ReceiveData(client, 1), (Blocks{1}));
+        client.SendTo(m_transferPort, ErrorPacket(0, "done"));
+    }
+}
+
+} // namespace
