@@ -227,6 +227,46 @@ TEST(TftpServerObject, StartsAndStopsRepeatedlyLeavingNothingBehind)
     }
 }
 
+// A program that ends an update run at once (vindlectl's second Ctrl-C)
+// ends the transfers from another thread while the server keeps listening:
+// every client, also one that asks afterwards, gets the error at once.
+TEST(TftpServerObject, EndTransfersEndsRunningAndLaterTransfersUntilStop)
+{
+    TempFolder temp;
+    WriteFile(temp.Path() / "home" / "f.bin", RandomBytes(5000));
+    TftpServer server;
+    ASSERT_EQ(Start(server, temp.Path() / "home"), TFTP_SERVER_OK);
+    TftpTestClient running;
+    running.SendTo(server.ListenPort(), Request(TFTP_RRQ, "f.bin", "octet"));
+    ASSERT_TRUE(running.Receive());
+    std::thread([&server] { server.EndTransfers(); }).join();
+    auto reply = running.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->ErrorText(), "Server shutting down");
+    EXPECT_NE(server.ListenPort(), 0);
+
+    // A later transfer may send its first block before it sees the stop.
+    TftpTestClient later;
+    later.SendTo(server.ListenPort(), Request(TFTP_RRQ, "f.bin", "octet"));
+    reply = later.Receive();
+    ASSERT_TRUE(reply);
+    if (reply->ErrorText().empty()) {
+        EXPECT_EQ(reply->Block(), 1);
+        reply = later.Receive();
+        ASSERT_TRUE(reply);
+    }
+    EXPECT_EQ(reply->ErrorText(), "Server shutting down");
+
+    // A new start serves again.
+    server.Stop();
+    ASSERT_EQ(Start(server, temp.Path() / "home"), TFTP_SERVER_OK);
+    TftpTestClient afterRestart;
+    afterRestart.SendTo(server.ListenPort(), Request(TFTP_RRQ, "f.bin", "octet"));
+    reply = afterRestart.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Block(), 1);
+}
+
 // A UDP socket on a loopback address of its own, so that the server counts
 // it as a client of its own.
 class FloodSocket final
