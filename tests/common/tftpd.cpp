@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -91,4 +92,10 @@ void TftpdProcess::Stop()
         m_process->Stop();
         m_process.reset();
     }
+}
+
+std::vector<std::uint8_t> ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

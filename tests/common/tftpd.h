@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -44,3 +45,7 @@ private:
     std::uint16_t m_port = 0;
     std::unique_ptr<LabProcess> m_process;
 };
+
+// A whole file's bytes, empty when it cannot be read: what a test compares a
+// transfer's result with.
+std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);

@@ -115,12 +115,6 @@ void WriteFile(const std::filesystem::path& path, const Bytes& data)
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
-Bytes ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 Bytes ToBytes(std::string_view text)
 {
     return Bytes(text.begin(), text.end());

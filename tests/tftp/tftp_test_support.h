@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/tftpd.h"
 #include "tests/common/wait.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -51,7 +52,6 @@ private:
 
 Bytes RandomBytes(std::size_t size, unsigned seed = 1);
 void WriteFile(const std::filesystem::path& path, const Bytes& data);
-Bytes ReadFile(const std::filesystem::path& path);
 Bytes ToBytes(std::string_view text);
 
 // Packet builders.

@@ -34,12 +34,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Sends a search from port 4000 (where replies go) and, when asked to,
 // again until a search reply arrives there.
 bool Search(const std::string& boxIp, bool untilAnswered)
