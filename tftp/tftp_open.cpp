@@ -97,6 +97,24 @@ bool ReadLink(int folder, const char* name, std::string& target)
     return true;
 }
 
+// Reads the link `name` in `folder`, counted against the hop limit, into
+// the components to resolve in its place. An absolute target must lie below
+// the home; `fromHome` then says that resolution starts again there.
+TftpLookupStatus ReadLinkTarget(const Home& home, int folder, const char* name, int& hops, Components& splice,
+                                bool& fromHome)
+{
+    std::string target;
+    if (++hops > MAX_LINK_HOPS)
+        return TftpLookupStatus::Escapes;
+    if (!ReadLink(folder, name, target))
+        return TftpLookupStatus::NotFound;
+    fromHome = target.starts_with('/');
+    if (fromHome)
+        return BelowHome(home, target, splice) ? TftpLookupStatus::Found : TftpLookupStatus::Escapes;
+    splice = Split(target);
+    return TftpLookupStatus::Found;
+}
+
 int OpenAt2(int folder, const char* path, std::uint64_t flags)
 {
     open_how how{};
@@ -142,19 +160,13 @@ TftpLookupStatus WalkToFolder(const Home& home, const Components& path, int& hop
         if (!next.Valid() || fstat(next.Get(), &info) != 0)
             return TftpLookupStatus::NotFound;
         if (S_ISLNK(info.st_mode)) {
-            std::string target;
-            if (++hops > MAX_LINK_HOPS)
-                return TftpLookupStatus::Escapes;
-            if (!ReadLink(next.Get(), "", target))
-                return TftpLookupStatus::NotFound;
             Components splice;
-            if (target.starts_with('/')) {
-                if (!BelowHome(home, target, splice))
-                    return TftpLookupStatus::Escapes;
+            bool fromHome = false;
+            const TftpLookupStatus link = ReadLinkTarget(home, next.Get(), "", hops, splice, fromHome);
+            if (link != TftpLookupStatus::Found)
+                return link;
+            if (fromHome)
                 held.clear();
-            } else {
-                splice = Split(target);
-            }
             pending.insert(pending.begin(), splice.begin(), splice.end());
             continue;
         }
@@ -214,19 +226,13 @@ TftpLookupStatus LookUp(const Home& home, std::string_view relativeName, TftpFsC
             return TftpLookupStatus::Found;
         // The last component is a link: look its target up from the same
         // folder (or from the home for an absolute one that stays inside).
-        std::string link;
-        if (++hops > MAX_LINK_HOPS)
-            return TftpLookupStatus::Escapes;
-        if (!ReadLink(target.folder.Get(), last.c_str(), link))
-            return TftpLookupStatus::NotFound;
         Components splice;
-        if (link.starts_with('/')) {
-            if (!BelowHome(home, link, splice))
-                return TftpLookupStatus::Escapes;
+        bool fromHome = false;
+        const TftpLookupStatus link = ReadLinkTarget(home, target.folder.Get(), last.c_str(), hops, splice, fromHome);
+        if (link != TftpLookupStatus::Found)
+            return link;
+        if (fromHome)
             path.clear();
-        } else {
-            splice = Split(link);
-        }
         path.insert(path.end(), splice.begin(), splice.end());
     }
 }
