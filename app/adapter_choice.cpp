@@ -1,12 +1,10 @@
 #include "app/adapter_choice.h"
 
-namespace
-{
+namespace {
 
 std::optional<std::size_t> FirstWithAddress(std::span<const AdapterView> adapters)
 {
-    for (std::size_t i = 0; i < adapters.size(); ++i)
-    {
+    for (std::size_t i = 0; i < adapters.size(); ++i) {
         if (adapters[i].address != 0)
             return i;
     }
@@ -20,16 +18,14 @@ std::optional<std::size_t> ChooseAdapter(std::span<const AdapterView> adapters,
 {
     if (savedDescription.empty())
         return FirstWithAddress(adapters);
-    for (std::size_t i = 0; i < adapters.size(); ++i)
-    {
+    for (std::size_t i = 0; i < adapters.size(); ++i) {
         if (adapters[i].description == savedDescription)
             return i;
     }
     return std::nullopt;
 }
 
-std::uint32_t AdapterAddressFor(std::span<const AdapterView> adapters,
-                                std::string_view savedDescription)
+std::uint32_t AdapterAddressFor(std::span<const AdapterView> adapters, std::string_view savedDescription)
 {
     std::optional<std::size_t> chosen = ChooseAdapter(adapters, savedDescription);
     if (!chosen)

@@ -32,5 +32,4 @@ std::optional<std::size_t> ChooseAdapter(std::span<const AdapterView> adapters,
 // default route's interface (and fails on a host without a default route),
 // so a real address finds the boxes far more often. Only when no adapter has
 // an address is the result 0.0.0.0 (any interface).
-std::uint32_t AdapterAddressFor(std::span<const AdapterView> adapters,
-                                std::string_view savedDescription);
+std::uint32_t AdapterAddressFor(std::span<const AdapterView> adapters, std::string_view savedDescription);

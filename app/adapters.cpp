@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-namespace
-{
+namespace {
 
 std::unique_ptr<std::uint32_t[]> AllocateList(std::uint32_t bytes)
 {
@@ -19,8 +18,7 @@ constexpr int ENUMERATION_TRIES = 3;
 
 CAdapters::CAdapters(AdapterEnumerator enumerate)
 {
-    for (int attempt = 0; attempt < ENUMERATION_TRIES; ++attempt)
-    {
+    for (int attempt = 0; attempt < ENUMERATION_TRIES; ++attempt) {
         // First call: room for one record, but a size of 0, so that the
         // enumerator only reports what it needs.
         std::uint32_t size = 0;
@@ -31,8 +29,7 @@ CAdapters::CAdapters(AdapterEnumerator enumerate)
         else
             size = 0;  // nothing sensible was reported; the second call decides
         const std::uint32_t second = enumerate(&size, reinterpret_cast<AdapterList*>(buffer.get()));
-        if (second == 0)
-        {
+        if (second == 0) {
             m_Buffer = std::move(buffer);
             return;
         }
@@ -46,11 +43,11 @@ std::vector<AdapterView> CAdapters::Views() const
 {
     std::vector<AdapterView> views;
     views.reserve(Count());
-    for (std::uint32_t i = 0; i < Count(); ++i)
-    {
+    for (std::uint32_t i = 0; i < Count(); ++i) {
         const AdapterInfo& info = At(i);
-        views.push_back({std::string_view(info.description, strnlen(info.description, sizeof info.description)),
-                         info.address});
+        views.push_back(
+            {std::string_view(info.description, strnlen(info.description, sizeof info.description)),
+             info.address});
     }
     return views;
 }

@@ -7,8 +7,7 @@ UpdateVerdict RunUpdate(CCfgClt& client, std::string_view command, std::chrono::
 {
     const CfgCommandResult result = client.RunCommand(command, timeout, stop);
     UpdateVerdict verdict;
-    switch (result.outcome)
-    {
+    switch (result.outcome) {
     case CfgOutcome::Answered:
         if (result.status == CFG_OK)
             verdict.status = AppStatus::UpdateDone;

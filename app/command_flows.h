@@ -11,16 +11,16 @@
 #include <string>
 #include <string_view>
 
-#include "config/cfg_commands.h"
 #include "app/user_text.h"
+#include "config/cfg_commands.h"
 
 class CCfgClt;
 
 struct UpdateVerdict
 {
-    bool bCancelled = false;   // the wait was ended by a stop request: nothing to show
+    bool bCancelled = false;  // the wait was ended by a stop request: nothing to show
     AppStatus status = AppStatus::UpdateFailed;
-    std::string boxText;       // the box's error text of an "error" answer, else empty
+    std::string boxText;  // the box's error text of an "error" answer, else empty
 };
 
 // Sends the update command and waits up to timeout for the box's answer.
@@ -28,8 +28,8 @@ struct UpdateVerdict
 // connection, no "info" yet, the end of the connection or no answer in time
 // is UpdateFailed without text. A stop request on stop ends the wait at once
 // with bCancelled.
-[[nodiscard]] UpdateVerdict RunUpdate(CCfgClt& client, std::string_view command, std::chrono::milliseconds timeout,
-                        std::stop_token stop);
+[[nodiscard]] UpdateVerdict RunUpdate(CCfgClt& client, std::string_view command,
+                                      std::chrono::milliseconds timeout, std::stop_token stop);
 
 // Sets the box's password: "appcfg config c=2 p=root" with the password as
 // its parameter; once the box answers "ok", "appcfg cmd c=1 16" follows

@@ -23,8 +23,8 @@ QString CAppPrompts::ChooseUpdateFile(QWidget* pOwner)
 
 bool CAppPrompts::Confirm(QWidget* pOwner, const QString& text)
 {
-    QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(), text,
-                    QMessageBox::NoButton, pOwner);
+    QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(), text, QMessageBox::NoButton,
+                    pOwner);
     QPushButton* pYes = box.addButton(QStringLiteral("Ja"), QMessageBox::YesRole);
     QPushButton* pNo = box.addButton(QStringLiteral("Nein"), QMessageBox::NoRole);
     box.setDefaultButton(pNo);

@@ -2,8 +2,7 @@
 
 bool CSearchPacer::OnReply(Clock::time_point now)
 {
-    if (!m_LastSearch || now - *m_LastSearch >= INTERVAL)
-    {
+    if (!m_LastSearch || now - *m_LastSearch >= INTERVAL) {
         // Also when a trailing search is pending but its timer is late: this
         // search serves both.
         m_LastSearch = now;

@@ -4,12 +4,10 @@
 
 std::string UserText(AppStatus status, std::string_view boxText)
 {
-    switch (status)
-    {
+    switch (status) {
     case AppStatus::UpdateDone:
         return "Update erfolgreich durchgeführt";
-    case AppStatus::UpdateFailed:
-    {
+    case AppStatus::UpdateFailed: {
         const std::string_view head = "Update fehlerhaft\n(";
         const std::string_view tail = ")";
         const std::size_t room = CMD_BUFFER_SIZE - 1 - head.size() - tail.size();

@@ -9,11 +9,11 @@
 // What came of a command as the operator is told it.
 enum class AppStatus
 {
-    UpdateDone,          // the box answered "ok" to an update
-    UpdateFailed,        // an "error" (with the box's text), no answer, or no connection
-    UpdateBusy,          // another update still waits for its answer
-    UpdateNameTooLong,   // file name and info field do not fit the command
-    UpdatePathInvalid,   // the chosen file's folder cannot be served
+    UpdateDone,         // the box answered "ok" to an update
+    UpdateFailed,       // an "error" (with the box's text), no answer, or no connection
+    UpdateBusy,         // another update still waits for its answer
+    UpdateNameTooLong,  // file name and info field do not fit the command
+    UpdatePathInvalid,  // the chosen file's folder cannot be served
     PasswordSet,
     PasswordFailed,
     PasswordTooLong,

@@ -16,8 +16,7 @@
 #include "tftp/tftp_server.h"
 #include "ui/profile.h"
 
-namespace
-{
+namespace {
 
 // SIGINT and SIGTERM (Ctrl-C in the starting terminal, the end of the demo's
 // lab) close the window the orderly way. The handler only writes to a pipe;
@@ -34,7 +33,7 @@ bool CatchTerminationSignals()
 {
     if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
-    struct sigaction action{};
+    struct sigaction action = {};
     action.sa_handler = &OnTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -45,7 +44,8 @@ bool CatchTerminationSignals()
 
 QString ReadAdapterSetting()
 {
-    return GetProfileString(QString::fromLatin1(SETTING_SECTION), QString::fromLatin1(SETTING_ADAPTER), QString());
+    return GetProfileString(QString::fromLatin1(SETTING_SECTION), QString::fromLatin1(SETTING_ADAPTER),
+                            QString());
 }
 
 std::uint32_t StartupAdapterAddress(const CAdapters& adapters)
@@ -78,18 +78,15 @@ int CvindleApp::InitInstance()
     {
         CvindleDlg dlg(dwAdapterAddr, adapters.List());
         std::unique_ptr<QSocketNotifier> pSignals;
-        if (CatchTerminationSignals())
-        {
+        if (CatchTerminationSignals()) {
             pSignals = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
             QObject::connect(pSignals.get(), &QSocketNotifier::activated, &dlg, [&dlg] {
                 char bytes[16];
-                while (read(g_signalPipe[0], bytes, sizeof bytes) > 0)
-                {
+                while (read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
                 }
                 // Dialogs opened over the window close first, so that its own
                 // modal loop can end; the adapter is stored only by "Beenden".
-                for (QWidget* pWidget : QApplication::topLevelWidgets())
-                {
+                for (QWidget* pWidget : QApplication::topLevelWidgets()) {
                     if (pWidget != &dlg && pWidget->isVisible() && pWidget->isModal())
                         pWidget->close();
                 }

@@ -15,9 +15,9 @@
 #include <QProgressBar>
 
 #include "app/command_flows.h"
-#include "config/cfg_commands.h"
 #include "app/device_format.h"
 #include "app/prompts.h"
+#include "config/cfg_commands.h"
 #include "config/dialogs/about_dlg.h"
 #include "config/dialogs/addma_dlg.h"
 #include "config/dialogs/cfg_dlg.h"
@@ -27,8 +27,7 @@
 #include "ui/profile.h"
 #include "ui/resources.h"
 
-namespace
-{
+namespace {
 
 CAppPrompts g_DefaultPrompts;
 
@@ -53,8 +52,8 @@ InitCfgMsg MakeDeviceRecord(std::uint32_t dwIp, std::uint32_t dwNetmask, std::ui
 
 }  // namespace
 
-CvindleDlg::CvindleDlg(std::uint32_t dwAdapterAddr, const AdapterList* pAdapterList,
-                       CAppPrompts* pPrompts, QWidget* pParent)
+CvindleDlg::CvindleDlg(std::uint32_t dwAdapterAddr, const AdapterList* pAdapterList, CAppPrompts* pPrompts,
+                       QWidget* pParent)
     : CStyleDialog(IDD_VINDLE_DIALOG, pParent)
     , CInitCfg(dwAdapterAddr, CFG_DISCOVERY_PORT, UdpStart::Deferred)
     , CCfgClt()
@@ -63,8 +62,7 @@ CvindleDlg::CvindleDlg(std::uint32_t dwAdapterAddr, const AdapterList* pAdapterL
     , m_hIcon(LoadAppIcon())
     , m_pPrompts(pPrompts != nullptr ? pPrompts : &g_DefaultPrompts)
 {
-    if (QListWidget* pList = DeviceList())
-    {
+    if (QListWidget* pList = DeviceList()) {
         connect(pList, &QListWidget::customContextMenuRequested, this, [this, pList](const QPoint& pos) {
             QListWidgetItem* pItem = pList->itemAt(pos);
             OnDeviceRightClick(pItem != nullptr ? pList->row(pItem) : -1, pos);
@@ -114,21 +112,18 @@ bool CvindleDlg::OnInitDialog()
     // The about item of the system menu has no counterpart on Linux, where
     // the window manager owns that menu; the "Info" button remains.
     setWindowIcon(m_hIcon);
-    if (QWidget* pStatus = GetDlgItem(IDC_CONN_STATUS))
-    {
+    if (QWidget* pStatus = GetDlgItem(IDC_CONN_STATUS)) {
         ApplyLabelStyle(pStatus);
     }
     SetConnectedState(false);
 
-    if (QComboBox* pCombo = AdapterCombo(); pCombo != nullptr && m_pAdapterList != nullptr)
-    {
+    if (QComboBox* pCombo = AdapterCombo(); pCombo != nullptr && m_pAdapterList != nullptr) {
         pCombo->clear();
-        for (std::uint32_t i = 0; i < m_pAdapterList->count; ++i)
-        {
+        for (std::uint32_t i = 0; i < m_pAdapterList->count; ++i) {
             const AdapterInfo& info = m_pAdapterList->adapters[i];
-            pCombo->addItem(QString::fromUtf8(info.description,
-                                              static_cast<qsizetype>(strnlen(info.description,
-                                                                             sizeof info.description))));
+            pCombo->addItem(QString::fromUtf8(
+                info.description,
+                static_cast<qsizetype>(strnlen(info.description, sizeof info.description))));
             // With several adapters on the chosen address the last one stays
             // selected.
             if (info.address == m_dwAdapterAddr)
@@ -143,8 +138,7 @@ bool CvindleDlg::OnInitDialog()
 
 bool CvindleDlg::OnCommand(int nId)
 {
-    switch (nId)
-    {
+    switch (nId) {
     case IDC_NEW_SEARCH:
         StartSearch();
         return true;
@@ -183,8 +177,7 @@ bool CvindleDlg::OnCommand(int nId)
 
 void CvindleDlg::OnCancel()
 {
-    if (m_bUpdateWaiting)
-    {
+    if (m_bUpdateWaiting) {
         if (!m_pPrompts->Confirm(this, QString::fromUtf8(TEXT_QUIT_DURING_UPDATE)))
             return;
     }
@@ -267,8 +260,7 @@ void CvindleDlg::SetConnectedState(bool bConnected)
     m_bConnected = bConnected ? 1 : 0;
     SetDlgItemText(IDC_CONN_STATUS, QString::fromUtf8(bConnected ? TEXT_CONNECTED : TEXT_NOT_CONNECTED));
     // Template 102 has none of these; the context menu shows the state.
-    for (int nId : {ID_DISCONNECT, ID_SYSTEM_UPDATE, ID_APPLICATION_UPDATE, ID_REBOOT})
-    {
+    for (int nId : {ID_DISCONNECT, ID_SYSTEM_UPDATE, ID_APPLICATION_UPDATE, ID_REBOOT}) {
         if (GetDlgItem(nId) != nullptr)
             EnableDlgItem(nId, bConnected);
     }
@@ -319,11 +311,9 @@ void CvindleDlg::OnDeviceRightClick(int nItem, const QPoint& listPos)
 {
     m_nMenuItem = nItem;
     m_dwMenuGeneration = m_dwListGeneration;
-    if (nItem < 0)
-    {
+    if (nItem < 0) {
         CAddMADlg dlg(this);
-        if (m_pPrompts->RunDialog(dlg) == IDOK)
-        {
+        if (m_pPrompts->RunDialog(dlg) == IDOK) {
             const std::uint8_t zeroMac[6] = {};
             OnSearchReply(dlg.m_dwIp, 0, 0, zeroMac);
         }
@@ -350,8 +340,7 @@ void CvindleDlg::OnDeviceDoubleClick(int nItem)
 void CvindleDlg::OnConnect()
 {
     const InitCfgMsg* pRecord = m_dwMenuGeneration == m_dwListGeneration ? RecordAt(m_nMenuItem) : nullptr;
-    if (pRecord != nullptr)
-    {
+    if (pRecord != nullptr) {
         // The outcome arrives through OnConnected or OnDisconnected.
         const std::string host = FormatDottedIp(pRecord->ip);
         Connect(host.c_str(), CFG_SERVICE_PORT);
@@ -422,8 +411,8 @@ void CvindleDlg::OnSetPassword()
     dlg.m_szPassword[0] = '\0';
     if (m_pPrompts->RunDialog(dlg) != IDOK)
         return;
-    ShowStatus(SetBoxPassword(*this, std::string_view(dlg.m_szPassword,
-                                                      strnlen(dlg.m_szPassword, sizeof dlg.m_szPassword))));
+    ShowStatus(SetBoxPassword(
+        *this, std::string_view(dlg.m_szPassword, strnlen(dlg.m_szPassword, sizeof dlg.m_szPassword))));
 }
 
 void CvindleDlg::OnUpdate(std::int32_t nKind)
@@ -436,16 +425,15 @@ void CvindleDlg::OnUpdate(std::int32_t nKind)
     if (path.isEmpty())
         return;
     const QByteArray localPath = QFile::encodeName(path);
-    const std::optional<UpdateFile> file = SplitUpdatePath(std::string_view(localPath.constData(), localPath.size()));
-    if (!file)
-    {
+    const std::optional<UpdateFile> file =
+        SplitUpdatePath(std::string_view(localPath.constData(), localPath.size()));
+    if (!file) {
         ShowStatus(AppStatus::UpdatePathInvalid);
         return;
     }
-    std::optional<std::string> command =
-        BuildUpdateCommand(nKind, file->name, std::string_view(m_szDeviceInfo, strnlen(m_szDeviceInfo, sizeof m_szDeviceInfo)));
-    if (!command)
-    {
+    std::optional<std::string> command = BuildUpdateCommand(
+        nKind, file->name, std::string_view(m_szDeviceInfo, strnlen(m_szDeviceInfo, sizeof m_szDeviceInfo)));
+    if (!command) {
         ShowStatus(AppStatus::UpdateNameTooLong);
         return;
     }
@@ -456,8 +444,7 @@ void CvindleDlg::OnUpdate(std::int32_t nKind)
     CopyText(m_szUpdateFile, file->name);
     m_nUpdateKind = nKind;
 
-    if (QProgressBar* pBar = ProgressBar())
-    {
+    if (QProgressBar* pBar = ProgressBar()) {
         pBar->setRange(0, 100);
         pBar->setValue(0);
         pBar->show();
@@ -491,8 +478,7 @@ void CvindleDlg::FinishUpdate(const QString& verdict, bool bCancelled)
     QPointer<CvindleDlg> pSelf(this);
     PlainMessageBoxAsync(verdict, [pSelf, dwSerial] {
         // A later update owns the progress bar by now.
-        if (pSelf && pSelf->m_dwUpdateSerial == dwSerial && !pSelf->m_bUpdateRunning)
-        {
+        if (pSelf && pSelf->m_dwUpdateSerial == dwSerial && !pSelf->m_bUpdateRunning) {
             if (QProgressBar* pBar = pSelf->ProgressBar())
                 pBar->hide();
         }

@@ -28,10 +28,10 @@
 #include <QString>
 #include <QTimer>
 
-#include "config/cfg_commands.h"
-#include "app/user_text.h"
 #include "app/search_pacer.h"
+#include "app/user_text.h"
 #include "config/cfg_clt.h"
+#include "config/cfg_commands.h"
 #include "discovery/adapter_list.h"
 #include "discovery/init_cfg.h"
 #include "ui/style_dialog.h"
@@ -47,7 +47,10 @@ class QProgressBar;
 // and the context-menu item this program adds for the password command.
 inline constexpr const char* TEXT_MENU_SET_PASSWORD = "Kennwort setzen";
 
-class CvindleDlg final : public CStyleDialog, public CInitCfg, public CCfgClt
+class CvindleDlg final
+    : public CStyleDialog
+    , public CInitCfg
+    , public CCfgClt
 {
     Q_OBJECT
 
@@ -56,8 +59,8 @@ public:
     // port 4000 at once. pAdapterList belongs to the caller and must outlive
     // the window. pPrompts (not owned) replaces the real file chooser, menus,
     // questions and dialogs; null means the real ones.
-    CvindleDlg(std::uint32_t dwAdapterAddr, const AdapterList* pAdapterList,
-               CAppPrompts* pPrompts = nullptr, QWidget* pParent = nullptr);
+    CvindleDlg(std::uint32_t dwAdapterAddr, const AdapterList* pAdapterList, CAppPrompts* pPrompts = nullptr,
+               QWidget* pParent = nullptr);
     // Closes the queue and clears the TFTP progress receiver; the members
     // declared last then end a waiting update and stop both endpoints
     // before anything else goes.
@@ -150,9 +153,9 @@ private:
     std::uint32_t m_dwMenuGeneration = 0;
 
     CAppPrompts* m_pPrompts;
-    bool m_bUpdateRunning = false;       // user-interface thread; until the verdict is handled
+    bool m_bUpdateRunning = false;              // user-interface thread; until the verdict is handled
     std::atomic<bool> m_bUpdateWaiting{false};  // while the update thread waits for the box
-    std::uint32_t m_dwUpdateSerial = 0;  // user-interface thread
+    std::uint32_t m_dwUpdateSerial = 0;         // user-interface thread
 
     // Searches started by set-IP replies; user-interface thread.
     CSearchPacer m_SearchPacer;

@@ -48,7 +48,8 @@ AdapterChoice ChooseAdapters(const std::vector<CliAdapter>& adapters, std::strin
     const auto ip = ParseIpv4(wanted);
     std::vector<CliAdapter> chosen;
     for (const CliAdapter& adapter : adapters)
-        if ((ip && adapter.ip == *ip) || (!ip && (adapter.name == wanted || (!adapter.alias.empty() && adapter.alias == wanted))))
+        if ((ip && adapter.ip == *ip) ||
+            (!ip && (adapter.name == wanted || (!adapter.alias.empty() && adapter.alias == wanted))))
             chosen.push_back(adapter);
     if (chosen.empty())
         return {{}, "no adapter with this name or address"};

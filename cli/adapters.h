@@ -9,9 +9,9 @@
 
 struct CliAdapter
 {
-    std::string name;           // interface name, e.g. "br0"
-    std::string alias;          // the interface's alias, when one is set
-    std::uint32_t ip = 0;       // network byte order
+    std::string name;      // interface name, e.g. "br0"
+    std::string alias;     // the interface's alias, when one is set
+    std::uint32_t ip = 0;  // network byte order
     std::uint32_t netmask = 0;
 };
 
@@ -21,7 +21,7 @@ std::vector<CliAdapter> ListAdapters();
 struct AdapterChoice
 {
     std::vector<CliAdapter> adapters;
-    std::string error;          // why none could be chosen
+    std::string error;  // why none could be chosen
 };
 // `wanted` is a name, an alias, an address or "all" (only when allowAll);
 // empty means the machine's single adapter.

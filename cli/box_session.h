@@ -16,18 +16,18 @@
 // How a command wait ended.
 enum class BoxOutcome
 {
-    Answered,       // "ok" or "error" arrived
-    Disconnected,   // the connection ended first
-    Cancelled,      // Cancel() from another thread
-    TimedOut,       // no answer in time
-    NotSent,        // no connection, not ready, or the send failed
+    Answered,      // "ok" or "error" arrived
+    Disconnected,  // the connection ended first
+    Cancelled,     // Cancel() from another thread
+    TimedOut,      // no answer in time
+    NotSent,       // no connection, not ready, or the send failed
 };
 
 struct BoxAnswer
 {
     BoxOutcome outcome = BoxOutcome::NotSent;
-    bool ok = false;        // Answered with "ok"
-    std::string text;       // Answered with "error": the box's text
+    bool ok = false;   // Answered with "ok"
+    std::string text;  // Answered with "error": the box's text
 };
 
 // One connection to one box's configuration service. Open, Command and Info
@@ -66,7 +66,7 @@ struct FileServeEvent
     // 0..100 when the server tells only the share sent (bytesSent is then
     // derived from the file's size), else -1.
     int percent = -1;
-    std::string message;   // Failed: the report text
+    std::string message;  // Failed: the report text
 };
 
 // Serves one file to the boxes while an update runs.
@@ -77,8 +77,9 @@ public:
     // Serves the files of `folder` on (address, port 69) with transfer ports
     // from the range (both 0: any). Returns an empty string or the reason it
     // cannot serve.
-    [[nodiscard]] virtual std::string Start(const std::string& folder, std::uint32_t address, std::uint16_t port,
-                                            std::uint16_t portLow, std::uint16_t portHigh) = 0;
+    [[nodiscard]] virtual std::string Start(const std::string& folder, std::uint32_t address,
+                                            std::uint16_t port, std::uint16_t portLow,
+                                            std::uint16_t portHigh) = 0;
     // Called on transfer threads; set before Start.
     virtual void SetEventHandler(std::function<void(const FileServeEvent&)> handler) = 0;
     // Ends every running transfer: the boxes get a TFTP error.

@@ -25,7 +25,9 @@ using namespace std::chrono_literals;
 // A BoxSession over CCfgClt. One stop source ends every wait of the
 // session and stays requested, so a session cancelled before Open never
 // connects and one cancelled between commands sends no more.
-class CfgBoxSession final : public BoxSession, private CCfgClt
+class CfgBoxSession final
+    : public BoxSession
+    , private CCfgClt
 {
 public:
     bool Open(std::uint32_t ip, std::chrono::milliseconds timeout) override
@@ -34,7 +36,7 @@ public:
         if (stop.stop_requested())
             return false;
         const auto deadline = std::chrono::steady_clock::now() + timeout;
-        (void)Connect(FormatIpv4(ip).c_str(), CFG_SERVICE_PORT);   // always "failed"; WaitReady tells
+        (void)Connect(FormatIpv4(ip).c_str(), CFG_SERVICE_PORT);  // always "failed"; WaitReady tells
         if (!WaitReady(timeout, stop) || stop.stop_requested())
             return false;
         // Readiness is announced just before OnInfo runs on the connection's
@@ -90,7 +92,8 @@ public:
 private:
     void OnInfo() override
     {
-        const std::int32_t count = std::clamp<std::int32_t>(GetLastResult(), 0, static_cast<std::int32_t>(CFG_MAX_FIELDS));
+        const std::int32_t count =
+            std::clamp<std::int32_t>(GetLastResult(), 0, static_cast<std::int32_t>(CFG_MAX_FIELDS));
         std::vector<std::string> fields;
         for (std::int32_t i = 0; i < count; ++i)
             fields.push_back(GetField(static_cast<std::uint32_t>(i)));
@@ -105,7 +108,7 @@ private:
     std::stop_source m_stop;
     mutable std::mutex m_infoLock;
     std::condition_variable_any m_infoChanged;
-    std::vector<std::string> m_info;   // of the last "info" message
+    std::vector<std::string> m_info;  // of the last "info" message
     bool m_hasInfo = false;
     // Last: the connection thread stops before any member goes. The base
     // is named here, where its private inheritance is visible.
@@ -128,8 +131,8 @@ public:
     }
     ~TftpFileServer() override { Stop(); }
 
-    std::string Start(const std::string& folder, std::uint32_t address, std::uint16_t port, std::uint16_t portLow,
-                      std::uint16_t portHigh) override
+    std::string Start(const std::string& folder, std::uint32_t address, std::uint16_t port,
+                      std::uint16_t portLow, std::uint16_t portHigh) override
     {
         std::ostringstream ini;
         ini << "[LISTEN-ON]\n" << FormatIpv4(address) << ":" << port << "\n[HOME]\n" << folder << "\n";
@@ -140,8 +143,8 @@ public:
         if (status == TFTP_SERVER_OK)
             return {};
         return status == TFTP_SERVER_NO_ENDPOINT
-            ? "cannot listen on " + FormatIpv4(address) + ":" + std::to_string(port)
-            : "the TFTP server does not start";
+                   ? "cannot listen on " + FormatIpv4(address) + ":" + std::to_string(port)
+                   : "the TFTP server does not start";
     }
 
     void SetEventHandler(std::function<void(const FileServeEvent&)> handler) override
@@ -196,7 +199,8 @@ std::unique_ptr<UpdateFileServer> MakeTftpFileServer(bool echoReport)
 }
 
 FleetSearch::FleetSearch(std::uint32_t adapterIp, std::string adapterName)
-    : CInitCfg(adapterIp, CFG_DISCOVERY_PORT, UdpStart::Deferred), m_adapter(std::move(adapterName))
+    : CInitCfg(adapterIp, CFG_DISCOVERY_PORT, UdpStart::Deferred)
+    , m_adapter(std::move(adapterName))
 {
     StartReceiving();
 }
@@ -312,8 +316,8 @@ std::vector<bool> ProbeTcp(const std::vector<std::uint32_t>& ips, std::uint16_t 
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (true) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         bool waiting = false;
         for (const pollfd& p : fds)
             waiting = waiting || p.fd >= 0;

@@ -46,8 +46,8 @@ private:
     const std::string m_adapter;
     std::mutex m_lock;
     std::condition_variable m_changed;
-    std::vector<FoundBox> m_replies;        // every search reply, in order
-    std::vector<std::string> m_setIpMacs;   // every set-IP reply's MAC
+    std::vector<FoundBox> m_replies;       // every search reply, in order
+    std::vector<std::string> m_setIpMacs;  // every set-IP reply's MAC
 };
 
 // Binds a UDP socket to (ip, port) to see whether a server could: 0, or

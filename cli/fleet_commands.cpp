@@ -16,9 +16,9 @@
 #include <thread>
 
 #include <pthread.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-#include <sys/stat.h>
 
 #include "cli/adapters.h"
 #include "cli/core_adapters.h"
@@ -55,7 +55,8 @@ struct TargetSpec
     bool all = false;
     bool NeedsSearch() const
     {
-        return all || std::any_of(list.begin(), list.end(), [](const Target& t) { return t.kind != TargetKind::Address; });
+        return all || std::any_of(list.begin(), list.end(),
+                                  [](const Target& t) { return t.kind != TargetKind::Address; });
     }
 };
 
@@ -111,7 +112,8 @@ int OpenSearch(const CliAdapter& adapter, std::unique_ptr<FleetSearch>& search)
     const int error = ProbeUdpBind(adapter.ip, CFG_DISCOVERY_PORT);
     if (error == EADDRINUSE) {
         Complain("port 4000 on " + adapter.name + " " + FormatIpv4(adapter.ip),
-                 "already in use (is the vindle window running on this adapter?); close it or choose another adapter");
+                 "already in use (is the vindle window running on this adapter?); close it or choose another "
+                 "adapter");
         return EXIT_SOME_FAILED;
     }
     if (error != 0) {
@@ -242,7 +244,8 @@ int RunOnEach(const CommonOptions& common, const std::vector<Box>& boxes,
         std::unique_ptr<BoxSession> session = MakeCfgBoxSession();
         verdicts[i].result = session->Open(boxes[i].ip, CONNECT_TIMEOUT) ? act(*session) : "unreachable";
     });
-    const bool allOk = std::all_of(verdicts.begin(), verdicts.end(), [](const BoxVerdict& v) { return v.result == "ok"; });
+    const bool allOk =
+        std::all_of(verdicts.begin(), verdicts.end(), [](const BoxVerdict& v) { return v.result == "ok"; });
     Print(FormatVerdicts(verdicts, common.format));
     return allOk ? EXIT_ALL_DONE : EXIT_SOME_FAILED;
 }
@@ -393,7 +396,8 @@ void Complain(const std::string& what, const std::string& why)
 
 int RunDiscover(const CommonOptions& common)
 {
-    const AdapterChoice choice = ChooseAdapters(ListAdapters(), common.adapter.empty() ? "all" : common.adapter, true);
+    const AdapterChoice choice =
+        ChooseAdapters(ListAdapters(), common.adapter.empty() ? "all" : common.adapter, true);
     if (!choice.error.empty()) {
         Complain("--adapter " + common.adapter, choice.error);
         return EXIT_USAGE;
@@ -446,7 +450,8 @@ int RunSetIp(const CommonOptions& common, const SetIpOptions& options)
     if (const int status = OpenSearch(adapter, search))
         return status;
     if (!search->SetIp(*mac, values[0], values[1], values[2], std::chrono::milliseconds(common.waitMs))) {
-        Complain(options.mac, "no reply to the set-IP request within " + std::to_string(common.waitMs) + " ms");
+        Complain(options.mac,
+                 "no reply to the set-IP request within " + std::to_string(common.waitMs) + " ms");
         return EXIT_SOME_FAILED;
     }
     return Print(options.mac + " " + options.ip + " ok\n");
@@ -466,8 +471,9 @@ int RunInfo(const CommonOptions& common, const TargetOptions& options)
             infos[i].fields = session->Info();
     });
     Print(FormatBoxInfos(infos, common.format));
-    return std::all_of(infos.begin(), infos.end(), [](const BoxInfo& b) { return b.reached; }) ? EXIT_ALL_DONE
-                                                                                              : EXIT_SOME_FAILED;
+    return std::all_of(infos.begin(), infos.end(), [](const BoxInfo& b) { return b.reached; })
+               ? EXIT_ALL_DONE
+               : EXIT_SOME_FAILED;
 }
 
 int RunReboot(const CommonOptions& common, const TargetOptions& options)
@@ -475,8 +481,9 @@ int RunReboot(const CommonOptions& common, const TargetOptions& options)
     std::vector<Box> boxes;
     if (const int status = Resolve(common, options, boxes))
         return status;
-    return RunOnEach(common, boxes,
-                     [](BoxSession& session) { return AnswerText(session.Command(CMD_REBOOT, SHORT_COMMAND_TIMEOUT)); });
+    return RunOnEach(common, boxes, [](BoxSession& session) {
+        return AnswerText(session.Command(CMD_REBOOT, SHORT_COMMAND_TIMEOUT));
+    });
 }
 
 int RunPasswd(const CommonOptions& common, const TargetOptions& options, const PasswdOptions& passwd)
@@ -495,7 +502,8 @@ int RunPasswd(const CommonOptions& common, const TargetOptions& options, const P
     return RunOnEach(common, boxes, [&](BoxSession& session) {
         const BoxAnswer answer = session.Command(command, SHORT_COMMAND_TIMEOUT);
         if (answer.outcome == BoxOutcome::Answered && answer.ok)
-            (void)session.Command(CMD_AFTER_PASSWORD, SHORT_COMMAND_TIMEOUT);   // the box's own reply is not needed
+            (void)session.Command(CMD_AFTER_PASSWORD,
+                                  SHORT_COMMAND_TIMEOUT);  // the box's own reply is not needed
         return AnswerText(answer);
     });
 }
@@ -513,7 +521,7 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& options, const U
         Complain(update.kind, "the update kind is system, app or software");
         return EXIT_USAGE;
     }
-    struct stat fileStat{};
+    struct stat fileStat = {};
     if (::stat(update.file.c_str(), &fileStat) != 0) {
         Complain(update.file, std::strerror(errno));
         return EXIT_USAGE;
@@ -566,8 +574,10 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& options, const U
         return EXIT_USAGE;
     }
     if (digest.size > PLAIN_BLOCK_LIMIT)
-        std::fprintf(MessageStream(), "vindlectl: %s: larger than 512-byte blocks can count; boxes that do not ask for "
-                             "larger blocks will fail\n", update.file.c_str());
+        std::fprintf(MessageStream(),
+                     "vindlectl: %s: larger than 512-byte blocks can count; boxes that do not ask for "
+                     "larger blocks will fail\n",
+                     update.file.c_str());
     if (const int error = ProbeUdpBind(adapter.ip, TFTP_PORT)) {
         const char* advice = PortBindAdvice(error);
         Complain("port 69 on " + FormatIpv4(adapter.ip), advice ? advice : std::strerror(error));
@@ -581,7 +591,8 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& options, const U
         if (const int status = OpenSearch(adapter, search))
             return status;
     std::vector<Box> boxes;
-    if (const int status = ResolveTargets(spec, search.get(), std::chrono::milliseconds(common.waitMs), boxes))
+    if (const int status =
+            ResolveTargets(spec, search.get(), std::chrono::milliseconds(common.waitMs), boxes))
         return status;
 
     std::unique_ptr<UpdateFileServer> server = MakeTftpFileServer(common.verbose);
@@ -608,7 +619,9 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& options, const U
     SteadyEngineClock clock;
     EngineDeps deps;
     deps.sessions = [] { return MakeCfgBoxSession(); };
-    deps.probe = [](const std::vector<std::uint32_t>& ips) { return ProbeTcp(ips, CFG_SERVICE_PORT, PROBE_TIMEOUT); };
+    deps.probe = [](const std::vector<std::uint32_t>& ips) {
+        return ProbeTcp(ips, CFG_SERVICE_PORT, PROBE_TIMEOUT);
+    };
     if (search) {
         FleetSearch* discovery = search.get();
         deps.answersDiscovery = [discovery](std::uint32_t ip, std::chrono::milliseconds wait) {
@@ -624,11 +637,13 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& options, const U
     int exitCode;
     {
         SignalWatch signals([&](int count) {
-            view.Note(count == 1 ? "vindlectl: stopping: no new box starts; Ctrl-C again ends the running ones"
-                                 : "vindlectl: ending the running boxes now");
+            view.Note(count == 1
+                          ? "vindlectl: stopping: no new box starts; Ctrl-C again ends the running ones"
+                          : "vindlectl: ending the running boxes now");
             engine.Cancel();
         });
-        const std::string problem = server->Start(split->folder, adapter.ip, TFTP_PORT, ports.low, ports.high);
+        const std::string problem =
+            server->Start(split->folder, adapter.ip, TFTP_PORT, ports.low, ports.high);
         if (!problem.empty()) {
             Complain("TFTP server", problem);
             return EXIT_SOME_FAILED;

@@ -17,8 +17,8 @@ struct CommonOptions
 {
     std::string adapter;
     OutputFormat format = OutputFormat::Table;
-    unsigned waitMs = 2000;               // how long a search listens
-    bool verbose = false;                 // the TFTP server's own lines to standard error
+    unsigned waitMs = 2000;  // how long a search listens
+    bool verbose = false;    // the TFTP server's own lines to standard error
 };
 
 struct TargetOptions
@@ -47,7 +47,7 @@ int RunPasswd(const CommonOptions& common, const TargetOptions& targets, const P
 
 struct UpdateOptions
 {
-    std::string kind;             // system, app, software
+    std::string kind;  // system, app, software
     std::string file;
     unsigned parallel = 8;
     unsigned retries = 0;

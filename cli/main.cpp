@@ -26,8 +26,9 @@ void AddTargetOptions(CLI::App* command, TargetOptions& targets)
 
 void AddCommonOptions(CLI::App* command, CommonOptions& common, bool withFormat = true)
 {
-    command->add_option("--adapter", common.adapter,
-                        "the adapter to search on: its name, alias or address (needed when there are several)");
+    command->add_option(
+        "--adapter", common.adapter,
+        "the adapter to search on: its name, alias or address (needed when there are several)");
     command->add_option("--wait", common.waitMs, "how long a search listens for replies, in ms")
         ->check(CLI::Range(1u, 600000u));
     if (withFormat)
@@ -49,16 +50,19 @@ int main(int argc, char** argv)
     TargetOptions targets;
     std::function<int()> run;
 
-    CLI::App* discover = app.add_subcommand("discover", "search every adapter (or one) and list the boxes that answer");
+    CLI::App* discover =
+        app.add_subcommand("discover", "search every adapter (or one) and list the boxes that answer");
     AddCommonOptions(discover, common);
     discover->get_option("--adapter")->description("NAME, ADDRESS or all (the default)");
-    discover->footer(std::string("Lists IP, MAC, netmask, gateway and adapter; flags an address claimed by two MACs "
-                                 "and a MAC seen twice. Exit 0 when boxes answered, 1 when none did.\n") +
-                     EXIT_TEXT);
+    discover->footer(
+        std::string("Lists IP, MAC, netmask, gateway and adapter; flags an address claimed by two MACs "
+                    "and a MAC seen twice. Exit 0 when boxes answered, 1 when none did.\n") +
+        EXIT_TEXT);
     discover->callback([&] { run = [&] { return RunDiscover(common); }; });
 
     SetIpOptions setIp;
-    CLI::App* setIpCommand = app.add_subcommand("set-ip", "give the box with MAC a new address, netmask and gateway");
+    CLI::App* setIpCommand =
+        app.add_subcommand("set-ip", "give the box with MAC a new address, netmask and gateway");
     setIpCommand->add_option("MAC", setIp.mac)->required();
     setIpCommand->add_option("ADDRESS", setIp.ip)->required();
     setIpCommand->add_option("NETMASK", setIp.netmask)->required();
@@ -66,7 +70,8 @@ int main(int argc, char** argv)
     AddCommonOptions(setIpCommand, common, false);
     setIpCommand->callback([&] { run = [&] { return RunSetIp(common, setIp); }; });
 
-    CLI::App* info = app.add_subcommand("info", "print the info fields each box's configuration service sends");
+    CLI::App* info =
+        app.add_subcommand("info", "print the info fields each box's configuration service sends");
     AddTargetOptions(info, targets);
     AddCommonOptions(info, common);
     info->callback([&] { run = [&] { return RunInfo(common, targets); }; });
@@ -78,33 +83,46 @@ int main(int argc, char** argv)
 
     PasswdOptions passwd;
     CLI::App* passwdCommand = app.add_subcommand(
-        "passwd", "set the boxes' password: typed twice without echo, or read from --password-file or standard input");
+        "passwd",
+        "set the boxes' password: typed twice without echo, or read from --password-file or standard input");
     AddTargetOptions(passwdCommand, targets);
     AddCommonOptions(passwdCommand, common);
-    passwdCommand->add_option("--password-file", passwd.passwordFile, "read the password from the first line of FILE");
+    passwdCommand->add_option("--password-file", passwd.passwordFile,
+                              "read the password from the first line of FILE");
     passwdCommand->callback([&] { run = [&] { return RunPasswd(common, targets, passwd); }; });
 
     UpdateOptions update;
-    CLI::App* updateCommand = app.add_subcommand("update", "serve FILE by TFTP and have the boxes update from it");
+    CLI::App* updateCommand =
+        app.add_subcommand("update", "serve FILE by TFTP and have the boxes update from it");
     updateCommand->add_option("KIND", update.kind, "system, app or software")->required();
     updateCommand->add_option("FILE", update.file, "the update file")->required();
     AddTargetOptions(updateCommand, targets);
     AddCommonOptions(updateCommand, common);
     updateCommand->add_option("--parallel", update.parallel, "boxes updated at once")
-        ->default_val(8)->check(CLI::Range(1u, 256u));
-    updateCommand->add_option("--retries", update.retries, "further attempts after a failed one (lost connection, no answer)")
-        ->default_val(0)->check(CLI::Range(0u, 100u));
+        ->default_val(8)
+        ->check(CLI::Range(1u, 256u));
+    updateCommand
+        ->add_option("--retries", update.retries,
+                     "further attempts after a failed one (lost connection, no answer)")
+        ->default_val(0)
+        ->check(CLI::Range(0u, 100u));
     updateCommand->add_flag("--retry-errors", update.retryErrors, "also retry a box that answered \"error\"");
-    updateCommand->add_option("--max-failures", update.maxFailures, "start no new box after this many failed (0: no limit)")
+    updateCommand
+        ->add_option("--max-failures", update.maxFailures,
+                     "start no new box after this many failed (0: no limit)")
         ->default_val(0);
     updateCommand->add_option("--timeout", update.timeoutSeconds, "seconds to wait for a box's answer")
-        ->default_val(3600)->check(CLI::Range(1u, 86400u));
-    updateCommand->add_option("--wait-back", update.waitBackSeconds,
-                              "after \"ok\", seconds to wait for the box to answer again (0: do not wait)")
-        ->default_val(0)->check(CLI::Range(0u, 86400u));
+        ->default_val(3600)
+        ->check(CLI::Range(1u, 86400u));
+    updateCommand
+        ->add_option("--wait-back", update.waitBackSeconds,
+                     "after \"ok\", seconds to wait for the box to answer again (0: do not wait)")
+        ->default_val(0)
+        ->check(CLI::Range(0u, 86400u));
     updateCommand->add_option("--report", update.report, "also write the report to FILE.json or FILE.csv");
     updateCommand->add_option("--port-range", update.portRange, "TFTP transfer ports LO-HI, for firewalls");
-    updateCommand->add_flag("-v,--verbose", common.verbose, "show the TFTP server's own lines on standard error");
+    updateCommand->add_flag("-v,--verbose", common.verbose,
+                            "show the TFTP server's own lines on standard error");
     updateCommand->callback([&] { run = [&] { return RunUpdate(common, targets, update); }; });
 
     try {

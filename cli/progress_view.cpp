@@ -27,7 +27,9 @@ std::string FormatDuration(double seconds)
 }
 
 ProgressView::ProgressView(std::FILE* out, bool terminal, std::size_t boxes)
-    : m_out(out), m_terminal(terminal), m_total(boxes)
+    : m_out(out)
+    , m_terminal(terminal)
+    , m_total(boxes)
 {
 }
 
@@ -39,8 +41,13 @@ void ProgressView::OnEvent(const EngineEvent& event)
     std::string line;
     switch (event.kind) {
     case EngineEvent::Kind::Started:
-        m_running[event.box] = {box.ip, box.bytesServed, 0, box.fileSize, std::chrono::steady_clock::now(),
-                                "attempt " + std::to_string(box.attempts), {}};
+        m_running[event.box] = {box.ip,
+                                box.bytesServed,
+                                0,
+                                box.fileSize,
+                                std::chrono::steady_clock::now(),
+                                "attempt " + std::to_string(box.attempts),
+                                {}};
         m_lastStep[event.box] = 0;
         line = ip + ": attempt " + std::to_string(box.attempts) + " started";
         break;
@@ -51,7 +58,7 @@ void ProgressView::OnEvent(const EngineEvent& event)
     case EngineEvent::Kind::Progress: {
         const auto found = m_running.find(event.box);
         if (found == m_running.end())
-            return;   // the late end of a finished box's transfer
+            return;  // the late end of a finished box's transfer
         Running& running = found->second;
         running.ip = box.ip;
         running.bytes = box.bytesServed - std::min(running.base, box.bytesServed);

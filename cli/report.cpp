@@ -179,10 +179,11 @@ std::string FormatUpdateReport(const UpdateReport& report, OutputFormat format)
                              {"seconds", box.seconds},
                              {"info_before", InfoJson(box.infoBefore)},
                              {"info_after", InfoJson(box.infoAfter)}});
-        const nlohmann::json root = {{"kind", report.kind},
-                                     {"file", {{"name", report.file}, {"size", report.fileSize}, {"sha256", report.sha256}}},
-                                     {"cancelled", report.cancelled},
-                                     {"boxes", boxes}};
+        const nlohmann::json root = {
+            {"kind", report.kind},
+            {"file", {{"name", report.file}, {"size", report.fileSize}, {"sha256", report.sha256}}},
+            {"cancelled", report.cancelled},
+            {"boxes", boxes}};
         return root.dump(2) + "\n";
     }
     std::vector<std::vector<std::string>> rows;
@@ -191,9 +192,11 @@ std::string FormatUpdateReport(const UpdateReport& report, OutputFormat format)
     for (const BoxRecord& box : report.boxes)
         rows.push_back({box.mac, FormatIpv4(box.ip), ResultText(box), std::to_string(box.attempts),
                         std::to_string(box.bytesServed), Seconds(box.seconds), Field(box.infoBefore, 5),
-                        Field(box.infoAfter, 5), JoinFields(box.infoBefore, 0), JoinFields(box.infoAfter, 0)});
-    std::string head = "# " + report.kind + " update with " + report.file + ", " + std::to_string(report.fileSize) +
-                       " bytes, sha256 " + report.sha256 + (report.cancelled ? ", cancelled" : "") + "\n";
+                        Field(box.infoAfter, 5), JoinFields(box.infoBefore, 0),
+                        JoinFields(box.infoAfter, 0)});
+    std::string head = "# " + report.kind + " update with " + report.file + ", " +
+                       std::to_string(report.fileSize) + " bytes, sha256 " + report.sha256 +
+                       (report.cancelled ? ", cancelled" : "") + "\n";
     if (format == OutputFormat::Table) {
         // The table is for people: the long info columns stay in the files.
         for (auto& row : rows)

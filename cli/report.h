@@ -20,13 +20,13 @@ enum class OutputFormat
 // A box seen by a search.
 struct FoundBox
 {
-    std::uint32_t ip = 0;        // network byte order
+    std::uint32_t ip = 0;  // network byte order
     std::uint32_t netmask = 0;
     std::uint32_t gateway = 0;
-    std::string mac;             // "02:77:00:00:00:02"
-    std::string adapter;         // the adapter it answered on
-    bool ipConflict = false;     // another MAC claims the same address
-    bool macRepeated = false;    // the MAC answered more than once
+    std::string mac;           // "02:77:00:00:00:02"
+    std::string adapter;       // the adapter it answered on
+    bool ipConflict = false;   // another MAC claims the same address
+    bool macRepeated = false;  // the MAC answered more than once
 };
 
 // Marks address conflicts and repeated MACs; the order is kept.
@@ -46,14 +46,14 @@ std::string FormatBoxInfos(const std::vector<BoxInfo>& boxes, OutputFormat forma
 struct BoxVerdict
 {
     std::uint32_t ip = 0;
-    std::string result;   // "ok" or why not
+    std::string result;  // "ok" or why not
 };
 std::string FormatVerdicts(const std::vector<BoxVerdict>& boxes, OutputFormat format);
 
 struct UpdateReport
 {
-    std::string kind;         // system, app, software
-    std::string file;         // the file's name as given
+    std::string kind;  // system, app, software
+    std::string file;  // the file's name as given
     std::uint64_t fileSize = 0;
     std::string sha256;
     bool cancelled = false;

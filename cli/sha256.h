@@ -21,7 +21,7 @@ private:
     std::array<std::uint32_t, 8> m_state;
     std::array<std::uint8_t, 64> m_buffer{};
     std::size_t m_buffered = 0;
-    std::uint64_t m_length = 0;   // bytes added
+    std::uint64_t m_length = 0;  // bytes added
 };
 
 std::string HexDigest(const std::array<std::uint8_t, 32>& digest);
@@ -30,7 +30,7 @@ struct FileDigest
 {
     bool ok = false;
     std::uint64_t size = 0;
-    std::string sha256;   // lower-case hex
+    std::string sha256;  // lower-case hex
 };
 // Reads the whole file; !ok when it cannot be opened or read.
 FileDigest DigestFile(const std::string& path);

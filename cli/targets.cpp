@@ -190,7 +190,7 @@ std::optional<std::vector<std::string>> SplitCsvLine(std::string_view line)
         fields.push_back(field);
         if (i >= line.size())
             return fields;
-        ++i;   // the comma
+        ++i;  // the comma
     }
 }
 

@@ -26,8 +26,8 @@ std::string FormatMac(const MacBytes& mac);
 
 struct Ipv4Range
 {
-    std::uint32_t network = 0;   // network byte order, host bits cleared
-    unsigned prefix = 0;         // 0..32
+    std::uint32_t network = 0;  // network byte order, host bits cleared
+    unsigned prefix = 0;        // 0..32
     bool operator==(const Ipv4Range&) const = default;
 };
 // "10.77.0.0/24"; host bits in the address are allowed and cleared.
@@ -53,17 +53,17 @@ enum class TargetKind
 struct Target
 {
     TargetKind kind = TargetKind::Address;
-    std::uint32_t ip = 0;        // Address
-    MacBytes mac{};              // Mac
-    Ipv4Range range;             // Range
-    std::string text;            // as written, for messages
+    std::uint32_t ip = 0;  // Address
+    MacBytes mac{};        // Mac
+    Ipv4Range range;       // Range
+    std::string text;      // as written, for messages
     bool operator==(const Target&) const = default;
 };
 
 struct TargetParse
 {
     std::optional<Target> target;
-    std::string error;           // when !target: why, for "vindlectl: <text>: <why>"
+    std::string error;  // when !target: why, for "vindlectl: <text>: <why>"
 };
 // An address, a MAC or a CIDR range, told apart by their shape.
 TargetParse ParseTarget(std::string_view text);
@@ -71,7 +71,7 @@ TargetParse ParseTarget(std::string_view text);
 struct TargetListParse
 {
     std::vector<Target> targets;
-    std::string error;           // empty on success; names the line
+    std::string error;  // empty on success; names the line
 };
 // The contents of a --from file. A first line that starts with "ip," is a
 // CSV header: each further line is a record whose "ip" column (or "mac"

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr std::size_t INFO_ECHO_FIELD = 8;   // the field every update command echoes
+constexpr std::size_t INFO_ECHO_FIELD = 8;  // the field every update command echoes
 
 bool IsFailure(BoxResultKind kind)
 {
@@ -41,7 +41,9 @@ std::string ResultText(const BoxRecord& record)
 }
 
 UpdateEngine::UpdateEngine(UpdatePlan plan, EngineDeps deps, std::vector<BoxRecord> boxes)
-    : m_plan(std::move(plan)), m_deps(std::move(deps)), m_boxes(std::move(boxes))
+    : m_plan(std::move(plan))
+    , m_deps(std::move(deps))
+    , m_boxes(std::move(boxes))
 {
 }
 
@@ -192,7 +194,7 @@ bool UpdateEngine::Attempt(std::size_t index, BoxSession& session)
 void UpdateEngine::WaitBack(std::size_t index)
 {
     Emit(EngineEvent::Kind::WaitingBack, index);
-    const std::uint32_t ip = m_boxes[index].ip;   // never written while Run runs
+    const std::uint32_t ip = m_boxes[index].ip;  // never written while Run runs
     const auto deadline = m_deps.clock->Now() + m_plan.waitBack;
     while (m_cancelLevel.load() < 2) {
         const bool seen = !m_deps.answersDiscovery || m_deps.answersDiscovery(ip, m_plan.waitBackPoll);
@@ -275,8 +277,9 @@ void UpdateEngine::OnFileEvent(const FileServeEvent& event)
             return;
         BoxRecord& box = m_boxes[index];
         box.fileSize = event.fileSize != 0 ? event.fileSize : m_plan.fileSize;
-        const std::uint64_t sent =
-            event.percent >= 0 ? box.fileSize * static_cast<std::uint64_t>(event.percent) / 100 : event.bytesSent;
+        const std::uint64_t sent = event.percent >= 0
+                                       ? box.fileSize * static_cast<std::uint64_t>(event.percent) / 100
+                                       : event.bytesSent;
         // A failed transfer's report says nothing of its bytes; its last
         // progress stands.
         if (event.kind != FileServeEvent::Kind::Failed)

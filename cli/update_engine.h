@@ -23,29 +23,29 @@
 
 enum class BoxResultKind
 {
-    NotStarted,       // the failure limit stopped new starts first
+    NotStarted,  // the failure limit stopped new starts first
     Ok,
-    BoxError,         // the box answered "error"; text in errorText
-    Timeout,          // no answer in time
-    ConnectionLost,   // the connection ended before the answer
-    Unreachable,      // nothing answers on the configuration port
-    NotBack,          // answered "ok" but did not come back in time
+    BoxError,        // the box answered "error"; text in errorText
+    Timeout,         // no answer in time
+    ConnectionLost,  // the connection ended before the answer
+    Unreachable,     // nothing answers on the configuration port
+    NotBack,         // answered "ok" but did not come back in time
     Cancelled,
 };
 
 struct BoxRecord
 {
-    std::uint32_t ip = 0;             // network byte order
-    std::string mac;                  // as discovery or the box's info gave it
+    std::uint32_t ip = 0;  // network byte order
+    std::string mac;       // as discovery or the box's info gave it
     BoxResultKind result = BoxResultKind::NotStarted;
-    std::string errorText;            // BoxError
+    std::string errorText;  // BoxError
     unsigned attempts = 0;
-    std::uint64_t bytesServed = 0;    // over every attempt
-    double seconds = 0;               // from the first start to the verdict
+    std::uint64_t bytesServed = 0;  // over every attempt
+    double seconds = 0;             // from the first start to the verdict
     std::vector<std::string> infoBefore;
     std::vector<std::string> infoAfter;
     // Working state, not reported.
-    std::uint64_t transferBase = 0;   // bytes of finished transfers
+    std::uint64_t transferBase = 0;  // bytes of finished transfers
     std::uint64_t fileSize = 0;
     bool running = false;
 };
@@ -55,18 +55,18 @@ std::string ResultText(const BoxRecord& record);
 
 struct UpdatePlan
 {
-    std::int32_t kind = 0;                        // UpdateKind of config/cfg_commands.h
-    std::string fileName;                         // the bare name the box fetches
+    std::int32_t kind = 0;  // UpdateKind of config/cfg_commands.h
+    std::string fileName;   // the bare name the box fetches
     std::uint64_t fileSize = 0;
     unsigned parallel = 8;
-    unsigned retries = 0;                         // further attempts after a failed one
-    unsigned maxFailures = 0;                     // 0: no limit
-    bool retryErrors = false;                     // also retry an "error" answer
+    unsigned retries = 0;      // further attempts after a failed one
+    unsigned maxFailures = 0;  // 0: no limit
+    bool retryErrors = false;  // also retry an "error" answer
     std::chrono::milliseconds connectTimeout{5000};
     std::chrono::milliseconds commandTimeout{3600000};
-    std::chrono::milliseconds firstPause{1000};   // before the first retry; doubles each time
+    std::chrono::milliseconds firstPause{1000};  // before the first retry; doubles each time
     std::chrono::milliseconds maxPause{30000};
-    std::chrono::milliseconds waitBack{0};        // 0: do not wait for the box to come back
+    std::chrono::milliseconds waitBack{0};  // 0: do not wait for the box to come back
     std::chrono::milliseconds waitBackPoll{1000};
 };
 
@@ -85,8 +85,8 @@ class SteadyEngineClock final : public EngineClock
 {
 public:
     std::chrono::steady_clock::time_point Now() const override { return std::chrono::steady_clock::now(); }
-    bool Pause(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, std::chrono::milliseconds pause,
-               const std::function<bool()>& stop) override
+    bool Pause(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+               std::chrono::milliseconds pause, const std::function<bool()>& stop) override
     {
         return cv.wait_for(lock, pause, stop);
     }
@@ -103,9 +103,9 @@ struct EngineEvent
         Finished,     // the verdict is in record.result
     };
     Kind kind = Kind::Started;
-    std::size_t box = 0;                  // index into the records
-    BoxRecord record;                     // a copy taken at the event
-    std::chrono::milliseconds pause{0};   // Retrying
+    std::size_t box = 0;                 // index into the records
+    BoxRecord record;                    // a copy taken at the event
+    std::chrono::milliseconds pause{0};  // Retrying
 };
 
 struct EngineDeps
@@ -153,14 +153,14 @@ private:
     bool Register(BoxSession* session);
     void Unregister(BoxSession* session);
     void Emit(EngineEvent::Kind kind, std::size_t index, std::chrono::milliseconds pause = {});
-    bool MayStartBox() const;   // m_lock held
+    bool MayStartBox() const;  // m_lock held
 
     const UpdatePlan m_plan;
     const EngineDeps m_deps;
     mutable std::mutex m_lock;
     std::condition_variable m_wake;
     std::vector<BoxRecord> m_boxes;
-    std::vector<BoxSession*> m_sessions;   // live sessions, for a hard cancel
+    std::vector<BoxSession*> m_sessions;  // live sessions, for a hard cancel
     std::size_t m_next = 0;
     unsigned m_failures = 0;
     std::atomic<unsigned> m_cancelLevel{0};

@@ -29,7 +29,7 @@ void BlowfishEncrypt(const BlowfishContext* context, std::uint32_t* left, std::u
         xr ^= Feistel(context, xl);
         std::swap(xl, xr);
     }
-    std::swap(xl, xr);   // undo the last swap
+    std::swap(xl, xr);  // undo the last swap
     xr ^= context->P[BLOWFISH_ROUNDS];
     xl ^= context->P[BLOWFISH_ROUNDS + 1];
     *left = xl;

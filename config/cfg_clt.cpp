@@ -181,9 +181,11 @@ void CCfgClt::CancelCommand()
 bool CCfgClt::WaitReady(std::chrono::milliseconds timeout, std::stop_token stopToken)
 {
     std::unique_lock lock(m_WaitLock);
-    return m_WaitChanged.wait_for(lock, stopToken, timeout, [&] {
-               return (m_bHasConnection && m_bReady != 0) || (!m_bHasConnection && m_dwAttempts == 0);
-           }) &&
+    return m_WaitChanged.wait_for(lock, stopToken, timeout,
+                                  [&] {
+                                      return (m_bHasConnection && m_bReady != 0) ||
+                                             (!m_bHasConnection && m_dwAttempts == 0);
+                                  }) &&
            m_bHasConnection && m_bReady != 0;
 }
 
@@ -226,8 +228,8 @@ void CCfgClt::StopWorkers()
     CTcp::StopWorkers();
 }
 
-void CCfgClt::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t wLength, std::uintptr_t,
-                        void*, CTcpConnection* pConn)
+void CCfgClt::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t wLength, std::uintptr_t, void*,
+                        CTcpConnection* pConn)
 {
     switch (wMsg) {
     case TCP_CONNECT_IND: {
@@ -337,23 +339,21 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
 
     switch (dwKind) {
     case REPLY_ERROR:
-    case REPLY_OK:
-        {
-            std::lock_guard lock(m_WaitLock);
-            m_ReplyFields = fields;
-            m_nReplyResult = nResult;
-            ++m_dwReplySeq;
-        }
+    case REPLY_OK: {
+        std::lock_guard lock(m_WaitLock);
+        m_ReplyFields = fields;
+        m_nReplyResult = nResult;
+        ++m_dwReplySeq;
+    }
         m_WaitChanged.notify_all();
         break;
     case REPLY_STATUS:
         OnStatus(CfgFieldToInt(fields.m_szField[0]), CfgFieldToInt(fields.m_szField[1]));
         break;
-    case REPLY_INFO:
-        {
-            std::lock_guard lock(m_WaitLock);
-            m_bReady = 1;
-        }
+    case REPLY_INFO: {
+        std::lock_guard lock(m_WaitLock);
+        m_bReady = 1;
+    }
         m_WaitChanged.notify_all();
         OnInfo();
         break;

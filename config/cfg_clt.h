@@ -36,17 +36,18 @@
 inline constexpr std::uint16_t CFG_SERVICE_PORT = 1000;
 
 // Timeouts the callers use for SendCommand.
-inline constexpr std::uint32_t CFG_TIMEOUT_SHORT_MS = 5000;       // reboot, password
-inline constexpr std::uint32_t CFG_TIMEOUT_UPDATE_MS = 3600000;   // updates
+inline constexpr std::uint32_t CFG_TIMEOUT_SHORT_MS = 5000;      // reboot, password
+inline constexpr std::uint32_t CFG_TIMEOUT_UPDATE_MS = 3600000;  // updates
 
 // Statuses of SendCommand.
-inline constexpr std::uint32_t CFG_OK = 0;                  // "ok" arrived; fields hold its fields
-inline constexpr std::uint32_t CFG_FAILED = 0xFFFFFFFF;     // no connection, not ready, send failed or timeout
+inline constexpr std::uint32_t CFG_OK = 0;               // "ok" arrived; fields hold its fields
+inline constexpr std::uint32_t CFG_FAILED = 0xFFFFFFFF;  // no connection, not ready, send failed or timeout
 inline constexpr std::uint32_t CFG_ERROR_REPLY = 0x80000000;  // "error" arrived; field 0 holds its text
 
 // OnDisconnected reasons.
 inline constexpr std::int32_t CFG_DISCONNECTED = 0;
-inline constexpr std::int32_t CFG_NO_KEYWORD = static_cast<std::int32_t>(0x80000001u);  // connection stays open
+inline constexpr std::int32_t CFG_NO_KEYWORD =
+    static_cast<std::int32_t>(0x80000001u);  // connection stays open
 
 // Largest command text SendCommand accepts.
 inline constexpr std::size_t CFG_MAX_COMMAND_LENGTH = CFG_COMMAND_BUFFER_SIZE - 1;
@@ -64,9 +65,9 @@ enum class CfgOutcome
 struct CfgCommandResult
 {
     CfgOutcome outcome = CfgOutcome::NotSent;
-    std::uint32_t status = CFG_FAILED;   // CFG_OK for "ok", CFG_ERROR_REPLY for "error", else CFG_FAILED
-    std::string text;                    // the box's error text (field slot 0 of "error"), else empty
-    CfgFields fields{};                  // the answer's fields
+    std::uint32_t status = CFG_FAILED;  // CFG_OK for "ok", CFG_ERROR_REPLY for "error", else CFG_FAILED
+    std::string text;                   // the box's error text (field slot 0 of "error"), else empty
+    CfgFields fields{};                 // the answer's fields
     std::uint32_t fieldCount = 0;
 };
 
@@ -148,7 +149,7 @@ private:
     // after that indication has returned.
     mutable std::mutex m_ConnLock;
     CTcpConnection* m_pConnection = nullptr;
-    bool m_bStopped = false;            // guarded by m_ConnLock
+    bool m_bStopped = false;  // guarded by m_ConnLock
 
     // Guards the fields, the last result and the cipher.
     mutable std::mutex m_FieldLock;
@@ -158,13 +159,13 @@ private:
     // Guards everything a wait looks at; m_WaitChanged announces a change.
     std::mutex m_WaitLock;
     std::condition_variable_any m_WaitChanged;
-    CfgFields m_ReplyFields{};          // of the last "ok" or "error"
+    CfgFields m_ReplyFields{};  // of the last "ok" or "error"
     std::int32_t m_nReplyResult = 0;
-    std::uint32_t m_dwReplySeq = 0;     // counts "ok" and "error" messages
-    std::uint32_t m_dwEndSeq = 0;       // counts ends of the current connection
-    std::uint32_t m_dwCancelSeq = 0;    // counts CancelCommand calls
-    std::uint32_t m_dwAttempts = 0;     // Connect calls not yet connected or ended
-    bool m_bHasConnection = false;      // a connection is established (m_pConnection set)
+    std::uint32_t m_dwReplySeq = 0;   // counts "ok" and "error" messages
+    std::uint32_t m_dwEndSeq = 0;     // counts ends of the current connection
+    std::uint32_t m_dwCancelSeq = 0;  // counts CancelCommand calls
+    std::uint32_t m_dwAttempts = 0;   // Connect calls not yet connected or ended
+    bool m_bHasConnection = false;    // a connection is established (m_pConnection set)
     // The connection the last command went out on; its end ends the wait.
     const CTcpConnection* m_pCommandConn = nullptr;
 

@@ -98,12 +98,12 @@ std::int32_t ParseReply(std::string_view text, CfgFields& fields, std::uint32_t&
         return CFG_RESULT_ERROR;
     }
 
-    std::uint32_t count = 0;        // "|" seen after the keyword
+    std::uint32_t count = 0;  // "|" seen after the keyword
     std::size_t fieldLength = 0;
     for (const char c : rest) {
         if (c == '|') {
             if (count == CFG_MAX_FIELDS) {
-                break;   // the 16th field has just been ended
+                break;  // the 16th field has just been ended
             }
             ++count;
             fieldLength = 0;
@@ -118,7 +118,7 @@ std::uint32_t AddParam(char* buffer, std::size_t capacity, const char* value)
 {
     const std::size_t used = ::strnlen(buffer, capacity);
     if (used >= capacity) {
-        return 0xFFFFFFFF;   // not even terminated
+        return 0xFFFFFFFF;  // not even terminated
     }
     // ` "1=` + value + `"`
     const std::size_t needed = used + 4 + std::strlen(value) + 1 + 1;

@@ -17,7 +17,7 @@
 
 inline constexpr std::uint32_t CFG_BLOCK_SIZE = 8;
 inline constexpr std::uint32_t CFG_MAX_FIELDS = 16;
-inline constexpr std::uint32_t CFG_FIELD_SIZE = 256;   // 255 characters and a NUL
+inline constexpr std::uint32_t CFG_FIELD_SIZE = 256;  // 255 characters and a NUL
 // A command text of up to 1023 characters, its NUL and the padding.
 inline constexpr std::uint32_t CFG_COMMAND_BUFFER_SIZE = 1024;
 
@@ -47,7 +47,8 @@ constexpr std::uint32_t CfgPayloadLength(std::uint32_t textLength)
 // Pads buffer[0, length) with zero bytes to the next multiple of 8 and
 // encrypts it in place. The buffer must have room for the padding. Returns
 // the padded length.
-[[nodiscard]] std::uint32_t EncryptBuffer(const BlowfishContext& cipher, std::uint8_t* buffer, std::uint32_t length);
+[[nodiscard]] std::uint32_t EncryptBuffer(const BlowfishContext& cipher, std::uint8_t* buffer,
+                                          std::uint32_t length);
 
 // Decrypts the length / 8 whole blocks of buffer in place; a trailing partial
 // block is left untouched.

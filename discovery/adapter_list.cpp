@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr std::uint32_t LOOPBACK_ADDRESS = 0x0100007F;   // 127.0.0.1 in network order
+constexpr std::uint32_t LOOPBACK_ADDRESS = 0x0100007F;  // 127.0.0.1 in network order
 
 // Copies text into a fixed field, leaving room for the NUL and never cutting
 // a UTF-8 sequence in half (aliases may hold any text).
@@ -53,15 +53,16 @@ void FillRecord(AdapterInfo& record, const AdapterAddress& address, const Adapte
     CopyText(record.typeName, AdapterTypeName(pLink->hwType));
     // NOTE: many virtual links never set an operational state; the kernel
     // then reports "unknown" and asks user space to go by IFF_RUNNING.
-    const bool up = pLink->operState == IF_OPER_UP
-        || (pLink->operState == IF_OPER_UNKNOWN && (pLink->flags & IFF_UP) && (pLink->flags & IFF_RUNNING));
+    const bool up =
+        pLink->operState == IF_OPER_UP ||
+        (pLink->operState == IF_OPER_UNKNOWN && (pLink->flags & IFF_UP) && (pLink->flags & IFF_RUNNING));
     record.operational = up ? 1 : 0;
 }
 
 enum class DumpResult
 {
     Complete,
-    Interrupted,   // the table changed while the kernel sent it; ask again
+    Interrupted,  // the table changed while the kernel sent it; ask again
     Failed,
 };
 
@@ -173,7 +174,7 @@ void ParseAddress(const nlmsghdr* header, std::vector<AdapterAddress>& addresses
         addresses.push_back(entry);
 }
 
-}   // namespace
+}  // namespace
 
 const char* AdapterTypeName(unsigned short hwType)
 {
@@ -194,7 +195,7 @@ const char* AdapterTypeName(unsigned short hwType)
     case ARPHRD_SLIP6:
     case ARPHRD_CSLIP6:
         return "Slip";
-    case ARPHRD_NONE:   // tun and other links without a link layer
+    case ARPHRD_NONE:  // tun and other links without a link layer
     case ARPHRD_VOID:
         return "Other";
     default:
@@ -203,8 +204,8 @@ const char* AdapterTypeName(unsigned short hwType)
 }
 
 std::uint32_t BuildAdapterList(const std::vector<AdapterAddress>& addresses,
-                               const std::vector<AdapterLink>& links,
-                               std::uint32_t* pSize, AdapterList* pList)
+                               const std::vector<AdapterLink>& links, std::uint32_t* pSize,
+                               AdapterList* pList)
 {
     const std::uint32_t needed = AdapterListSize(static_cast<std::uint32_t>(addresses.size()));
     if (pList == nullptr || *pSize < needed) {

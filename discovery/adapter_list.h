@@ -34,20 +34,20 @@ inline constexpr std::uint32_t ADAPTER_ERROR_INSUFFICIENT_BUFFER = 122;
 
 struct AdapterInfo
 {
-    std::uint32_t address;      // IPv4 address, network byte order
-    std::uint32_t netmask;      // network byte order
+    std::uint32_t address;  // IPv4 address, network byte order
+    std::uint32_t netmask;  // network byte order
     std::uint8_t mac[6];
-    char id[256];               // "IFID_..." NUL-terminated
-    char description[256];      // shown in the adapter box and stored as the setting
-    char typeName[64];          // "Ethernet", "Loopback", ...
-    std::int32_t operational;   // 1 operational, else 0
+    char id[256];              // "IFID_..." NUL-terminated
+    char description[256];     // shown in the adapter box and stored as the setting
+    char typeName[64];         // "Ethernet", "Loopback", ...
+    std::int32_t operational;  // 1 operational, else 0
 };
 
 // A caller-supplied buffer: count, then count records back to back.
 struct AdapterList
 {
     std::uint32_t count;
-    AdapterInfo adapters[1];    // really `count` records
+    AdapterInfo adapters[1];  // really `count` records
 };
 static_assert(offsetof(AdapterList, adapters) == 4);
 
@@ -77,16 +77,16 @@ struct AdapterLink
     std::string name;
     std::string alias;
     std::vector<std::uint8_t> hwAddress;
-    unsigned short hwType = 0;       // ARPHRD_*
-    unsigned char operState = 0;     // IF_OPER_*
-    unsigned int flags = 0;          // IFF_*
+    unsigned short hwType = 0;    // ARPHRD_*
+    unsigned char operState = 0;  // IF_OPER_*
+    unsigned int flags = 0;       // IFF_*
 };
 
 struct AdapterAddress
 {
-    int index = 0;                   // the link that carries it
-    std::uint32_t address = 0;       // network byte order
-    std::uint32_t netmask = 0;       // network byte order
+    int index = 0;              // the link that carries it
+    std::uint32_t address = 0;  // network byte order
+    std::uint32_t netmask = 0;  // network byte order
 };
 
 // Type name for a link type (ARPHRD_*).
@@ -96,8 +96,8 @@ const char* AdapterTypeName(unsigned short hwType);
 // links in any order. A link that is missing for an address gives the record
 // zero values: empty description and id, zero MAC, "Unknown", not operational.
 [[nodiscard]] std::uint32_t BuildAdapterList(const std::vector<AdapterAddress>& addresses,
-                               const std::vector<AdapterLink>& links,
-                               std::uint32_t* pSize, AdapterList* pList);
+                                             const std::vector<AdapterLink>& links, std::uint32_t* pSize,
+                                             AdapterList* pList);
 
 // Reads the tables of the calling thread's network namespace. False when the
 // kernel could not be asked; the vectors are then empty.

@@ -6,8 +6,7 @@
 #include <cstdio>
 #include <span>
 
-CInitCfg::CInitCfg(std::uint32_t dwAdapterAddr)
-    : CInitCfg(dwAdapterAddr, CFG_DISCOVERY_PORT, UdpStart::Now)
+CInitCfg::CInitCfg(std::uint32_t dwAdapterAddr) : CInitCfg(dwAdapterAddr, CFG_DISCOVERY_PORT, UdpStart::Now)
 {
 }
 
@@ -42,8 +41,7 @@ void CInitCfg::RaiseReceiveBuffer()
         Trace("receive buffer limited to %d bytes (raise net.core.rmem_max)\n", granted);
 }
 
-void CInitCfg::OnReceive(const std::uint8_t* pData, std::uint16_t wLength, const char*, std::uint16_t,
-                         void*)
+void CInitCfg::OnReceive(const std::uint8_t* pData, std::uint16_t wLength, const char*, std::uint16_t, void*)
 {
     // Only the type byte is needed to turn a request away, whatever the
     // length.
@@ -81,8 +79,8 @@ void CInitCfg::OnSetIpReply(std::uint32_t, std::uint32_t, std::uint32_t, const s
 {
 }
 
-std::uint32_t SendInitCfgMsg(const std::uint8_t* pMac, CUdp* pEndpoint, std::uint8_t type,
-                             std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway)
+std::uint32_t SendInitCfgMsg(const std::uint8_t* pMac, CUdp* pEndpoint, std::uint8_t type, std::uint32_t ip,
+                             std::uint32_t netmask, std::uint32_t gateway)
 {
     if (pEndpoint == nullptr)
         return UDP_SEND_FAILED;

@@ -30,8 +30,8 @@ public:
 
     // Handles one datagram (see the .cpp for the rules); runs on the receive
     // thread.
-    void OnReceive(const std::uint8_t* pData, std::uint16_t wLength, const char* pszFrom,
-                   std::uint16_t wPort, void* pContext) override;
+    void OnReceive(const std::uint8_t* pData, std::uint16_t wLength, const char* pszFrom, std::uint16_t wPort,
+                   void* pContext) override;
 
     // A CFG_SEARCH_RSP / CFG_SET_IP_RSP arrived. Addresses in network byte
     // order; the gateway is 0 when the reply was shorter than 52 bytes. pMac
@@ -64,4 +64,4 @@ private:
 // unchanged. Returns the status of CUdp::Send: UDP_SEND_OK,
 // UDP_SEND_UNRESOLVED or UDP_SEND_FAILED (also for a null endpoint).
 [[nodiscard]] std::uint32_t SendInitCfgMsg(const std::uint8_t* pMac, CUdp* pEndpoint, std::uint8_t type,
-                             std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway);
+                                           std::uint32_t ip, std::uint32_t netmask, std::uint32_t gateway);

@@ -17,10 +17,10 @@ inline constexpr std::uint16_t CFG_DISCOVERY_PORT = 4000;
 // outside the adapter's subnet.
 inline constexpr const char* CFG_BROADCAST_ADDR = "255.255.255.255";
 
-inline constexpr std::uint8_t CFG_SEARCH_REQ = 0x01;   // tool to all boxes, all fields zero
-inline constexpr std::uint8_t CFG_SET_IP_REQ = 0x02;   // tool to all boxes; mac selects the box
-inline constexpr std::uint8_t CFG_SEARCH_RSP = 0x81;   // box to tool: its mac, ip, netmask, gateway
-inline constexpr std::uint8_t CFG_SET_IP_RSP = 0x82;   // box to tool: only its arrival matters
+inline constexpr std::uint8_t CFG_SEARCH_REQ = 0x01;  // tool to all boxes, all fields zero
+inline constexpr std::uint8_t CFG_SET_IP_REQ = 0x02;  // tool to all boxes; mac selects the box
+inline constexpr std::uint8_t CFG_SEARCH_RSP = 0x81;  // box to tool: its mac, ip, netmask, gateway
+inline constexpr std::uint8_t CFG_SET_IP_RSP = 0x82;  // box to tool: only its arrival matters
 // Set in every message that comes from a box; a reply's type is the
 // request's type with this bit set.
 inline constexpr std::uint8_t CFG_RSP_FLAG = 0x80;
@@ -36,12 +36,12 @@ inline constexpr std::size_t CFG_MSG_MIN_SIZE = 20;
 struct InitCfgMsg
 {
     std::uint8_t type = 0;
-    std::uint8_t mac[6] = {};          // first byte of the address first
-    std::uint8_t reserved1 = 0;        // zero when sent, ignored when received
+    std::uint8_t mac[6] = {};    // first byte of the address first
+    std::uint8_t reserved1 = 0;  // zero when sent, ignored when received
     std::uint32_t ip = 0;
     std::uint32_t netmask = 0;
     std::uint32_t gateway = 0;
-    std::uint8_t reserved2[32] = {};   // zero when sent, ignored when received
+    std::uint8_t reserved2[32] = {};  // zero when sent, ignored when received
 };
 static_assert(sizeof(InitCfgMsg) == CFG_MSG_SIZE);
 static_assert(offsetof(InitCfgMsg, mac) == 1);

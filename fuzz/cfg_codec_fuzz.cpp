@@ -11,8 +11,7 @@
 #include "fuzz/fuzz_check.h"
 #include "net/tcp.h"
 
-namespace
-{
+namespace {
 
 const BlowfishContext& BoxCipher()
 {
@@ -59,7 +58,7 @@ void CheckFields(std::string_view text, const CfgFields& fields, std::uint32_t k
         return;
     }
 
-    std::vector<std::string_view> pieces;   // the text after each '|'
+    std::vector<std::string_view> pieces;  // the text after each '|'
     for (std::size_t bar = rest.find('|'); bar != std::string_view::npos && pieces.size() < CFG_MAX_FIELDS;
          bar = rest.find('|', bar + 1)) {
         const std::size_t next = rest.find('|', bar + 1);
@@ -80,7 +79,7 @@ void CheckFields(std::string_view text, const CfgFields& fields, std::uint32_t k
     }
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

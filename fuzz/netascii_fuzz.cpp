@@ -9,8 +9,7 @@
 #include "fuzz/fuzz_check.h"
 #include "tftp/netascii.h"
 
-namespace
-{
+namespace {
 
 constexpr std::uint8_t CR = 0x0D;
 constexpr std::uint8_t LF = 0x0A;
@@ -63,7 +62,7 @@ bool Contains(const Bytes& bytes, std::initializer_list<std::uint8_t> pattern)
     return std::search(bytes.begin(), bytes.end(), pattern.begin(), pattern.end()) != bytes.end();
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -23,7 +23,8 @@ inline bool HasDotDotComponent(std::string_view path)
     return false;
 }
 
-inline void CheckResolution(std::string_view name, std::span<const TftpHomeEntry> homes, const TftpPathResult& result)
+inline void CheckResolution(std::string_view name, std::span<const TftpHomeEntry> homes,
+                            const TftpPathResult& result)
 {
     if (!result.ok) {
         const std::string_view text = result.error.text;

@@ -24,7 +24,8 @@ inline void CheckTarget(const Target& target)
     case TargetKind::Range: {
         FUZZ_CHECK(target.range.prefix <= 32);
         FUZZ_CHECK(RangeContains(target.range, target.range.network));
-        const auto again = ParseCidr(FormatIpv4(target.range.network) + "/" + std::to_string(target.range.prefix));
+        const auto again =
+            ParseCidr(FormatIpv4(target.range.network) + "/" + std::to_string(target.range.prefix));
         FUZZ_CHECK(again && again->network == target.range.network && again->prefix == target.range.prefix);
         break;
     }

@@ -11,13 +11,12 @@
 #include "net/frame_splitter.h"
 #include "net/tcp.h"
 
-namespace
-{
+namespace {
 
 struct Outcome
 {
     std::vector<std::vector<std::uint8_t>> frames;
-    FrameStatus end = FrameStatus::NeedMore;   // NeedMore: the stream ran out
+    FrameStatus end = FrameStatus::NeedMore;  // NeedMore: the stream ran out
 };
 
 // The stream read front to back in one go, as the frames were written.
@@ -43,14 +42,15 @@ Outcome SplitWhole(std::span<const std::uint8_t> stream, std::size_t capacity)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider input(data, size);
     // Small buffers reach the length limit with short inputs; the real one
     // is the connection's.
-    const std::size_t capacity = input.ConsumeBool() ? TCP_RECV_BUFFER_SIZE : input.ConsumeIntegralInRange<std::size_t>(1, 64);
+    const std::size_t capacity =
+        input.ConsumeBool() ? TCP_RECV_BUFFER_SIZE : input.ConsumeIntegralInRange<std::size_t>(1, 64);
     std::vector<std::size_t> pieces(input.ConsumeIntegralInRange<std::size_t>(1, 8));
     for (std::size_t& piece : pieces)
         piece = input.ConsumeIntegralInRange<std::size_t>(1, 300);
@@ -66,9 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The space is the rest of the length field inside the splitter or
         // lies inside the payload buffer.
         const auto* object = reinterpret_cast<const std::uint8_t*>(&splitter);
-        const bool inHeader = space.data() >= object && space.data() + space.size() <= object + sizeof splitter &&
-                              space.size() <= 2;
-        const bool inBuffer = space.data() >= buffer.data() && space.data() + space.size() <= buffer.data() + buffer.size();
+        const bool inHeader = space.data() >= object &&
+                              space.data() + space.size() <= object + sizeof splitter && space.size() <= 2;
+        const bool inBuffer =
+            space.data() >= buffer.data() && space.data() + space.size() <= buffer.data() + buffer.size();
         FUZZ_CHECK(inHeader || inBuffer);
         // A receive fills at most the space it is offered.
         const std::size_t count = std::min({pieces[turn % pieces.size()], space.size(), stream.size() - pos});
@@ -80,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(payload.data() == buffer.data() && payload.size() >= 1 && payload.size() <= capacity);
             got.frames.emplace_back(payload.begin(), payload.end());
         } else if (status == FrameStatus::Empty || status == FrameStatus::TooLong) {
-            got.end = status;   // the connection ends here
+            got.end = status;  // the connection ends here
             break;
         }
     }

@@ -12,8 +12,7 @@
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_request.h"
 
-namespace
-{
+namespace {
 
 constexpr const char* SECTIONS[] = {"LOGGING", "LISTEN-ON", "HOME", "TFTP-OPTIONS", "ALLOWED-CLIENTS"};
 
@@ -89,7 +88,7 @@ void CheckSettings(const TftpSettings& settings)
     }
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // What the [HOME] reader lets through: 1..63 characters, none
             // of "/\><.".
             std::string alias = input.ConsumeRandomLengthString(TFTP_MAX_ALIAS);
-            std::erase_if(alias, [](char c) { return std::string_view("/\\><.").find(c) != std::string_view::npos; });
+            std::erase_if(
+                alias, [](char c) { return std::string_view("/\\><.").find(c) != std::string_view::npos; });
             if (alias.empty())
                 alias = "a" + std::to_string(i);
             homes[i].alias = alias;
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             homes[i].path += '/';
     }
     if (!bare && count == 0)
-        homes[0].path = "/srv/tftp/";   // a bare home; the rest stay unused
+        homes[0].path = "/srv/tftp/";  // a bare home; the rest stay unused
     const std::string name = input.ConsumeRemainingBytesAsString();
 
     const TftpPathResult result = ResolveRequestName(name, homes);

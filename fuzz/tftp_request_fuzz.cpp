@@ -11,8 +11,7 @@
 #include "tftp/tftp_options.h"
 #include "tftp/tftp_request.h"
 
-namespace
-{
+namespace {
 
 bool Inside(std::string_view view, std::span<const std::uint8_t> packet)
 {
@@ -66,7 +65,7 @@ void CheckNegotiation(const TftpParsedRequest& request, const TftpOptionLimits& 
     FUZZ_CHECK(n.blockSize == blockSize && n.timeoutSeconds == timeout);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -107,8 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The name against a bare home and against aliases.
     static const std::array<TftpHomeEntry, 2> bare = {TftpHomeEntry{"", "/srv/tftp/"}, TftpHomeEntry{}};
-    static const std::array<TftpHomeEntry, 3> aliases = {TftpHomeEntry{"boot", "/srv/boot/"},
-                                                         TftpHomeEntry{"Images", "/var/images/"}, TftpHomeEntry{}};
+    static const std::array<TftpHomeEntry, 3> aliases = {
+        TftpHomeEntry{"boot", "/srv/boot/"}, TftpHomeEntry{"Images", "/var/images/"}, TftpHomeEntry{}};
     CheckResolution(request.fileName, bare, ResolveRequestName(request.fileName, bare));
     CheckResolution(request.fileName, aliases, ResolveRequestName(request.fileName, aliases));
     return 0;

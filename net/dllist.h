@@ -28,7 +28,7 @@ struct _dlList
     _dlList* prev;
 };
 
-inline constexpr std::uint32_t DLLIST_NO_NODE = 0xFFFFFFFF; // Insert found no node
+inline constexpr std::uint32_t DLLIST_NO_NODE = 0xFFFFFFFF;  // Insert found no node
 
 class CListPool final
 {

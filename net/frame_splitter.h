@@ -11,10 +11,10 @@
 
 enum class FrameStatus : std::uint8_t
 {
-    NeedMore,   // the frame is not complete yet
-    Complete,   // Payload() holds the frame
-    Empty,      // a frame of length 0, which ends the stream
-    TooLong,    // the length exceeds the payload buffer; the stream is lost
+    NeedMore,  // the frame is not complete yet
+    Complete,  // Payload() holds the frame
+    Empty,     // a frame of length 0, which ends the stream
+    TooLong,   // the length exceeds the payload buffer; the stream is lost
 };
 
 class TcpFrameSplitter
@@ -44,6 +44,6 @@ private:
     std::span<std::uint8_t> m_Payload;
     std::uint8_t m_Header[2] = {0, 0};
     bool m_InHeader = true;
-    std::size_t m_Filled = 0;    // bytes of the current piece received
+    std::size_t m_Filled = 0;  // bytes of the current piece received
     std::size_t m_Length = 0;
 };

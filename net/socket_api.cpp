@@ -31,7 +31,7 @@ bool FindInterfaceOf(std::uint32_t dwAddr, char (&name)[IF_NAMESIZE])
     return bFound;
 }
 
-} // namespace
+}  // namespace
 
 int SocketWaitReadable(SOCKET socket, const timeval& timeout)
 {
@@ -59,8 +59,7 @@ bool SocketIsBound(SOCKET socket)
     return local.sin_port != 0;
 }
 
-int SocketBindUdpEndpoint(SOCKET socket, std::uint32_t dwAddr, std::uint16_t wPort,
-                          int* pbDeviceBound)
+int SocketBindUdpEndpoint(SOCKET socket, std::uint32_t dwAddr, std::uint16_t wPort, int* pbDeviceBound)
 {
     *pbDeviceBound = 0;
     sockaddr_in local{};
@@ -69,10 +68,9 @@ int SocketBindUdpEndpoint(SOCKET socket, std::uint32_t dwAddr, std::uint16_t wPo
     local.sin_addr.s_addr = dwAddr;
 
     char ifName[IF_NAMESIZE];
-    if (dwAddr != INADDR_ANY && FindInterfaceOf(dwAddr, ifName)
-        && setsockopt(socket, SOL_SOCKET, SO_BINDTODEVICE, ifName,
-                      static_cast<socklen_t>(std::strlen(ifName)))
-               == 0) {
+    if (dwAddr != INADDR_ANY && FindInterfaceOf(dwAddr, ifName) &&
+        setsockopt(socket, SOL_SOCKET, SO_BINDTODEVICE, ifName,
+                   static_cast<socklen_t>(std::strlen(ifName))) == 0) {
         local.sin_addr.s_addr = INADDR_ANY;
         if (::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
             *pbDeviceBound = 1;
@@ -85,12 +83,11 @@ int SocketBindUdpEndpoint(SOCKET socket, std::uint32_t dwAddr, std::uint16_t wPo
     return ::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local);
 }
 
-long SocketSendFrom(SOCKET socket, std::uint32_t dwSourceAddr, const sockaddr_in& to,
-                    const void* pData, std::size_t length)
+long SocketSendFrom(SOCKET socket, std::uint32_t dwSourceAddr, const sockaddr_in& to, const void* pData,
+                    std::size_t length)
 {
     if (dwSourceAddr == INADDR_ANY)
-        return ::sendto(socket, pData, length, 0, reinterpret_cast<const sockaddr*>(&to),
-                        sizeof to);
+        return ::sendto(socket, pData, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 
     iovec data{const_cast<void*>(pData), length};
     alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};

@@ -70,13 +70,12 @@ bool SocketIsBound(SOCKET socket);
 // Returns 0 on success, SOCKET_ERROR on failure (SocketLastError() says why).
 // *pbDeviceBound tells whether the socket was tied to an interface, in which
 // case sends should go through SocketSendFrom with `dwAddr` as source.
-int SocketBindUdpEndpoint(SOCKET socket, std::uint32_t dwAddr, std::uint16_t wPort,
-                          int* pbDeviceBound);
+int SocketBindUdpEndpoint(SOCKET socket, std::uint32_t dwAddr, std::uint16_t wPort, int* pbDeviceBound);
 
 // sendto() that fixes the source address to `dwSourceAddr` (network byte
 // order; 0 lets the system choose). A socket bound to the wildcard address
 // finds no route to 255.255.255.255 on a host without a default route; with
 // an explicit source address the limited broadcast leaves through the
 // interface that owns it. Returns the byte count or SOCKET_ERROR.
-long SocketSendFrom(SOCKET socket, std::uint32_t dwSourceAddr, const sockaddr_in& to,
-                    const void* pData, std::size_t length);
+long SocketSendFrom(SOCKET socket, std::uint32_t dwSourceAddr, const sockaddr_in& to, const void* pData,
+                    std::size_t length);

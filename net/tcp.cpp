@@ -55,10 +55,10 @@ void FormatLine(char (&line)[TRACE_LINE_SIZE], const char* pszFormat, va_list ar
 
 CTcpConnection::CTcpConnection(CTcp* pOwner, std::uint32_t dwFlags, const sockaddr_in& addr,
                                SOCKET listenSocket)
-    : m_pCTcp(pOwner),
-      m_dwFlags(dwFlags),
-      m_Addr(addr),
-      m_ListenSocket(listenSocket)
+    : m_pCTcp(pOwner)
+    , m_dwFlags(dwFlags)
+    , m_Addr(addr)
+    , m_ListenSocket(listenSocket)
 {
     Trace("CTcpConnection()  (%x %x)...\n", Hex(this), Hex(pOwner));
     {
@@ -223,7 +223,8 @@ bool CTcpConnection::AcceptClient(char* pszPeer, std::size_t peerSize, std::uint
 
     sockaddr_in peer{};
     socklen_t peerLength = sizeof peer;
-    const SOCKET socket = ::accept4(m_ListenSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
+    const SOCKET socket =
+        ::accept4(m_ListenSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
     if (socket == INVALID_SOCKET) {
         Trace("accept error %d\n", SocketLastError());
         return false;
@@ -323,7 +324,7 @@ bool CTcpConnection::ReceiveFrame(TcpFrameSplitter& frames, std::size_t& count)
             return false;
         }
         if (received == 0) {
-            return true;   // end of stream; a truncated frame is never delivered
+            return true;  // end of stream; a truncated frame is never delivered
         }
         switch (frames.Add(static_cast<std::size_t>(received))) {
         case FrameStatus::NeedMore:
@@ -374,7 +375,8 @@ void CTcpConnection::ReceiveLoop()
             // End of stream; in the length-prefixed mode an empty frame too.
             return;
         }
-        Indicate(TCP_DATA_IND, reinterpret_cast<std::uintptr_t>(m_RecvBuf), static_cast<std::uint16_t>(count));
+        Indicate(TCP_DATA_IND, reinterpret_cast<std::uintptr_t>(m_RecvBuf),
+                 static_cast<std::uint16_t>(count));
     }
 }
 
@@ -539,7 +541,8 @@ std::uint32_t CTcp::Connect(const char* pszHost, std::uint16_t wPort, CTcpConnec
     }
     // The connection keeps its own copy of the address: a second Connect
     // must not redirect a first one that has not connected yet.
-    CTcpConnection* pConn = IsStopping() ? nullptr : CreateConnection(m_dwFlags | TCP_ROLE_CLIENT, addr, INVALID_SOCKET);
+    CTcpConnection* pConn =
+        IsStopping() ? nullptr : CreateConnection(m_dwFlags | TCP_ROLE_CLIENT, addr, INVALID_SOCKET);
     if (ppConn != nullptr) {
         *ppConn = pConn;
     }

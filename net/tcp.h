@@ -129,9 +129,9 @@ private:
     // Set when the connection starts ending, so that a Send waiting for the
     // peer gives up at once.
     std::atomic<int> m_bEnding{0};
-    const sockaddr_in m_Addr;       // client role: where to connect
-    const SOCKET m_ListenSocket;    // server role: where to accept
-    std::mutex m_SendLock;          // one frame at a time on the stream
+    const sockaddr_in m_Addr;     // client role: where to connect
+    const SOCKET m_ListenSocket;  // server role: where to accept
+    std::mutex m_SendLock;        // one frame at a time on the stream
     // Held shared by Send and Disconnect, taken once exclusively before the
     // connection is marked done: a call that started before the end has
     // returned before the reaper may delete the object.
@@ -204,6 +204,6 @@ private:
     // the one it was started on, so they are closed only by StopAll.
     std::vector<SOCKET> m_ListenSockets;
     std::atomic<bool> m_bStopping{false};
-    bool m_bReaperStarted = false;   // guarded by m_Lock
-    std::mutex m_StopLock;           // StopAll runs once at a time
+    bool m_bReaperStarted = false;  // guarded by m_Lock
+    std::mutex m_StopLock;          // StopAll runs once at a time
 };

@@ -17,7 +17,7 @@ void WriteStdout(const char* pszText)
 
 constexpr auto START_TIMEOUT = std::chrono::milliseconds(2000);
 
-} // namespace
+}  // namespace
 
 void CEvent::Set()
 {

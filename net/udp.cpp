@@ -11,21 +11,22 @@ int TimeoutMilliseconds(const timeval& timeout)
     return static_cast<int>(timeout.tv_sec * 1000 + timeout.tv_usec / 1000);
 }
 
-} // namespace
+}  // namespace
 
 CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext)
     : CUdp(dwLocalAddr, wLocalPort, pContext, UdpStart::Now)
 {
 }
 
-CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext,
-           const char* /*pszIgnored*/)
+CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, const char* /*pszIgnored*/)
     : CUdp(dwLocalAddr, wLocalPort, pContext, UdpStart::Now)
 {
 }
 
 CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, UdpStart start)
-    : m_dwLocalAddr(dwLocalAddr), m_pContext(pContext), m_wLocalPort(wLocalPort)
+    : m_dwLocalAddr(dwLocalAddr)
+    , m_pContext(pContext)
+    , m_wLocalPort(wLocalPort)
 {
     m_ReadSet.fd = INVALID_SOCKET;
     m_SelectTimeout.tv_sec = 0;
@@ -141,8 +142,8 @@ long CUdp::Output(const char* /*pszLine*/)
     return 0;
 }
 
-void CUdp::OnReceive(const std::uint8_t* /*pData*/, std::uint16_t /*wLength*/,
-                     const char* /*pszFrom*/, std::uint16_t /*wPort*/, void* /*pContext*/)
+void CUdp::OnReceive(const std::uint8_t* /*pData*/, std::uint16_t /*wLength*/, const char* /*pszFrom*/,
+                     std::uint16_t /*wPort*/, void* /*pContext*/)
 {
 }
 
@@ -207,6 +208,5 @@ void CUdp::ReceiveOne()
 
     char sender[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &from.sin_addr, sender, sizeof sender);
-    OnReceive(m_RecvBuf, static_cast<std::uint16_t>(received), sender, ntohs(from.sin_port),
-              m_pContext);
+    OnReceive(m_RecvBuf, static_cast<std::uint16_t>(received), sender, ntohs(from.sin_port), m_pContext);
 }

@@ -15,16 +15,16 @@
 #include "net/thread.h"
 
 inline constexpr std::uint32_t UDP_SEND_OK = 0;
-inline constexpr std::uint32_t UDP_SEND_FAILED = 0x80000000;     // the socket refused the datagram
-inline constexpr std::uint32_t UDP_SEND_UNRESOLVED = 0x80000001; // host unknown or 0.0.0.0; nothing sent
+inline constexpr std::uint32_t UDP_SEND_FAILED = 0x80000000;      // the socket refused the datagram
+inline constexpr std::uint32_t UDP_SEND_UNRESOLVED = 0x80000001;  // host unknown or 0.0.0.0; nothing sent
 
 inline constexpr std::size_t UDP_RECV_BUFFER_SIZE = 2048;
 
 // When a CUdp constructor starts the receive worker.
 enum class UdpStart
 {
-    Now,      // at the end of the CUdp constructor
-    Deferred, // when the derived constructor calls StartReceiving()
+    Now,       // at the end of the CUdp constructor
+    Deferred,  // when the derived constructor calls StartReceiving()
 };
 
 class CUdp : public CThread
@@ -55,7 +55,7 @@ public:
     // Sends one datagram to host:wPort (host byte order). UDP_SEND_OK,
     // UDP_SEND_UNRESOLVED or UDP_SEND_FAILED.
     [[nodiscard]] std::uint32_t Send(const char* pszHost, std::uint16_t wPort, const std::uint8_t* pData,
-                       std::uint16_t wLength);
+                                     std::uint16_t wLength);
 
     // printf-style diagnostic line handed to Output (cut at 255 characters).
     void Trace(const char* pszFormat, ...) __attribute__((format(printf, 2, 3)));

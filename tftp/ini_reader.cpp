@@ -4,8 +4,7 @@
 
 #include "tftp/tftp_request.h"
 
-namespace
-{
+namespace {
 
 bool StartsWithHeader(std::string_view line, std::string_view name)
 {
@@ -22,7 +21,7 @@ bool StartsEntry(char c)
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/';
 }
 
-} // namespace
+}  // namespace
 
 IniSection ReadIniSection(std::istream& in, std::string_view name)
 {

@@ -21,7 +21,7 @@ inline constexpr std::size_t INI_LINE_PIECE = 254;
 struct IniSection
 {
     bool found = false;
-    std::vector<std::string> entries;   // trimmed, non-blank, in file order
+    std::vector<std::string> entries;  // trimmed, non-blank, in file order
 };
 
 // Scans `in` from its beginning; the stream is rewound first.

@@ -2,15 +2,14 @@
 
 #include "tftp/netascii.h"
 
-namespace
-{
+namespace {
 constexpr std::uint8_t CR = 0x0D;
 constexpr std::uint8_t LF = 0x0A;
-constexpr std::uint8_t END_OF_TEXT = 0x1A;   // the text-mode end-of-file mark
-} // namespace
+constexpr std::uint8_t END_OF_TEXT = 0x1A;  // the text-mode end-of-file mark
+}  // namespace
 
-TextReadStep TextModeRead(TextReadState& state, std::span<const std::uint8_t> in,
-                          std::span<std::uint8_t> out, bool atEof)
+TextReadStep TextModeRead(TextReadState& state, std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
+                          bool atEof)
 {
     std::size_t i = 0;
     std::size_t o = 0;

@@ -13,21 +13,21 @@
 
 struct TextReadState
 {
-    bool pendingCr = false;   // a CR was consumed and not yet delivered
-    bool ended = false;       // 0x1A or the end of the file was seen
+    bool pendingCr = false;  // a CR was consumed and not yet delivered
+    bool ended = false;      // 0x1A or the end of the file was seen
 };
 
 struct TextReadStep
 {
-    std::size_t consumed;     // bytes taken from the input
-    std::size_t produced;     // bytes written to the output
+    std::size_t consumed;  // bytes taken from the input
+    std::size_t produced;  // bytes written to the output
 };
 
 // Translates file bytes into wire bytes until the input is used up or the
 // output is full. With atEof, the input is the last of the file, so a CR at
 // its end is delivered as it is.
-TextReadStep TextModeRead(TextReadState& state, std::span<const std::uint8_t> in,
-                          std::span<std::uint8_t> out, bool atEof);
+TextReadStep TextModeRead(TextReadState& state, std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
+                          bool atEof);
 
 struct TextWriteState
 {

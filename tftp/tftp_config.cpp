@@ -17,8 +17,7 @@
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_request.h"
 
-namespace
-{
+namespace {
 
 std::string Lowercase(std::string_view text)
 {
@@ -95,7 +94,8 @@ void ApplyHomeEntry(const std::string& entry, TftpConfig& config, const TftpRepo
     const std::size_t equals = entry.find('=');
     if (equals == std::string::npos) {
         if (!first.alias.empty())
-            ReportLine(reporter, "Section [HOME], alias and bare path mixup, entry %s ignored", entry.c_str());
+            ReportLine(reporter, "Section [HOME], alias and bare path mixup, entry %s ignored",
+                       entry.c_str());
         else if (!first.path.empty())
             ReportLine(reporter, "Section [HOME], Duplicate Path: %s ignored", entry.c_str());
         else
@@ -193,7 +193,7 @@ void ReportSummary(const TftpSettings& settings, const std::array<TftpHomeEntry,
     ReportLine(reporter, "overwrite existing files: %s", config.overwrite ? "yes" : "no");
 }
 
-} // namespace
+}  // namespace
 
 void TftpHomes::Assign(const std::array<TftpHomeEntry, TFTP_MAX_HOMES>& homes)
 {
@@ -243,7 +243,8 @@ void ApplyListenOnSection(const IniSection& section, TftpSettings& settings, con
         const std::string_view address = std::string_view(entry).substr(0, colon);
         std::uint32_t ip = 0;
         if (!ListenAddressSyntaxOk(address) || !ParseDotted(address, ip) || ip == 0) {
-            ReportLine(reporter, "Warning: Section [LISTEN-ON], Invalid IP Address %s, ignored", entry.c_str());
+            ReportLine(reporter, "Warning: Section [LISTEN-ON], Invalid IP Address %s, ignored",
+                       entry.c_str());
             continue;
         }
         std::uint16_t port = TFTP_PORT;
@@ -283,7 +284,8 @@ void ApplyOptionsSection(const IniSection& section, TftpSettings& settings, cons
         } else if (key == TFTP_OPT_WINDOWSIZE) {
             // A negative or missing number keeps lock-step, like 0.
             const std::uint64_t v = SkipLeadingSpace(value).starts_with('-') ? 0 : ParseDecimal(value);
-            settings.maxWindowSize = static_cast<std::uint32_t>(v < 1 ? 1 : (v > TFTP_MAX_WINDOWSIZE ? TFTP_MAX_WINDOWSIZE : v));
+            settings.maxWindowSize =
+                static_cast<std::uint32_t>(v < 1 ? 1 : (v > TFTP_MAX_WINDOWSIZE ? TFTP_MAX_WINDOWSIZE : v));
         } else if (key == TFTP_OPT_INTERVAL) {
             std::uint16_t v = static_cast<std::uint16_t>(ParseDecimal(value));
             if (v == 0)
@@ -305,7 +307,8 @@ void ApplyOptionsSection(const IniSection& section, TftpSettings& settings, cons
     }
 }
 
-void ApplyAllowedClientsSection(const IniSection& section, TftpSettings& settings, const TftpReporter& reporter)
+void ApplyAllowedClientsSection(const IniSection& section, TftpSettings& settings,
+                                const TftpReporter& reporter)
 {
     TftpConfig& config = settings.config;
     std::size_t count = 0;
@@ -324,7 +327,8 @@ void ApplyAllowedClientsSection(const IniSection& section, TftpSettings& setting
         high = ntohl(high);
         const auto usable = [](std::uint32_t ip) { return ip != 0 && ip != 0xFFFFFFFFu; };
         if (!ok || !usable(low) || !usable(high) || low > high) {
-            ReportLine(reporter, "Section [ALLOWED-CLIENTS] Invalid entry %s in ini file, ignored", entry.c_str());
+            ReportLine(reporter, "Section [ALLOWED-CLIENTS] Invalid entry %s in ini file, ignored",
+                       entry.c_str());
             continue;
         }
         if (count == TFTP_MAX_CLIENT_RANGES) {
@@ -368,7 +372,8 @@ void AddInterfaceAddresses(TftpConfig& config)
     freeifaddrs(list);
 }
 
-std::size_t OpenListeningEndpoints(TftpSettings& settings, const std::array<TftpHomeEntry, TFTP_MAX_HOMES>& homes,
+std::size_t OpenListeningEndpoints(TftpSettings& settings,
+                                   const std::array<TftpHomeEntry, TFTP_MAX_HOMES>& homes,
                                    const TftpReporter& reporter)
 {
     TftpConfig& config = settings.config;

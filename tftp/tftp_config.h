@@ -20,23 +20,23 @@
 #include <netinet/in.h>
 
 #include "tftp/ini_reader.h"
-#include "tftp/tftp_report.h"
 #include "tftp/tftp_path.h"
+#include "tftp/tftp_report.h"
 #include "tftp/tftp_wire.h"
 #include "tftp/tftp_write_guard.h"
 
 struct ListenEndpoint
 {
     int socket = -1;
-    sockaddr_in address{};        // as bound, port included
-    std::uint32_t ip = 0;         // network byte order; 0 = free entry
-    std::uint16_t port = 0;       // host byte order, the port actually bound
+    sockaddr_in address{};   // as bound, port included
+    std::uint32_t ip = 0;    // network byte order; 0 = free entry
+    std::uint16_t port = 0;  // host byte order, the port actually bound
 };
 
 // Client addresses as host-order numbers, so that ranges compare numerically.
 struct ClientRange
 {
-    std::uint32_t low = 0;        // 0 ends the list
+    std::uint32_t low = 0;  // 0 ends the list
     std::uint32_t high = 0;
 };
 
@@ -57,12 +57,11 @@ struct TftpConfig
     std::array<TftpHomeEntry, TFTP_MAX_HOMES> homes{};
     std::array<ClientRange, TFTP_MAX_CLIENT_RANGES> clients{};
     bool overwrite = false;
-    std::uint32_t portLow = 0;    // both 0: transfers take any free port
+    std::uint32_t portLow = 0;  // both 0: transfers take any free port
     std::uint32_t portHigh = 0;
     TftpLogLevel logLevel = TftpLogLevel::None;
-    TftpWriteGuard writeGuard;    // what uploads may not touch
+    TftpWriteGuard writeGuard;  // what uploads may not touch
 };
-
 
 // [TFTP-OPTIONS] "max-transfers" and "max-transfers-per-client": requests
 // beyond them are refused, so that a flood cannot take every thread, socket
@@ -107,7 +106,8 @@ void ApplyListenOnSection(const IniSection& section, TftpSettings& settings, con
 void ApplyHomeSection(const IniSection& section, TftpSettings& settings, std::string_view programDirectory,
                       const TftpReporter& reporter);
 void ApplyOptionsSection(const IniSection& section, TftpSettings& settings, const TftpReporter& reporter);
-void ApplyAllowedClientsSection(const IniSection& section, TftpSettings& settings, const TftpReporter& reporter);
+void ApplyAllowedClientsSection(const IniSection& section, TftpSettings& settings,
+                                const TftpReporter& reporter);
 
 // Reads every section of `ini` (an empty stream means no INI file) as the
 // INI file of the program at `programPath` and, without [LISTEN-ON]
@@ -120,7 +120,8 @@ void AddInterfaceAddresses(TftpConfig& config);
 
 // Opens a listening socket for each configured address and prints the
 // start-up summary with `homes`. Returns the number of endpoints opened.
-std::size_t OpenListeningEndpoints(TftpSettings& settings, const std::array<TftpHomeEntry, TFTP_MAX_HOMES>& homes,
+std::size_t OpenListeningEndpoints(TftpSettings& settings,
+                                   const std::array<TftpHomeEntry, TFTP_MAX_HOMES>& homes,
                                    const TftpReporter& reporter);
 // Closes every listening socket.
 void CloseListeningEndpoints(TftpConfig& config);

@@ -17,8 +17,7 @@ std::uint16_t DefaultInterval = TFTP_DEFAULT_INTERVAL;
 std::atomic<TftpProgressFunction> ProgressNotifier{nullptr};
 TftpProgressReceiver ProgressReceiver;
 
-namespace
-{
+namespace {
 
 // Where ConfigureTftp reports, the same sink as the default server's.
 TftpReporter& ConfigurationReporter()
@@ -39,7 +38,7 @@ std::mutex g_threadMutex;
 std::condition_variable g_threadWake;
 bool g_stopAsked = false;
 
-} // namespace
+}  // namespace
 
 void TftpProgressReceiver::store(void* receiver)
 {

@@ -17,17 +17,23 @@ struct TftpTransferEvent
     // read's share sent changed by at least one percent. Finished: the last
     // block was acknowledged (read) or stored (write). Failed: the request
     // was refused or the transfer ended early; Started may not have come.
-    enum class Kind { Started, Progress, Finished, Failed };
+    enum class Kind
+    {
+        Started,
+        Progress,
+        Finished,
+        Failed
+    };
     Kind kind = Kind::Started;
-    sockaddr_in client{};          // the client's address and port
-    std::string file;              // the requested name as the client sent it
+    sockaddr_in client{};  // the client's address and port
+    std::string file;      // the requested name as the client sent it
     // Reads: file bytes sent so far; once the last block has left, the whole
     // file (a text-mode read sends fewer bytes than the file holds). Writes:
     // data bytes received so far.
     std::uint64_t bytesSent = 0;
-    std::uint64_t fileSize = 0;    // the file's size (reads; 0 for writes)
-    bool write = false;            // a write request (upload)
-    std::string message;           // Failed: the report text ("Timeout", ...)
+    std::uint64_t fileSize = 0;  // the file's size (reads; 0 for writes)
+    bool write = false;          // a write request (upload)
+    std::string message;         // Failed: the report text ("Timeout", ...)
 };
 
 using TftpEventFunction = std::function<void(const TftpTransferEvent&)>;

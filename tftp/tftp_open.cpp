@@ -13,8 +13,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 // As many links as the kernel itself follows in one lookup.
 constexpr int MAX_LINK_HOPS = 40;
@@ -143,7 +142,7 @@ bool WalkDecides(int error)
 // cannot carry the walk out of the home.
 TftpLookupStatus WalkToFolder(const Home& home, const Components& path, int& hops, CUniqueFd& folder)
 {
-    std::deque<CUniqueFd> held;   // the folders below the home, innermost last
+    std::deque<CUniqueFd> held;  // the folders below the home, innermost last
     std::deque<std::string> pending(path.begin(), path.end());
     while (!pending.empty()) {
         const std::string part = std::move(pending.front());
@@ -156,7 +155,7 @@ TftpLookupStatus WalkToFolder(const Home& home, const Components& path, int& hop
         }
         const int current = held.empty() ? home.fd.Get() : held.back().Get();
         CUniqueFd next(openat(current, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        struct stat info{};
+        struct stat info = {};
         if (!next.Valid() || fstat(next.Get(), &info) != 0)
             return TftpLookupStatus::NotFound;
         if (S_ISLNK(info.st_mode)) {
@@ -201,7 +200,8 @@ TftpLookupStatus OpenFolder(const Home& home, const Components& path, TftpFsCall
     return WalkToFolder(home, path, hops, folder);
 }
 
-TftpLookupStatus LookUp(const Home& home, std::string_view relativeName, TftpFsCalls calls, TftpTarget& target)
+TftpLookupStatus LookUp(const Home& home, std::string_view relativeName, TftpFsCalls calls,
+                        TftpTarget& target)
 {
     Components path = Split(relativeName);
     int hops = 0;
@@ -228,7 +228,8 @@ TftpLookupStatus LookUp(const Home& home, std::string_view relativeName, TftpFsC
         // folder (or from the home for an absolute one that stays inside).
         Components splice;
         bool fromHome = false;
-        const TftpLookupStatus link = ReadLinkTarget(home, target.folder.Get(), last.c_str(), hops, splice, fromHome);
+        const TftpLookupStatus link =
+            ReadLinkTarget(home, target.folder.Get(), last.c_str(), hops, splice, fromHome);
         if (link != TftpLookupStatus::Found)
             return link;
         if (fromHome)
@@ -237,10 +238,10 @@ TftpLookupStatus LookUp(const Home& home, std::string_view relativeName, TftpFsC
     }
 }
 
-} // namespace
+}  // namespace
 
-TftpLookupStatus LookUpBeneath(std::string_view localPath, std::string_view relativeName,
-                               TftpFsCalls calls, TftpTarget& target)
+TftpLookupStatus LookUpBeneath(std::string_view localPath, std::string_view relativeName, TftpFsCalls calls,
+                               TftpTarget& target)
 {
     Home home;
     if (!OpenHome(localPath, relativeName, home))
@@ -288,7 +289,7 @@ TftpFileStatus OpenForReading(std::string_view localPath, std::string_view relat
         if (!file.Valid())
             return error == ELOOP ? TftpFileStatus{false, TFTP_ERR_VIOLATION} : notFound;
     }
-    struct stat info{};
+    struct stat info = {};
     const int status = fcntl(file.Get(), F_GETFL);
     if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode) || status < 0 ||
         fcntl(file.Get(), F_SETFL, status & ~O_NONBLOCK) != 0) {

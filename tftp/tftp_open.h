@@ -36,9 +36,9 @@ struct TftpFileStatus
 
 enum class TftpLookupStatus
 {
-    Found,      // the folder was found; the last name may or may not exist
-    Escapes,    // a link leads out of the home, or links loop
-    NotFound,   // a folder on the way is missing or cannot be searched
+    Found,     // the folder was found; the last name may or may not exist
+    Escapes,   // a link leads out of the home, or links loop
+    NotFound,  // a folder on the way is missing or cannot be searched
 };
 
 // Where a name leads: the folder it ends in and the last component in it,
@@ -49,15 +49,15 @@ struct TftpTarget
     CUniqueFd folder;
     std::string name;
     bool exists = false;
-    struct stat info{};
+    struct stat info = {};
 };
 
 // Looks `relativeName` up beneath the home, which is `localPath` without
 // its trailing `relativeName` (how ResolveRequestName composes them).
 // Links that stay inside the home are followed, the last component's too;
 // an absolute link counts as inside when it starts with the home's path.
-TftpLookupStatus LookUpBeneath(std::string_view localPath, std::string_view relativeName,
-                               TftpFsCalls calls, TftpTarget& target);
+TftpLookupStatus LookUpBeneath(std::string_view localPath, std::string_view relativeName, TftpFsCalls calls,
+                               TftpTarget& target);
 
 // Opens a read request's file: a regular file beneath the home, opened
 // without blocking (a FIFO or a device is refused, never waited on), then

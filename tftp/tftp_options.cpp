@@ -9,8 +9,7 @@
 #include <optional>
 #include <string_view>
 
-namespace
-{
+namespace {
 
 // What a row grants: the value to echo, applied to the negotiation only if
 // the echo fits.
@@ -38,7 +37,8 @@ std::optional<Grant> BlockSizeOption(std::string_view value, const TftpOptionLim
     std::uint64_t granted = v < TFTP_MIN_BLKSIZE ? TFTP_MIN_BLKSIZE : v;
     if (granted > limits.maxBlockSize)
         granted = limits.maxBlockSize;
-    return Grant{granted, [](TftpNegotiation& n, std::uint64_t g) { n.blockSize = static_cast<std::uint32_t>(g); }};
+    return Grant{granted,
+                 [](TftpNegotiation& n, std::uint64_t g) { n.blockSize = static_cast<std::uint32_t>(g); }};
 }
 
 // RFC 2349: the client's value is not used; the answer is the size of the
@@ -58,8 +58,8 @@ std::optional<Grant> IntervalOption(std::string_view value, const TftpOptionLimi
     if (v > TFTP_MAX_INTERVAL)
         v = TFTP_MAX_INTERVAL;
     return Grant{v, [](TftpNegotiation& n, std::uint64_t g) {
-                n.timeoutSeconds = TimeoutForInterval(static_cast<std::uint32_t>(g));
-            }};
+                     n.timeoutSeconds = TimeoutForInterval(static_cast<std::uint32_t>(g));
+                 }};
 }
 
 // RFC 7440: the number of blocks sent before an acknowledgment is due,
@@ -97,7 +97,7 @@ bool Append(TftpNegotiation& n, std::string_view text)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 std::string_view SkipLeadingSpace(std::string_view text)
 {

@@ -12,18 +12,18 @@
 
 struct TftpOptionLimits
 {
-    std::uint32_t maxBlockSize = TFTP_MAX_BLKSIZE;       // MaxBlockSize
-    std::uint16_t defaultInterval = TFTP_DEFAULT_INTERVAL; // DefaultInterval
-    std::uint32_t maxWindowSize = 1;                     // 1: "windowsize" is not recognised
-    std::uint64_t fileSize = 0;                          // echoed for tsize
+    std::uint32_t maxBlockSize = TFTP_MAX_BLKSIZE;          // MaxBlockSize
+    std::uint16_t defaultInterval = TFTP_DEFAULT_INTERVAL;  // DefaultInterval
+    std::uint32_t maxWindowSize = 1;                        // 1: "windowsize" is not recognised
+    std::uint64_t fileSize = 0;                             // echoed for tsize
 };
 
 struct TftpNegotiation
 {
     std::uint32_t blockSize = TFTP_DEFAULT_BLKSIZE;
-    std::uint32_t timeoutSeconds = 2;        // from the interval, rounded up half
-    std::uint32_t windowSize = 1;            // blocks per acknowledgment
-    bool oackMode = false;                   // an OACK was built and must be acknowledged
+    std::uint32_t timeoutSeconds = 2;  // from the interval, rounded up half
+    std::uint32_t windowSize = 1;      // blocks per acknowledgment
+    bool oackMode = false;             // an OACK was built and must be acknowledged
     std::array<std::uint8_t, TFTP_OACK_MAX> oack{};
     std::size_t oackLength = 0;
 };

@@ -4,8 +4,7 @@
 
 #include "tftp/tftp_request.h"
 
-namespace
-{
+namespace {
 
 TftpPathResult Refuse(const TftpError& error)
 {
@@ -28,7 +27,7 @@ bool HasParentComponent(std::string_view name)
     return false;
 }
 
-} // namespace
+}  // namespace
 
 TftpPathResult ResolveRequestName(std::string_view name, std::span<const TftpHomeEntry> homes)
 {

@@ -24,9 +24,9 @@ struct TftpHomeEntry
 struct TftpPathResult
 {
     bool ok = false;
-    TftpError error{};        // the answer when !ok
+    TftpError error{};  // the answer when !ok
     std::string localPath;
-    std::string relativeName; // the name below the directory, "/"-separated
+    std::string relativeName;  // the name below the directory, "/"-separated
 };
 
 // Errors: "Access violation" for a ".." component, "Missing directory/alias"

@@ -14,8 +14,7 @@
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_transfer.h"
 
-namespace
-{
+namespace {
 
 // Raw bytes read from a text-mode file per read call.
 constexpr std::size_t TEXT_READ_CHUNK = 16384;
@@ -84,7 +83,7 @@ constexpr std::size_t FIRST_SLOTS = 2;
 struct ReadState
 {
     std::uint8_t* ring = nullptr;
-    std::vector<std::uint32_t> lengths;   // data bytes per slot
+    std::vector<std::uint32_t> lengths;  // data bytes per slot
     std::size_t slots = FIRST_SLOTS;
     std::size_t fullSlots = FIRST_SLOTS;  // the size the ring grows to
     std::uint64_t filled = 0;             // highest block read into the ring
@@ -244,7 +243,7 @@ void CountSent(TftpRequest& r, ReadState& s, std::uint64_t k, std::uint32_t leng
     s.sent = k;
     r.bytesSent += length;
     if (k == s.last && r.bytesSent < r.transferSize)
-        r.bytesSent = r.transferSize;   // text mode sends fewer bytes than the file holds
+        r.bytesSent = r.transferSize;  // text mode sends fewer bytes than the file holds
     std::int32_t percent = 100;
     if (r.transferSize != 0 && r.bytesSent < r.transferSize)
         percent = static_cast<std::int32_t>(r.bytesSent * 100 / r.transferSize);
@@ -292,7 +291,7 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
     if (s.last == 0 && s.filled == n) {
         if (s.slots < s.fullSlots)
             GrowRing(r, s, k);
-        (void)Fill(r, s, s.slots - (n - k + 1));   // a failure leaves its error in the record
+        (void)Fill(r, s, s.slots - (n - k + 1));  // a failure leaves its error in the record
     }
     return n;
 }
@@ -312,7 +311,7 @@ std::optional<std::uint64_t> AcknowledgedIndex(const TftpRequest& r, std::uint64
     return std::nullopt;
 }
 
-} // namespace
+}  // namespace
 
 void ReadTransfer(TftpRequest& r, bool oackMode)
 {
@@ -327,7 +326,8 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
         // slot to read ahead into; never more blocks than the file makes up,
         // so that a large window on a small file costs no more than the file.
         const std::uint64_t fileBlocks = r.transferSize / r.blockSize + 1;
-        const std::size_t window = static_cast<std::size_t>(std::min<std::uint64_t>(r.windowSize, fileBlocks));
+        const std::size_t window =
+            static_cast<std::size_t>(std::min<std::uint64_t>(r.windowSize, fileBlocks));
         s.fullSlots = std::max(s.fullSlots, window + 1);
         firstSlots = s.fullSlots;
     }
@@ -359,7 +359,7 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
         }
         sendNow = true;
         if (r.errorLength != 0)
-            return;   // a read-ahead failed
+            return;  // a read-ahead failed
         std::size_t length = 0;
         for (;;) {
             if (!ReceiveOrEnd(r, r.packet.data(), r.packet.size(), length))
@@ -370,7 +370,7 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
                     return;
                 }
                 ++r.retries;
-                break;   // send from block k again
+                break;  // send from block k again
             }
             const std::uint16_t opcode = GetU16(r.packet.data());
             if (opcode == TFTP_ACK) {
@@ -382,7 +382,8 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
                     r.blockCount = static_cast<std::uint32_t>(*acked);
                     if (*acked != 0 && *acked == s.last) {
                         ReportLine(*r.server->reporter, "Client %s:%u %s, %u Blocks Served",
-                                   ClientAddressText(r).c_str(), static_cast<unsigned>(ntohs(r.client.sin_port)),
+                                   ClientAddressText(r).c_str(),
+                                   static_cast<unsigned>(ntohs(r.client.sin_port)),
                                    EscapeReportText(r.localPath).c_str(), r.blockCount);
                         r.finished = true;
                         return;
@@ -407,7 +408,8 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
             if (opcode == TFTP_ERROR) {
                 // The line names the client twice: the report's own prefix
                 // comes in front of this text.
-                const std::string text = ClientErrorText(std::span<const std::uint8_t>(r.packet.data(), length));
+                const std::string text =
+                    ClientErrorText(std::span<const std::uint8_t>(r.packet.data(), length));
                 ReportTransfer(r, "Client " + ClientAddressText(r) + ":" +
                                       std::to_string(ntohs(r.client.sin_port)) + ", " + text);
                 ClientEndedTransfer(r, text);

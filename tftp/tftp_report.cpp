@@ -11,8 +11,7 @@
 
 #include "tftp/tftp_transfer.h"
 
-namespace
-{
+namespace {
 
 // Long enough for a line that carries a local path of TFTP_MAX_PATH.
 constexpr std::size_t REPORT_LINE_MAX = 2 * TFTP_MAX_PATH + 256;
@@ -22,7 +21,7 @@ void WriteToStdout(std::string_view line)
     while (!line.empty()) {
         const ssize_t n = write(STDOUT_FILENO, line.data(), line.size());
         if (n <= 0)
-            return;   // nobody listens; reports are best effort
+            return;  // nobody listens; reports are best effort
         line.remove_prefix(static_cast<std::size_t>(n));
     }
 }
@@ -33,12 +32,12 @@ void Emit(const TftpReporter& reporter, char* buffer, int length)
         return;
     std::size_t size = static_cast<std::size_t>(length);
     if (size > REPORT_LINE_MAX - 2)
-        size = REPORT_LINE_MAX - 2;   // truncated, but still one whole line
+        size = REPORT_LINE_MAX - 2;  // truncated, but still one whole line
     buffer[size++] = '\n';
     reporter.Emit(std::string_view(buffer, size));
 }
 
-} // namespace
+}  // namespace
 
 std::string EscapeReportText(std::string_view text)
 {

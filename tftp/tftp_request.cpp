@@ -4,8 +4,7 @@
 
 #include <cstring>
 
-namespace
-{
+namespace {
 
 // Next NUL-terminated string starting at `pos`; false when no NUL follows
 // inside the packet.
@@ -26,7 +25,7 @@ char Lower(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-} // namespace
+}  // namespace
 
 bool EqualsNoCase(std::string_view a, std::string_view b)
 {
@@ -72,7 +71,7 @@ TftpRequestParse ParseTftpRequest(std::span<const std::uint8_t> packet)
             return result;
         }
         if (pos == packet.size())
-            break;   // a name without a value
+            break;  // a name without a value
         if (!NextString(packet, pos, option.value)) {
             result.error = TFTP_ERR_UNTERMINATED;
             return result;

@@ -12,25 +12,25 @@
 
 struct TftpOption
 {
-    std::string_view name;    // as the client wrote it
+    std::string_view name;  // as the client wrote it
     std::string_view value;
 };
 
 struct TftpParsedRequest
 {
-    std::uint16_t opcode = 0;          // TFTP_RRQ or TFTP_WRQ
+    std::uint16_t opcode = 0;  // TFTP_RRQ or TFTP_WRQ
     std::string_view fileName;
     std::string_view mode;
     // True when at least one option string follows the mode; the request is
     // then answered with an OACK even if no option is recognised.
     bool hasOptions = false;
-    std::vector<TftpOption> options;   // complete name/value pairs in order
+    std::vector<TftpOption> options;  // complete name/value pairs in order
 };
 
 struct TftpRequestParse
 {
     bool ok = false;
-    TftpError error{};                 // the answer when !ok
+    TftpError error{};  // the answer when !ok
     TftpParsedRequest request;
 };
 

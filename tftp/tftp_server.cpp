@@ -23,8 +23,7 @@
 #include "tftp/tftp_request.h"
 #include "tftp/tftp_transfer.h"
 
-namespace
-{
+namespace {
 
 // How long the listener sleeps when idle; finished transfer threads are
 // joined at the latest after REAP_WAIT_MS.
@@ -37,7 +36,7 @@ struct Worker
     std::atomic<bool> done{false};
 };
 
-} // namespace
+}  // namespace
 
 class TftpServer::Impl final
 {
@@ -62,7 +61,7 @@ private:
     void Refuse(TftpRequest& request, const TftpError& error, bool isRequest);
     void ClearStop();
 
-    std::mutex m_startMutex;   // Start and Stop one at a time
+    std::mutex m_startMutex;  // Start and Stop one at a time
     bool m_running = false;
     // Written by Start before the loop thread exists, read-only while it runs.
     TftpSettings m_settings;
@@ -197,9 +196,9 @@ void TftpServer::Impl::HandleDatagram(std::size_t index, std::list<Worker>& work
     socklen_t clientLength = sizeof request->client;
     // NOTE: recvfrom would cut a longer datagram silently; MSG_TRUNC makes it
     // return the real length so that the overflow is seen.
-    const ssize_t n = recvfrom(request->listenSocket, request->packet.data(), request->packet.size(),
-                               MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&request->client),
-                               &clientLength);
+    const ssize_t n =
+        recvfrom(request->listenSocket, request->packet.data(), request->packet.size(),
+                 MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&request->client), &clientLength);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return;
     if (n < 0 || static_cast<std::size_t>(n) > request->packet.size()) {
@@ -223,14 +222,13 @@ void TftpServer::Impl::HandleDatagram(std::size_t index, std::list<Worker>& work
     if (opcode == TFTP_ERROR) {
         // An ERROR is never answered, however short.
         ReportTransfer(*request, ClientErrorText(std::span<const std::uint8_t>(request->packet.data(),
-                                                                              request->packetLength)));
+                                                                               request->packetLength)));
         return;
     }
     Refuse(*request, TFTP_ERR_UNKNOWN_TID, false);
 }
 
-namespace
-{
+namespace {
 
 void ReapWorkers(std::list<Worker>& workers, bool all)
 {
@@ -244,7 +242,7 @@ void ReapWorkers(std::list<Worker>& workers, bool all)
     }
 }
 
-} // namespace
+}  // namespace
 
 // Serves until the stop event; then waits for every transfer (Stop has woken
 // them too). Stop closes the listening sockets afterwards.

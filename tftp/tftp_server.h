@@ -12,11 +12,11 @@
 // always used (TftpServerThread, TftpServerStop, StartTftpServer, and in
 // tftp_config.h ProgressNotifier, ProgressReceiver, SetTftpHomeDirectory).
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <istream>
-#include <array>
 #include <memory>
 #include <string_view>
 

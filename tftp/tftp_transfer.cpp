@@ -93,8 +93,7 @@ void TftpTransferRegistry::Reset()
 
 // --- Shared by the loops -----------------------------------------------------
 
-namespace
-{
+namespace {
 
 constexpr const char* MSG_COMMUNICATION = "Communication Error";
 
@@ -115,7 +114,7 @@ private:
     int m_fd;
 };
 
-} // namespace
+}  // namespace
 
 void PutU16(std::uint8_t* p, std::uint16_t value)
 {
@@ -218,8 +217,7 @@ void PublishTransferEvent(const TftpRequest& request, TftpTransferEvent::Kind ki
 
 // --- Set-up ------------------------------------------------------------------
 
-namespace
-{
+namespace {
 
 // Binds the transfer socket to the listening address, on a port of the
 // configured range (or any port).
@@ -245,10 +243,11 @@ bool BindTransferSocket(TftpRequest& r)
 bool OpenLocalFile(TftpRequest& r, std::uint16_t opcode, std::string_view relativeName, CTftpUpload& upload)
 {
     const TftpConfig& config = r.server->settings->config;
-    const TftpFileStatus status = opcode == TFTP_RRQ
-        ? OpenForReading(r.localPath, relativeName, r.transport.file, r.transferSize)
-        : upload.Begin(r.localPath, relativeName, {.overwrite = config.overwrite, .guard = &config.writeGuard},
-                       r.transport.file);
+    const TftpFileStatus status =
+        opcode == TFTP_RRQ
+            ? OpenForReading(r.localPath, relativeName, r.transport.file, r.transferSize)
+            : upload.Begin(r.localPath, relativeName,
+                           {.overwrite = config.overwrite, .guard = &config.writeGuard}, r.transport.file);
     if (!status.ok)
         SetTransferError(r, status.error);
     if (opcode == TFTP_WRQ)
@@ -282,7 +281,8 @@ void ServeTransfer(TftpRequest& r)
         SetTransferError(r, TFTP_ERR_NO_PORT);
         return;
     }
-    if (connect(r.transport.socket.Get(), reinterpret_cast<const sockaddr*>(&r.client), sizeof r.client) != 0) {
+    if (connect(r.transport.socket.Get(), reinterpret_cast<const sockaddr*>(&r.client), sizeof r.client) !=
+        0) {
         SetTransferError(r, TFTP_ERR_CONNECT);
         return;
     }
@@ -349,7 +349,7 @@ void SendErrorPacket(TftpRequest& r)
     }
 }
 
-} // namespace
+}  // namespace
 
 void TransferThread(std::unique_ptr<TftpRequest> request)
 {

@@ -40,8 +40,8 @@ public:
     enum class Admission
     {
         Admitted,
-        TooMany,             // the server runs its maximum of transfers
-        TooManyFromClient,   // this client address runs its maximum
+        TooMany,            // the server runs its maximum of transfers
+        TooManyFromClient,  // this client address runs its maximum
     };
 
     // Counts a new transfer of the client (network-order address) unless
@@ -89,13 +89,13 @@ struct TftpRequest
     const TftpServerContext* server = nullptr;
     TftpTransport transport;
     std::uint8_t endpointIndex = 0;
-    std::uint8_t retries = 0;          // waits without progress
-    std::string fileName;              // as the client sent it
-    std::string localPath;             // empty until resolved
+    std::uint8_t retries = 0;  // waits without progress
+    std::string fileName;      // as the client sent it
+    std::string localPath;     // empty until resolved
     bool write = false;
     bool textMode = false;
-    bool finished = false;             // ended normally
-    std::uint64_t transferSize = 0;    // the file size sent with "tsize"
+    bool finished = false;           // ended normally
+    std::uint64_t transferSize = 0;  // the file size sent with "tsize"
     std::uint32_t blockSize = TFTP_DEFAULT_BLKSIZE;
     std::uint32_t timeoutSeconds = 2;
     std::uint32_t windowSize = 1;      // blocks per acknowledgment (RFC 7440)
@@ -116,15 +116,15 @@ struct TftpRequest
     TextReadState textRead;
     TextWriteState textWrite;
     sockaddr_in client{};
-    std::array<std::uint8_t, TFTP_OACK_MAX> control{};   // the outgoing ACK or OACK
+    std::array<std::uint8_t, TFTP_OACK_MAX> control{};  // the outgoing ACK or OACK
     std::size_t controlLength = 0;
     std::array<std::uint8_t, TFTP_ERROR_MAX> errorPacket{};
-    std::size_t errorLength = 0;       // 0: no error to send
-    std::string message;               // what ended the transfer, as reported
+    std::size_t errorLength = 0;                          // 0: no error to send
+    std::string message;                                  // what ended the transfer, as reported
     std::array<std::uint8_t, TFTP_REQUEST_MAX> packet{};  // the request, then a read's replies
     std::size_t packetLength = 0;
-    int listenSocket = -1;             // not owned
-    bool connected = false;            // errors go out on the transfer socket
+    int listenSocket = -1;   // not owned
+    bool connected = false;  // errors go out on the transfer socket
 };
 
 // Serves the request, which the registry admitted, to its end and frees it;

@@ -34,10 +34,10 @@ private:
 // How a wait for the client's next datagram ended.
 enum class TftpWait
 {
-    Data,       // a datagram of `length` bytes arrived
-    Timeout,    // nothing within the socket's receive timeout
-    Stopped,    // the server is stopping
-    Failed,     // the socket failed, or the datagram did not fit
+    Data,     // a datagram of `length` bytes arrived
+    Timeout,  // nothing within the socket's receive timeout
+    Stopped,  // the server is stopping
+    Failed,   // the socket failed, or the datagram did not fit
 };
 
 struct TftpTransport

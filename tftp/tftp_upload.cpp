@@ -10,8 +10,7 @@
 #include <sys/random.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 // Attempts at a fresh hidden name before the folder counts as unusable.
 constexpr int NAME_ATTEMPTS = 16;
@@ -25,8 +24,8 @@ std::string ProcPath(int fd)
 // bare chroot, say) the upload uses a hidden name from the start.
 bool ProcLinkWorks(int fd)
 {
-    struct stat viaProc{};
-    struct stat direct{};
+    struct stat viaProc = {};
+    struct stat direct = {};
     return stat(ProcPath(fd).c_str(), &viaProc) == 0 && fstat(fd, &direct) == 0 &&
            viaProc.st_dev == direct.st_dev && viaProc.st_ino == direct.st_ino;
 }
@@ -42,7 +41,7 @@ std::string HiddenName()
     return name;
 }
 
-} // namespace
+}  // namespace
 
 CTftpUpload::~CTftpUpload()
 {
@@ -63,7 +62,7 @@ TftpFileStatus CTftpUpload::Begin(std::string_view localPath, std::string_view r
     case TftpLookupStatus::Found:
         break;
     }
-    struct stat folder{};
+    struct stat folder = {};
     if (target.name == "." || fstat(target.folder.Get(), &folder) != 0)
         return invalid;
     if (rules.guard != nullptr && !TftpWriteAllowed(*rules.guard, folder, target.name))
@@ -134,7 +133,7 @@ void CTftpUpload::EndEarly(CUniqueFd& file)
         if (m_replacing || !file.Valid())
             Discard();
         else
-            (void)Publish(file.Get(), false);   // a failure leaves nothing behind
+            (void)Publish(file.Get(), false);  // a failure leaves nothing behind
     }
     file.Reset();
 }
@@ -159,7 +158,8 @@ std::uint32_t CTftpUpload::Publish(int file, bool replace)
 {
     if (replace) {
         // One rename: a reader sees the old file or the new one, never a mix.
-        if (!NameTemporary(file) || renameat(m_folder.Get(), m_temporary.c_str(), m_folder.Get(), m_name.c_str()) != 0) {
+        if (!NameTemporary(file) ||
+            renameat(m_folder.Get(), m_temporary.c_str(), m_folder.Get(), m_name.c_str()) != 0) {
             Discard();
             return TFTP_UPLOAD_FAILED;
         }
@@ -167,9 +167,10 @@ std::uint32_t CTftpUpload::Publish(int file, bool replace)
         return TFTP_UPLOAD_OK;
     }
     // A link never replaces: a name that appeared meanwhile is kept.
-    const int linked = m_temporary.empty()
-        ? linkat(AT_FDCWD, ProcPath(file).c_str(), m_folder.Get(), m_name.c_str(), AT_SYMLINK_FOLLOW)
-        : linkat(m_folder.Get(), m_temporary.c_str(), m_folder.Get(), m_name.c_str(), 0);
+    const int linked =
+        m_temporary.empty()
+            ? linkat(AT_FDCWD, ProcPath(file).c_str(), m_folder.Get(), m_name.c_str(), AT_SYMLINK_FOLLOW)
+            : linkat(m_folder.Get(), m_temporary.c_str(), m_folder.Get(), m_name.c_str(), 0);
     const int error = errno;
     Discard();
     if (linked == 0)

@@ -25,7 +25,7 @@ inline constexpr std::uint32_t TFTP_UPLOAD_FAILED = 0xFFFFFFFFu;
 struct TftpUploadRules
 {
     bool overwrite = false;
-    const TftpWriteGuard* guard = nullptr;   // nullptr: no guard
+    const TftpWriteGuard* guard = nullptr;  // nullptr: no guard
 };
 
 class CTftpUpload final

@@ -19,15 +19,15 @@ inline constexpr std::uint16_t TFTP_ERROR = 5;  // error, ends the transfer
 inline constexpr std::uint16_t TFTP_OACK = 6;   // option acknowledgment
 
 // Error codes (RFC 1350, 8 from RFC 2347).
-inline constexpr std::uint16_t TFTP_ENOTDEFINED = 0;    // not defined, see message
-inline constexpr std::uint16_t TFTP_ENOTFOUND = 1;      // file not found
-inline constexpr std::uint16_t TFTP_EACCESS = 2;        // access violation
-inline constexpr std::uint16_t TFTP_ENOSPACE = 3;       // disk full or allocation exceeded
-inline constexpr std::uint16_t TFTP_EBADOP = 4;         // illegal TFTP operation
-inline constexpr std::uint16_t TFTP_EBADID = 5;         // unknown transfer ID
-inline constexpr std::uint16_t TFTP_EEXISTS = 6;        // file already exists
-inline constexpr std::uint16_t TFTP_ENOUSER = 7;        // no such user
-inline constexpr std::uint16_t TFTP_EOPTNEG = 8;        // option negotiation refused
+inline constexpr std::uint16_t TFTP_ENOTDEFINED = 0;  // not defined, see message
+inline constexpr std::uint16_t TFTP_ENOTFOUND = 1;    // file not found
+inline constexpr std::uint16_t TFTP_EACCESS = 2;      // access violation
+inline constexpr std::uint16_t TFTP_ENOSPACE = 3;     // disk full or allocation exceeded
+inline constexpr std::uint16_t TFTP_EBADOP = 4;       // illegal TFTP operation
+inline constexpr std::uint16_t TFTP_EBADID = 5;       // unknown transfer ID
+inline constexpr std::uint16_t TFTP_EEXISTS = 6;      // file already exists
+inline constexpr std::uint16_t TFTP_ENOUSER = 7;      // no such user
+inline constexpr std::uint16_t TFTP_EOPTNEG = 8;      // option negotiation refused
 
 // An error this server sends: code and the complete text of the packet.
 struct TftpError
@@ -47,7 +47,8 @@ inline constexpr TftpError TFTP_ERR_OPCODE = {TFTP_ENOTDEFINED, "Unexpected Opti
 inline constexpr TftpError TFTP_ERR_SHUTDOWN = {TFTP_ENOTDEFINED, "Server shutting down"};
 // [TFTP-OPTIONS] max-transfers and max-transfers-per-client are reached.
 inline constexpr TftpError TFTP_ERR_TOO_MANY = {TFTP_ENOTDEFINED, "Too many transfers"};
-inline constexpr TftpError TFTP_ERR_TOO_MANY_CLIENT = {TFTP_ENOTDEFINED, "Too many transfers from this client"};
+inline constexpr TftpError TFTP_ERR_TOO_MANY_CLIENT = {TFTP_ENOTDEFINED,
+                                                       "Too many transfers from this client"};
 inline constexpr TftpError TFTP_ERR_NOT_FOUND = {TFTP_ENOTFOUND, "File Not Found"};
 inline constexpr TftpError TFTP_ERR_DENIED = {TFTP_EACCESS, "Access Denied"};
 inline constexpr TftpError TFTP_ERR_VIOLATION = {TFTP_EACCESS, "Access violation"};
@@ -62,12 +63,12 @@ inline constexpr TftpError TFTP_ERR_UNKNOWN_TID = {TFTP_EBADID, "Unknown transfe
 inline constexpr TftpError TFTP_ERR_EXISTS = {TFTP_EEXISTS, "File already exists"};
 
 // Sizes.
-inline constexpr std::size_t TFTP_HEADER = 4;              // opcode + block number / error code
-inline constexpr std::size_t TFTP_REQUEST_MAX = 512;       // largest request and reply during a read
-inline constexpr std::size_t TFTP_OACK_MAX = 512;          // the OACK is built into a 512-byte packet
-inline constexpr std::size_t TFTP_ERROR_MAX = 512;         // an ERROR packet never exceeds this
-inline constexpr std::uint32_t TFTP_DEFAULT_BLKSIZE = 512; // RFC 1350
-inline constexpr std::uint32_t TFTP_MIN_BLKSIZE = 512;     // smaller requests are raised to this
+inline constexpr std::size_t TFTP_HEADER = 4;               // opcode + block number / error code
+inline constexpr std::size_t TFTP_REQUEST_MAX = 512;        // largest request and reply during a read
+inline constexpr std::size_t TFTP_OACK_MAX = 512;           // the OACK is built into a 512-byte packet
+inline constexpr std::size_t TFTP_ERROR_MAX = 512;          // an ERROR packet never exceeds this
+inline constexpr std::uint32_t TFTP_DEFAULT_BLKSIZE = 512;  // RFC 1350
+inline constexpr std::uint32_t TFTP_MIN_BLKSIZE = 512;      // smaller requests are raised to this
 // RFC 2348 allows up to 65464 so that a DATA packet (4 + 65464 bytes) fits
 // into one IPv4 UDP datagram (at most 65507 bytes of payload).
 inline constexpr std::uint32_t TFTP_MAX_BLKSIZE = 65464;
@@ -84,7 +85,7 @@ inline constexpr std::uint32_t TFTP_MAX_RETRIES = 3;
 // Capacities of the configuration tables.
 inline constexpr std::size_t TFTP_MAX_LISTEN = 8;
 inline constexpr std::size_t TFTP_MAX_HOMES = 8;
-inline constexpr std::size_t TFTP_MAX_ALIAS = 63;          // characters of an alias name
+inline constexpr std::size_t TFTP_MAX_ALIAS = 63;  // characters of an alias name
 inline constexpr std::size_t TFTP_MAX_CLIENT_RANGES = 32;
 // Longest local path (PATH_MAX including the terminator).
 inline constexpr std::size_t TFTP_MAX_PATH = 4095;

@@ -9,11 +9,10 @@
 #include <unistd.h>
 
 #include "tftp/tftp_report.h"
-#include "tftp/tftp_upload.h"
 #include "tftp/tftp_transfer.h"
+#include "tftp/tftp_upload.h"
 
-namespace
-{
+namespace {
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size)
 {
@@ -65,7 +64,7 @@ bool StoreData(TftpRequest& r, const std::uint8_t* data, std::size_t size)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 bool FlushWrites(TftpRequest& r)
 {
@@ -81,7 +80,7 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
     const std::size_t capacity = r.blockSize + TFTP_HEADER;
     r.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
     std::uint8_t* packet = r.buffer.get();
-    std::uint16_t block = 0;   // the last block received
+    std::uint16_t block = 0;  // the last block received
     // Windows (RFC 7440): blocks taken since the last ACK went out, and
     // blocks out of order since the last one in order.
     std::uint32_t inWindow = 0;
@@ -166,9 +165,9 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
                 CommunicationError(r);
                 return;
             }
-            ReportLine(*r.server->reporter, "Client %s:%u %s, %u Blocks Received", ClientAddressText(r).c_str(),
-                       static_cast<unsigned>(ntohs(r.client.sin_port)), EscapeReportText(r.localPath).c_str(),
-                       r.blockCount);
+            ReportLine(*r.server->reporter, "Client %s:%u %s, %u Blocks Received",
+                       ClientAddressText(r).c_str(), static_cast<unsigned>(ntohs(r.client.sin_port)),
+                       EscapeReportText(r.localPath).c_str(), r.blockCount);
             r.finished = true;
             return;
         }

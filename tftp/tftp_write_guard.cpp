@@ -2,20 +2,19 @@
 
 #include "tftp/tftp_write_guard.h"
 
-namespace
-{
+namespace {
 
 bool SameFolder(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-} // namespace
+}  // namespace
 
 TftpWriteGuard MakeTftpWriteGuard(std::string_view programPath, bool programFolderIsHome)
 {
     TftpWriteGuard guard;
-    struct stat folder{};
+    struct stat folder = {};
     if (stat(DirectoryOfProgram(programPath).c_str(), &folder) == 0) {
         guard.programFolderKnown = true;
         guard.programDevice = folder.st_dev;
@@ -29,11 +28,11 @@ TftpWriteGuard MakeTftpWriteGuard(std::string_view programPath, bool programFold
 
 bool TftpHomesNameFolder(std::span<const TftpHomeEntry> homes, std::string_view folder)
 {
-    struct stat wanted{};
+    struct stat wanted = {};
     if (stat(std::string(folder).c_str(), &wanted) != 0)
         return false;
     for (const TftpHomeEntry& home : homes) {
-        struct stat info{};
+        struct stat info = {};
         if (!home.path.empty() && stat(home.path.c_str(), &info) == 0 && SameFolder(info, wanted))
             return true;
     }

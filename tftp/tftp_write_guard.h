@@ -17,11 +17,11 @@
 struct TftpWriteGuard
 {
     bool programFolderKnown = false;
-    dev_t programDevice = 0;          // the program folder's identity
+    dev_t programDevice = 0;  // the program folder's identity
     ino_t programInode = 0;
     // The INI names the program folder as a home (bare path or alias).
     bool programFolderIsHome = false;
-    std::string iniName;              // file name of the program's INI file
+    std::string iniName;  // file name of the program's INI file
 };
 
 // The guard for the program at `programPath`; `programFolderIsHome` comes

@@ -26,8 +26,7 @@ int MulDiv(int value, int numerator, int denominator)
 {
     const long long product = static_cast<long long>(value) * numerator;
     const long long half = denominator / 2;
-    return static_cast<int>(product >= 0 ? (product + half) / denominator
-                                         : (product - half) / denominator);
+    return static_cast<int>(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
 }
 
 Qt::WindowFlags FlagsForStyle(std::uint32_t dwStyle)
@@ -47,14 +46,12 @@ Qt::WindowFlags FlagsForStyle(std::uint32_t dwStyle)
 
 }  // namespace
 
-CDialog::CDialog(int nTemplateId, QWidget* pParent)
-    : QDialog(pParent)
-    , m_nTemplateId(nTemplateId)
+CDialog::CDialog(int nTemplateId, QWidget* pParent) : QDialog(pParent), m_nTemplateId(nTemplateId)
 {
     setFont(DialogFont());
     const QFontMetrics metrics(font());
-    const int letters = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     m_baseUnits = QSize((letters / 26 + 1) / 2, metrics.height());
 
     m_pClient = new QWidget(this);
@@ -92,8 +89,8 @@ QRect CDialog::MapDialogRect(const QRect& dlu) const
 {
     const int bx = m_baseUnits.width();
     const int by = m_baseUnits.height();
-    return QRect(MulDiv(dlu.x(), bx, 4), MulDiv(dlu.y(), by, 8),
-                 MulDiv(dlu.width(), bx, 4), MulDiv(dlu.height(), by, 8));
+    return QRect(MulDiv(dlu.x(), bx, 4), MulDiv(dlu.y(), by, 8), MulDiv(dlu.width(), bx, 4),
+                 MulDiv(dlu.height(), by, 8));
 }
 
 void CDialog::CreateControls(const DlgTemplate& tmpl)

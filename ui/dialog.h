@@ -24,7 +24,8 @@
 class QMenu;
 class CIpAddressCtrl;
 
-class CDialog : public QDialog {
+class CDialog : public QDialog
+{
     Q_OBJECT
 
 public:
@@ -60,7 +61,10 @@ public:
     // (IDC_STATIC) are not reachable by id.
     QWidget* GetDlgItem(int nId) const;
     template <class T>
-    T* DlgItem(int nId) const { return qobject_cast<T*>(GetDlgItem(nId)); }
+    T* DlgItem(int nId) const
+    {
+        return qobject_cast<T*>(GetDlgItem(nId));
+    }
     CIpAddressCtrl* IpAddressCtrl(int nId) const;
     // The template id of one of this dialog's controls, IDC_STATIC otherwise.
     static int CtrlId(const QWidget* pCtrl);
@@ -110,7 +114,7 @@ private:
 
     int m_nTemplateId;
     std::uint32_t m_dwStyle = DS_NONE;
-    int m_nFrame = 0;            // drawn border width in pixels
+    int m_nFrame = 0;  // drawn border width in pixels
     QSize m_baseUnits;
     QWidget* m_pClient = nullptr;
     QList<QWidget*> m_controls;

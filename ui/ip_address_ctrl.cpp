@@ -31,15 +31,15 @@ std::uint32_t IpCtrlFromNet(std::uint32_t dwNet)
            (std::uint32_t{octets[2]} << 8) | std::uint32_t{octets[3]};
 }
 
-CIpAddressCtrl::CIpAddressCtrl(QWidget* pParent)
-    : QFrame(pParent)
+CIpAddressCtrl::CIpAddressCtrl(QWidget* pParent) : QFrame(pParent)
 {
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
     setFocusPolicy(Qt::StrongFocus);
 
-    auto* pValidator = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), this);
+    auto* pValidator =
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), this);
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
         auto* pField = new QLineEdit(this);
         pField->setFrame(false);
@@ -120,7 +120,8 @@ void CIpAddressCtrl::SetText(const QString& text)
 {
     const QStringList parts = text.split(QLatin1Char('.'));
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
-        QString part = i < static_cast<std::size_t>(parts.size()) ? parts[static_cast<int>(i)].trimmed() : QString();
+        QString part =
+            i < static_cast<std::size_t>(parts.size()) ? parts[static_cast<int>(i)].trimmed() : QString();
         bool bNumber = false;
         const uint value = part.toUInt(&bNumber);
         m_fields[i]->setText(bNumber ? QString::number(std::min(value, 255u)) : QString());

@@ -19,7 +19,8 @@ class QLineEdit;
 std::uint32_t IpNetFromCtrl(std::uint32_t dwCtrl);
 std::uint32_t IpCtrlFromNet(std::uint32_t dwNet);
 
-class CIpAddressCtrl final : public QFrame {
+class CIpAddressCtrl final : public QFrame
+{
     Q_OBJECT
 
 public:

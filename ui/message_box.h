@@ -9,7 +9,8 @@
 
 class QWidget;
 
-enum class MsgBoxKind {
+enum class MsgBoxKind
+{
     Application,  // application name as caption, OK, exclamation icon
     Plain,        // caption "Information", OK, no icon
 };

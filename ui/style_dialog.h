@@ -12,7 +12,8 @@
 
 #include "ui/dialog.h"
 
-class CStyleDialog : public CDialog {
+class CStyleDialog : public CDialog
+{
     Q_OBJECT
 
 public:

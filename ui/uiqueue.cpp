@@ -15,19 +15,19 @@
 
 #include <QSocketNotifier>
 
-struct CUiQueue::State {
+struct CUiQueue::State
+{
     std::mutex mutex;
     bool bOpen = true;
     std::deque<std::function<void()>> pending;
 };
 
-CUiQueue::CUiQueue()
-    : m_pState(std::make_unique<State>())
-    , m_WakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+CUiQueue::CUiQueue() : m_pState(std::make_unique<State>()), m_WakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     if (m_WakeFd >= 0) {
         m_pNotifier = std::make_unique<QSocketNotifier>(m_WakeFd, QSocketNotifier::Read);
-        QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, m_pNotifier.get(), [this] { Drain(); });
+        QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, m_pNotifier.get(),
+                         [this] { Drain(); });
     }
 }
 

@@ -16,7 +16,8 @@
 
 class QSocketNotifier;
 
-class CUiQueue final {
+class CUiQueue final
+{
 public:
     CUiQueue();
     ~CUiQueue();

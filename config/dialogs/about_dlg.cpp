@@ -2,7 +2,6 @@
 
 #include "ui/resource.h"
 
-CAboutDlg::CAboutDlg(QWidget* pParent)
-    : CStyleDialog(IDD_ABOUTBOX, pParent)
+CAboutDlg::CAboutDlg(QWidget* pParent) : CStyleDialog(IDD_ABOUTBOX, pParent)
 {
 }

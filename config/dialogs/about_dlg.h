@@ -3,7 +3,8 @@
 
 #include "ui/style_dialog.h"
 
-class CAboutDlg final : public CStyleDialog {
+class CAboutDlg final : public CStyleDialog
+{
     Q_OBJECT
 
 public:

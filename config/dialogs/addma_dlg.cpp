@@ -3,8 +3,7 @@
 #include "ui/ip_address_ctrl.h"
 #include "ui/resource.h"
 
-CAddMADlg::CAddMADlg(QWidget* pParent)
-    : CStyleDialog(IDD_ADDMA_DIALOG, pParent)
+CAddMADlg::CAddMADlg(QWidget* pParent) : CStyleDialog(IDD_ADDMA_DIALOG, pParent)
 {
 }
 

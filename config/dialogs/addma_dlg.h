@@ -6,7 +6,8 @@
 
 #include "ui/style_dialog.h"
 
-class CAddMADlg final : public CStyleDialog {
+class CAddMADlg final : public CStyleDialog
+{
     Q_OBJECT
 
 public:

@@ -3,8 +3,7 @@
 #include "ui/ip_address_ctrl.h"
 #include "ui/resource.h"
 
-CCfgDlg::CCfgDlg(QWidget* pParent)
-    : CStyleDialog(IDD_CFG_DIALOG, pParent)
+CCfgDlg::CCfgDlg(QWidget* pParent) : CStyleDialog(IDD_CFG_DIALOG, pParent)
 {
 }
 

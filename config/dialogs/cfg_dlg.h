@@ -6,7 +6,8 @@
 
 #include "ui/style_dialog.h"
 
-class CCfgDlg final : public CStyleDialog {
+class CCfgDlg final : public CStyleDialog
+{
     Q_OBJECT
 
 public:

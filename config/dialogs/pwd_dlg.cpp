@@ -15,11 +15,10 @@ namespace {
 // keystroke or paste that would make it longer, rather than cutting it. It
 // remembers how long the last accepted and the last refused text were, so
 // that a refused paste can be told from one key too many.
-class CByteLengthValidator final : public QValidator {
+class CByteLengthValidator final : public QValidator
+{
 public:
-    CByteLengthValidator(std::size_t maxBytes, QObject* pParent)
-        : QValidator(pParent)
-        , m_maxBytes(maxBytes)
+    CByteLengthValidator(std::size_t maxBytes, QObject* pParent) : QValidator(pParent), m_maxBytes(maxBytes)
     {
     }
 
@@ -44,13 +43,13 @@ private:
 
 QString TooLongText()
 {
-    return QStringLiteral("Das Kennwort ist zu lang (h\u00f6chstens %1 Zeichen).").arg(CPwdDlg::PWD_MAX_BYTES);
+    return QStringLiteral("Das Kennwort ist zu lang (h\u00f6chstens %1 Zeichen).")
+        .arg(CPwdDlg::PWD_MAX_BYTES);
 }
 
 }  // namespace
 
-CPwdDlg::CPwdDlg(QWidget* pParent)
-    : CStyleDialog(IDD_PWD_DIALOG, pParent)
+CPwdDlg::CPwdDlg(QWidget* pParent) : CStyleDialog(IDD_PWD_DIALOG, pParent)
 {
     for (int nId : {IDC_PASSWORD, IDC_PASSWORD_REPEAT}) {
         auto* pEdit = DlgItem<QLineEdit>(nId);

@@ -12,7 +12,8 @@
 
 #include "ui/style_dialog.h"
 
-class CPwdDlg final : public CStyleDialog {
+class CPwdDlg final : public CStyleDialog
+{
     Q_OBJECT
 
 public:

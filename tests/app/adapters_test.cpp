@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 
 std::uint32_t Ip(const char* dotted)
 {
@@ -31,22 +30,19 @@ struct FakeSystem
     std::uint32_t Enumerate(std::uint32_t* pSize, AdapterList* pList)
     {
         sizesSeen.push_back(*pSize);
-        if (growAfterCalls >= 0 && static_cast<int>(sizesSeen.size()) > growAfterCalls)
-        {
+        if (growAfterCalls >= 0 && static_cast<int>(sizesSeen.size()) > growAfterCalls) {
             rows.emplace_back("late", "10.9.9.9");
             growAfterCalls = -1;
         }
         if (failWith != 0)
             return failWith;
         const auto needed = AdapterListSize(static_cast<std::uint32_t>(rows.size()));
-        if (*pSize < needed)
-        {
+        if (*pSize < needed) {
             *pSize = needed;
             return ADAPTER_ERROR_INSUFFICIENT_BUFFER;
         }
         pList->count = static_cast<std::uint32_t>(rows.size());
-        for (std::size_t i = 0; i < rows.size(); ++i)
-        {
+        for (std::size_t i = 0; i < rows.size(); ++i) {
             AdapterInfo& info = pList->adapters[i];
             std::memset(&info, 0, sizeof info);
             info.address = Ip(rows[i].second.c_str());

@@ -24,15 +24,13 @@
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_server.h"
 
-namespace
-{
+namespace {
 
 using namespace std::chrono_literals;
 
 bool Save(const QPixmap& picture, const std::string& path)
 {
-    if (!picture.save(QString::fromStdString(path)))
-    {
+    if (!picture.save(QString::fromStdString(path))) {
         std::fprintf(stderr, "vindle-app-screenshots: cannot write %s\n", path.c_str());
         return false;
     }
@@ -42,17 +40,18 @@ bool Save(const QPixmap& picture, const std::string& path)
 
 int Run(const std::string& outDir)
 {
-    if (!Lab().Present() || Lab().Boxes() < 3)
-    {
-        std::fprintf(stderr, "vindle-app-screenshots: run me inside the lab with 3 boxes: "
-                             "tools/lab/vindle-lab --boxes 3 -- %s DIR\n(%s)\n",
+    if (!Lab().Present() || Lab().Boxes() < 3) {
+        std::fprintf(stderr,
+                     "vindle-app-screenshots: run me inside the lab with 3 boxes: "
+                     "tools/lab/vindle-lab --boxes 3 -- %s DIR\n(%s)\n",
                      "vindle-app-screenshots", Lab().Problem().c_str());
         return 2;
     }
     ProgressNotifier.store(&CvindleDlg::OnTftpProgress);
     std::istringstream noIni;
     if (StartTftpServer(noIni, TftpProgramPath()) != TFTP_SERVER_OK)
-        std::fprintf(stderr, "vindle-app-screenshots: no TFTP server; the update picture shows no progress\n");
+        std::fprintf(stderr,
+                     "vindle-app-screenshots: no TFTP server; the update picture shows no progress\n");
 
     char updates[] = "/tmp/vindle-shots-XXXXXX";
     if (mkdtemp(updates) == nullptr)
@@ -120,8 +119,7 @@ int Run(const std::string& outDir)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2)
-    {
+    if (argc != 2) {
         std::fprintf(stderr, "usage: vindle-app-screenshots DIR (inside the lab with 3 boxes)\n");
         return 2;
     }

@@ -67,8 +67,7 @@ CMessageBoxRecorder::~CMessageBoxRecorder()
 
 bool CMessageBoxRecorder::Has(const QString& text) const
 {
-    for (const Box& box : *m_pBoxes)
-    {
+    for (const Box& box : *m_pBoxes) {
         if (box.text == text)
             return true;
     }
@@ -88,8 +87,7 @@ void SpinUi(std::chrono::milliseconds duration)
 void RunPostedUiEvents()
 {
     // A function run in the first pass may post more; the second runs that.
-    for (int pass = 0; pass < 2; ++pass)
-    {
+    for (int pass = 0; pass < 2; ++pass) {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
@@ -104,19 +102,18 @@ std::uint32_t IpOf(const std::string& dotted)
 
 CLabBoxes::CLabBoxes(int count, const std::vector<std::string>& extraArgs)
 {
-    for (int i = 1; i <= count; ++i)
-    {
+    for (int i = 1; i <= count; ++i) {
         // The identity is given, not read from the interface, and a set-IP
         // request leaves the interface alone: every test starts from the
         // lab's addresses whatever an earlier test asked a box to do.
         const LabBox& lab = Lab().Box(i);
-        std::vector<std::string> argv{ToolPath("vindle-box"), "--interface", lab.ifname, "--ip", lab.ip,
-                                      "--mac", lab.mac, "--no-interface-change"};
+        std::vector<std::string> argv{
+            ToolPath("vindle-box"), "--interface", lab.ifname, "--ip", lab.ip, "--mac", lab.mac,
+            "--no-interface-change"};
         argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
         m_boxes.push_back(std::make_unique<LabProcess>(i, argv, LabProcess::Output::CaptureMerged));
     }
-    for (auto& box : m_boxes)
-    {
+    for (auto& box : m_boxes) {
         // Generous: under a sanitizer on a busy machine a box takes a while.
         if (!box->Started() || !box->WaitForText("discovery: ready", std::chrono::seconds(15)) ||
             !box->WaitForText("config: listening", std::chrono::seconds(15)))
@@ -144,8 +141,9 @@ void SendSearchReply(const std::string& toolIp, const std::string& boxIp, const 
     to.sin_family = AF_INET;
     to.sin_port = htons(CFG_DISCOVERY_PORT);
     to.sin_addr.s_addr = IpOf(toolIp);
-    EXPECT_EQ(sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
-              static_cast<ssize_t>(datagram.size()));
+    EXPECT_EQ(
+        sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
+        static_cast<ssize_t>(datagram.size()));
     close(fd);
 }
 
@@ -153,8 +151,7 @@ int RowOf(const CvindleDlg& dlg, const std::string& ip)
 {
     QListWidget* pList = dlg.DeviceList();
     const QString prefix = QString::fromStdString(ip) + QLatin1Char('\n');
-    for (int row = 0; pList != nullptr && row < pList->count(); ++row)
-    {
+    for (int row = 0; pList != nullptr && row < pList->count(); ++row) {
         if (pList->item(row)->text().startsWith(prefix))
             return row;
     }

@@ -32,8 +32,8 @@ public:
     std::function<void(CDialog&)> onDialog;
     // The menu as the window built it; returns the command id to choose.
     std::function<int(QMenu&)> onMenu;
-    QString updateFile;          // the file "chosen"; empty = cancelled
-    bool confirmAnswer = true;   // the answer to every question
+    QString updateFile;         // the file "chosen"; empty = cancelled
+    bool confirmAnswer = true;  // the answer to every question
 
     int dialogs = 0;
     int fileChoosers = 0;

@@ -15,8 +15,7 @@
 #include "config/cfg_clt.h"
 #include "tests/config/scripted_box.h"
 
-namespace
-{
+namespace {
 
 using namespace std::chrono_literals;
 
@@ -37,8 +36,7 @@ protected:
     {
         client.Connect("127.0.0.1", box.Port());
         ASSERT_TRUE(box.Accept());
-        if (bReady)
-        {
+        if (bReady) {
             box.SendText("info|a|b|c|d|e|f|g|h|X9");
             ASSERT_TRUE(client.WaitReady(WAIT));
         }
@@ -58,7 +56,7 @@ TEST_F(CommandFlows, AnUpdateShowsTheBoxVerdictOrAFailureAndAStopShowsNothing)
         // right away); may ask for the stop instead.
         void (*box)(ScriptedBox&, std::stop_source&);
         bool bCancelled;
-        const char* shown;   // UserText of the verdict
+        const char* shown;  // UserText of the verdict
     };
     const Case cases[] = {
         {"ok", true, [](ScriptedBox& b, std::stop_source&) { b.SendText("done ok|1"); }, false,
@@ -79,16 +77,14 @@ TEST_F(CommandFlows, AnUpdateShowsTheBoxVerdictOrAFailureAndAStopShowsNothing)
          nullptr},
         {"no info yet: nothing sent", false, nullptr, false, "Update fehlerhaft\n()"},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         // A fresh box and client per case: some cases end the connection.
         ScriptedBox caseBox;
         CCfgClt caseClient;
         caseClient.Connect("127.0.0.1", caseBox.Port());
         ASSERT_TRUE(caseBox.Accept());
-        if (c.bReady)
-        {
+        if (c.bReady) {
             caseBox.SendText("info|a|b|c|d|e|f|g|h|X9");
             ASSERT_TRUE(caseClient.WaitReady(WAIT));
         }
@@ -99,28 +95,23 @@ TEST_F(CommandFlows, AnUpdateShowsTheBoxVerdictOrAFailureAndAStopShowsNothing)
         std::future<UpdateVerdict> done = task.get_future();
         std::thread updater(std::move(task));
         std::string command;
-        if (c.bReady)
-        {
+        if (c.bReady) {
             command = Received(caseBox);
             c.box(caseBox, stop);
         }
         const bool bEnded = done.wait_for(WAIT) == std::future_status::ready;
         if (!bEnded)
-            stop.request_stop();   // lets the thread be joined
+            stop.request_stop();  // lets the thread be joined
         updater.join();
         ASSERT_TRUE(bEnded);
-        if (c.bReady)
-        {
+        if (c.bReady) {
             EXPECT_EQ(command, "appcfg cmd c=3 fw.bin X9");
-        }
-        else
-        {
+        } else {
             EXPECT_FALSE(caseBox.ReadFrame(200ms).has_value());
         }
         const UpdateVerdict verdict = done.get();
         EXPECT_EQ(verdict.bCancelled, c.bCancelled);
-        if (!c.bCancelled)
-        {
+        if (!c.bCancelled) {
             EXPECT_EQ(UserText(verdict.status, verdict.boxText), c.shown);
         }
     }
@@ -133,25 +124,26 @@ TEST_F(CommandFlows, APasswordIsConfirmedOnlyAfterTheBoxAcceptedIt)
     {
         const char* name;
         std::string password;
-        const char* answer;                // to the password command; null: never sent
-        std::vector<std::string> commands; // what the box receives
+        const char* answer;                 // to the password command; null: never sent
+        std::vector<std::string> commands;  // what the box receives
         AppStatus status;
     };
     const Case cases[] = {
-        {"accepted", "Geheim 1", "ok",
-         {"appcfg config c=2 p=root \"1=Geheim 1\"", "appcfg cmd c=1 16"}, AppStatus::PasswordSet},
+        {"accepted",
+         "Geheim 1",
+         "ok",
+         {"appcfg config c=2 p=root \"1=Geheim 1\"", "appcfg cmd c=1 16"},
+         AppStatus::PasswordSet},
         {"refused", "x", "error denied", {"appcfg config c=2 p=root \"1=x\""}, AppStatus::PasswordFailed},
         {"too long", std::string(227, 'p'), nullptr, {}, AppStatus::PasswordTooLong},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::packaged_task<AppStatus()> task([&] { return SetBoxPassword(client, c.password); });
         std::future<AppStatus> done = task.get_future();
         std::thread setter(std::move(task));
         std::vector<std::string> received;
-        for (std::size_t i = 0; i < c.commands.size(); ++i)
-        {
+        for (std::size_t i = 0; i < c.commands.size(); ++i) {
             received.push_back(Received(box));
             box.SendText(i == 0 ? c.answer : "ok");
         }

@@ -23,16 +23,15 @@
 #include <gtest/gtest.h>
 
 #include "app/adapters.h"
-#include "config/cfg_commands.h"
 #include "app/vindle_dlg.h"
+#include "config/cfg_commands.h"
 #include "config/dialogs/pwd_dlg.h"
 #include "tests/app/app_test_support.h"
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_server.h"
 #include "ui/ip_address_ctrl.h"
 
-namespace
-{
+namespace {
 
 using namespace std::chrono_literals;
 
@@ -149,10 +148,10 @@ TEST_F(CommandsTest, ConnectShowsVerbundenInGreenAndTheMenuFollowsTheState)
         return 0;
     };
     m_dlg->OnDeviceRightClick(0, QPoint(5, 5));
-    const std::map<int, bool> expected{{ID_IP_ADDRESS, true},     {ID_CONNECT, false},
-                                       {ID_DISCONNECT, true},     {ID_SOFTWARE_UPDATE, true},
-                                       {ID_SYSTEM_UPDATE, true},  {ID_APPLICATION_UPDATE, true},
-                                       {ID_REBOOT, true},         {ID_SET_PASSWORD, true}};
+    const std::map<int, bool> expected{{ID_IP_ADDRESS, true},    {ID_CONNECT, false},
+                                       {ID_DISCONNECT, true},    {ID_SOFTWARE_UPDATE, true},
+                                       {ID_SYSTEM_UPDATE, true}, {ID_APPLICATION_UPDATE, true},
+                                       {ID_REBOOT, true},        {ID_SET_PASSWORD, true}};
     EXPECT_EQ(enabled, expected);
 
     m_dlg->OnCommand(ID_DISCONNECT);
@@ -198,8 +197,7 @@ TEST_F(CommandsTest, EachUpdateSendsItsCommandAndTheBoxFetchesTheFileFromTheChos
         {ID_APPLICATION_UPDATE, "application.bin", "appcfg cmd c=6 application.bin X9"},
         {ID_SOFTWARE_UPDATE, "software.bin", "appcfg cmd c=7 software.bin X9"},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         m_progress.clear();
         const std::size_t boxesBefore = m_messages.Boxes().size();
@@ -207,7 +205,8 @@ TEST_F(CommandsTest, EachUpdateSendsItsCommandAndTheBoxFetchesTheFileFromTheChos
         m_prompts.updateFile = QString::fromStdString(m_folder.Make(c.file, size));
         m_dlg->OnCommand(c.command);
         EXPECT_TRUE(m_dlg->ProgressBar()->isVisible());
-        EXPECT_TRUE(m_boxes->Box(1).WaitForText(std::string("config: command '") + c.expectedCommand + "'", WAIT));
+        EXPECT_TRUE(
+            m_boxes->Box(1).WaitForText(std::string("config: command '") + c.expectedCommand + "'", WAIT));
         ASSERT_TRUE(WaitUi([&] { return m_messages.Boxes().size() > boxesBefore; }, 20s));
         const CMessageBoxRecorder::Box& verdict = m_messages.Boxes().back();
         EXPECT_EQ(verdict.kind, MsgBoxKind::Plain);
@@ -216,8 +215,8 @@ TEST_F(CommandsTest, EachUpdateSendsItsCommandAndTheBoxFetchesTheFileFromTheChos
         // The box got the whole file by TFTP from the chosen folder (the
         // program's own folder has no such file), and the bar followed the
         // transfer up to its end.
-        EXPECT_TRUE(m_boxes->Box(1).WaitForText(std::string("update: received '") + c.file + "': " +
-                                                std::to_string(size) + " bytes", WAIT));
+        EXPECT_TRUE(m_boxes->Box(1).WaitForText(
+            std::string("update: received '") + c.file + "': " + std::to_string(size) + " bytes", WAIT));
         ASSERT_FALSE(m_progress.empty());
         EXPECT_EQ(m_progress.back(), 100);
         EXPECT_GE(m_progress.size(), 3u);
@@ -325,8 +324,7 @@ TEST_F(CommandsTest, OtherCommandsAreRefusedWhileAnUpdateWaits)
     ASSERT_TRUE(m_boxes->Box(1).WaitForText("config: command 'appcfg cmd c=3 slow.bin", WAIT));
     ASSERT_TRUE(m_dlg->IsUpdateRunning());
     const QString busy = QString::fromStdString(UserText(AppStatus::UpdateBusy));
-    for (int command : {ID_REBOOT, ID_SET_PASSWORD, ID_APPLICATION_UPDATE})
-    {
+    for (int command : {ID_REBOOT, ID_SET_PASSWORD, ID_APPLICATION_UPDATE}) {
         SCOPED_TRACE(command);
         const std::size_t before = m_messages.Boxes().size();
         m_dlg->OnCommand(command);

@@ -6,8 +6,7 @@
 
 #include <array>
 
-namespace
-{
+namespace {
 
 std::uint32_t Ip(const char* dotted)
 {
@@ -31,8 +30,7 @@ TEST(DeviceFormat, LabelOfAHandAddedBoxShowsAZeroMac)
 TEST(DeviceFormat, WidestLabelFitsCompletely)
 {
     const std::array<std::uint8_t, 6> mac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    EXPECT_EQ(FormatDeviceLabel(Ip("255.255.255.255"), mac),
-              "255.255.255.255\nFF-FF-FF-FF-FF-FF");
+    EXPECT_EQ(FormatDeviceLabel(Ip("255.255.255.255"), mac), "255.255.255.255\nFF-FF-FF-FF-FF-FF");
 }
 
 TEST(DeviceFormat, AdminUrlStartsWithTheFirstOctet)
@@ -47,12 +45,11 @@ TEST(DeviceFormat, ParsesOnlyFourDecimalOctets)
         const char* text;
         bool ok;
     };
-    const Case cases[] = {{"10.0.0.5", true},     {"255.255.255.255", true}, {"0.0.0.0", true},
-                          {"256.1.1.1", false},   {"1.2.3", false},          {"1.2.3.4.5", false},
-                          {"1.2.3.4 ", false},    {"", false},               {"a.b.c.d", false},
-                          {"1..2.3", false},      {"1234.1.1.1", false}};
-    for (const Case& c : cases)
-    {
+    const Case cases[] = {
+        {"10.0.0.5", true}, {"255.255.255.255", true}, {"0.0.0.0", true},    {"256.1.1.1", false},
+        {"1.2.3", false},   {"1.2.3.4.5", false},      {"1.2.3.4 ", false},  {"", false},
+        {"a.b.c.d", false}, {"1..2.3", false},         {"1234.1.1.1", false}};
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         std::uint32_t ip = 1;
         EXPECT_EQ(ParseDottedIp(c.text, ip), c.ok);

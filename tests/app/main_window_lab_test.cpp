@@ -34,8 +34,7 @@
 #include "ui/ip_address_ctrl.h"
 #include "ui/profile.h"
 
-namespace
-{
+namespace {
 
 using namespace std::chrono_literals;
 
@@ -182,8 +181,7 @@ TEST_F(MainWindowTest, ContextMenuWhileNotConnectedOffersOnlyConnectAndIpSetting
     std::map<int, bool> enabled;
     QStringList texts;
     m_prompts.onMenu = [&](QMenu& menu) {
-        for (QAction* pAction : menu.actions())
-        {
+        for (QAction* pAction : menu.actions()) {
             if (pAction->isSeparator())
                 continue;
             enabled[pAction->data().toInt()] = pAction->isEnabled();
@@ -194,10 +192,10 @@ TEST_F(MainWindowTest, ContextMenuWhileNotConnectedOffersOnlyConnectAndIpSetting
     m_dlg->OnDeviceRightClick(0, QPoint(10, 10));
     EXPECT_EQ(texts, (QStringList{"IP-Adresse", "Verbinden", "Trennen", "Software Update", "System Update",
                                   "Applikations Update", "Reboot", "Kennwort setzen"}));
-    const std::map<int, bool> expected{{ID_IP_ADDRESS, true},         {ID_CONNECT, true},
-                                       {ID_DISCONNECT, false},        {ID_SOFTWARE_UPDATE, false},
-                                       {ID_SYSTEM_UPDATE, false},     {ID_APPLICATION_UPDATE, false},
-                                       {ID_REBOOT, false},            {ID_SET_PASSWORD, false}};
+    const std::map<int, bool> expected{{ID_IP_ADDRESS, true},     {ID_CONNECT, true},
+                                       {ID_DISCONNECT, false},    {ID_SOFTWARE_UPDATE, false},
+                                       {ID_SYSTEM_UPDATE, false}, {ID_APPLICATION_UPDATE, false},
+                                       {ID_REBOOT, false},        {ID_SET_PASSWORD, false}};
     EXPECT_EQ(enabled, expected);
 }
 
@@ -211,7 +209,8 @@ TEST_F(MainWindowTest, DoubleClickOpensTheAdministrationPageOfThatBox)
     ASSERT_GE(row, 0);
     m_dlg->OnDeviceDoubleClick(row);
     m_dlg->OnDeviceDoubleClick(-1);  // empty space: nothing
-    EXPECT_EQ(m_prompts.urls, QStringList{QString::fromStdString("http://" + Lab().Box(3).ip + "/admin?p=0")});
+    EXPECT_EQ(m_prompts.urls,
+              QStringList{QString::fromStdString("http://" + Lab().Box(3).ip + "/admin?p=0")});
 }
 
 TEST_F(MainWindowTest, InfoOpensTheAboutBox)
@@ -275,12 +274,12 @@ TEST_F(MainWindowTest, QuittingStoresTheAdapterAndTheNextStartBindsToIt)
         void (*quit)(CvindleDlg&);
     };
     const Case cases[] = {
-        {"Beenden", "vindlet0", "10.99.0.1", [](CvindleDlg& dlg) { dlg.DlgItem<QPushButton>(IDCANCEL)->click(); }},
+        {"Beenden", "vindlet0", "10.99.0.1",
+         [](CvindleDlg& dlg) { dlg.DlgItem<QPushButton>(IDCANCEL)->click(); }},
         {"Esc", "br0", "10.77.0.1", [](CvindleDlg& dlg) { QTest::keyClick(&dlg, Qt::Key_Escape); }},
         {"close box", "vindlet0", "10.99.0.1", [](CvindleDlg& dlg) { dlg.close(); }},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         OpenWindow();
         QComboBox* pCombo = m_dlg->AdapterCombo();
@@ -319,19 +318,20 @@ TEST_F(MainWindowTest, TheComboSelectsTheLastAdapterOnTheBoundAddressAndQuitStor
     {
         const char* name;
         std::vector<Adapter> adapters;
-        int selected;          // expected current index, -1 for none
-        const char* stored;    // the setting after "Beenden"
+        int selected;        // expected current index, -1 for none
+        const char* stored;  // the setting after "Beenden"
     };
     // The window is bound to the lab's tool address in every case.
     const Case cases[] = {
-        {"two on the address: the later one", {{"LAN A", "10.77.0.1"}, {"LAN B", "192.168.1.5"}, {"LAN C", "10.77.0.1"}},
-         2, "LAN C"},
+        {"two on the address: the later one",
+         {{"LAN A", "10.77.0.1"}, {"LAN B", "192.168.1.5"}, {"LAN C", "10.77.0.1"}},
+         2,
+         "LAN C"},
         {"only the first", {{"LAN A", "10.77.0.1"}, {"LAN B", "192.168.1.5"}}, 0, "LAN A"},
         // Without a selection the stored description stays as it was.
         {"none on the address", {{"LAN A", "192.168.1.5"}, {"LAN B", "192.168.1.6"}}, -1, "earlier0"},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(WriteProfileString(QStringLiteral("Parameters"), QStringLiteral("adapter"),
                                        QStringLiteral("earlier0")));
@@ -339,8 +339,7 @@ TEST_F(MainWindowTest, TheComboSelectsTheLastAdapterOnTheBoundAddressAndQuitStor
         std::vector<std::uint32_t> buffer(words, 0);
         auto* pList = reinterpret_cast<AdapterList*>(buffer.data());
         pList->count = static_cast<std::uint32_t>(c.adapters.size());
-        for (std::size_t i = 0; i < c.adapters.size(); ++i)
-        {
+        for (std::size_t i = 0; i < c.adapters.size(); ++i) {
             std::snprintf(pList->adapters[i].description, sizeof pList->adapters[i].description, "%s",
                           c.adapters[i].description);
             pList->adapters[i].address = IpOf(c.adapters[i].address);
@@ -365,8 +364,7 @@ TEST_F(MainWindowTest, QuittingDuringAReplyFloodNeitherHangsNorCrashes)
     std::thread flood([&] {
         const std::uint8_t mac[6] = {0x02, 0x77, 0x00, 0x00, 0x01, 0x00};
         const auto end = std::chrono::steady_clock::now() + 3s;
-        while (!stop.load() && std::chrono::steady_clock::now() < end && sent.load() < 50000)
-        {
+        while (!stop.load() && std::chrono::steady_clock::now() < end && sent.load() < 50000) {
             SendSearchReply(Lab().ToolIp(), "10.77.0.200", mac);
             ++sent;
         }
@@ -401,10 +399,9 @@ TEST_F(MainWindowTest, AFloodOfSetIpRepliesSearchesAtMostOncePerSecond)
     to.sin_port = htons(CFG_DISCOVERY_PORT);
     to.sin_addr.s_addr = IpOf(Lab().ToolIp());
     int sent = 0;
-    for (int i = 0; i < 500; ++i)
-    {
-        sent += sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
-                static_cast<ssize_t>(reply.size());
+    for (int i = 0; i < 500; ++i) {
+        sent += sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                       sizeof to) == static_cast<ssize_t>(reply.size());
     }
     close(fd);
     EXPECT_EQ(sent, 500);

@@ -8,8 +8,7 @@
 
 #include "tests/app/app_test_support.h"
 
-namespace
-{
+namespace {
 
 using namespace std::chrono_literals;
 
@@ -31,7 +30,8 @@ TEST_F(ProgramTest, StartsSearchesServesAndEndsInOrderOnSigterm)
     ASSERT_TRUE(vindle.Started()) << vindle.Error();
     EXPECT_TRUE(vindle.WaitForText("listening On: " + Lab().ToolIp() + ":69", 5s)) << vindle.Captured();
     for (int box = 1; box <= 3; ++box)
-        EXPECT_TRUE(boxes.Box(box).WaitForText("discovery: search from " + Lab().ToolIp(), 5s)) << "box " << box;
+        EXPECT_TRUE(boxes.Box(box).WaitForText("discovery: search from " + Lab().ToolIp(), 5s))
+            << "box " << box;
     // Exactly one search at start.
     for (int box = 1; box <= 3; ++box)
         EXPECT_EQ(boxes.CountLines(box, "discovery: search from", 300ms), 1) << "box " << box;

@@ -5,8 +5,7 @@
 #include <chrono>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using namespace std::chrono_literals;
 using TimePoint = CSearchPacer::Clock::time_point;
@@ -20,20 +19,16 @@ std::vector<long> Searches(const std::vector<long>& replies)
     const TimePoint t0{};
     const auto ms = [&](TimePoint t) { return static_cast<long>((t - t0) / 1ms); };
     std::size_t next = 0;
-    for (;;)
-    {
+    for (;;) {
         const auto due = pacer.Due();
         const bool bReply = next < replies.size();
         if (!bReply && !due)
             break;
-        if (bReply && (!due || t0 + std::chrono::milliseconds(replies[next]) < *due))
-        {
+        if (bReply && (!due || t0 + std::chrono::milliseconds(replies[next]) < *due)) {
             const TimePoint at = t0 + std::chrono::milliseconds(replies[next++]);
             if (pacer.OnReply(at))
                 searches.push_back(ms(at));
-        }
-        else if (pacer.OnTimer(*due))
-        {
+        } else if (pacer.OnTimer(*due)) {
             searches.push_back(ms(*due));
         }
     }
@@ -64,8 +59,7 @@ TEST(SearchPacer, RepliesStartAtMostOneSearchPerSecondAndTheLastStillLeadsToOne)
         {"a steady flood: one per second", Every(10, 0, 3500), {0, 1000, 2000, 3000, 4000}},
         {"a reply right after the trailing search waits again", {0, 10, 1001}, {0, 1000, 2000}},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<long> searches = Searches(c.replies);
         EXPECT_EQ(searches, c.searches);

@@ -28,7 +28,8 @@ UpdateReport SampleReport()
     ok.attempts = 2;
     ok.bytesServed = 600000;
     ok.seconds = 12.25;
-    ok.infoBefore = {"box", "02-77-00-00-00-02", "10.77.0.2", "255.255.255.0", "0.0.0.0", "fw-1.0", "hw-1", "up", "x"};
+    ok.infoBefore = {
+        "box", "02-77-00-00-00-02", "10.77.0.2", "255.255.255.0", "0.0.0.0", "fw-1.0", "hw-1", "up", "x"};
     ok.infoAfter = ok.infoBefore;
     ok.infoAfter[5] = "fw-2.0";
     BoxRecord error;
@@ -78,8 +79,9 @@ TEST(Report, CsvReadsBackRowForRowWithTheFileOnceAbove)
         rows.push_back(*fields);
     }
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0], (std::vector<std::string>{"mac", "ip", "result", "attempts", "bytes_served", "seconds",
-                                                 "firmware_before", "firmware_after", "info_before", "info_after"}));
+    EXPECT_EQ(rows[0],
+              (std::vector<std::string>{"mac", "ip", "result", "attempts", "bytes_served", "seconds",
+                                        "firmware_before", "firmware_after", "info_before", "info_after"}));
     EXPECT_EQ(rows[1][2], "ok");
     EXPECT_EQ(rows[1][4], "600000");
     EXPECT_EQ(rows[1][6], "fw-1.0");

@@ -16,7 +16,7 @@ TEST(Targets, TellsAddressesMacsAndRangesApartAndRefusesNearMisses)
         const char* text;
         bool ok;
         TargetKind kind;
-        const char* shown;   // the address, MAC or network as vindlectl prints it
+        const char* shown;  // the address, MAC or network as vindlectl prints it
     };
     const Row rows[] = {
         {"10.77.0.2", true, TargetKind::Address, "10.77.0.2"},
@@ -91,9 +91,10 @@ TEST(Targets, PortRangeStaysWithinWhatTheServerAccepts)
         const char* text;
         bool ok;
     };
-    const Row rows[] = {{"50000-50100", true}, {"1024-1024", true}, {"65534-65534", true}, {"1023-2000", false},
-                        {"2000-65535", false}, {"3000-2000", false}, {"50000", false}, {"-5", false},
-                        {"50000-", false}, {"5e4-6e4", false}, {"99999-100000", false}};
+    const Row rows[] = {{"50000-50100", true}, {"1024-1024", true},    {"65534-65534", true},
+                        {"1023-2000", false},  {"2000-65535", false},  {"3000-2000", false},
+                        {"50000", false},      {"-5", false},          {"50000-", false},
+                        {"5e4-6e4", false},    {"99999-100000", false}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
         EXPECT_EQ(ParsePortRange(row.text).has_value(), row.ok);
@@ -139,7 +140,8 @@ TEST(Targets, ReadsDiscoverCsvAndPlainLists)
     EXPECT_EQ(FormatIpv4(csv.targets[0].ip), "10.77.0.2");
     EXPECT_EQ(csv.targets[1].kind, TargetKind::Mac);
 
-    const TargetListParse plain = ParseTargetList("# lab boxes\n10.77.0.2\n\n  02:77:00:00:00:03  \n10.77.1.0/24");
+    const TargetListParse plain =
+        ParseTargetList("# lab boxes\n10.77.0.2\n\n  02:77:00:00:00:03  \n10.77.1.0/24");
     ASSERT_TRUE(plain.error.empty()) << plain.error;
     ASSERT_EQ(plain.targets.size(), 3u);
     EXPECT_EQ(plain.targets[2].kind, TargetKind::Range);

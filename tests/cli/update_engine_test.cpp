@@ -17,11 +17,23 @@ namespace {
 
 using namespace std::chrono_literals;
 
-BoxAnswer Ok() { return {BoxOutcome::Answered, true, {}}; }
-BoxAnswer Error(std::string text) { return {BoxOutcome::Answered, false, std::move(text)}; }
-BoxAnswer Ended(BoxOutcome outcome) { return {outcome, false, {}}; }
+BoxAnswer Ok()
+{
+    return {BoxOutcome::Answered, true, {}};
+}
+BoxAnswer Error(std::string text)
+{
+    return {BoxOutcome::Answered, false, std::move(text)};
+}
+BoxAnswer Ended(BoxOutcome outcome)
+{
+    return {outcome, false, {}};
+}
 
-std::uint32_t Ip(int last) { return htonl(0x0A4D0000u | static_cast<std::uint32_t>(last)); }
+std::uint32_t Ip(int last)
+{
+    return htonl(0x0A4D0000u | static_cast<std::uint32_t>(last));
+}
 
 // Time moves only when the engine pauses; every pause is recorded.
 class FakeClock final : public EngineClock
@@ -171,12 +183,26 @@ TEST(UpdateEngine, JudgesEachWayAnAttemptEnds)
         unsigned attempts;
     };
     const Row rows[] = {
-        {"an error answer is final", {Error("Flash voll"), Ok()}, false, BoxResultKind::BoxError, "Flash voll", 1},
+        {"an error answer is final",
+         {Error("Flash voll"), Ok()},
+         false,
+         BoxResultKind::BoxError,
+         "Flash voll",
+         1},
         {"an error is retried when asked", {Error("busy"), Ok()}, true, BoxResultKind::Ok, "ok", 2},
         {"retries run out", {Ended(BoxOutcome::TimedOut)}, false, BoxResultKind::Timeout, "timeout", 3},
-        {"a lost connection", {Ended(BoxOutcome::Disconnected)}, false, BoxResultKind::ConnectionLost,
-         "connection lost", 3},
-        {"a cancelled wait is final", {Ended(BoxOutcome::Cancelled)}, false, BoxResultKind::Cancelled, "cancelled", 1},
+        {"a lost connection",
+         {Ended(BoxOutcome::Disconnected)},
+         false,
+         BoxResultKind::ConnectionLost,
+         "connection lost",
+         3},
+        {"a cancelled wait is final",
+         {Ended(BoxOutcome::Cancelled)},
+         false,
+         BoxResultKind::Cancelled,
+         "cancelled",
+         1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -210,8 +236,9 @@ TEST(UpdateEngine, StartsNoBoxAfterTheFailureLimitAndSkipsUnreachableOnes)
     UpdateEngine engine(h.plan, h.deps, Boxes(6));
     engine.Run();
     const auto boxes = engine.Records();
-    const BoxResultKind expected[] = {BoxResultKind::BoxError, BoxResultKind::Unreachable, BoxResultKind::BoxError,
-                                      BoxResultKind::NotStarted, BoxResultKind::NotStarted, BoxResultKind::NotStarted};
+    const BoxResultKind expected[] = {BoxResultKind::BoxError,   BoxResultKind::Unreachable,
+                                      BoxResultKind::BoxError,   BoxResultKind::NotStarted,
+                                      BoxResultKind::NotStarted, BoxResultKind::NotStarted};
     for (std::size_t i = 0; i < boxes.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(boxes[i].result, expected[i]);
@@ -334,7 +361,9 @@ TEST(UpdateEngine, AttributesAShareWithoutClientToTheOnlyRunningBox)
 {
     Harness h;
     UpdateEngine engine(h.plan, h.deps, Boxes(2));
-    h.fleet.onCommand = [&](std::uint32_t) { engine.OnFileEvent({FileServeEvent::Kind::Progress, 0, 0, 0, 50, {}}); };
+    h.fleet.onCommand = [&](std::uint32_t) {
+        engine.OnFileEvent({FileServeEvent::Kind::Progress, 0, 0, 0, 50, {}});
+    };
     engine.Run();
     EXPECT_EQ(engine.Records()[0].bytesServed, 500u);
     EXPECT_EQ(engine.Records()[1].bytesServed, 500u);

@@ -66,8 +66,7 @@ protected:
         return ctl;
     }
 
-    int Run(std::vector<std::string> args, std::string* output = nullptr,
-            std::chrono::seconds timeout = 60s)
+    int Run(std::vector<std::string> args, std::string* output = nullptr, std::chrono::seconds timeout = 60s)
     {
         auto ctl = Start(std::move(args));
         const auto code = ctl->Wait(timeout);
@@ -178,7 +177,8 @@ TEST_F(Vindlectl, FailureLimitStopsNewStartsAndWaitBackReadsInfoAgain)
 
     const std::string back = m_dir + "/back.csv";
     std::string output;
-    EXPECT_EQ(Run({"update", "software", m_file, "02:77:00:00:00:05", "--wait-back", "20", "--report", back}, &output),
+    EXPECT_EQ(Run({"update", "software", m_file, "02:77:00:00:00:05", "--wait-back", "20", "--report", back},
+                  &output),
               0)
         << output;
     std::ifstream in(back);
@@ -248,8 +248,10 @@ TEST_F(Vindlectl, RefusesBadInputWithOneLineAndSendsNothing)
     };
     const Row rows[] = {
         {{"info", "10.77.0.300"}, "vindlectl: 10.77.0.300: not an IPv4 address, MAC or range\n"},
-        {{"reboot", "10.77.0.0/40"}, "vindlectl: 10.77.0.0/40: not a range like 10.77.0.0/24 (prefix 0 to 32)\n"},
-        {{"reboot"}, "vindlectl: targets: none given; name addresses, MACs or ranges, --all or --from FILE\n"},
+        {{"reboot", "10.77.0.0/40"},
+         "vindlectl: 10.77.0.0/40: not a range like 10.77.0.0/24 (prefix 0 to 32)\n"},
+        {{"reboot"},
+         "vindlectl: targets: none given; name addresses, MACs or ranges, --all or --from FILE\n"},
         {{"update", "system", "/nonexistent/fw.bin", "10.77.0.2"},
          "vindlectl: /nonexistent/fw.bin: No such file or directory\n"},
         {{"update", "system", m_file, "10.77.0.2", "--port-range", "80-90"},
@@ -258,7 +260,8 @@ TEST_F(Vindlectl, RefusesBadInputWithOneLineAndSendsNothing)
          "vindlectl: --adapter eth9: no adapter with this name or address\n"},
         {{"info", "10.77.0.2", "--adapter", "10.77.9.1"},
          "vindlectl: --adapter 10.77.9.1: no adapter with this name or address\n"},
-        {{"info", "--from", "/nonexistent/list"}, "vindlectl: /nonexistent/list: No such file or directory\n"},
+        {{"info", "--from", "/nonexistent/list"},
+         "vindlectl: /nonexistent/list: No such file or directory\n"},
         {{"passwd", "10.77.0.2", "--password-file", m_dir + "/quote"},
          "vindlectl: password: must not contain a double quote\n"},
     };
@@ -271,7 +274,8 @@ TEST_F(Vindlectl, RefusesBadInputWithOneLineAndSendsNothing)
     }
     // The box saw no connection from any of them.
     m_boxes[0]->Drain(200ms);
-    EXPECT_EQ(m_boxes[0]->Captured().find("config: connection from"), std::string::npos) << m_boxes[0]->Captured();
+    EXPECT_EQ(m_boxes[0]->Captured().find("config: connection from"), std::string::npos)
+        << m_boxes[0]->Captured();
 }
 
 }  // namespace

@@ -70,8 +70,8 @@ LabEnv::LabEnv()
         box.mac = EnvOr(("LAB_BOX_MAC_" + n).c_str());
         box.ifname = EnvOr(("LAB_BOX_IF_" + n).c_str(), "eth0");
         if (box.ns.empty() || box.ip.empty() || box.mac.empty()) {
-            m_problem = "lab variables for box " + n + " are incomplete (LAB_BOX_NS_" + n +
-                        ", LAB_BOX_IP_" + n + ", LAB_BOX_MAC_" + n + ")";
+            m_problem = "lab variables for box " + n + " are incomplete (LAB_BOX_NS_" + n + ", LAB_BOX_IP_" +
+                        n + ", LAB_BOX_MAC_" + n + ")";
             m_boxes.clear();
             return;
         }
@@ -101,8 +101,8 @@ const LabEnv& Lab()
         return ::testing::AssertionFailure() << env.Problem();
     if (env.Boxes() < minBoxes)
         return ::testing::AssertionFailure()
-               << "the lab has " << env.Boxes() << " box namespace(s), this test needs "
-               << minBoxes << " (vindle_add_lab_tests(... BOXES " << minBoxes << "))";
+               << "the lab has " << env.Boxes() << " box namespace(s), this test needs " << minBoxes
+               << " (vindle_add_lab_tests(... BOXES " << minBoxes << "))";
     return ::testing::AssertionSuccess();
 }
 
@@ -153,8 +153,7 @@ LabProcess::LabProcess(int box, std::vector<std::string> argv, Output output)
     sigfillset(&all);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                         POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (output != Output::Inherit) {
         posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);

@@ -34,11 +34,11 @@ inline constexpr int LAB_TOOL_SIDE = 0;
 
 struct LabBox
 {
-    int index = 0;        // 1-based
-    std::string ns;       // for `ip netns exec`
-    std::string ip;       // dotted, e.g. "10.77.0.2"
-    std::string mac;      // "02:77:00:00:00:02"
-    std::string ifname;   // "eth0"
+    int index = 0;       // 1-based
+    std::string ns;      // for `ip netns exec`
+    std::string ip;      // dotted, e.g. "10.77.0.2"
+    std::string mac;     // "02:77:00:00:00:02"
+    std::string ifname;  // "eth0"
 };
 
 // The LAB_* variables of the current process. Present() is false outside a
@@ -46,13 +46,13 @@ struct LabBox
 class LabEnv final
 {
 public:
-    LabEnv();   // reads the environment
+    LabEnv();  // reads the environment
 
     bool Present() const { return m_problem.empty(); }
     const std::string& Problem() const { return m_problem; }
 
-    const std::string& ToolIp() const { return m_toolIp; }   // "10.77.0.1"
-    const std::string& ToolIf() const { return m_toolIf; }   // "br0"
+    const std::string& ToolIp() const { return m_toolIp; }  // "10.77.0.1"
+    const std::string& ToolIf() const { return m_toolIf; }  // "br0"
     int Boxes() const { return static_cast<int>(m_boxes.size()); }
     // i is 1-based. Out of range (a test bug) yields an empty record, whose
     // empty namespace name makes any later use fail loudly.
@@ -151,7 +151,7 @@ private:
 
 struct LabRunResult
 {
-    int exitCode = -1;   // -1 when it could not start or did not end in time
+    int exitCode = -1;  // -1 when it could not start or did not end in time
     bool timedOut = false;
     std::string output;  // stdout and stderr together
 };
@@ -168,6 +168,5 @@ std::string ToolPath(const std::string& name);
 // Polls the predicate until it holds or the timeout passes; returns its last
 // value. For conditions that offer nothing to block on (a file appearing,
 // another process's state).
-bool WaitFor(const std::function<bool()>& predicate,
-             std::chrono::milliseconds timeout = WAIT,
+bool WaitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = WAIT,
              std::chrono::milliseconds interval = std::chrono::milliseconds(10));

@@ -15,7 +15,7 @@
 
 struct InitCfgReply
 {
-    char kind;   // 'S' search, 'I' set-IP
+    char kind;  // 'S' search, 'I' set-IP
     std::uint32_t ip, netmask, gateway;
     std::vector<std::uint8_t> mac;
 };
@@ -28,7 +28,8 @@ class RecordingInitCfg final : public CInitCfg
 public:
     // Port 0 neither binds nor receives: the test calls Feed instead.
     RecordingInitCfg(std::uint32_t dwAdapterAddr, std::uint16_t wPort)
-        : CInitCfg(dwAdapterAddr, wPort, wPort == 0 ? UdpStart::Now : UdpStart::Deferred), m_bReceiving(wPort != 0)
+        : CInitCfg(dwAdapterAddr, wPort, wPort == 0 ? UdpStart::Now : UdpStart::Deferred)
+        , m_bReceiving(wPort != 0)
     {
         if (m_bReceiving)
             StartReceiving();

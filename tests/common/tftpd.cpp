@@ -34,7 +34,7 @@ std::uint16_t FreeLoopbackUdpPort()
     return port;
 }
 
-} // namespace
+}  // namespace
 
 TftpdProcess::TftpdProcess(const std::string& program)
 {

@@ -146,7 +146,7 @@ TEST_F(CfgLab, RebootTakesTheBoxAwayForAWhile)
     StartBox({"--reboot-time", "1500"});
     ConnectReady();
     std::uint32_t count = 0;
-    (void)client.SendCommand("appcfg cmd c=2", CFG_TIMEOUT_SHORT_MS, &count);   // not evaluated
+    (void)client.SendCommand("appcfg cmd c=2", CFG_TIMEOUT_SHORT_MS, &count);  // not evaluated
     ASSERT_TRUE(client.WaitFor("disconnected 0"));
     ASSERT_TRUE(m_box->WaitForText("config: rebooting")) << m_box->Captured();
     // A rebooting box is gone for discovery too.

@@ -3,8 +3,8 @@
 #include "config/cfg_clt.h"
 
 #include <chrono>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <mutex>
@@ -150,8 +150,7 @@ TEST_F(CfgClient, CommandsArePaddedToWholeBlocksInOneFrame)
     };
     // 14 characters + NUL + one zero byte; 15 + NUL fill two blocks; 16 + NUL
     // need a third.
-    const Case cases[] = {
-        {"appcfg cmd c=2", 16}, {"appcfg cmd c=21", 16}, {"appcfg cmd c=1 16", 24}};
+    const Case cases[] = {{"appcfg cmd c=2", 16}, {"appcfg cmd c=21", 16}, {"appcfg cmd c=1 16", 24}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);
         Pending pending;
@@ -181,7 +180,7 @@ TEST_F(CfgClient, RepliesGiveTheStatusesAndFields)
         const char* name;
         std::string reply;
         std::uint32_t status;
-        std::uint32_t count;   // checked for CFG_OK only
+        std::uint32_t count;  // checked for CFG_OK only
         std::vector<std::string> fields;
     };
     const std::string twenty = "ok|1|2|3|4|5|6|7|8|9|10|11|12|13|14|15|16|17|18|19|20";
@@ -189,7 +188,10 @@ TEST_F(CfgClient, RepliesGiveTheStatusesAndFields)
         {"ok with fields", "ok|1|2", CFG_OK, 2, {"1", "2"}},
         {"error text keeps its leading blank", "error Datei fehlt", CFG_ERROR_REPLY, 0, {" Datei fehlt"}},
         {"ok and error is an error", "ok error x", CFG_ERROR_REPLY, 0, {" x"}},
-        {"twenty fields keep sixteen", twenty, CFG_OK, 16,
+        {"twenty fields keep sixteen",
+         twenty,
+         CFG_OK,
+         16,
          {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"}},
     };
     for (const auto& c : cases) {
@@ -218,7 +220,7 @@ TEST_F(CfgClient, StatusMessagesDoNotEndAWait)
     ASSERT_TRUE(box.ReadFrame().has_value());
     box.SendText("status|40|100");
     ASSERT_TRUE(client.WaitFor("status 40 100"));
-    box.SendText("info|x");   // nor do info messages
+    box.SendText("info|x");  // nor do info messages
     box.SendText("ok|done");
     pending.thread.join();
     EXPECT_EQ(pending.status, CFG_OK);
@@ -234,7 +236,8 @@ TEST_F(CfgClient, NoAnswerTimesOutAfterTheGivenTime)
     // A lower bound only: a busy machine can make the wait longer, never
     // shorter. The upper one is that the call returns at all.
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(ReturnsBefore(HANG_DEADLINE, [&] { status = client.SendCommand("appcfg cmd c=2", 300, &count); }));
+    ASSERT_TRUE(
+        ReturnsBefore(HANG_DEADLINE, [&] { status = client.SendCommand("appcfg cmd c=2", 300, &count); }));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
     EXPECT_EQ(status, CFG_FAILED);
     EXPECT_EQ(client.GetField(0), "");
@@ -266,14 +269,14 @@ TEST(CfgRunCommand, EveryWayOutEndsTheWaitAndSaysWhich)
     struct Case
     {
         const char* name;
-        void (*after)(ReadyPair&, std::stop_source&);   // once the command arrived
+        void (*after)(ReadyPair&, std::stop_source&);  // once the command arrived
         CfgOutcome outcome;
         std::uint32_t status;
         std::string text;
     };
     const Case cases[] = {
-        {"ok", [](ReadyPair& p, std::stop_source&) { p.box.SendText("ok|1|2"); }, CfgOutcome::Answered, CFG_OK,
-         ""},
+        {"ok", [](ReadyPair& p, std::stop_source&) { p.box.SendText("ok|1|2"); }, CfgOutcome::Answered,
+         CFG_OK, ""},
         {"error keeps the box text",
          [](ReadyPair& p, std::stop_source&) { p.box.SendText("error no space left"); }, CfgOutcome::Answered,
          CFG_ERROR_REPLY, " no space left"},
@@ -297,8 +300,9 @@ TEST(CfgRunCommand, EveryWayOutEndsTheWaitAndSaysWhich)
         ReadyPair pair;
         ASSERT_TRUE(pair.Connect());
         std::stop_source stop;
-        std::packaged_task<CfgCommandResult()> task(
-            [&] { return pair.client.RunCommand("appcfg cmd c=3 fw.bin X", std::chrono::hours(1), stop.get_token()); });
+        std::packaged_task<CfgCommandResult()> task([&] {
+            return pair.client.RunCommand("appcfg cmd c=3 fw.bin X", std::chrono::hours(1), stop.get_token());
+        });
         std::future<CfgCommandResult> done = task.get_future();
         std::thread waiter(std::move(task));
         const bool bArrived = pair.box.ReadFrame().has_value();
@@ -307,7 +311,7 @@ TEST(CfgRunCommand, EveryWayOutEndsTheWaitAndSaysWhich)
         }
         const bool bEnded = done.wait_for(WAIT) == std::future_status::ready;
         if (!bEnded) {
-            pair.client.CancelCommand();   // lets the thread be joined
+            pair.client.CancelCommand();  // lets the thread be joined
         }
         waiter.join();
         ASSERT_TRUE(bArrived);
@@ -353,7 +357,8 @@ TEST(CfgRunCommand, NothingIsSentWhenTheCommandCannotOrMayNotGoOut)
         if (c.bStopFirst) {
             stop.request_stop();
         }
-        const CfgCommandResult result = pair.client.RunCommand(c.command, std::chrono::hours(1), stop.get_token());
+        const CfgCommandResult result =
+            pair.client.RunCommand(c.command, std::chrono::hours(1), stop.get_token());
         EXPECT_EQ(result.outcome, c.bStopFirst ? CfgOutcome::Cancelled : CfgOutcome::NotSent);
         EXPECT_EQ(result.status, CFG_FAILED);
         if (c.bConnect) {
@@ -372,12 +377,11 @@ TEST(CfgWaitReady, EndsOnInfoOrOnceNoConnectionCanCome)
         bool bListening;
         void (*box)(ScriptedBox&);
         bool expected;
-        bool bStop = false;   // a stop request after the box's part
+        bool bStop = false;  // a stop request after the box's part
     };
     const Case cases[] = {
         {"info arrives", true, [](ScriptedBox& b) { b.SendText("info|a"); }, true},
-        {"status only, then the box hangs up",
-         true,
+        {"status only, then the box hangs up", true,
          [](ScriptedBox& b) {
              b.SendText("status|1|2");
              b.Close();
@@ -391,12 +395,13 @@ TEST(CfgWaitReady, EndsOnInfoOrOnceNoConnectionCanCome)
         std::optional<ScriptedBox> box(std::in_place);
         const std::uint16_t port = box->Port();
         if (!c.bListening) {
-            box.reset();   // its port is free again
+            box.reset();  // its port is free again
         }
         RecordingCfgClt client;
         client.Connect("127.0.0.1", port);
         std::stop_source stop;
-        std::packaged_task<bool()> task([&] { return client.WaitReady(std::chrono::hours(1), stop.get_token()); });
+        std::packaged_task<bool()> task(
+            [&] { return client.WaitReady(std::chrono::hours(1), stop.get_token()); });
         std::future<bool> done = task.get_future();
         std::thread waiter(std::move(task));
         const bool bAccepted = !c.bListening || box->Accept();
@@ -409,7 +414,7 @@ TEST(CfgWaitReady, EndsOnInfoOrOnceNoConnectionCanCome)
         // A failed connect reports after its one-second pause.
         const bool bEnded = done.wait_for(WAIT + 2s) == std::future_status::ready;
         if (!bEnded) {
-            client.StopWorkers();   // lets the thread be joined
+            client.StopWorkers();  // lets the thread be joined
         }
         waiter.join();
         ASSERT_TRUE(bAccepted);
@@ -538,7 +543,7 @@ TEST_F(CfgClient, WritesItsIndicationAndDebugLines)
         bSeen = box.Accept() && client.WaitFor("connected");
         box.SendText("info|a");
         box.SendText(longText);
-        box.SendPayload("odd");   // no whole block: no text, no keyword
+        box.SendPayload("odd");  // no whole block: no text, no keyword
         box.Close();
         bSeen = bSeen && client.WaitFor("disconnected 0");
         out = stdoutCapture.Stop();
@@ -589,7 +594,7 @@ TEST_F(CfgClient, FailedConnectGivesOnlyDisconnected)
 {
     std::uint16_t closedPort = 0;
     {
-        ScriptedBox gone;   // its port is free again once it is destroyed
+        ScriptedBox gone;  // its port is free again once it is destroyed
         closedPort = gone.Port();
     }
     RecordingCfgClt lonely;

@@ -81,7 +81,8 @@ struct ParseCase
 
 TEST(CfgCodec, ParseReplySplitsFieldsAfterTheKeyword)
 {
-    const std::string twentyFields = "ok|f1|f2|f3|f4|f5|f6|f7|f8|f9|f10|f11|f12|f13|f14|f15|f16|f17|f18|f19|f20";
+    const std::string twentyFields =
+        "ok|f1|f2|f3|f4|f5|f6|f7|f8|f9|f10|f11|f12|f13|f14|f15|f16|f17|f18|f19|f20";
     const ParseCase cases[] = {
         {"ok alone has no fields", "ok", REPLY_OK, 0, {}},
         {"one bar makes one empty field", "ok|", REPLY_OK, 1, {""}},
@@ -91,26 +92,33 @@ TEST(CfgCodec, ParseReplySplitsFieldsAfterTheKeyword)
         {"error anywhere wins over ok", "ok|1 error bad", REPLY_ERROR, CFG_RESULT_ERROR, {" bad"}},
         {"status before info", "status|info", REPLY_STATUS, 1, {"info"}},
         {"status values", "status|40|100", REPLY_STATUS, 2, {"40", "100"}},
-        {"ninth info field is slot 8", "info|0|1|2|3|4|5|6|7|eight", REPLY_INFO, 9,
+        {"ninth info field is slot 8",
+         "info|0|1|2|3|4|5|6|7|eight",
+         REPLY_INFO,
+         9,
          {"0", "1", "2", "3", "4", "5", "6", "7", "eight"}},
         {"no keyword", "hello|a", REPLY_NONE, 0, {}},
         {"empty text", "", REPLY_NONE, 0, {}},
         {"keywords are case-sensitive", "OK|a", REPLY_NONE, 0, {}},
         {"the text ends at its NUL", std::string("ok|a\0|b", 7), REPLY_OK, 1, {"a"}},
-        {"20 fields keep the first 16", twentyFields, REPLY_OK, 16,
+        {"20 fields keep the first 16",
+         twentyFields,
+         REPLY_OK,
+         16,
          {"f1", "f2", "f3", "f4", "f5", "f6", "f7", "f8", "f9", "f10", "f11", "f12", "f13", "f14", "f15",
           "f16"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         CfgFields fields;
-        std::memset(&fields, 0x55, sizeof fields);   // leftovers must not survive
+        std::memset(&fields, 0x55, sizeof fields);  // leftovers must not survive
         std::uint32_t kind = 99;
         EXPECT_EQ(ParseReply(c.text, fields, kind), c.result);
         EXPECT_EQ(kind, c.kind);
         for (std::size_t i = 0; i < CFG_MAX_FIELDS; ++i) {
             const std::string expected = i < c.fields.size() ? c.fields[i] : "";
-            EXPECT_EQ(std::string(fields.m_szField[i], ::strnlen(fields.m_szField[i], CFG_FIELD_SIZE)), expected)
+            EXPECT_EQ(std::string(fields.m_szField[i], ::strnlen(fields.m_szField[i], CFG_FIELD_SIZE)),
+                      expected)
                 << "slot " << i;
         }
     }
@@ -137,7 +145,8 @@ TEST(CfgCodec, ParseReplyKeepsAnErrorTextOverSeveralSlotsButWithinTheArea)
     const std::string huge(5000, 'h');
     EXPECT_EQ(ParseReply("error" + huge, fields, kind), CFG_RESULT_ERROR);
     EXPECT_EQ(kind, REPLY_ERROR);
-    EXPECT_EQ(fields.m_szField[CFG_MAX_FIELDS - 1][CFG_FIELD_SIZE - 1], '\0') << "the area must stay terminated";
+    EXPECT_EQ(fields.m_szField[CFG_MAX_FIELDS - 1][CFG_FIELD_SIZE - 1], '\0')
+        << "the area must stay terminated";
     EXPECT_EQ(std::strlen(fields.m_szField[0]), sizeof fields - 1);
 }
 
@@ -168,8 +177,14 @@ TEST(CfgCodec, FieldToIntFollowsDecimalConversionRules)
         std::int32_t value;
     };
     const Case cases[] = {
-        {"40", 40},          {"  100", 100}, {"-12x", -12}, {"+7", 7},
-        {"abc", 0},          {"", 0},        {"- 5", 0},    {"99999999999", 2147483647},
+        {"40", 40},
+        {"  100", 100},
+        {"-12x", -12},
+        {"+7", 7},
+        {"abc", 0},
+        {"", 0},
+        {"- 5", 0},
+        {"99999999999", 2147483647},
         {"-99999999999", -2147483647 - 1},
     };
     for (const auto& c : cases) {

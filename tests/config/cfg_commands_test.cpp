@@ -4,8 +4,7 @@
 
 #include <string>
 
-namespace
-{
+namespace {
 
 TEST(Commands, UpdateCommandCarriesKindFileAndInfo)
 {
@@ -17,8 +16,7 @@ TEST(Commands, UpdateCommandCarriesKindFileAndInfo)
     const Case cases[] = {{UPDATE_SYSTEM, "appcfg cmd c=3 image.bin X"},
                           {UPDATE_APPLICATION, "appcfg cmd c=6 image.bin X"},
                           {UPDATE_SOFTWARE, "appcfg cmd c=7 image.bin X"}};
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.kind);
         EXPECT_EQ(BuildUpdateCommand(c.kind, "image.bin", "X"), c.expected);
     }
@@ -83,15 +81,13 @@ TEST(Commands, UpdatePathSplitsAtTheLastSeparator)
         {"folder too long", "/" + std::string(258, 'd') + "/f", false, "", ""},
         {"name too long", "/d/" + std::string(256, 'n'), false, "", ""},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto split = SplitUpdatePath(c.path);
         ASSERT_EQ(split.has_value(), c.ok);
         if (!c.ok)
             continue;
-        if (c.folder != nullptr)
-        {
+        if (c.folder != nullptr) {
             EXPECT_EQ(split->folder, c.folder);
         }
         EXPECT_EQ(split->folder.back(), '/');

@@ -25,7 +25,6 @@
 
 namespace cfgtest {
 
-
 // The box's end of one connection, scripted by the test.
 class ScriptedBox final
 {
@@ -71,7 +70,8 @@ public:
 
     void SendRaw(const std::string& bytes) const
     {
-        ASSERT_EQ(::send(m_conn, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(::send(m_conn, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(bytes.size()));
     }
 
     // Frames raw payload bytes with the 2-byte little-endian length.
@@ -88,7 +88,8 @@ public:
     {
         std::vector<std::uint8_t> buffer(text.size() + 8, 0);
         std::memcpy(buffer.data(), text.data(), text.size());
-        const auto length = EncryptBuffer(m_cipher, buffer.data(), static_cast<std::uint32_t>(text.size() + 1));
+        const auto length =
+            EncryptBuffer(m_cipher, buffer.data(), static_cast<std::uint32_t>(text.size() + 1));
         SendPayload(std::string(reinterpret_cast<char*>(buffer.data()), length));
     }
 
@@ -99,7 +100,8 @@ public:
         if (header.size() < 2) {
             return std::nullopt;
         }
-        const std::size_t length = static_cast<std::uint8_t>(header[0]) | static_cast<std::uint8_t>(header[1]) << 8;
+        const std::size_t length = static_cast<std::uint8_t>(header[0]) | static_cast<std::uint8_t>(header[1])
+                                                                              << 8;
         return header + Read(length, timeout);
     }
 
@@ -139,8 +141,8 @@ private:
         std::string bytes;
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (bytes.size() < count) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
             pollfd fd{m_conn, POLLIN, 0};
             if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) != 1) {
                 break;

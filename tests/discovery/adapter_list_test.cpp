@@ -5,9 +5,9 @@
 #include <string>
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <linux/if.h>
 #include <linux/if_arp.h>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -47,7 +47,7 @@ const AdapterList& AsList(const std::unique_ptr<std::uint8_t[]>& buffer)
     return *reinterpret_cast<const AdapterList*>(buffer.get());
 }
 
-}   // namespace
+}  // namespace
 
 TEST(AdapterList, NeededSizeCountsLoopbackButListLeavesItOut)
 {
@@ -140,9 +140,9 @@ TEST(AdapterList, TypeNamesFollowTheLinkType)
         unsigned short type;
         const char* name;
     } rows[] = {
-        {ARPHRD_ETHER, "Ethernet"},   {ARPHRD_LOOPBACK, "Loopback"},  {ARPHRD_PPP, "PPP"},
-        {ARPHRD_SLIP, "Slip"},        {ARPHRD_CSLIP, "Slip"},         {ARPHRD_IEEE802_TR, "Tokenring"},
-        {ARPHRD_FDDI, "FDDI"},        {ARPHRD_NONE, "Other"},         {ARPHRD_INFINIBAND, "Unknown"},
+        {ARPHRD_ETHER, "Ethernet"}, {ARPHRD_LOOPBACK, "Loopback"}, {ARPHRD_PPP, "PPP"},
+        {ARPHRD_SLIP, "Slip"},      {ARPHRD_CSLIP, "Slip"},        {ARPHRD_IEEE802_TR, "Tokenring"},
+        {ARPHRD_FDDI, "FDDI"},      {ARPHRD_NONE, "Other"},        {ARPHRD_INFINIBAND, "Unknown"},
         {ARPHRD_IPGRE, "Unknown"},
     };
     for (const auto& row : rows) {

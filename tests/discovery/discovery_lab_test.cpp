@@ -48,7 +48,8 @@ using Reply = InitCfgReply;
 
 const Reply* FindByMac(const std::vector<Reply>& replies, const std::vector<std::uint8_t>& mac)
 {
-    const auto it = std::find_if(replies.begin(), replies.end(), [&](const Reply& r) { return r.mac == mac; });
+    const auto it =
+        std::find_if(replies.begin(), replies.end(), [&](const Reply& r) { return r.mac == mac; });
     return it == replies.end() ? nullptr : &*it;
 }
 
@@ -123,8 +124,8 @@ protected:
     void RestoreBox(int box)
     {
         const LabBox& b = lab().Box(box);
-        const LabRunResult result = RunInBox(box, "ip addr flush dev eth0 && ip addr add " + b.ip
-                                                      + "/24 dev eth0 && ip route replace default dev eth0");
+        const LabRunResult result = RunInBox(box, "ip addr flush dev eth0 && ip addr add " + b.ip +
+                                                      "/24 dev eth0 && ip route replace default dev eth0");
         EXPECT_EQ(result.exitCode, 0) << result.output;
     }
 };
@@ -175,8 +176,8 @@ TEST_F(DiscoveryLab, RequestsOnTheWireHaveTheirExactBytes)
                              Ip("192.168.1.1")),
               UDP_SEND_OK);
     std::vector<std::uint8_t> setIp(52, 0);
-    const std::uint8_t head[] = {0x02, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x00, 0xC0, 0xA8, 0x01, 0x0A,
-                                 0xFF, 0xFF, 0xFF, 0x00, 0xC0, 0xA8, 0x01, 0x01};
+    const std::uint8_t head[] = {0x02, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x00, 0xC0, 0xA8,
+                                 0x01, 0x0A, 0xFF, 0xFF, 0xFF, 0x00, 0xC0, 0xA8, 0x01, 0x01};
     std::copy(std::begin(head), std::end(head), setIp.begin());
     EXPECT_EQ(wire.Receive(), setIp);
 }
@@ -328,13 +329,13 @@ TEST_F(DiscoveryLab, AdapterListShowsTheInterfacesTheTestCreated)
 {
     // adpa0 (up, with an alias and two addresses) and adpb0 (up, but its peer is
     // down, so it has no carrier).
-    const LabRunResult setup = RunInBox(
-        LAB_TOOL_SIDE,
-        "ip link add adpa0 type veth peer name adpa1 && ip link add adpb0 type veth peer name adpb1"
-        " && ip link set adpa0 address 02:88:00:00:00:0a && ip link set adpa0 alias 'Lab Port A'"
-        " && ip addr add 10.88.1.1/24 dev adpa0 && ip addr add 10.88.2.1/28 dev adpa0"
-        " && ip addr add 10.88.3.1/24 dev adpb0"
-        " && ip link set adpa1 up && ip link set adpa0 up && ip link set adpb0 up");
+    const LabRunResult setup =
+        RunInBox(LAB_TOOL_SIDE,
+                 "ip link add adpa0 type veth peer name adpa1 && ip link add adpb0 type veth peer name adpb1"
+                 " && ip link set adpa0 address 02:88:00:00:00:0a && ip link set adpa0 alias 'Lab Port A'"
+                 " && ip addr add 10.88.1.1/24 dev adpa0 && ip addr add 10.88.2.1/28 dev adpa0"
+                 " && ip addr add 10.88.3.1/24 dev adpb0"
+                 " && ip link set adpa1 up && ip link set adpa0 up && ip link set adpb0 up");
     ASSERT_EQ(setup.exitCode, 0) << setup.output;
     ASSERT_TRUE(WaitFor([] {
         return RunInBox(LAB_TOOL_SIDE, "cat /sys/class/net/adpa0/operstate").output.find("up") == 0;
@@ -391,4 +392,4 @@ TEST_F(DiscoveryLab, AdapterListShowsTheInterfacesTheTestCreated)
     RunInBox(LAB_TOOL_SIDE, "ip link del adpa0; ip link del adpb0");
 }
 
-}   // namespace
+}  // namespace

@@ -15,7 +15,7 @@ std::uint32_t Ip(const char* text)
     return address.s_addr;
 }
 
-}   // namespace
+}  // namespace
 
 TEST(InitCfgMsg, SearchRequestIsTypeOneFollowedByZeros)
 {
@@ -29,14 +29,14 @@ TEST(InitCfgMsg, SearchRequestIsTypeOneFollowedByZeros)
 TEST(InitCfgMsg, SetIpRequestCarriesMacAndAddressesInNetworkOrder)
 {
     const std::uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
-    const auto bytes = EncodeInitCfgMsg(CFG_SET_IP_REQ, mac, Ip("192.168.1.10"), Ip("255.255.255.0"),
-                                        Ip("192.168.1.1"));
+    const auto bytes =
+        EncodeInitCfgMsg(CFG_SET_IP_REQ, mac, Ip("192.168.1.10"), Ip("255.255.255.0"), Ip("192.168.1.1"));
     std::vector<std::uint8_t> expected(52, 0);
     expected[0] = 0x02;
-    const std::uint8_t tail[] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x00,   // mac, reserved
-                                 0xC0, 0xA8, 0x01, 0x0A,                     // ip
-                                 0xFF, 0xFF, 0xFF, 0x00,                     // netmask
-                                 0xC0, 0xA8, 0x01, 0x01};                    // gateway
+    const std::uint8_t tail[] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x00,  // mac, reserved
+                                 0xC0, 0xA8, 0x01, 0x0A,                    // ip
+                                 0xFF, 0xFF, 0xFF, 0x00,                    // netmask
+                                 0xC0, 0xA8, 0x01, 0x01};                   // gateway
     std::copy(std::begin(tail), std::end(tail), expected.begin() + 1);
     EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), expected);
 }
@@ -45,8 +45,8 @@ TEST(InitCfgMsg, DecodeFollowsTheLengthRules)
 {
     // A full reply as a box sends it; shorter cuts of the same bytes.
     const std::uint8_t mac[6] = {0x02, 0x77, 0, 0, 0, 0x02};
-    const auto full = EncodeInitCfgMsg(CFG_SEARCH_RSP, mac, Ip("10.77.0.2"), Ip("255.255.255.0"),
-                                       Ip("10.77.0.254"));
+    const auto full =
+        EncodeInitCfgMsg(CFG_SEARCH_RSP, mac, Ip("10.77.0.2"), Ip("255.255.255.0"), Ip("10.77.0.254"));
     std::vector<std::uint8_t> oversized(full.begin(), full.end());
     oversized.resize(100, 0xEE);
 

@@ -27,7 +27,7 @@ std::vector<std::uint8_t> Message(std::uint8_t type, std::size_t length = 52)
     return datagram;
 }
 
-}   // namespace
+}  // namespace
 
 TEST(InitCfg, DispatchesRepliesByType)
 {

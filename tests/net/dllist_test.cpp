@@ -35,11 +35,7 @@ std::vector<void*> Backward(CDllist& list)
 class ListTest : public ::testing::TestWithParam<bool>
 {
 protected:
-    ListTest()
-        : m_pool(GetParam() ? std::make_unique<CListPool>(16) : nullptr),
-          list(m_pool.get())
-    {
-    }
+    ListTest() : m_pool(GetParam() ? std::make_unique<CListPool>(16) : nullptr), list(m_pool.get()) {}
 
     std::unique_ptr<CListPool> m_pool;
 
@@ -47,7 +43,7 @@ public:
     CDllist list;
 };
 
-} // namespace
+}  // namespace
 
 TEST_P(ListTest, KeepsInsertionOrderBothWays)
 {
@@ -165,7 +161,7 @@ TEST_P(ListTest, PositionOfAnotherIterationsRemovedNodeEndsIt)
         list.Insert(E(i));
     _dlList* pA = nullptr;
     list.Start(&pA);
-    list.GetNextEntry(&pA); // pA on E(2)
+    list.GetNextEntry(&pA);  // pA on E(2)
     // A second walk moves the shared cursor elsewhere, then E(2) goes.
     list.End(nullptr);
     list.Remove(E(2));

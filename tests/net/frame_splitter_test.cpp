@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 
 struct Fed
 {
@@ -48,15 +47,16 @@ Fed Feed(const std::string& stream, std::size_t piece, std::span<std::uint8_t> b
 
 std::string Frame(const std::string& payload)
 {
-    return std::string{static_cast<char>(payload.size() & 0xFF), static_cast<char>(payload.size() >> 8)} + payload;
+    return std::string{static_cast<char>(payload.size() & 0xFF), static_cast<char>(payload.size() >> 8)} +
+           payload;
 }
 
-} // namespace
+}  // namespace
 
 TEST(TcpFrameSplitter, GivesTheSameFramesForEveryPieceSize)
 {
     std::array<std::uint8_t, 300> buffer{};
-    const std::string big(300, 'x');   // exactly the buffer
+    const std::string big(300, 'x');  // exactly the buffer
     struct Row
     {
         const char* name;
@@ -66,9 +66,16 @@ TEST(TcpFrameSplitter, GivesTheSameFramesForEveryPieceSize)
         std::size_t endLength;
     };
     const Row rows[] = {
-        {"frames back to back", Frame("info|a|") + Frame("b") + Frame(big), {"info|a|", "b", big},
-         FrameStatus::NeedMore, 0},
-        {"stream ends inside a payload", Frame("ok") + Frame("abc").substr(0, 4), {"ok"}, FrameStatus::NeedMore, 0},
+        {"frames back to back",
+         Frame("info|a|") + Frame("b") + Frame(big),
+         {"info|a|", "b", big},
+         FrameStatus::NeedMore,
+         0},
+        {"stream ends inside a payload",
+         Frame("ok") + Frame("abc").substr(0, 4),
+         {"ok"},
+         FrameStatus::NeedMore,
+         0},
         {"stream ends inside a length", Frame("ok") + "\x05", {"ok"}, FrameStatus::NeedMore, 0},
         // An empty frame ends the stream; what follows it is never read.
         {"empty frame", Frame("ok") + std::string("\0\0", 2) + Frame("late"), {"ok"}, FrameStatus::Empty, 0},
@@ -91,12 +98,12 @@ TEST(TcpFrameSplitter, InPieceOnlyWhileAPieceIsPartlyReceived)
     std::array<std::uint8_t, 8> buffer{};
     TcpFrameSplitter splitter(buffer);
     const std::string stream = Frame("abc");
-    const bool expected[] = {false, true, false, true, true};   // before each of the 5 bytes
+    const bool expected[] = {false, true, false, true, true};  // before each of the 5 bytes
     for (std::size_t i = 0; i < stream.size(); ++i) {
         EXPECT_EQ(splitter.InPiece(), expected[i]) << "before byte " << i;
         splitter.Space()[0] = static_cast<std::uint8_t>(stream[i]);
         EXPECT_EQ(splitter.Add(1), i + 1 == stream.size() ? FrameStatus::Complete : FrameStatus::NeedMore);
     }
     EXPECT_FALSE(splitter.InPiece());
-    EXPECT_EQ(splitter.Space().size(), 2u);   // the next frame's length
+    EXPECT_EQ(splitter.Space().size(), 2u);  // the next frame's length
 }

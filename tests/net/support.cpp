@@ -19,8 +19,8 @@ std::uint16_t FreeUdpPort()
     addr.sin_family = AF_INET;
     socklen_t length = sizeof addr;
     std::uint16_t port = 0;
-    if (probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0
-        && ::getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+    if (probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
         port = ntohs(addr.sin_port);
     if (probe >= 0)
         ::close(probe);
@@ -96,4 +96,4 @@ const std::string& StdoutCapture::Stop()
     return m_text;
 }
 
-} // namespace nettest
+}  // namespace nettest

@@ -68,4 +68,4 @@ private:
     int m_count = 0;
 };
 
-} // namespace nettest
+}  // namespace nettest

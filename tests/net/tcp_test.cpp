@@ -31,7 +31,7 @@ using namespace std::chrono_literals;
 struct Event
 {
     std::uint16_t msg;
-    std::string data;   // peer text for CONNECT, payload for DATA
+    std::string data;  // peer text for CONNECT, payload for DATA
     std::uint16_t length;
     CTcpConnection* conn;
 };
@@ -113,7 +113,7 @@ public:
             if (std::chrono::steady_clock::now() >= deadline) {
                 return false;
             }
-            std::this_thread::sleep_for(5ms);   // polling a count, not synchronising
+            std::this_thread::sleep_for(5ms);  // polling a count, not synchronising
         }
         return true;
     }
@@ -291,7 +291,7 @@ TEST(Tcp, ClientConnectIndicationCarriesEmptyTextAndPortZero)
 TEST(Tcp, SendFramesThePayloadWithALittleEndianLength)
 {
     ClientSetup setup;
-    const std::string payload = "appcfg cmd c=2";   // 14 bytes
+    const std::string payload = "appcfg cmd c=2";  // 14 bytes
     ASSERT_EQ(setup.conn->Send(reinterpret_cast<const std::uint8_t*>(payload.data()), 14), TCP_OK);
     EXPECT_EQ(setup.server.Read(16), std::string("\x0E\x00", 2) + payload);
 
@@ -448,7 +448,8 @@ TEST(Tcp, SendToAPeerThatNeverReadsFailsInsteadOfHanging)
     setup.server.Write(ping);
     std::string tail = setup.server.Read(ping.size());
     if (tail == ping) {
-        EXPECT_EQ(setup.tcp.Count(TCP_DISCONNECT_IND), 0u) << "the stream is intact, the connection must stay";
+        EXPECT_EQ(setup.tcp.Count(TCP_DISCONNECT_IND), 0u)
+            << "the stream is intact, the connection must stay";
         EXPECT_EQ(setup.conn->GetState(), TCP_STATE_CONNECTED);
         return;
     }
@@ -487,7 +488,7 @@ TEST(Tcp, FailedConnectGivesDisconnectIndicationAlone)
     {
         const char* name;
         const char* host;
-        bool listening;   // a loopback listener waits on the port
+        bool listening;  // a loopback listener waits on the port
     };
     // A port nobody listens on (taken from a closed listener), and address 0,
     // from a name that cannot be resolved or given as such: it must not reach

@@ -90,7 +90,7 @@ public:
     CEvent release;
 };
 
-} // namespace
+}  // namespace
 
 TEST(CThread, TriggerWorkerStoppedWhileWaitingRunsOneFinalCycle)
 {
@@ -326,7 +326,11 @@ TEST(CThread, StopMessagesOnlyWhenThereIsNothingToWaitFor)
              thread.End(1);
          },
          ""},
-        {"End(1) without a worker", [] { CThread thread; thread.End(1); },
+        {"End(1) without a worker",
+         [] {
+             CThread thread;
+             thread.End(1);
+         },
          "upps stop thread timeout\n"},
         {"End(1) twice",
          [] {

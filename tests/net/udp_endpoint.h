@@ -48,12 +48,11 @@ public:
         return 0;
     }
 
-    void OnReceive(const std::uint8_t* pData, std::uint16_t wLength, const char* pszFrom,
-                   std::uint16_t wPort, void* pContext) override
+    void OnReceive(const std::uint8_t* pData, std::uint16_t wLength, const char* pszFrom, std::uint16_t wPort,
+                   void* pContext) override
     {
         std::lock_guard lock(m_mutex);
-        m_datagrams.push_back({std::vector<std::uint8_t>(pData, pData + wLength), pszFrom, wPort,
-                               pContext});
+        m_datagrams.push_back({std::vector<std::uint8_t>(pData, pData + wLength), pszFrom, wPort, pContext});
         m_changed.notify_all();
     }
 
@@ -111,4 +110,4 @@ private:
     std::vector<std::string> m_traces;
 };
 
-} // namespace nettest
+}  // namespace nettest

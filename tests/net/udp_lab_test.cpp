@@ -74,7 +74,7 @@ protected:
     int MinBoxes() const override { return 2; }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(UdpLab, AdapterEndpointHearsForeignSubnetBroadcastAndUnicast)
 {
@@ -126,8 +126,7 @@ TEST_F(UdpLab, AdapterEndpointBroadcastReachesEveryBox)
     ASSERT_EQ(box1->Send(lab().ToolIp().c_str(), PORT, REPLY, sizeof REPLY), UDP_SEND_OK);
     const auto reply = tool.WaitForDatagramFrom(lab().Box(1).ip);
     ASSERT_TRUE(reply);
-    EXPECT_EQ(tool.Datagrams()[*reply].data,
-              std::vector<std::uint8_t>(std::begin(REPLY), std::end(REPLY)));
+    EXPECT_EQ(tool.Datagrams()[*reply].data, std::vector<std::uint8_t>(std::begin(REPLY), std::end(REPLY)));
 }
 
 TEST_F(UdpLab, SendOnlyEndpointMayNotBroadcast)

@@ -45,9 +45,8 @@ public:
         to.sin_family = AF_INET;
         to.sin_port = htons(wPort);
         to.sin_addr.s_addr = Ipv4("127.0.0.1");
-        return ::sendto(m_socket, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                        sizeof to)
-               == static_cast<ssize_t>(data.size());
+        return ::sendto(m_socket, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
+               static_cast<ssize_t>(data.size());
     }
 
     std::uint16_t port = 0;
@@ -64,7 +63,7 @@ std::vector<std::uint8_t> Pattern(std::size_t size)
     return data;
 }
 
-} // namespace
+}  // namespace
 
 TEST(CUdp, DeliversDatagramsUpToTheBufferSizeWhole)
 {
@@ -118,11 +117,9 @@ TEST(CUdp, SendReportsUnresolvableTargetsWithoutSending)
         std::uint32_t expected;
     };
     const Case cases[] = {
-        {"0.0.0.0", UDP_SEND_UNRESOLVED}, // the all-zero text counts as not resolvable
-        {"", UDP_SEND_UNRESOLVED},
-        {nullptr, UDP_SEND_UNRESOLVED},
-        {"127.0.0.1", UDP_SEND_OK},
-        {"localhost", UDP_SEND_OK},
+        {"0.0.0.0", UDP_SEND_UNRESOLVED},  // the all-zero text counts as not resolvable
+        {"", UDP_SEND_UNRESOLVED},        {nullptr, UDP_SEND_UNRESOLVED},
+        {"127.0.0.1", UDP_SEND_OK},       {"localhost", UDP_SEND_OK},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.host != nullptr ? c.host : "(null)");

@@ -7,8 +7,7 @@
 #include "tftp/netascii.h"
 #include "tftp_test_support.h"
 
-namespace
-{
+namespace {
 
 // Feeds the input in pieces of `piece` bytes into an output of `block` bytes
 // at a time, as the transfer does.
@@ -46,8 +45,14 @@ TEST(Netascii, ReadingTurnsCrLfIntoLfAndStopsAtEndOfText)
         {"bare cr stays", "a\rb", "a\rb"},
         {"cr at the very end", "ab\r", "ab\r"},
         {"cr cr lf", "a\r\r\nb", "a\r\nb"},
-        {"end of text mark", "ab\x1A" "cd", "ab"},
-        {"cr before end of text", "ab\r\x1A" "cd", "ab\r"},
+        {"end of text mark",
+         "ab\x1A"
+         "cd",
+         "ab"},
+        {"cr before end of text",
+         "ab\r\x1A"
+         "cd",
+         "ab\r"},
         {"binary zero passes", std::string("a\0b", 3), std::string("a\0b", 3)},
     };
     for (const Case& c : cases) {
@@ -91,4 +96,4 @@ TEST(Netascii, WritingStoresEachLineEndAsCrLfOnce)
     }
 }
 
-} // namespace
+}  // namespace

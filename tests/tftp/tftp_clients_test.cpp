@@ -18,8 +18,7 @@
 
 extern char** environ;
 
-namespace
-{
+namespace {
 
 struct RunResult
 {
@@ -36,7 +35,8 @@ RunResult RunClient(const std::filesystem::path& folder, std::vector<std::string
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     std::vector<char*> args;
@@ -86,7 +86,8 @@ TEST_F(TftpClientsTest, CurlReadsALargeFileAtEveryBlockSize)
     for (const char* blockSize : {"512", "1468", "8192", "65464"}) {
         SCOPED_TRACE(blockSize);
         const std::string out = std::string("got") + blockSize + ".bin";
-        const RunResult run = RunClient(m_local, {"curl", "-sS", "--tftp-blksize", blockSize, "-o", out, Url("big.bin")});
+        const RunResult run =
+            RunClient(m_local, {"curl", "-sS", "--tftp-blksize", blockSize, "-o", out, Url("big.bin")});
         ASSERT_EQ(run.status, 0) << run.output;
         EXPECT_EQ(ReadFile(m_local / out), file);
     }
@@ -112,13 +113,15 @@ TEST_F(TftpClientsTest, TftpHpaReadsAndWritesInOctetMode)
 {
     const Bytes file = RandomBytes(1024 * 1024 + 17);
     WriteFile(Home() / "image.bin", file);
-    RunResult run = RunClient(m_local, {"tftp", "-m", "octet", "127.0.0.1", Port(), "-c", "get", "image.bin", "image.bin"});
+    RunResult run = RunClient(
+        m_local, {"tftp", "-m", "octet", "127.0.0.1", Port(), "-c", "get", "image.bin", "image.bin"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(ReadFile(m_local / "image.bin"), file);
 
     const Bytes upload = RandomBytes(300000, 3);
     WriteFile(m_local / "up.bin", upload);
-    run = RunClient(m_local, {"tftp", "-m", "octet", "127.0.0.1", Port(), "-c", "put", "up.bin", "sub-up.bin"});
+    run =
+        RunClient(m_local, {"tftp", "-m", "octet", "127.0.0.1", Port(), "-c", "put", "up.bin", "sub-up.bin"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(m_reports.WaitFor("sub-up.bin, 586 Blocks Received"));
     EXPECT_EQ(ReadFile(Home() / "sub-up.bin"), upload);
@@ -131,7 +134,8 @@ TEST_F(TftpClientsTest, TftpHpaRoundTripsTextInNetasciiMode)
     for (int i = 0; i < 400; ++i)
         text += "line " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 37), '.') + "\n";
     WriteFile(m_local / "notes.txt", ToBytes(text));
-    RunResult run = RunClient(m_local, {"tftp", "-m", "netascii", "127.0.0.1", Port(), "-c", "put", "notes.txt"});
+    RunResult run =
+        RunClient(m_local, {"tftp", "-m", "netascii", "127.0.0.1", Port(), "-c", "put", "notes.txt"});
     ASSERT_EQ(run.status, 0) << run.output;
     ASSERT_TRUE(m_reports.WaitFor("notes.txt,"));
     // Stored as a text file with CR LF line ends, each exactly once.
@@ -143,7 +147,8 @@ TEST_F(TftpClientsTest, TftpHpaRoundTripsTextInNetasciiMode)
     }
     EXPECT_EQ(ReadFile(Home() / "notes.txt"), ToBytes(stored));
 
-    run = RunClient(m_local, {"tftp", "-m", "netascii", "127.0.0.1", Port(), "-c", "get", "notes.txt", "back.txt"});
+    run = RunClient(m_local,
+                    {"tftp", "-m", "netascii", "127.0.0.1", Port(), "-c", "get", "notes.txt", "back.txt"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(ReadFile(m_local / "back.txt"), ToBytes(text));
 }
@@ -152,8 +157,8 @@ TEST_F(TftpClientsTest, AtftpNegotiatesBlockSizeAndTransferSize)
 {
     const Bytes file = RandomBytes(2 * 1024 * 1024 + 5);
     WriteFile(Home() / "fw.bin", file);
-    RunResult run = RunClient(m_local, {"atftp", "--option", "blksize 8192", "--option", "tsize 0", "--trace", "-g", "-r",
-                                  "fw.bin", "-l", "fw.bin", "127.0.0.1", Port()});
+    RunResult run = RunClient(m_local, {"atftp", "--option", "blksize 8192", "--option", "tsize 0", "--trace",
+                                        "-g", "-r", "fw.bin", "-l", "fw.bin", "127.0.0.1", Port()});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(ReadFile(m_local / "fw.bin"), file);
     // atftp's trace shows what the OACK granted.
@@ -165,8 +170,8 @@ TEST_F(TftpClientsTest, AtftpNegotiatesBlockSizeAndTransferSize)
 
     const Bytes upload = RandomBytes(700000, 9);
     WriteFile(m_local / "up.bin", upload);
-    run = RunClient(m_local, {"atftp", "--option", "blksize 4096", "-p", "-l", "up.bin", "-r", "atftp-up.bin", "127.0.0.1",
-                        Port()});
+    run = RunClient(m_local, {"atftp", "--option", "blksize 4096", "-p", "-l", "up.bin", "-r", "atftp-up.bin",
+                              "127.0.0.1", Port()});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(m_reports.WaitFor("atftp-up.bin, 171 Blocks Received"));
     EXPECT_EQ(ReadFile(Home() / "atftp-up.bin"), upload);
@@ -187,8 +192,9 @@ protected:
     // commands come from a file on its standard input.
     RunResult Atftp(const std::string& mode, const std::string& command)
     {
-        std::ofstream(m_local / "commands") << "option windowsize 16\noption blksize 1428\nmode " << mode << "\n"
-                                            << command << "\nquit\n";
+        std::ofstream(m_local / "commands")
+            << "option windowsize 16\noption blksize 1428\nmode " << mode << "\n"
+            << command << "\nquit\n";
         return RunClient(m_local, {"sh", "-c", "atftp --trace 127.0.0.1 " + Port() + " < commands"});
     }
 };
@@ -266,8 +272,8 @@ TEST_F(TftpProjectClientWindowTest, FetchesThroughLossWrapAndText)
     struct Case
     {
         const char* name;
-        std::uint16_t firstBlock;   // the server's first block number
-        const char* drop;           // vindle-tftp's option, or nullptr
+        std::uint16_t firstBlock;  // the server's first block number
+        const char* drop;          // vindle-tftp's option, or nullptr
         const char* mode;
     };
     const Case cases[] = {
@@ -295,8 +301,8 @@ TEST_F(TftpProjectClientWindowTest, FetchesThroughLossWrapAndText)
         const Bytes& source = std::string_view(c.mode) == "octet" ? file : text;
         WriteFile(Home() / name, source);
         SetFirstDataBlock(c.firstBlock);
-        std::vector<std::string> argv = {VINDLE_TFTP_PATH, "get", "--port", Port(), "--mode", c.mode,
-                                         "--windowsize", "4", "--timeout", "300", "--retries", "10"};
+        std::vector<std::string> argv = {VINDLE_TFTP_PATH, "get", "--port",    Port(), "--mode",    c.mode,
+                                         "--windowsize",   "4",   "--timeout", "300",  "--retries", "10"};
         if (c.drop) {
             const std::string_view drop(c.drop);
             const std::size_t equals = drop.find('=');
@@ -320,4 +326,4 @@ TEST_F(TftpClientsTest, ClientsSeeTheServersErrors)
     EXPECT_TRUE(m_reports.WaitFor("missing.bin, File Not Found"));
 }
 
-} // namespace
+}  // namespace

@@ -11,15 +11,15 @@
 #include "tftp/tftp_server.h"
 #include "tftp_test_support.h"
 
-namespace
-{
+namespace {
 
 std::vector<std::string> Entries(const std::string& ini, const char* section)
 {
     std::istringstream in(ini);
     const IniSection s = ReadIniSection(in, section);
     std::vector<std::string> entries;
-    for (std::size_t i = NextIniEntry(s.entries, 0, false); i < s.entries.size(); i = NextIniEntry(s.entries, i, true))
+    for (std::size_t i = NextIniEntry(s.entries, 0, false); i < s.entries.size();
+         i = NextIniEntry(s.entries, i, true))
         entries.push_back(s.entries[i]);
     return entries;
 }
@@ -110,7 +110,7 @@ TEST_F(TftpConfigTest, OptionsAreClampedAsDocumented)
         bool overwrite;
         std::uint32_t portLow;
         std::uint32_t portHigh;
-        const char* warning;   // nullptr: none
+        const char* warning;  // nullptr: none
     };
     const Case cases[] = {
         {"blksize=100", 512, 3, false, 0, 0, nullptr},
@@ -157,13 +157,12 @@ TEST_F(TftpConfigTest, ListenOnTakesValidAddressesOnce)
     std::istringstream in("[LISTEN-ON]\n0.0.0.0\nboxhost\n10.1.2\n1.2.3.999\n192.168.1.5:6969\n"
                           "192.168.1.5\n127.0.0.1\n");
     ConfigureTftp(in, "/opt/vindle/vindle");
-    EXPECT_EQ(m_reports.All(),
-              "Warning: Section [LISTEN-ON], Invalid IP Address 0.0.0.0, ignored\n"
-              "Warning: Section [LISTEN-ON], Invalid IP Address boxhost, ignored\n"
-              "Warning: Section [LISTEN-ON], Invalid IP Address 10.1.2, ignored\n"
-              "Warning: Section [LISTEN-ON], Invalid IP Address 1.2.3.999, ignored\n");
+    EXPECT_EQ(m_reports.All(), "Warning: Section [LISTEN-ON], Invalid IP Address 0.0.0.0, ignored\n"
+                               "Warning: Section [LISTEN-ON], Invalid IP Address boxhost, ignored\n"
+                               "Warning: Section [LISTEN-ON], Invalid IP Address 10.1.2, ignored\n"
+                               "Warning: Section [LISTEN-ON], Invalid IP Address 1.2.3.999, ignored\n");
     EXPECT_EQ(g_tftpConfig.listenIp[0], inet_addr("192.168.1.5"));
-    EXPECT_EQ(g_tftpConfig.listenPort[0], 6969);   // the first port stays
+    EXPECT_EQ(g_tftpConfig.listenPort[0], 6969);  // the first port stays
     EXPECT_EQ(g_tftpConfig.listenIp[1], inet_addr("127.0.0.1"));
     EXPECT_EQ(g_tftpConfig.listenPort[1], 69);
     EXPECT_EQ(g_tftpConfig.listenIp[2], 0u);
@@ -214,7 +213,7 @@ TEST_F(TftpConfigTest, HomeEntriesFollowTheirRules)
     {
         const char* name;
         std::string entries;
-        std::vector<TftpHomeEntry> homes;   // the leading entries expected
+        std::vector<TftpHomeEntry> homes;  // the leading entries expected
         std::string warnings;
     };
     const Case cases[] = {
@@ -224,17 +223,30 @@ TEST_F(TftpConfigTest, HomeEntriesFollowTheirRules)
         // comment line.
         {"empty alias is a comment", "=/srv\n", {{"", "/opt/vindle/"}}, ""},
         {"empty path", "fw=\n", {{"", "/opt/vindle/"}}, "Section [HOME], alias name too large\n"},
-        {"alias of 64 characters", std::string(64, 'a') + "=/srv\n", {{"", "/opt/vindle/"}},
+        {"alias of 64 characters",
+         std::string(64, 'a') + "=/srv\n",
+         {{"", "/opt/vindle/"}},
          "Section [HOME], alias name too large\n"},
-        {"alias with a dot", "f.w=/srv\n", {{"", "/opt/vindle/"}},
+        {"alias with a dot",
+         "f.w=/srv\n",
+         {{"", "/opt/vindle/"}},
          "Section [HOME], invalid chars in alias f.w, entry ignored\n"},
-        {"duplicate alias in other case", "fw=/a\nFW=/b\n", {{"fw", "/a/"}, {"", ""}},
+        {"duplicate alias in other case",
+         "fw=/a\nFW=/b\n",
+         {{"fw", "/a/"}, {"", ""}},
          "Section [HOME], Duplicate Entry: FW=/b ignored\n"},
-        {"bare path after alias", "fw=/a\n/srv\n", {{"fw", "/a/"}, {"", ""}},
+        {"bare path after alias",
+         "fw=/a\n/srv\n",
+         {{"fw", "/a/"}, {"", ""}},
          "Section [HOME], alias and bare path mixup, entry /srv ignored\n"},
-        {"alias after bare path", "/srv\nfw=/a\n", {{"", "/srv/"}, {"", ""}},
+        {"alias after bare path",
+         "/srv\nfw=/a\n",
+         {{"", "/srv/"}, {"", ""}},
          "Section [HOME], alias and bare path mixup, entry fw=/a ignored\n"},
-        {"second bare path", "/srv\n/other\n", {{"", "/srv/"}}, "Section [HOME], Duplicate Path: /other ignored\n"},
+        {"second bare path",
+         "/srv\n/other\n",
+         {{"", "/srv/"}},
+         "Section [HOME], Duplicate Path: /other ignored\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -307,9 +319,9 @@ TEST(TftpStartup, SummaryListsTheConfigurationInOrder)
     struct Case
     {
         const char* name;
-        const char* ini;       // after [LISTEN-ON] 127.0.0.1:0
-        const char* before;    // the summary up to the listening line
-        const char* after;     // the summary after it
+        const char* ini;     // after [LISTEN-ON] 127.0.0.1:0
+        const char* before;  // the summary up to the listening line
+        const char* after;   // the summary after it
     };
     const Case cases[] = {
         {"every setting given",
@@ -326,8 +338,7 @@ TEST(TftpStartup, SummaryListsTheConfigurationInOrder)
          "defult blksize: 512\n"
          "default interval: 5\n"
          "overwrite existing files: yes\n"},
-        {"defaults, aliases in table order",
-         "[HOME]\nfw=/srv/fw\nLogs=/var/log\n",
+        {"defaults, aliases in table order", "[HOME]\nfw=/srv/fw\nLogs=/var/log\n",
          "\nStarting TFTP...\n"
          "alias /fw is mapped to /srv/fw/\n"
          "alias /Logs is mapped to /var/log/\n",
@@ -368,7 +379,9 @@ TEST(TftpStartup, WindowSizeIsClampedAndNamedOnlyAboveOne)
         StopTftpServer();
         const std::string all = reports.All();
         if (line)
-            EXPECT_NE(all.find(std::string("max blksize: 65464\n") + line + "defult blksize"), std::string::npos) << all;
+            EXPECT_NE(all.find(std::string("max blksize: 65464\n") + line + "defult blksize"),
+                      std::string::npos)
+                << all;
         else
             EXPECT_EQ(all.find("windowsize"), std::string::npos) << all;
     }
@@ -380,7 +393,8 @@ TEST(TftpStartup, NoListeningAddressMeansNoServer)
     // 192.0.2.1 (documentation range) is no address of this machine.
     std::istringstream ini("[LISTEN-ON]\n192.0.2.1:0\n");
     EXPECT_EQ(StartTftpServer(ini, "/opt/vindle/vindle"), TFTP_SERVER_NO_ENDPOINT);
-    EXPECT_EQ(reports.All(), "192.0.2.1 Port 0, bind failed\nNo listening Interfaces available, stopping...\n");
+    EXPECT_EQ(reports.All(),
+              "192.0.2.1 Port 0, bind failed\nNo listening Interfaces available, stopping...\n");
 }
 
-} // namespace
+}  // namespace

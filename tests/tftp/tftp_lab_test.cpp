@@ -14,8 +14,7 @@
 #include "tftp/tftp_server.h"
 #include "tftp_test_support.h"
 
-namespace
-{
+namespace {
 
 class TftpLabTest : public LabTest
 {
@@ -28,14 +27,16 @@ protected:
     void StartOnAllInterfaces(const std::string& extraIni = {})
     {
         std::istringstream ini("[HOME]\n" + (m_temp.Path() / "home").string() + "\n" + extraIni);
-        ASSERT_EQ(StartTftpServer(ini, (m_temp.Path() / "vindle").string()), TFTP_SERVER_OK) << m_reports.All();
+        ASSERT_EQ(StartTftpServer(ini, (m_temp.Path() / "vindle").string()), TFTP_SERVER_OK)
+            << m_reports.All();
     }
 
     // Fetches `name` from the tool side into the temporary folder, from box `box`.
     LabRunResult Fetch(int box, const std::string& name, const std::string& out)
     {
-        return RunInBox(box, "curl -sS -o " + (m_temp.Path() / out).string() + " tftp://" + lab().ToolIp() + "/" + name,
-                        std::chrono::milliseconds(20000));
+        return RunInBox(
+            box, "curl -sS -o " + (m_temp.Path() / out).string() + " tftp://" + lab().ToolIp() + "/" + name,
+            std::chrono::milliseconds(20000));
     }
 
     TempFolder m_temp;
@@ -80,7 +81,8 @@ TEST_F(TftpLabTest, StandaloneServerReadsTheIniBesideItsProgramAndStopsOnSigterm
     TftpdProcess tftpd(built);
     const Bytes file = RandomBytes(200000);
     WriteFile(m_temp.Path() / "home" / "f.bin", file);
-    ASSERT_TRUE(tftpd.Start("[HOME]\n" + (m_temp.Path() / "home").string() + "\n[TFTP-OPTIONS]\nblksize=1468\n"));
+    ASSERT_TRUE(
+        tftpd.Start("[HOME]\n" + (m_temp.Path() / "home").string() + "\n[TFTP-OPTIONS]\nblksize=1468\n"));
     LabProcess& server = tftpd.Process();
     EXPECT_NE(server.Captured().find("Accepting requests.."), std::string::npos) << server.Captured();
     EXPECT_NE(server.Captured().find("max blksize: 1468"), std::string::npos) << server.Captured();
@@ -113,7 +115,7 @@ TEST_F(TftpLabTest, ServerThreadAsTheApplicationRunsItStopsAndJoins)
     const bool stopped = ended.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
     EXPECT_TRUE(stopped);
     if (!stopped)
-        TftpServerStop();   // so that the future's destructor can join
+        TftpServerStop();  // so that the future's destructor can join
 }
 
-} // namespace
+}  // namespace

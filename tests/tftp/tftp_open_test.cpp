@@ -17,8 +17,7 @@
 #include "tftp/tftp_upload.h"
 #include "tftp_test_support.h"
 
-namespace
-{
+namespace {
 
 namespace fs = std::filesystem;
 
@@ -63,7 +62,7 @@ struct Case
 {
     const char* name;
     const char* readError;
-    const char* writeError;   // with overwriting on
+    const char* writeError;  // with overwriting on
 };
 
 const Case CASES[] = {
@@ -107,7 +106,8 @@ TEST_P(TftpOpenTest, LinksAreFollowedOnlyInsideTheHomeAndOnlyRegularFilesOpen)
 
         CTftpUpload upload;
         CUniqueFd data;
-        const TftpFileStatus write = upload.Begin(Local(c.name), c.name, {.overwrite = true}, data, GetParam());
+        const TftpFileStatus write =
+            upload.Begin(Local(c.name), c.name, {.overwrite = true}, data, GetParam());
         EXPECT_EQ(write.ok, c.writeError == nullptr);
         if (c.writeError != nullptr) {
             EXPECT_STREQ(write.error.text, c.writeError);
@@ -160,4 +160,4 @@ INSTANTIATE_TEST_SUITE_P(Calls, TftpOpenTest, ::testing::Values(TftpFsCalls::Mod
                                                                       : std::string("Walk");
                          });
 
-} // namespace
+}  // namespace

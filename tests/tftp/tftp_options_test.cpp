@@ -7,8 +7,7 @@
 #include "tftp/tftp_request.h"
 #include "tftp_test_support.h"
 
-namespace
-{
+namespace {
 
 using OptionList = std::vector<std::pair<std::string, std::string>>;
 
@@ -45,7 +44,11 @@ TEST(TftpOptions, ClampsAndEchoesEachRecognisedOption)
         std::uint32_t timeout;
     };
     const Case cases[] = {
-        {"blksize and tsize", {{"blksize", "1024"}, {"tsize", "0"}}, {{"blksize", "1024"}, {"tsize", "700"}}, 1024, 2},
+        {"blksize and tsize",
+         {{"blksize", "1024"}, {"tsize", "0"}},
+         {{"blksize", "1024"}, {"tsize", "700"}},
+         1024,
+         2},
         {"blksize below 512 is raised", {{"blksize", "256"}}, {{"blksize", "512"}}, 512, 2},
         {"blksize 8 is raised", {{"blksize", "8"}}, {{"blksize", "512"}}, 512, 2},
         {"largest blksize", {{"blksize", "65464"}}, {{"blksize", "65464"}}, 65464, 2},
@@ -59,8 +62,11 @@ TEST(TftpOptions, ClampsAndEchoesEachRecognisedOption)
         {"interval 200 becomes 120", {{"interval", "200"}}, {{"interval", "120"}}, 512, 60},
         {"interval 5 rounds up", {{"interval", "5"}}, {{"interval", "5"}}, 512, 3},
         {"unknown option skipped", {{"windowsize", "4"}}, {}, 512, 2},
-        {"last occurrence wins", {{"blksize", "1024"}, {"blksize", "2048"}},
-         {{"blksize", "1024"}, {"blksize", "2048"}}, 2048, 2},
+        {"last occurrence wins",
+         {{"blksize", "1024"}, {"blksize", "2048"}},
+         {{"blksize", "1024"}, {"blksize", "2048"}},
+         2048,
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -77,7 +83,7 @@ TEST(TftpOptions, WithoutOptionsNoOackAndDefaults)
     const TftpNegotiation n = Negotiate({}, 700, TFTP_MAX_BLKSIZE, 120);
     EXPECT_FALSE(n.oackMode);
     EXPECT_EQ(n.blockSize, 512u);
-    EXPECT_EQ(n.timeoutSeconds, 60u);   // half of the interval 120
+    EXPECT_EQ(n.timeoutSeconds, 60u);  // half of the interval 120
 }
 
 TEST(TftpOptions, ConfiguredMaximumLimitsTheGrant)
@@ -126,8 +132,11 @@ TEST(TftpOptions, WindowSizeIsGrantedUpToTheConfiguredMaximum)
         {"no number", 64, {{"windowsize", "many"}}, {}, 1},
         {"negative", 64, {{"windowsize", "-4"}}, {}, 1},
         {"empty", 64, {{"windowsize", ""}}, {}, 1},
-        {"last occurrence wins", 64, {{"windowsize", "8"}, {"windowsize", "4"}},
-         {{"windowsize", "8"}, {"windowsize", "4"}}, 4},
+        {"last occurrence wins",
+         64,
+         {{"windowsize", "8"}, {"windowsize", "4"}},
+         {{"windowsize", "8"}, {"windowsize", "4"}},
+         4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -145,4 +154,4 @@ TEST(TftpOptions, TimeoutIsHalfTheIntervalRoundedUp)
     EXPECT_EQ(TimeoutForInterval(120), 60u);
 }
 
-} // namespace
+}  // namespace

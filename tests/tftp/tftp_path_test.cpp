@@ -6,8 +6,7 @@
 
 #include "tftp/tftp_path.h"
 
-namespace
-{
+namespace {
 
 TEST(TftpPath, ResolvesNamesBelowTheBareHomeDirectory)
 {
@@ -16,7 +15,7 @@ TEST(TftpPath, ResolvesNamesBelowTheBareHomeDirectory)
     {
         const char* name;
         const char* request;
-        const char* error;   // nullptr: resolves to `path`
+        const char* error;  // nullptr: resolves to `path`
         const char* path;
     };
     const Case cases[] = {
@@ -50,7 +49,8 @@ TEST(TftpPath, ResolvesNamesBelowTheBareHomeDirectory)
 
 TEST(TftpPath, ResolvesNamesThroughAliases)
 {
-    const std::vector<TftpHomeEntry> homes = {{"fw", "/srv/fw/"}, {"logs", "/var/boxlogs/"}, {"", ""}, {"late", "/x/"}};
+    const std::vector<TftpHomeEntry> homes = {
+        {"fw", "/srv/fw/"}, {"logs", "/var/boxlogs/"}, {"", ""}, {"late", "/x/"}};
     struct Case
     {
         const char* name;
@@ -102,4 +102,4 @@ TEST(TftpPath, IniFileReplacesTheProgramsExtension)
     EXPECT_EQ(DirectoryOfProgram("vindle"), "./");
 }
 
-} // namespace
+}  // namespace

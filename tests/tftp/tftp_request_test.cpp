@@ -5,8 +5,7 @@
 #include "tftp/tftp_request.h"
 #include "tftp_test_support.h"
 
-namespace
-{
+namespace {
 
 Bytes Raw(std::string_view text)
 {
@@ -20,7 +19,7 @@ TEST(TftpRequest, ParsesNamesModeAndOptionsBoundedByThePacket)
         const char* name;
         Bytes packet;
         bool ok;
-        const char* error;       // expected text when !ok
+        const char* error;  // expected text when !ok
         const char* fileName;
         const char* mode;
         std::size_t options;
@@ -39,7 +38,8 @@ TEST(TftpRequest, ParsesNamesModeAndOptionsBoundedByThePacket)
         {"three bytes", Raw("\0\1f"sv), false, "Request not null-terminated", "", "", 0, false},
         {"name not terminated", Raw("\0\1file"sv), false, "Request not null-terminated", "", "", 0, false},
         {"missing mode", Raw("\0\1file\0"sv), false, "Missing mode", "", "", 0, false},
-        {"mode not terminated", Raw("\0\1file\0oct"sv), false, "Request not null-terminated", "", "", 0, false},
+        {"mode not terminated", Raw("\0\1file\0oct"sv), false, "Request not null-terminated", "", "", 0,
+         false},
         {"value not terminated", Raw("\0\1f\0octet\0blksize\0001024"sv), false, "Request not null-terminated",
          "", "", 0, false},
     };
@@ -68,4 +68,4 @@ TEST(TftpRequest, TextModeIsNetasciiOrAsciiInAnyCase)
     EXPECT_FALSE(IsTextMode(""));
 }
 
-} // namespace
+}  // namespace

@@ -24,8 +24,7 @@
 #include "tftp/tftp_wire.h"
 #include "tftp_test_support.h"
 
-namespace
-{
+namespace {
 
 using namespace std::chrono_literals;
 using Kind = TftpTransferEvent::Kind;
@@ -77,9 +76,10 @@ public:
     {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, WAIT, [&] {
-            return static_cast<std::size_t>(std::count_if(m_events.begin(), m_events.end(), [&](const auto& e) {
-                       return e.kind == Kind::Failed && e.message == message;
-                   })) >= count;
+            return static_cast<std::size_t>(
+                       std::count_if(m_events.begin(), m_events.end(), [&](const auto& e) {
+                           return e.kind == Kind::Failed && e.message == message;
+                       })) >= count;
         });
     }
     // Transfers started for the client address `ip` (dotted).
@@ -201,7 +201,7 @@ TEST(TftpServerObject, StartsAndStopsRepeatedlyLeavingNothingBehind)
     const std::size_t descriptors = CountEntries("/proc/self/fd");
     for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE(round);
-        TftpTestClient clients[2];   // two descriptors of the test's own
+        TftpTestClient clients[2];  // two descriptors of the test's own
         for (int i = 0; i < 2; ++i) {
             ASSERT_EQ(Start(servers[i], temp.Path() / "home"), TFTP_SERVER_OK);
             EXPECT_EQ(Start(servers[i], temp.Path() / "home"), TFTP_SERVER_RUNNING);
@@ -300,14 +300,17 @@ public:
             std::uint8_t buffer[600];
             sockaddr_in from{};
             socklen_t length = sizeof from;
-            const ssize_t n = recvfrom(m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+            const ssize_t n =
+                recvfrom(m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
             if (n < 4)
                 continue;
             const int opcode = buffer[0] << 8 | buffer[1];
             if (opcode == TFTP_DATA)
                 transferPorts.insert(ntohs(from.sin_port));
             else if (opcode == TFTP_ERROR)
-                ++refusals[std::string(reinterpret_cast<char*>(buffer + 4), strnlen(reinterpret_cast<char*>(buffer + 4), static_cast<std::size_t>(n) - 4))];
+                ++refusals[std::string(
+                    reinterpret_cast<char*>(buffer + 4),
+                    strnlen(reinterpret_cast<char*>(buffer + 4), static_cast<std::size_t>(n) - 4))];
         }
     }
     // Floods `count` read requests, then goes on until a refusal came back:
@@ -401,7 +404,8 @@ TEST(TftpServerObject, FloodOfStalledReadsStaysWithinTheLimits)
         SCOPED_TRACE(addresses[i]);
         EXPECT_EQ(log.Started(addresses[i]), 2u);
         EXPECT_GT(flooders[i].refusals["Too many transfers from this client"] +
-                      flooders[i].refusals["Too many transfers"], 0);
+                      flooders[i].refusals["Too many transfers"],
+                  0);
     }
     EXPECT_EQ(log.Started(addresses[3]), 0u);
     EXPECT_EQ(server.RunningTransfers(), 6u);
@@ -429,4 +433,4 @@ TEST(TftpServerObject, FloodOfStalledReadsStaysWithinTheLimits)
     EXPECT_EQ(CountEntries("/proc/self/task"), threads - 1);
 }
 
-} // namespace
+}  // namespace

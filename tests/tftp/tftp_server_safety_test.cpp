@@ -13,8 +13,7 @@
 #include "tftp/tftp_wire.h"
 #include "tftp_test_support.h"
 
-namespace
-{
+namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -81,7 +80,8 @@ TEST_F(TftpServerTest, UploadsNeverPlantTheServersConfiguration)
         bool plainUploadAllowed;
     } setups[] = {
         {"default home", "[TFTP-OPTIONS]\noverwrite=y\n", true, false},
-        {"program folder named", "[HOME]\n" + m_temp.Path().string() + "\n[TFTP-OPTIONS]\noverwrite=y\n", true, true},
+        {"program folder named", "[HOME]\n" + m_temp.Path().string() + "\n[TFTP-OPTIONS]\noverwrite=y\n",
+         true, true},
         {"other home", "[HOME]\n" + Home().string() + "\n", false, true},
     };
     for (const auto& s : setups) {
@@ -211,11 +211,13 @@ TEST_F(TftpServerTest, ClientTextCannotForgeAReportLine)
     EXPECT_EQ(Refusal(client, m_port, TFTP_RRQ, "x\nClient 10.0.0.1:69 /etc/passwd, 9 Blocks Served"),
               "1 File Not Found");
     const std::string prefix = "Client 127.0.0.1:" + std::to_string(client.LocalPort()) + " ";
-    EXPECT_TRUE(m_reports.WaitForLine(prefix + Home().string() +
-                                      "/x\\x0aClient 10.0.0.1:69 /etc/passwd, 9 Blocks Served, File Not Found\n"))
+    EXPECT_TRUE(
+        m_reports.WaitForLine(prefix + Home().string() +
+                              "/x\\x0aClient 10.0.0.1:69 /etc/passwd, 9 Blocks Served, File Not Found\n"))
         << m_reports.All();
     client.SendTo(m_port, ErrorPacket(1, "bye\r\nClient 10.0.0.1:69, Access Denied"));
-    EXPECT_TRUE(m_reports.WaitFor("Error Code 1 at Client, bye\\x0d\\x0aClient 10.0.0.1:69, Access Denied\n"));
+    EXPECT_TRUE(
+        m_reports.WaitFor("Error Code 1 at Client, bye\\x0d\\x0aClient 10.0.0.1:69, Access Denied\n"));
 }
 
-} // namespace
+}  // namespace

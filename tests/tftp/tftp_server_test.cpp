@@ -19,8 +19,7 @@
 #include "tftp/tftp_wire.h"
 #include "tftp_test_support.h"
 
-namespace
-{
+namespace {
 
 using namespace std::chrono_literals;
 
@@ -86,13 +85,25 @@ TEST_F(TftpServerTest, ReadsFileSizesAroundTheBlockEdges)
     {
         std::size_t size;
         std::uint32_t blockSize;
-    } cases[] = {{0, 512}, {1, 512}, {511, 512}, {512, 512}, {1024, 512}, {1025, 512},
-                 {1468, 1468}, {65464, 65464}, {200000, 65464}, {100000, 8},
+    } cases[] = {{0, 512},
+                 {1, 512},
+                 {511, 512},
+                 {512, 512},
+                 {1024, 512},
+                 {1025, 512},
+                 {1468, 1468},
+                 {65464, 65464},
+                 {200000, 65464},
+                 {100000, 8},
                  // Around the 256 KB read-ahead ring (as many whole blocks
                  // as fit, at least two): ends on, just past and well past a
                  // wrap of the ring.
-                 {262144, 512}, {262144 + 512, 512}, {3 * 262144 + 1, 512},
-                 {1428 * 183, 1428}, {1428 * 183 * 2 + 7, 1428}, {65464 * 9 + 1, 65464}};
+                 {262144, 512},
+                 {262144 + 512, 512},
+                 {3 * 262144 + 1, 512},
+                 {1428 * 183, 1428},
+                 {1428 * 183 * 2 + 7, 1428},
+                 {65464 * 9 + 1, 65464}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.size) + " bytes in blocks of " + std::to_string(c.blockSize));
         const Bytes file = RandomBytes(c.size, static_cast<unsigned>(c.size));
@@ -138,7 +149,10 @@ TEST_F(TftpServerTest, OptionsAreAnsweredWithOackBeforeTheFirstBlock)
         std::size_t firstBlock;
     };
     const Case cases[] = {
-        {"blksize and tsize", {{"blksize", "1024"}, {"tsize", "0"}}, {{"blksize", "1024"}, {"tsize", "5000"}}, 1024},
+        {"blksize and tsize",
+         {{"blksize", "1024"}, {"tsize", "0"}},
+         {{"blksize", "1024"}, {"tsize", "5000"}},
+         1024},
         {"blksize limited by the INI", {{"blksize", "100000"}}, {{"blksize", "4096"}}, 4096},
         {"only unknown options", {{"windowsize", "8"}}, {}, 512},
     };
@@ -205,7 +219,8 @@ TEST_F(TftpServerTest, WriteEndedByTheClientKeepsTheDataReceived)
     auto ack = client.Receive();
     ASSERT_TRUE(ack);
     for (std::uint16_t block = 1; block <= 3; ++block) {
-        client.SendTo(ack->fromPort, Data(block, Bytes(file.begin() + (block - 1) * 512, file.begin() + block * 512)));
+        client.SendTo(ack->fromPort,
+                      Data(block, Bytes(file.begin() + (block - 1) * 512, file.begin() + block * 512)));
         auto reply = client.Receive();
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->Block(), block);
@@ -226,7 +241,8 @@ TEST_F(TftpServerTest, WriteWithTsizeGetsZeroAndBlockSizeInItsOack)
     client.SendTo(m_port, Request(TFTP_WRQ, "up.bin", "octet", {{"tsize", "3000"}, {"blksize", "2048"}}));
     auto oack = client.Receive();
     ASSERT_TRUE(oack);
-    EXPECT_EQ(oack->Options(), (std::vector<std::pair<std::string, std::string>>{{"tsize", "0"}, {"blksize", "2048"}}));
+    EXPECT_EQ(oack->Options(),
+              (std::vector<std::pair<std::string, std::string>>{{"tsize", "0"}, {"blksize", "2048"}}));
     client.SendTo(oack->fromPort, Data(1, Bytes(file.begin(), file.begin() + 2048)));
     auto ack1 = client.Receive();
     ASSERT_TRUE(ack1);
@@ -248,7 +264,7 @@ TEST_F(TftpServerTest, RequestsAreRefusedWithTheirErrorTexts)
         Bytes packet;
         std::uint16_t code;
         const char* text;
-        bool fromListener;   // answered from the listening port
+        bool fromListener;  // answered from the listening port
     };
     using namespace std::string_view_literals;
     const Case cases[] = {
@@ -374,7 +390,7 @@ TEST_F(TftpServerTest, HomeDirectoryReplacementAppliesToLaterRequests)
 
 TEST_F(TftpServerTest, ReadResendsOnDuplicateAckAndTimesOutAfterFourWaits)
 {
-    StartServer("[TFTP-OPTIONS]\ninterval=1\n");   // timeout 1 s
+    StartServer("[TFTP-OPTIONS]\ninterval=1\n");  // timeout 1 s
     WriteFile(Home() / "f.bin", RandomBytes(2000));
     TftpTestClient client;
     client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet"));
@@ -430,7 +446,7 @@ TEST_F(TftpServerTest, WriteResendsTheLastAckWhenDataStaysAway)
 
 TEST_F(TftpServerTest, BlockNumbersWrapFrom65535ToZero)
 {
-    DefaultTftpServer().SetFirstDataBlock(65534);   // as if 65533 blocks had gone before
+    DefaultTftpServer().SetFirstDataBlock(65534);  // as if 65533 blocks had gone before
     StartServer();
     const Bytes file = RandomBytes(3 * 512 + 10);
     WriteFile(Home() / "f.bin", file);
@@ -505,7 +521,7 @@ TEST_F(TftpServerTest, ReportLinesNameTheClientAndThePathOnceResolved)
         // Plays the client's part; returns the line the server must report
         // for a client at "127.0.0.1:<port>".
         std::string (*play)(TftpTestClient& client, std::uint16_t serverPort, const std::string& home);
-        bool answered;   // whether the last packet sent draws an answer
+        bool answered;  // whether the last packet sent draws an answer
     };
     const Case cases[] = {
         {"read served",
@@ -629,8 +645,8 @@ TEST_F(TftpServerTest, OversizedDatagramDuringATransferIsACommunicationError)
     longAck.resize(513, 'x');
     const Case cases[] = {
         {"reply of 513 bytes during a read", Request(TFTP_RRQ, "f.bin", "octet"), longAck, "f.bin"},
-        {"DATA of 512 + 5 bytes during a write", Request(TFTP_WRQ, "big.bin", "octet"), Data(1, RandomBytes(513)),
-         "big.bin"},
+        {"DATA of 512 + 5 bytes during a write", Request(TFTP_WRQ, "big.bin", "octet"),
+         Data(1, RandomBytes(513)), "big.bin"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -717,13 +733,15 @@ TEST_F(TftpServerTest, ManyTransfersAtOnceFinishIntact)
         thread.join();
     EXPECT_EQ(intact.load(), TRANSFERS);
     for (int i = 3; i < TRANSFERS; i += 4)
-        EXPECT_EQ(ReadFile(Home() / ("up" + std::to_string(i) + ".bin")), RandomBytes(100000 + i, static_cast<unsigned>(i)));
+        EXPECT_EQ(ReadFile(Home() / ("up" + std::to_string(i) + ".bin")),
+                  RandomBytes(100000 + i, static_cast<unsigned>(i)));
 }
 
 TEST_F(TftpServerTest, NetasciiReadDeliversLfAndWriteStoresCrLf)
 {
     StartServer();
-    WriteFile(Home() / "text.txt", ToBytes("one\r\ntwo\r\n\x1A" "garbage"));
+    WriteFile(Home() / "text.txt", ToBytes("one\r\ntwo\r\n\x1A"
+                                           "garbage"));
     TftpTestClient client;
     client.SendTo(m_port, Request(TFTP_RRQ, "text.txt", "NETASCII"));
     auto data = client.Receive();
@@ -748,7 +766,8 @@ TEST_F(TftpServerTest, StoppingTheServerEndsRunningTransfers)
     // The longest interval gives the transfer a receive timeout of a minute,
     // far beyond the deadline: only the stop itself can end it in time.
     static_assert(std::chrono::seconds(TFTP_MAX_INTERVAL / 2) > HANG_DEADLINE);
-    client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet", {{"interval", std::to_string(TFTP_MAX_INTERVAL)}}));
+    client.SendTo(m_port,
+                  Request(TFTP_RRQ, "f.bin", "octet", {{"interval", std::to_string(TFTP_MAX_INTERVAL)}}));
     auto oack = client.Receive();
     ASSERT_TRUE(oack);
     client.SendTo(oack->fromPort, Ack(0));
@@ -760,4 +779,4 @@ TEST_F(TftpServerTest, StoppingTheServerEndsRunningTransfers)
     EXPECT_EQ(reply->ErrorText(), "Server shutting down");
 }
 
-} // namespace
+}  // namespace

@@ -20,8 +20,7 @@
 #include "tftp/tftp_transfer.h"
 #include "tftp/tftp_wire.h"
 
-namespace
-{
+namespace {
 
 std::mutex g_mutex;
 std::condition_variable g_changed;
@@ -36,7 +35,7 @@ void CaptureLine(void*, std::string_view line)
     g_changed.notify_all();
 }
 
-} // namespace
+}  // namespace
 
 ReportCapture::ReportCapture()
 {
@@ -120,8 +119,7 @@ Bytes ToBytes(std::string_view text)
     return Bytes(text.begin(), text.end());
 }
 
-namespace
-{
+namespace {
 // WAIT is longer than the server's retransmission timeout (2 s), so that a
 // lost datagram under load is recovered by the server's resend.
 static_assert(WAIT > std::chrono::milliseconds(2000));
@@ -136,7 +134,7 @@ void PutU16(Bytes& packet, std::uint16_t value)
     packet.push_back(static_cast<std::uint8_t>(value >> 8));
     packet.push_back(static_cast<std::uint8_t>(value));
 }
-} // namespace
+}  // namespace
 
 Bytes Request(std::uint16_t opcode, std::string_view name, std::string_view mode,
               const std::vector<std::pair<std::string, std::string>>& options)

@@ -65,8 +65,14 @@ struct Packet
 {
     Bytes bytes;
     std::uint16_t fromPort = 0;
-    std::uint16_t Opcode() const { return bytes.size() >= 2 ? static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]) : 0; }
-    std::uint16_t Block() const { return bytes.size() >= 4 ? static_cast<std::uint16_t>(bytes[2] << 8 | bytes[3]) : 0; }
+    std::uint16_t Opcode() const
+    {
+        return bytes.size() >= 2 ? static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]) : 0;
+    }
+    std::uint16_t Block() const
+    {
+        return bytes.size() >= 4 ? static_cast<std::uint16_t>(bytes[2] << 8 | bytes[3]) : 0;
+    }
     std::string ErrorText() const;
     Bytes Payload() const { return bytes.size() > 4 ? Bytes(bytes.begin() + 4, bytes.end()) : Bytes{}; }
     // The OACK's name/value strings in order.

@@ -9,8 +9,7 @@
 #include "tftp/tftp_wire.h"
 #include "tftp_test_support.h"
 
-namespace
-{
+namespace {
 
 using namespace std::chrono_literals;
 using Blocks = std::vector<std::uint16_t>;
@@ -150,4 +149,4 @@ TEST_F(TftpWindowTest, ClientWithoutTheOptionStaysInLockStep)
     }
 }
 
-} // namespace
+}  // namespace

@@ -76,7 +76,7 @@ protected:
     std::unique_ptr<BoxConfigService> m_service;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(BoxConfigServiceTest, TheSixtyFifthConnectionIsClosedAtOnceAndTheOthersAreServed)
 {

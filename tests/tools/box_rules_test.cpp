@@ -17,7 +17,7 @@ std::uint32_t Ip(const char* text)
     return address.s_addr;
 }
 
-} // namespace
+}  // namespace
 
 TEST(BoxRules, SetIpRequestsAreTakenOrRefusedWithTheirReason)
 {
@@ -25,18 +25,18 @@ TEST(BoxRules, SetIpRequestsAreTakenOrRefusedWithTheirReason)
     {
         const char* ip;
         const char* netmask;
-        const char* refusal;   // null: taken
+        const char* refusal;  // null: taken
     };
     const Row rows[] = {
         {"192.168.1.10", "255.255.255.0", nullptr},
-        {"192.168.1.0", "255.255.255.0", nullptr},          // the network's own address is left to the operator
-        {"192.168.1.7", "255.255.255.255", nullptr},        // a /32 has no broadcast address
-        {"192.168.1.7", "255.255.255.254", nullptr},        // nor a /31 (RFC 3021)
+        {"192.168.1.0", "255.255.255.0", nullptr},    // the network's own address is left to the operator
+        {"192.168.1.7", "255.255.255.255", nullptr},  // a /32 has no broadcast address
+        {"192.168.1.7", "255.255.255.254", nullptr},  // nor a /31 (RFC 3021)
         {"192.168.1.3", "255.255.255.252", "broadcast address of its subnet"},
         {"0.0.0.0", "255.255.255.0", "address 0.0.0.0"},
         {"255.255.255.255", "255.255.255.0", "broadcast address 255.255.255.255"},
         {"192.168.1.255", "255.255.255.0", "broadcast address of its subnet"},
-        {"172.16.6.255", "255.255.252.0", nullptr},         // inside a /22
+        {"172.16.6.255", "255.255.252.0", nullptr},  // inside a /22
         {"172.16.7.255", "255.255.252.0", "broadcast address of its subnet"},
         {"192.168.1.10", "255.0.255.0", "netmask is not contiguous"},
         {"192.168.1.10", "0.255.255.255", "netmask is not contiguous"},

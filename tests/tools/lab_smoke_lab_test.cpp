@@ -4,8 +4,8 @@
 // boxes (vindle_add_lab_tests BOXES 2).
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -32,7 +32,11 @@ struct Fd
 {
     int fd = -1;
     explicit Fd(int f) : fd(f) {}
-    ~Fd() { if (fd >= 0) close(fd); }
+    ~Fd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
 };
@@ -69,7 +73,12 @@ TEST_F(LabSmoke, ToolSideVariablesFollowTheAddressPlan)
 
 TEST_F(LabSmoke, EachBoxHasTheAnnouncedAddressAndMac)
 {
-    const struct { int box; const char* ip; const char* mac; } expected[] = {
+    const struct
+    {
+        int box;
+        const char* ip;
+        const char* mac;
+    } expected[] = {
         {1, "10.77.0.2", "02:77:00:00:00:02"},
         {2, "10.77.0.3", "02:77:00:00:00:03"},
     };
@@ -122,8 +131,8 @@ TEST_F(LabSmoke, BroadcastReachesBothBoxesAndTheirAnswersComeBack)
             i, std::vector<std::string>{responder, "--port", std::to_string(PROBE_PORT)},
             LabProcess::Output::Capture));
         ASSERT_TRUE(boxes.back()->Started()) << boxes.back()->Error();
-        ASSERT_TRUE(boxes.back()->WaitForText("listening")) << "box " << i << ": "
-                                                            << boxes.back()->Captured();
+        ASSERT_TRUE(boxes.back()->WaitForText("listening"))
+            << "box " << i << ": " << boxes.back()->Captured();
     }
 
     Fd sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
@@ -133,21 +142,19 @@ TEST_F(LabSmoke, BroadcastReachesBothBoxesAndTheirAnswersComeBack)
     // Bound to the tool address: that is what lets the limited broadcast
     // leave without a default route.
     sockaddr_in local = Address(lab().ToolIp(), 0);
-    ASSERT_EQ(bind(sock.fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0)
-        << std::strerror(errno);
+    ASSERT_EQ(bind(sock.fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0) << std::strerror(errno);
 
     const std::string probe = "probe";
     sockaddr_in all = Address("255.255.255.255", PROBE_PORT);
-    ASSERT_EQ(sendto(sock.fd, probe.data(), probe.size(), 0, reinterpret_cast<sockaddr*>(&all),
-                     sizeof all),
+    ASSERT_EQ(sendto(sock.fd, probe.data(), probe.size(), 0, reinterpret_cast<sockaddr*>(&all), sizeof all),
               static_cast<ssize_t>(probe.size()))
         << std::strerror(errno);
 
     std::map<std::string, std::string> answers;  // sender address -> text
     const auto deadline = std::chrono::steady_clock::now() + WAIT;
     while (answers.size() < 2) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         pollfd pfd{sock.fd, POLLIN, 0};
@@ -156,8 +163,8 @@ TEST_F(LabSmoke, BroadcastReachesBothBoxesAndTheirAnswersComeBack)
         char buffer[1500];
         sockaddr_in peer{};
         socklen_t peerLen = sizeof peer;
-        ssize_t got = recvfrom(sock.fd, buffer, sizeof buffer, 0,
-                               reinterpret_cast<sockaddr*>(&peer), &peerLen);
+        ssize_t got =
+            recvfrom(sock.fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&peer), &peerLen);
         ASSERT_GE(got, 0) << std::strerror(errno);
         char from[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &peer.sin_addr, from, sizeof from);
@@ -196,8 +203,7 @@ TEST_F(LabSmoke, ProcessOutsideAnyBoxIsRefused)
 TEST_F(LabSmoke, StoppedProcessTakesItsChildrenAlong)
 {
     // A box command that forks must not leave its children in the lab.
-    LabProcess parent(1, {"sh", "-c", "sleep 30 & echo child $!; wait"},
-                      LabProcess::Output::Capture);
+    LabProcess parent(1, {"sh", "-c", "sleep 30 & echo child $!; wait"}, LabProcess::Output::Capture);
     ASSERT_TRUE(parent.Started()) << parent.Error();
     auto line = parent.ReadLineFor(WAIT);
     ASSERT_TRUE(line.has_value());
@@ -218,7 +224,8 @@ TEST_F(LabSmoke, StoppedProcessTakesItsChildrenAlong)
         int fields = std::fscanf(stat, "%d %63s %c", &pid, comm, &state);
         std::fclose(stat);
         return fields == 3 && state == 'Z';
-    })) << "child " << child << " survived";
+    })) << "child "
+        << child << " survived";
 }
 
 TEST_F(LabSmoke, RunInBoxReportsExitCodeAndTimeout)

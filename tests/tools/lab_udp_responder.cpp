@@ -52,8 +52,8 @@ int main(int argc, char** argv)
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         pollfd pfd{fd, POLLIN, 0};
@@ -65,13 +65,11 @@ int main(int argc, char** argv)
         char buffer[1500];
         sockaddr_in peer{};
         socklen_t peerLen = sizeof peer;
-        ssize_t got = recvfrom(fd, buffer, sizeof buffer, 0,
-                               reinterpret_cast<sockaddr*>(&peer), &peerLen);
+        ssize_t got = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&peer), &peerLen);
         if (got < 0)
             continue;
         const std::string answer = name + " " + std::string(buffer, static_cast<std::size_t>(got));
-        if (sendto(fd, answer.data(), answer.size(), 0,
-                   reinterpret_cast<sockaddr*>(&peer), peerLen) < 0)
+        if (sendto(fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&peer), peerLen) < 0)
             std::perror("sendto");
         char from[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &peer.sin_addr, from, sizeof from);

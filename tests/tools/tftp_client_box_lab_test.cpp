@@ -106,8 +106,8 @@ protected:
     void StartBox(std::vector<std::string> args)
     {
         ASSERT_FALSE(ToolPath("vindle-box").empty()) << "vindle-box is not built";
-        args.insert(args.begin(), {ToolPath("vindle-box"), "--no-interface-change", "--update-dir",
-                                   s_kept.string()});
+        args.insert(args.begin(),
+                    {ToolPath("vindle-box"), "--no-interface-change", "--update-dir", s_kept.string()});
         m_box = std::make_unique<LabProcess>(1, args, LabProcess::Output::Capture);
         ASSERT_TRUE(m_box->WaitForText("config: listening")) << m_box->Captured();
         m_client = std::make_unique<RecordingCfgClt>();
@@ -166,7 +166,8 @@ TEST_F(BoxUpdateLab, ASlowBoxAskingForAWindowGetsTheFileBlockByBlock)
     ASSERT_EQ(Update("fw.bin"), CFG_OK) << m_box->Captured();
     EXPECT_TRUE(m_box->WaitForText("asking for windowsize 8")) << m_box->Captured();
     const std::string size = std::to_string(fs::file_size(Served() / "fw.bin"));
-    EXPECT_TRUE(m_box->WaitForText(ExpectedLog("fw.bin", 1428, size) + ", windowsize 1")) << m_box->Captured();
+    EXPECT_TRUE(m_box->WaitForText(ExpectedLog("fw.bin", 1428, size) + ", windowsize 1"))
+        << m_box->Captured();
     EXPECT_EQ(ReadFile(s_kept / "fw.bin"), ReadFile(Served() / "fw.bin"));
     fs::remove(s_kept / "fw.bin");
 }
@@ -175,8 +176,7 @@ TEST_F(BoxUpdateLab, BlanksInTheFileNameAndTheInfoFieldDoNotSplitTheName)
 {
     // The tool sends "c=3 FILE INFO" unquoted; the box knows its own info
     // field, so whatever stands before it is the file name, blanks and all.
-    fs::copy_file(Served() / "fw.bin", Served() / "fw 2.bin",
-                  fs::copy_options::overwrite_existing);
+    fs::copy_file(Served() / "fw.bin", Served() / "fw 2.bin", fs::copy_options::overwrite_existing);
     StartBox({"--info-field", "Serie 7"});
     ASSERT_EQ(Update("fw 2.bin", "Serie 7"), CFG_OK) << m_box->Captured();
     const std::string size = std::to_string(fs::file_size(Served() / "fw 2.bin"));
@@ -219,13 +219,14 @@ TEST_F(BoxUpdateLab, AfterOkTheBoxRebootsAndComesBackWithItsNewFirmware)
 {
     const std::string boxIp = Lab().Box(1).ip;
     StartBox({"--reboot-after-update", "--reboot-time", "8000", "--update-firmware", "fw-2.0"});
-    EXPECT_EQ(m_client->GetField(5), "fw-1.0");   // the field after the gateway
+    EXPECT_EQ(m_client->GetField(5), "fw-1.0");  // the field after the gateway
     ASSERT_EQ(Update("fw.bin"), CFG_OK) << m_box->Captured();
     ASSERT_TRUE(m_box->WaitForText("config: rebooting, away for 8000 ms")) << m_box->Captured();
     // Sent at once, far within the eight seconds of the reboot: ignored.
     ASSERT_TRUE(Search(boxIp, false));
     EXPECT_TRUE(m_box->WaitForText("discovery: rebooting, ignored request type 0x01")) << m_box->Captured();
-    ASSERT_TRUE(m_box->WaitForText("config: back after reboot", std::chrono::seconds(30))) << m_box->Captured();
+    ASSERT_TRUE(m_box->WaitForText("config: back after reboot", std::chrono::seconds(30)))
+        << m_box->Captured();
     EXPECT_TRUE(Search(boxIp, true)) << m_box->Captured();
     m_client = std::make_unique<RecordingCfgClt>();
     m_client->Connect(boxIp.c_str(), CFG_SERVICE_PORT);
@@ -234,4 +235,4 @@ TEST_F(BoxUpdateLab, AfterOkTheBoxRebootsAndComesBackWithItsNewFirmware)
     fs::remove(s_kept / "fw.bin");
 }
 
-} // namespace
+}  // namespace

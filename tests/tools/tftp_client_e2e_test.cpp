@@ -66,7 +66,8 @@ protected:
         fs::create_directory(home / "out");
         // Uploads land beside the program only where the INI names its
         // folder as a home: the server refuses to plant files there otherwise.
-        s_started = s_server->StartOnLoopback("[HOME]\n" + home.string() + "\n[TFTP-OPTIONS]\nblksize=65464\n");
+        s_started =
+            s_server->StartOnLoopback("[HOME]\n" + home.string() + "\n[TFTP-OPTIONS]\nblksize=65464\n");
         ASSERT_TRUE(s_started) << "vindle-tftpd did not start on 127.0.0.1";
     }
 
@@ -127,8 +128,9 @@ TEST_F(TftpEndToEnd, ConcurrentReadsOfOneFileAllArriveIntact)
     std::vector<std::thread> threads;
     for (int i = 0; i < CLIENTS; ++i) {
         threads.emplace_back([&, i] {
-            results[static_cast<std::size_t>(i)] = TftpGetFile(
-                Options(i % 2 ? 8192 : 65464), name, (s_server->Folder() / "out" / ("c" + std::to_string(i))).string());
+            results[static_cast<std::size_t>(i)] =
+                TftpGetFile(Options(i % 2 ? 8192 : 65464), name,
+                            (s_server->Folder() / "out" / ("c" + std::to_string(i))).string());
         });
     }
     for (std::thread& thread : threads)
@@ -194,4 +196,4 @@ TEST_F(TftpEndToEnd, MissingFileIsReportedAsTheServerSaidIt)
     EXPECT_FALSE(fs::exists(s_server->Folder() / "out" / "none"));
 }
 
-} // namespace
+}  // namespace

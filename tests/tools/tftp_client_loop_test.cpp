@@ -77,8 +77,8 @@ public:
             return std::nullopt;
         Bytes buffer(70000);
         socklen_t length = sizeof m_from;
-        const ssize_t got = ::recvfrom(m_fd, buffer.data(), buffer.size(), 0,
-                                       reinterpret_cast<sockaddr*>(&m_from), &length);
+        const ssize_t got =
+            ::recvfrom(m_fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&m_from), &length);
         if (got < 0)
             return std::nullopt;
         buffer.resize(static_cast<std::size_t>(got));
@@ -89,8 +89,7 @@ public:
 
     void SendTo(const Bytes& bytes, const sockaddr_in& to)
     {
-        ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                 sizeof to);
+        ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
 
 private:
@@ -144,7 +143,7 @@ struct Collected
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST(TftpClientLoop, DuplicateDataIsAcknowledgedAgainButStoredOnce)
 {
@@ -346,7 +345,11 @@ TEST(TftpClientLoop, WindowedReadRecoversFromALostAckAndALostData)
                 tid.SendTo(data(block), client);
             acks.push_back(tid.Receive());
         };
-        tid.SendTo(B(std::string("\0\6blksize\0" "8\0windowsize\0" "4\0", 25)), client);
+        tid.SendTo(B(std::string("\0\6blksize\0"
+                                 "8\0windowsize\0"
+                                 "4\0",
+                                 25)),
+                   client);
         acks.push_back(tid.Receive());
         // The client's ACK 4 is lost (dropAck below); as after its timeout,
         // the server sends the window again at once.
@@ -362,8 +365,8 @@ TEST(TftpClientLoop, WindowedReadRecoversFromALostAckAndALostData)
     options.blksize = 8;
     options.tsize = false;
     options.windowsize = 4;
-    options.timeout = 2000ms;   // only the scripted losses, never a timeout
-    options.dropAck = 2;        // ACK 0 is the first
+    options.timeout = 2000ms;  // only the scripted losses, never a timeout
+    options.dropAck = 2;       // ACK 0 is the first
     Collected got;
     const TftpTransferResult result = TftpGet(options, "f", got.Sink());
     server.Join();
@@ -382,7 +385,7 @@ TEST(TftpClientLoop, WindowedReadRecoversFromALostAckAndALostData)
 TEST(TftpClientLoop, AckDelayIsSpentBeforeEachNewBlocksAckOnly)
 {
     std::atomic<int> pauses{0};
-    std::vector<int> pausesAtAck;   // as each ACK arrived
+    std::vector<int> pausesAtAck;  // as each ACK arrived
     ScriptedServer server([&](CTestSocket& listen, CTestSocket& tid) {
         if (!listen.Receive())
             return;

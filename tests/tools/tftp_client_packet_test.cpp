@@ -24,7 +24,7 @@ std::string S(const Bytes& bytes)
     return std::string(bytes.begin(), bytes.end());
 }
 
-} // namespace
+}  // namespace
 
 TEST(TftpClientPacket, BuildsRequestsAsNulTerminatedFields)
 {
@@ -46,7 +46,11 @@ TEST(TftpClientPacket, BuildsRequestsAsNulTerminatedFields)
         {"NUL inside an option value", TFTP_RRQ, "a", "octet", {{"blksize", std::string("5\0", 2)}}, ""},
         // RFC 2347 keeps a request within 512 bytes.
         {"too long for 512 bytes", TFTP_RRQ, std::string(600, 'n'), "octet", {}, ""},
-        {"exactly 512 bytes", TFTP_RRQ, std::string(502, 'n'), "octet", {},
+        {"exactly 512 bytes",
+         TFTP_RRQ,
+         std::string(502, 'n'),
+         "octet",
+         {},
          std::string("\0\1", 2) + std::string(502, 'n') + std::string("\0octet\0", 7)},
     };
     for (const Row& row : rows) {
@@ -86,11 +90,17 @@ TEST(TftpClientPacket, ParsesWhatAServerSends)
         {"ACK too short", std::string("\0\4\1", 3), std::nullopt},
         {"ERROR with text", std::string("\0\5\0\1File not found\0", 19), TFTP_ERROR, 0, 0, 1,
          "File not found"},
-        {"ERROR without terminator keeps its text", std::string("\0\5\0\2nope", 8), TFTP_ERROR, 0,
-         0, 2, "nope"},
+        {"ERROR without terminator keeps its text", std::string("\0\5\0\2nope", 8), TFTP_ERROR, 0, 0, 2,
+         "nope"},
         {"ERROR without code", std::string("\0\5\0", 3), std::nullopt},
-        {"OACK with two options", std::string("\0\6blksize\0001428\0tsize\0009\0", 23), TFTP_OACK, 0,
-         0, 0, "", {{"blksize", "1428"}, {"tsize", "9"}}},
+        {"OACK with two options",
+         std::string("\0\6blksize\0001428\0tsize\0009\0", 23),
+         TFTP_OACK,
+         0,
+         0,
+         0,
+         "",
+         {{"blksize", "1428"}, {"tsize", "9"}}},
         {"empty OACK", std::string("\0\6", 2), TFTP_OACK},
         {"OACK name without value", std::string("\0\6blksize\0", 10), std::nullopt},
         {"OACK value without terminator", std::string("\0\6blksize\0001428", 14), std::nullopt},

@@ -105,7 +105,8 @@ TEST(ConfigDialogs, CancelLeavesTheCallersMembersUntouched)
     const std::uint32_t dwIp = Net(192, 168, 1, 10);
     const std::uint32_t dwMask = Net(255, 255, 0, 0);
     const std::uint32_t dwGateway = Net(192, 168, 0, 1);
-    struct Row {
+    struct Row
+    {
         const char* name;
         std::function<void(CDialog&)> cancel;
     };
@@ -120,11 +121,12 @@ TEST(ConfigDialogs, CancelLeavesTheCallersMembersUntouched)
         cfg.m_dwIp = dwIp;
         cfg.m_dwNetmask = dwMask;
         cfg.m_dwGateway = dwGateway;
-        EXPECT_EQ(RunModal(cfg, [&] {
-                      cfg.IpAddressCtrl(IDC_IPADDRESS)->SetText(QStringLiteral("1.2.3.4"));
-                      cfg.IpAddressCtrl(IDC_GATEWAY)->ClearAddress();
-                      way.cancel(cfg);
-                  }),
+        EXPECT_EQ(RunModal(cfg,
+                           [&] {
+                               cfg.IpAddressCtrl(IDC_IPADDRESS)->SetText(QStringLiteral("1.2.3.4"));
+                               cfg.IpAddressCtrl(IDC_GATEWAY)->ClearAddress();
+                               way.cancel(cfg);
+                           }),
                   IDCANCEL);
         EXPECT_EQ(cfg.m_dwIp, dwIp);
         EXPECT_EQ(cfg.m_dwNetmask, dwMask);
@@ -132,20 +134,22 @@ TEST(ConfigDialogs, CancelLeavesTheCallersMembersUntouched)
 
         CAddMADlg add;
         add.m_dwIp = dwIp;
-        EXPECT_EQ(RunModal(add, [&] {
-                      add.IpAddressCtrl(IDC_ADD_ADDRESS)->SetText(QStringLiteral("10.0.0.5"));
-                      way.cancel(add);
-                  }),
+        EXPECT_EQ(RunModal(add,
+                           [&] {
+                               add.IpAddressCtrl(IDC_ADD_ADDRESS)->SetText(QStringLiteral("10.0.0.5"));
+                               way.cancel(add);
+                           }),
                   IDCANCEL);
         EXPECT_EQ(add.m_dwIp, dwIp);
 
         CPwdDlg pwd;
         std::strcpy(pwd.m_szPassword, "preset");
-        EXPECT_EQ(RunModal(pwd, [&] {
-                      pwd.SetDlgItemText(IDC_PASSWORD, QStringLiteral("neu"));
-                      pwd.SetDlgItemText(IDC_PASSWORD_REPEAT, QStringLiteral("neu"));
-                      way.cancel(pwd);
-                  }),
+        EXPECT_EQ(RunModal(pwd,
+                           [&] {
+                               pwd.SetDlgItemText(IDC_PASSWORD, QStringLiteral("neu"));
+                               pwd.SetDlgItemText(IDC_PASSWORD_REPEAT, QStringLiteral("neu"));
+                               way.cancel(pwd);
+                           }),
                   IDCANCEL);
         EXPECT_STREQ(pwd.m_szPassword, "preset");
     }
@@ -176,7 +180,8 @@ TEST(AddMADlg, UntouchedFieldGivesZero)
 
 TEST(PwdDlg, ComparesBothFieldsExactly)
 {
-    struct Row {
+    struct Row
+    {
         const char* name;
         QString first;
         QString second;
@@ -254,7 +259,8 @@ TEST(PwdDlg, FieldsHideTheTextAndTakeNoMoreThanFitsTheCommand)
     QApplication::processEvents();
     ASSERT_EQ(boxes.entries.size(), 1u);
     EXPECT_EQ(boxes.entries[0].kind, MsgBoxKind::Application);
-    EXPECT_EQ(boxes.entries[0].text, QStringLiteral("Das Kennwort ist zu lang (h\u00f6chstens 226 Zeichen)."));
+    EXPECT_EQ(boxes.entries[0].text,
+              QStringLiteral("Das Kennwort ist zu lang (h\u00f6chstens 226 Zeichen)."));
 
     // The limit counts bytes: 113 two-byte letters fit, 114 do not.
     pEdit->clear();
@@ -268,11 +274,12 @@ TEST(PwdDlg, LongestPasswordIsStoredWhole)
 {
     CPwdDlg dlg;
     const QString longest(static_cast<qsizetype>(CPwdDlg::PWD_MAX_BYTES), QLatin1Char('x'));
-    ASSERT_EQ(RunModal(dlg, [&] {
-                  dlg.SetDlgItemText(IDC_PASSWORD, longest);
-                  dlg.SetDlgItemText(IDC_PASSWORD_REPEAT, longest);
-                  ClickOk(dlg);
-              }),
+    ASSERT_EQ(RunModal(dlg,
+                       [&] {
+                           dlg.SetDlgItemText(IDC_PASSWORD, longest);
+                           dlg.SetDlgItemText(IDC_PASSWORD_REPEAT, longest);
+                           ClickOk(dlg);
+                       }),
               IDOK);
     EXPECT_EQ(std::strlen(dlg.m_szPassword), CPwdDlg::PWD_MAX_BYTES);
 }

@@ -19,7 +19,8 @@
 namespace {
 
 // Records the commands that reach the virtual handlers.
-class CRecordingDlg : public CDialog {
+class CRecordingDlg : public CDialog
+{
 public:
     using CDialog::CDialog;
     bool OnCommand(int nId) override
@@ -38,7 +39,8 @@ public:
     bool bRefuseCancel = false;
 };
 
-const int ALL_TEMPLATES[] = {IDD_ABOUTBOX, IDD_VINDLE_DIALOG, IDD_CFG_DIALOG, IDD_PWD_DIALOG, IDD_ADDMA_DIALOG};
+const int ALL_TEMPLATES[] = {IDD_ABOUTBOX, IDD_VINDLE_DIALOG, IDD_CFG_DIALOG, IDD_PWD_DIALOG,
+                             IDD_ADDMA_DIALOG};
 
 }  // namespace
 
@@ -79,13 +81,15 @@ TEST(DialogTemplate, EveryControlSitsWhereItsTemplateSays)
 TEST(DialogTemplate, TemplatesHoldExactlyTheirControls)
 {
     using K = CtrlKind;
-    struct Item {
+    struct Item
+    {
         int nId;
         CtrlKind kind;
         const char* pszText;
         int x, y, cx, cy;
     };
-    struct Dlg {
+    struct Dlg
+    {
         int nId;
         const char* pszCaption;
         std::uint32_t dwStyle;
@@ -93,13 +97,21 @@ TEST(DialogTemplate, TemplatesHoldExactlyTheirControls)
         std::vector<Item> items;
     };
     const Dlg dialogs[] = {
-        {IDD_ABOUTBOX, nullptr, DS_THINBORDER | DS_SYSMENU, 236, 126,
+        {IDD_ABOUTBOX,
+         nullptr,
+         DS_THINBORDER | DS_SYSMENU,
+         236,
+         126,
          {{-1, K::IconStatic, nullptr, 11, 52, 20, 20},
           {-1, K::Label, "Orvex-Maintenance Version 1.0.0.6", 40, 49, 119, 8},
           {-1, K::Label, "Copyright \u00a9 2026 Orvex", 40, 64, 119, 8},
           {1, K::DefPushButton, "OK", 92, 97, 50, 16},
           {1005, K::BitmapStatic, nullptr, 0, 0, 20, 20}}},
-        {IDD_VINDLE_DIALOG, "Orvex-Maintenance", DS_CAPTION | DS_SYSMENU | DS_MINIMIZEBOX | DS_APPWINDOW, 320, 214,
+        {IDD_VINDLE_DIALOG,
+         "Orvex-Maintenance",
+         DS_CAPTION | DS_SYSMENU | DS_MINIMIZEBOX | DS_APPWINDOW,
+         320,
+         214,
          {{1002, K::DefPushButton, "Neue Suche", 14, 154, 50, 16},
           {1000, K::ListView, nullptr, 8, 53, 306, 90},
           {1007, K::ProgressBar, nullptr, 14, 193, 284, 9},
@@ -110,7 +122,11 @@ TEST(DialogTemplate, TemplatesHoldExactlyTheirControls)
           {-1, K::Label, "Netzwerk-Adapter:", 8, 34, 62, 8},
           {1012, K::Label, "nicht verbunden", 43, 178, 53, 8},
           {-1, K::Label, "Status:", 16, 178, 24, 8}}},
-        {IDD_CFG_DIALOG, nullptr, DS_THINBORDER | DS_SYSMENU, 200, 181,
+        {IDD_CFG_DIALOG,
+         nullptr,
+         DS_THINBORDER | DS_SYSMENU,
+         200,
+         181,
          {{1, K::DefPushButton, "OK", 10, 148, 50, 14},
           {2, K::PushButton, "Abbrechen", 138, 149, 50, 14},
           {1001, K::IpAddress, nullptr, 73, 60, 100, 15},
@@ -120,7 +136,11 @@ TEST(DialogTemplate, TemplatesHoldExactlyTheirControls)
           {-1, K::Label, "Subnetzmaske:", 11, 95, 50, 8},
           {1003, K::IpAddress, nullptr, 73, 124, 100, 15},
           {-1, K::Label, "Standardgateway:", 11, 127, 61, 8}}},
-        {IDD_PWD_DIALOG, nullptr, DS_THINBORDER | DS_SYSMENU, 186, 150,
+        {IDD_PWD_DIALOG,
+         nullptr,
+         DS_THINBORDER | DS_SYSMENU,
+         186,
+         150,
          {{1, K::DefPushButton, "OK", 5, 131, 50, 14},
           {2, K::PushButton, "Abbrechen", 129, 131, 50, 14},
           {1011, K::Edit, nullptr, 23, 59, 138, 14},
@@ -128,7 +148,11 @@ TEST(DialogTemplate, TemplatesHoldExactlyTheirControls)
           {-1, K::Label, "Kennwort:", 23, 47, 34, 8},
           {-1, K::Label, "Kennwortwiederholung:", 23, 83, 77, 8},
           {1005, K::BitmapStatic, nullptr, 0, 0, 20, 20}}},
-        {IDD_ADDMA_DIALOG, nullptr, DS_MODALFRAME | DS_SYSMENU, 186, 123,
+        {IDD_ADDMA_DIALOG,
+         nullptr,
+         DS_MODALFRAME | DS_SYSMENU,
+         186,
+         123,
          {{1, K::DefPushButton, "OK", 10, 102, 50, 14},
           {2, K::PushButton, "Cancel", 126, 102, 50, 14},
           {-1, K::Label, "MA hinzuf\u00fcgen:", 70, 47, 51, 8},
@@ -170,7 +194,8 @@ TEST(DialogTemplate, TemplatesHoldExactlyTheirControls)
 // in template order, round and round.
 TEST(DialogFocus, TabVisitsTheTabStopsInTemplateOrder)
 {
-    struct Row {
+    struct Row
+    {
         int nTemplate;
         std::vector<int> tabStops;
     };
@@ -227,7 +252,8 @@ TEST(DialogTemplate, UnknownIdGivesAnEmptyDialog)
 
 TEST(DialogModal, StandardKeysAndButtonsGiveTheirResults)
 {
-    struct Row {
+    struct Row
+    {
         const char* name;
         std::function<void(CDialog&)> action;
         int nExpected;
@@ -345,6 +371,7 @@ TEST(DialogMenu, ContextMenuHasItsItemsInOrderAndReportsTheChoice)
 
 TEST(DialogResources, AboutStringIsThere)
 {
-    EXPECT_EQ(QString::fromUtf8(FindStringResource(IDS_ABOUTBOX)), QStringLiteral("&Info \u00fcber vindle..."));
+    EXPECT_EQ(QString::fromUtf8(FindStringResource(IDS_ABOUTBOX)),
+              QStringLiteral("&Info \u00fcber vindle..."));
     EXPECT_EQ(FindStringResource(4711), nullptr);
 }

@@ -32,7 +32,8 @@ TEST(IpAddressConversion, NetworkOrderKeepsTheFirstOctetInTheLowestByte)
 
 TEST(IpAddressCtrl, BlankFieldsReadAsZero)
 {
-    struct Row {
+    struct Row
+    {
         const char* name;
         std::array<const char*, 4> fields;
         std::uint32_t dwExpected;
@@ -68,7 +69,8 @@ TEST(IpAddressCtrl, TextRoundTripsAndLimitsOctets)
     EXPECT_TRUE(ctrl.IsBlank());
 }
 
-class IpAddressTyping : public ::testing::Test {
+class IpAddressTyping : public ::testing::Test
+{
 protected:
     // A real dialog, so that the control has a window to take the focus in.
     CStyleDialog dlg{IDD_ADDMA_DIALOG};

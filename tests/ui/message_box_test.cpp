@@ -56,12 +56,14 @@ TEST(MessageBox, AsyncPlainBoxReportsItsEndWithoutBlocking)
     // The call came back with the box still open.
     EXPECT_FALSE(bClosed);
     QMessageBox* pBox = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        for (QWidget* pWidget : QApplication::topLevelWidgets())
-            if (auto* p = qobject_cast<QMessageBox*>(pWidget); p && p->isVisible())
-                pBox = p;
-        return pBox != nullptr;
-    }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (QWidget* pWidget : QApplication::topLevelWidgets())
+                if (auto* p = qobject_cast<QMessageBox*>(pWidget); p && p->isVisible())
+                    pBox = p;
+            return pBox != nullptr;
+        },
+        2000));
     EXPECT_EQ(pBox->windowTitle(), QStringLiteral("Information"));
     EXPECT_EQ(pBox->text(), QStringLiteral("Update fehlerhaft\n( timeout)"));
     pBox->button(QMessageBox::Ok)->click();
@@ -82,4 +84,3 @@ TEST(MessageBox, HookReplacesTheBoxes)
     EXPECT_EQ(recorder.entries[2].text, QStringLiteral("c"));
     EXPECT_TRUE(bClosed);
 }
-

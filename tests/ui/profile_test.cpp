@@ -12,7 +12,8 @@
 
 namespace {
 
-class CUrlCatcher : public QObject {
+class CUrlCatcher : public QObject
+{
     Q_OBJECT
 public slots:
     void Catch(const QUrl& url) { urls.push_back(url); }
@@ -35,7 +36,8 @@ TEST(Profile, StoresTheAdapterUnderOrganisationAndSection)
 
     const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Orvex-Vindle"),
                              QApplication::applicationName());
-    EXPECT_EQ(settings.value(QStringLiteral("Parameters/adapter")).toString(), QStringLiteral("LAN B \u00e4"));
+    EXPECT_EQ(settings.value(QStringLiteral("Parameters/adapter")).toString(),
+              QStringLiteral("LAN B \u00e4"));
     // Never the user's own settings: main() points them at a private folder.
     EXPECT_TRUE(settings.fileName().contains(QLatin1String(qgetenv("XDG_CONFIG_HOME"))));
 }

@@ -25,8 +25,10 @@ void OpenActive(CDialog& dlg);
 void TypeIntoFocus(const QString& text);
 
 // Records every message box instead of showing it, for its own lifetime.
-struct MessageBoxRecorder {
-    struct Entry {
+struct MessageBoxRecorder
+{
+    struct Entry
+    {
         MsgBoxKind kind;
         QString caption;
         QString text;

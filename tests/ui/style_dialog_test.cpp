@@ -17,12 +17,10 @@ namespace {
 
 const QColor GREEN = QColor::fromRgb(0x00FF00);
 
-class CStatusStyledDlg : public CStyleDialog {
+class CStatusStyledDlg : public CStyleDialog
+{
 public:
-    CStatusStyledDlg()
-        : CStyleDialog(IDD_VINDLE_DIALOG)
-    {
-    }
+    CStatusStyledDlg() : CStyleDialog(IDD_VINDLE_DIALOG) {}
     bool IsStyledCtrl(int nId) const override { return nId == IDC_CONN_STATUS; }
 };
 
@@ -30,7 +28,8 @@ public:
 // the two: green at full strength, red equal to blue. Any other text colour
 // or background breaks that. Returns whether that holds for every pixel of
 // r below the banner and whether some pixel is at least half green.
-struct LabelPixels {
+struct LabelPixels
+{
     bool bOnlyGreenOnWhite = true;
     bool bHasText = false;
 };
@@ -54,7 +53,8 @@ LabelPixels CheckLabelPixels(const QImage& image, const QRect& r)
 
 TEST(StyleDialog, LabelsArePureGreenOnWhiteAndOtherControlsKeepTheirColours)
 {
-    for (int nTemplate : {IDD_ABOUTBOX, IDD_VINDLE_DIALOG, IDD_CFG_DIALOG, IDD_PWD_DIALOG, IDD_ADDMA_DIALOG}) {
+    for (int nTemplate :
+         {IDD_ABOUTBOX, IDD_VINDLE_DIALOG, IDD_CFG_DIALOG, IDD_PWD_DIALOG, IDD_ADDMA_DIALOG}) {
         SCOPED_TRACE(nTemplate);
         CStyleDialog dlg(nTemplate);
         dlg.ShowModeless();

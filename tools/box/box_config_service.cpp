@@ -21,7 +21,7 @@ namespace {
 constexpr std::size_t MAX_PAYLOAD = 2048;
 constexpr int POLL_SLICE_MS = 50;
 
-BoxUpdateResult g_configuredUpdate;     // written by the service before its threads start
+BoxUpdateResult g_configuredUpdate;  // written by the service before its threads start
 thread_local std::uint32_t g_requesterIp = 0;
 
 // The boxes' block order: each 32-bit half little-endian.
@@ -61,7 +61,7 @@ void SplitUpdateArguments(const std::string& rest, const std::string& ownInfo, s
     info = blank == std::string::npos ? "" : rest.substr(blank + 1);
 }
 
-}   // namespace
+}  // namespace
 
 __attribute__((weak)) BoxUpdateResult RunUpdate(const std::string&, const std::string&)
 {
@@ -79,7 +79,8 @@ BoxUpdateResult ConfiguredUpdateResult()
 }
 
 BoxConfigService::BoxConfigService(const BoxOptions& options, BoxState& state)
-    : m_options(options), m_state(state)
+    : m_options(options)
+    , m_state(state)
 {
     BlowfishInit(CFG_BLOWFISH_KEY_LENGTH, &m_cipher);
     g_configuredUpdate = {options.updateAnswer, options.updateError};
@@ -235,8 +236,8 @@ void BoxConfigService::Listen()
         if (static_cast<std::size_t>(open) >= MAX_CONNECTIONS) {
             // Each connection holds a thread; a flood of them must not take
             // the box down, and the connections it serves go on.
-            BoxLog("config: connection from %s refused: %zu connections open", FormatIp(peer.sin_addr.s_addr).c_str(),
-                   MAX_CONNECTIONS);
+            BoxLog("config: connection from %s refused: %zu connections open",
+                   FormatIp(peer.sin_addr.s_addr).c_str(), MAX_CONNECTIONS);
             ::close(client);
             continue;
         }
@@ -281,7 +282,8 @@ bool BoxConfigService::SendText(int fd, const std::string& text)
 bool BoxConfigService::ReadFrame(int fd, const char* peer, std::string& payload)
 {
     // Called once input is waiting: the frame has begun.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.frameTimeoutMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.frameTimeoutMs);
     auto readExactly = [&](std::uint8_t* into, std::size_t count) {
         std::size_t got = 0;
         while (got < count) {
@@ -333,8 +335,8 @@ bool BoxConfigService::ReadFrame(int fd, const char* peer, std::string& payload)
     return true;
 }
 
-int BoxConfigService::WaitTicking(int fd, bool watchInput, int ms, std::chrono::steady_clock::time_point& nextStatus,
-                                  unsigned& statusValue)
+int BoxConfigService::WaitTicking(int fd, bool watchInput, int ms,
+                                  std::chrono::steady_clock::time_point& nextStatus, unsigned& statusValue)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
@@ -389,11 +391,12 @@ void BoxConfigService::Serve(Connection& connection)
     const BoxIdentity box = m_state.Get(connection.box);
     BoxLog("config: connection from %s to %s", peer, FormatIp(box.ip).c_str());
 
-    auto nextStatus = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.statusIntervalMs);
+    auto nextStatus =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.statusIntervalMs);
     unsigned statusValue = 0;
     const std::string info = "info|vindle-box|" + FormatMac(box.mac) + "|" + FormatIp(box.ip) + "|" +
-                             FormatIp(box.netmask) + "|" + FormatIp(box.gateway) + "|" + m_state.Firmware(connection.box) + "|hw-1|up|" +
-                             m_options.infoField;
+                             FormatIp(box.netmask) + "|" + FormatIp(box.gateway) + "|" +
+                             m_state.Firmware(connection.box) + "|hw-1|up|" + m_options.infoField;
     bool open = SendText(connection.fd, info);
     while (open) {
         const int ready = WaitTicking(connection.fd, true, 1000, nextStatus, statusValue);

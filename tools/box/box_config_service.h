@@ -54,8 +54,8 @@ private:
     struct Connection
     {
         int fd = -1;
-        std::uint32_t peerIp = 0;   // network byte order
-        std::size_t box = 0;        // the played box the peer connected to
+        std::uint32_t peerIp = 0;  // network byte order
+        std::size_t box = 0;       // the played box the peer connected to
         std::thread thread;
         std::atomic<bool> finished{false};
     };
@@ -73,7 +73,8 @@ private:
     // Waits up to ms (for data on fd when watchInput), sending due status
     // messages on fd meanwhile. > 0 readable, 0 time over, < 0 stop, reboot
     // or a failed send.
-    int WaitTicking(int fd, bool watchInput, int ms, std::chrono::steady_clock::time_point& nextStatus, unsigned& statusValue);
+    int WaitTicking(int fd, bool watchInput, int ms, std::chrono::steady_clock::time_point& nextStatus,
+                    unsigned& statusValue);
     // Sleeps up to ms; false when stopped first.
     bool Sleep(unsigned ms);
     void Reboot();
@@ -89,7 +90,7 @@ private:
     std::atomic<bool> m_stop{false};
     // Bumped by every reboot; connections of an older generation end.
     std::atomic<unsigned> m_generation{0};
-    std::mutex m_mutex;   // m_connections, m_rebootUntil, m_wake
+    std::mutex m_mutex;  // m_connections, m_rebootUntil, m_wake
     std::condition_variable m_wake;
     std::list<std::unique_ptr<Connection>> m_connections;
     std::chrono::steady_clock::time_point m_rebootUntil{};

@@ -27,7 +27,7 @@ constexpr std::uint8_t RSP_FLAG = 0x80;
 std::uint32_t ReadAddress(std::span<const std::uint8_t> bytes, std::size_t at)
 {
     std::uint32_t value;
-    std::memcpy(&value, &bytes[at], 4);   // stays in network order
+    std::memcpy(&value, &bytes[at], 4);  // stays in network order
     return value;
 }
 
@@ -43,8 +43,8 @@ std::string Where(const sockaddr_in& address)
 
 std::string Describe(const BoxIdentity& box)
 {
-    return FormatMac(box.mac) + " " + FormatIp(box.ip) + "/" + FormatIp(box.netmask) + " gw "
-        + FormatIp(box.gateway);
+    return FormatMac(box.mac) + " " + FormatIp(box.ip) + "/" + FormatIp(box.netmask) + " gw " +
+           FormatIp(box.gateway);
 }
 
 // Replaces the interface's primary IPv4 address and netmask.
@@ -68,17 +68,15 @@ bool ChangeInterfaceAddress(const std::string& name, std::uint32_t ip, std::uint
         error = std::string(what) + ": " + std::strerror(errno);
         return false;
     };
-    const bool ok = set(SIOCSIFADDR, ip, "address") && set(SIOCSIFNETMASK, netmask, "netmask")
-        && set(SIOCSIFBRDADDR, ip | ~netmask, "broadcast address");
+    const bool ok = set(SIOCSIFADDR, ip, "address") && set(SIOCSIFNETMASK, netmask, "netmask") &&
+                    set(SIOCSIFBRDADDR, ip | ~netmask, "broadcast address");
     close(fd);
     return ok;
 }
 
-}   // namespace
+}  // namespace
 
-BoxDiscovery::BoxDiscovery(const BoxOptions& options, BoxState& state)
-    : m_options(options)
-    , m_state(state)
+BoxDiscovery::BoxDiscovery(const BoxOptions& options, BoxState& state) : m_options(options), m_state(state)
 {
 }
 
@@ -102,9 +100,8 @@ bool BoxDiscovery::Start(std::string& error)
     const std::string& ifname = m_state.InterfaceName();
     // Tied to its interface, the box hears broadcasts there and its own
     // broadcasts leave there, whatever its address and the routes say.
-    if (!ifname.empty()
-        && setsockopt(m_socket, SOL_SOCKET, SO_BINDTODEVICE, ifname.c_str(),
-                      static_cast<socklen_t>(ifname.size())) != 0) {
+    if (!ifname.empty() && setsockopt(m_socket, SOL_SOCKET, SO_BINDTODEVICE, ifname.c_str(),
+                                      static_cast<socklen_t>(ifname.size())) != 0) {
         error = "cannot tie to " + ifname + ": " + std::strerror(errno);
         Stop();
         return false;
@@ -114,13 +111,14 @@ bool BoxDiscovery::Start(std::string& error)
     local.sin_port = htons(m_options.discoveryPort);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        error = "cannot bind UDP port " + std::to_string(m_options.discoveryPort) + ": " + std::strerror(errno);
+        error =
+            "cannot bind UDP port " + std::to_string(m_options.discoveryPort) + ": " + std::strerror(errno);
         Stop();
         return false;
     }
     m_thread = std::thread(&BoxDiscovery::Run, this);
-    BoxLog("discovery: ready on %s port %u, %zu box(es), replies by %s", ifname.empty() ? "*" : ifname.c_str(),
-           m_options.discoveryPort, m_state.Count(),
+    BoxLog("discovery: ready on %s port %u, %zu box(es), replies by %s",
+           ifname.empty() ? "*" : ifname.c_str(), m_options.discoveryPort, m_state.Count(),
            m_options.replyMode == ReplyMode::Broadcast ? "broadcast" : "unicast");
     return true;
 }
@@ -164,7 +162,8 @@ void BoxDiscovery::Run()
             continue;
         }
         if (static_cast<std::size_t>(received) > sizeof buffer) {
-            BoxLog("discovery: ignored oversized datagram (%zd bytes) from %s", received, Where(from).c_str());
+            BoxLog("discovery: ignored oversized datagram (%zd bytes) from %s", received,
+                   Where(from).c_str());
             continue;
         }
         Serve(std::span(buffer, static_cast<std::size_t>(received)), from);
@@ -264,11 +263,12 @@ bool BoxDiscovery::SendReply(std::uint8_t type, const BoxIdentity& box, const so
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(m_options.discoveryPort);
-    to.sin_addr.s_addr = m_options.replyMode == ReplyMode::Broadcast ? htonl(INADDR_BROADCAST) : from.sin_addr.s_addr;
+    to.sin_addr.s_addr =
+        m_options.replyMode == ReplyMode::Broadcast ? htonl(INADDR_BROADCAST) : from.sin_addr.s_addr;
     // About two seconds of waiting for the interface queue at most.
     for (int attempt = 0; attempt < 200; ++attempt) {
-        if (sendto(m_socket, bytes, sizeof bytes, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to)
-            == static_cast<ssize_t>(sizeof bytes))
+        if (sendto(m_socket, bytes, sizeof bytes, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
+            static_cast<ssize_t>(sizeof bytes))
             return true;
         if (errno == EINTR)
             continue;

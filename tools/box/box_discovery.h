@@ -43,6 +43,6 @@ private:
     const BoxOptions m_options;
     BoxState& m_state;
     int m_socket = -1;
-    int m_wake = -1;   // eventfd that Stop signals
+    int m_wake = -1;  // eventfd that Stop signals
     std::thread m_thread;
 };

@@ -15,8 +15,8 @@ namespace {
 
 struct OptionRow
 {
-    const char* name;       // without the leading "--"
-    const char* argument;   // null for a flag
+    const char* name;      // without the leading "--"
+    const char* argument;  // null for a flag
     const char* help;
     // Takes the argument (empty for a flag); returns an error text or "".
     std::function<std::string(BoxOptions&, const std::string&)> apply;
@@ -42,8 +42,8 @@ std::optional<unsigned long> ParseNumber(const std::string& text, unsigned long 
     return value;
 }
 
-std::function<std::string(BoxOptions&, const std::string&)> AddressInto(
-    std::optional<std::uint32_t> BoxOptions::*field)
+std::function<std::string(BoxOptions&, const std::string&)>
+AddressInto(std::optional<std::uint32_t> BoxOptions::*field)
 {
     return [field](BoxOptions& options, const std::string& text) -> std::string {
         const auto ip = ParseIp(text);
@@ -64,8 +64,8 @@ std::string InfoFieldProblem(const char* option, const std::string& v)
     // box's greeting into another kind of message.
     for (const char* keyword : {"error", "ok", "status"}) {
         if (v.find(keyword) != std::string::npos)
-            return std::string(option) + " must not contain \"" + keyword
-                + "\", or the tool would not read \"info\": " + v;
+            return std::string(option) + " must not contain \"" + keyword +
+                   "\", or the tool would not read \"info\": " + v;
     }
     return "";
 }
@@ -240,8 +240,7 @@ const std::vector<OptionRow>& Rows()
              o.updateDelayMs = static_cast<unsigned>(*n);
              return "";
          }},
-        {"no-update-download", nullptr,
-         "answer update commands without fetching the file by TFTP",
+        {"no-update-download", nullptr, "answer update commands without fetching the file by TFTP",
          [](BoxOptions& o, const std::string&) -> std::string {
              o.updateDownload = false;
              return "";
@@ -318,7 +317,7 @@ const std::vector<OptionRow>& Rows()
     return rows;
 }
 
-}   // namespace
+}  // namespace
 
 std::optional<MacAddress> ParseMac(const std::string& text)
 {
@@ -354,8 +353,8 @@ std::optional<MacAddress> ParseMac(const std::string& text)
 std::string FormatMac(const MacAddress& mac)
 {
     char text[18];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],
-                  mac[4], mac[5]);
+    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
+                  mac[5]);
     return text;
 }
 
@@ -370,18 +369,17 @@ std::string FormatIp(std::uint32_t ip)
 
 void PrintBoxUsage(std::FILE* out)
 {
-    std::fprintf(out,
-                 "Usage: vindle-box [OPTION]...\n"
-                 "Plays one or more network boxes for Vindle: answers discovery searches\n"
-                 "and set-IP requests on UDP (port 4000 unless --discovery-port), runs\n"
-                 "the encrypted configuration service on TCP (port 1000 unless\n"
-                 "--config-port) and, on an update command, fetches the named file by\n"
-                 "TFTP from the tool (port 69 unless --tftp-port) before it answers.\n"
-                 "Logs one line per event to standard output, with control characters\n"
-                 "in what peers send written as \\xNN. Runs until SIGINT or SIGTERM, or\n"
-                 "until --lifetime ends it. Run it only inside an isolated network\n"
-                 "namespace (the lab): it binds and broadcasts on its interface.\n"
-                 "\nOptions:\n");
+    std::fprintf(out, "Usage: vindle-box [OPTION]...\n"
+                      "Plays one or more network boxes for Vindle: answers discovery searches\n"
+                      "and set-IP requests on UDP (port 4000 unless --discovery-port), runs\n"
+                      "the encrypted configuration service on TCP (port 1000 unless\n"
+                      "--config-port) and, on an update command, fetches the named file by\n"
+                      "TFTP from the tool (port 69 unless --tftp-port) before it answers.\n"
+                      "Logs one line per event to standard output, with control characters\n"
+                      "in what peers send written as \\xNN. Runs until SIGINT or SIGTERM, or\n"
+                      "until --lifetime ends it. Run it only inside an isolated network\n"
+                      "namespace (the lab): it binds and broadcasts on its interface.\n"
+                      "\nOptions:\n");
     for (const OptionRow& row : Rows()) {
         std::string head = std::string("  --") + row.name;
         if (row.argument != nullptr)
@@ -397,15 +395,14 @@ void PrintBoxUsage(std::FILE* out)
         std::fputc('\n', out);
     }
     std::fprintf(out, "%-26s%s\n", "  --help", "show this text and exit");
-    std::fprintf(out,
-                 "\nExamples:\n"
-                 "  vindle-box                         one box with its interface's MAC and address\n"
-                 "  vindle-box --ip 192.168.5.10 --reply broadcast\n"
-                 "                                     a box outside the tool's subnet\n"
-                 "  vindle-box --count 1000 --mac 02:00:00:00:10:00 --ip 10.99.0.1\n"
-                 "                                     a thousand boxes answering every search\n"
-                 "\nExit status: 0 after a signal or the lifetime, 2 for a bad command line,\n"
-                 "1 when a service cannot start.\n");
+    std::fprintf(out, "\nExamples:\n"
+                      "  vindle-box                         one box with its interface's MAC and address\n"
+                      "  vindle-box --ip 192.168.5.10 --reply broadcast\n"
+                      "                                     a box outside the tool's subnet\n"
+                      "  vindle-box --count 1000 --mac 02:00:00:00:10:00 --ip 10.99.0.1\n"
+                      "                                     a thousand boxes answering every search\n"
+                      "\nExit status: 0 after a signal or the lifetime, 2 for a bad command line,\n"
+                      "1 when a service cannot start.\n");
 }
 
 BoxParse ParseBoxOptions(int argc, char** argv, BoxOptions& options, std::string& error)

@@ -15,8 +15,8 @@ using MacAddress = std::array<std::uint8_t, 6>;
 
 enum class ReplyMode
 {
-    Unicast,     // to the requester's address
-    Broadcast,   // to 255.255.255.255, as a box outside the requester's subnet must
+    Unicast,    // to the requester's address
+    Broadcast,  // to 255.255.255.255, as a box outside the requester's subnet must
 };
 
 struct BoxOptions
@@ -42,15 +42,15 @@ struct BoxOptions
     // Address the service listens on (network byte order); only tests on
     // loopback set it, the command line always listens on every address.
     std::uint32_t configBindIp = 0;
-    std::string infoField = "vindle-box";   // ninth "|" field of "info"
-    unsigned statusIntervalMs = 0;           // 0: no "status" messages
+    std::string infoField = "vindle-box";  // ninth "|" field of "info"
+    unsigned statusIntervalMs = 0;         // 0: no "status" messages
     unsigned rebootMs = 3000;
     // A frame that has begun must be complete within this time, or the
     // connection is closed: a peer cannot hold a connection by trickling.
     unsigned frameTimeoutMs = 30000;
-    std::string firmware = "fw-1.0";          // sixth "|" field of "info"
-    std::optional<std::string> updateFirmware; // the firmware after an update
-    bool rebootAfterUpdate = false;           // reboot after "ok" to an update
+    std::string firmware = "fw-1.0";            // sixth "|" field of "info"
+    std::optional<std::string> updateFirmware;  // the firmware after an update
+    bool rebootAfterUpdate = false;             // reboot after "ok" to an update
     BoxUpdateVerdict updateAnswer = BoxUpdateVerdict::Ok;
     std::string updateError = "Update fehlgeschlagen";
     unsigned updateDelayMs = 0;
@@ -58,13 +58,13 @@ struct BoxOptions
     // Update download (box_update.cpp): FILE is fetched by TFTP before the
     // answer. The server defaults to the tool that sent the command.
     bool updateDownload = true;
-    std::optional<std::uint32_t> tftpServer;   // network byte order
+    std::optional<std::uint32_t> tftpServer;  // network byte order
     std::uint16_t tftpPort = 69;
-    bool updateNoOptions = false;              // plain request without blksize/tsize
+    bool updateNoOptions = false;  // plain request without blksize/tsize
     std::uint32_t updateBlksize = 1428;
-    std::string updateDir;                     // keep downloaded files here
-    std::uint16_t updateWindowsize = 1;        // RFC 7440; 1: not asked for
-    unsigned updateAckDelayMs = 0;             // before each ACK of a download
+    std::string updateDir;               // keep downloaded files here
+    std::uint16_t updateWindowsize = 1;  // RFC 7440; 1: not asked for
+    unsigned updateAckDelayMs = 0;       // before each ACK of a download
 
     // Process.
     std::optional<unsigned> lifetimeSeconds;
@@ -72,9 +72,9 @@ struct BoxOptions
 
 enum class BoxParse
 {
-    Run,     // options are in the record
-    Help,    // --help was given; the usage text has been printed
-    Error,   // the error text says what is wrong
+    Run,    // options are in the record
+    Help,   // --help was given; the usage text has been printed
+    Error,  // the error text says what is wrong
 };
 
 BoxParse ParseBoxOptions(int argc, char** argv, BoxOptions& options, std::string& error);

@@ -28,8 +28,8 @@ InterfaceFacts FindInterface(const std::string& wanted)
         return facts;
     if (wanted.empty()) {
         for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-            if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET
-                && (entry->ifa_flags & IFF_UP) && !(entry->ifa_flags & IFF_LOOPBACK)) {
+            if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET &&
+                (entry->ifa_flags & IFF_UP) && !(entry->ifa_flags & IFF_LOOPBACK)) {
                 facts.name = entry->ifa_name;
                 break;
             }
@@ -75,7 +75,7 @@ std::uint32_t AddToIp(std::uint32_t ip, unsigned k)
     return htonl(ntohl(ip) + k);
 }
 
-}   // namespace
+}  // namespace
 
 BoxState::BoxState(std::string interfaceName, std::vector<BoxIdentity> boxes, const std::string& firmware)
     : m_interfaceName(std::move(interfaceName))

@@ -18,15 +18,16 @@
 struct BoxIdentity
 {
     MacAddress mac{};
-    std::uint32_t ip = 0;        // network byte order
-    std::uint32_t netmask = 0;   // network byte order
-    std::uint32_t gateway = 0;   // network byte order
+    std::uint32_t ip = 0;       // network byte order
+    std::uint32_t netmask = 0;  // network byte order
+    std::uint32_t gateway = 0;  // network byte order
 };
 
 class BoxState final
 {
 public:
-    BoxState(std::string interfaceName, std::vector<BoxIdentity> boxes, const std::string& firmware = "fw-1.0");
+    BoxState(std::string interfaceName, std::vector<BoxIdentity> boxes,
+             const std::string& firmware = "fw-1.0");
 
     // The interface the boxes live on; empty when none was found.
     const std::string& InterfaceName() const { return m_interfaceName; }

@@ -25,7 +25,7 @@ namespace {
 struct DownloadSettings
 {
     bool enabled = true;
-    std::optional<std::uint32_t> server;   // network byte order
+    std::optional<std::uint32_t> server;  // network byte order
     std::uint16_t port = TFTP_PORT;
     bool useOptions = true;
     std::uint32_t blksize = 1428;
@@ -53,7 +53,7 @@ BoxUpdateResult Failed(const std::string& reason)
     return {BoxUpdateVerdict::Error, reason};
 }
 
-} // namespace
+}  // namespace
 
 void ConfigureUpdateDownload(const BoxOptions& options)
 {
@@ -88,9 +88,8 @@ BoxUpdateResult RunUpdate(const std::string& file, const std::string& info)
     options.windowsize = g_download.windowsize;
     options.ackDelay = std::chrono::milliseconds(g_download.ackDelayMs);
     const bool windowAsked = options.useOptions && options.windowsize > 1;
-    BoxLog("update: fetching '%s' (%s) from %s:%u%s%s", file.c_str(), info.c_str(),
-           options.server.c_str(), static_cast<unsigned>(options.port),
-           options.useOptions ? "" : " without options",
+    BoxLog("update: fetching '%s' (%s) from %s:%u%s%s", file.c_str(), info.c_str(), options.server.c_str(),
+           static_cast<unsigned>(options.port), options.useOptions ? "" : " without options",
            windowAsked ? (", asking for windowsize " + std::to_string(options.windowsize)).c_str() : "");
 
     // A kept file is written beside its final name and renamed only once it
@@ -107,11 +106,10 @@ BoxUpdateResult RunUpdate(const std::string& file, const std::string& info)
             return Failed("cannot store " + keptPath + ": " + std::strerror(errno));
     }
     std::uint32_t crc = 0;
-    TftpTransferResult result =
-        TftpGet(options, file, [&crc, kept](std::span<const std::uint8_t> bytes) {
-            crc = TftpCrc32(crc, bytes);
-            return kept == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), kept) == bytes.size();
-        });
+    TftpTransferResult result = TftpGet(options, file, [&crc, kept](std::span<const std::uint8_t> bytes) {
+        crc = TftpCrc32(crc, bytes);
+        return kept == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), kept) == bytes.size();
+    });
     std::string reason;
     if (keep && std::fclose(kept) != 0 && result.status == TFTP_CLIENT_OK)
         reason = "cannot store " + keptPath;

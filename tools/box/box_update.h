@@ -14,15 +14,15 @@
 
 enum class BoxUpdateVerdict
 {
-    Ok,      // answer "ok"
-    Error,   // answer "error <reason>"
-    Drop,    // close the connection without an answer
+    Ok,     // answer "ok"
+    Error,  // answer "error <reason>"
+    Drop,   // close the connection without an answer
 };
 
 struct BoxUpdateResult
 {
     BoxUpdateVerdict verdict = BoxUpdateVerdict::Ok;
-    std::string reason;   // for Error
+    std::string reason;  // for Error
 };
 
 // Runs the update of FILE (the bare name the tool sent) with INFO (the ninth

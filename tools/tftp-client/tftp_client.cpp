@@ -107,7 +107,9 @@ public:
     };
 
     Transfer(const TftpClientOptions& options, TftpTransferResult& result)
-        : m_options(options), m_result(result), m_buffer(RECEIVE_BUFFER)
+        : m_options(options)
+        , m_result(result)
+        , m_buffer(RECEIVE_BUFFER)
     {
     }
 
@@ -203,8 +205,8 @@ public:
     Event Next()
     {
         for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                m_deadline - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
             if (left.count() <= 0)
                 return Event::Timeout;
             pollfd pfd{m_fd->Get(), POLLIN, 0};
@@ -219,9 +221,8 @@ public:
                 continue;
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
-            const ssize_t got = ::recvfrom(m_fd->Get(), m_buffer.data(), m_buffer.size(),
-                                           MSG_TRUNC, reinterpret_cast<sockaddr*>(&from),
-                                           &fromLength);
+            const ssize_t got = ::recvfrom(m_fd->Get(), m_buffer.data(), m_buffer.size(), MSG_TRUNC,
+                                           reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (got < 0) {
                 if (errno == EINTR || errno == EAGAIN)
                     continue;
@@ -234,8 +235,7 @@ public:
             }
             const bool fromServerHost = from.sin_addr.s_addr == m_server.sin_addr.s_addr;
             if (m_locked ? !SameEndpoint(from, m_peer) : !fromServerHost) {
-                const std::vector<std::uint8_t> error =
-                    BuildTftpError(TFTP_EBADID, "Unknown transfer ID");
+                const std::vector<std::uint8_t> error = BuildTftpError(TFTP_EBADID, "Unknown transfer ID");
                 SendTo(error, from);
                 continue;
             }
@@ -482,8 +482,7 @@ bool RunPut(Transfer& transfer, const std::string& name, const TftpSource& sourc
     // there is no size to announce.
     const std::uint64_t announced = size.value_or(0);
     const bool known = size.has_value() && options.mode == TftpMode::Octet;
-    const std::vector<TftpOption> requested =
-        RequestedOptions(options, true, known ? &announced : nullptr);
+    const std::vector<TftpOption> requested = RequestedOptions(options, true, known ? &announced : nullptr);
     const std::vector<std::uint8_t> request =
         BuildTftpRequest(TFTP_WRQ, name, ModeName(options.mode), requested);
     if (request.empty())
@@ -552,10 +551,9 @@ bool RefusedOptions(const TftpClientOptions& options, const TftpTransferResult& 
            result.errorCode == TFTP_EOPTNEG && !result.optionsAcknowledged && result.blocks == 0;
 }
 
-} // namespace
+}  // namespace
 
-TftpOackTerms TftpAcceptOack(std::span<const TftpOption> requested,
-                             std::span<const TftpOption> acknowledged)
+TftpOackTerms TftpAcceptOack(std::span<const TftpOption> requested, std::span<const TftpOption> acknowledged)
 {
     TftpOackTerms terms;
     for (const TftpOption& option : acknowledged) {
@@ -593,8 +591,7 @@ TftpOackTerms TftpAcceptOack(std::span<const TftpOption> requested,
     return terms;
 }
 
-TftpTransferResult TftpGet(const TftpClientOptions& options, const std::string& name,
-                           const TftpSink& sink)
+TftpTransferResult TftpGet(const TftpClientOptions& options, const std::string& name, const TftpSink& sink)
 {
     TftpTransferResult result;
     if (!ValidBlksize(options.blksize)) {
@@ -666,7 +663,7 @@ private:
     FILE* m_file;
 };
 
-} // namespace
+}  // namespace
 
 TftpTransferResult TftpGetFile(const TftpClientOptions& options, const std::string& name,
                                const std::string& localPath)
@@ -723,14 +720,15 @@ TftpTransferResult TftpPutFile(const TftpClientOptions& options, const std::stri
             size = static_cast<std::uint64_t>(end);
         std::rewind(file.Get());
     }
-    return TftpPut(options, name,
-                   [&file](std::span<std::uint8_t> out) -> std::optional<std::size_t> {
-                       const std::size_t got = std::fread(out.data(), 1, out.size(), file.Get());
-                       if (got < out.size() && std::ferror(file.Get()))
-                           return std::nullopt;
-                       return got;
-                   },
-                   size);
+    return TftpPut(
+        options, name,
+        [&file](std::span<std::uint8_t> out) -> std::optional<std::size_t> {
+            const std::size_t got = std::fread(out.data(), 1, out.size(), file.Get());
+            if (got < out.size() && std::ferror(file.Get()))
+                return std::nullopt;
+            return got;
+        },
+        size);
 }
 
 std::string TftpDescribe(const TftpTransferResult& result)

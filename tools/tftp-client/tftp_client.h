@@ -74,14 +74,14 @@ struct TftpClientOptions
 struct TftpTransferResult
 {
     std::uint32_t status = TFTP_CLIENT_ERR_ARGUMENT;
-    std::uint16_t errorCode = 0;    // for TFTP_CLIENT_ERR_SERVER
-    std::string message;            // human-readable reason when status != 0
-    std::uint64_t bytes = 0;        // octets on the wire (before netascii decoding)
-    std::uint64_t blocks = 0;       // DATA blocks transferred
+    std::uint16_t errorCode = 0;                   // for TFTP_CLIENT_ERR_SERVER
+    std::string message;                           // human-readable reason when status != 0
+    std::uint64_t bytes = 0;                       // octets on the wire (before netascii decoding)
+    std::uint64_t blocks = 0;                      // DATA blocks transferred
     std::uint32_t blksize = TFTP_DEFAULT_BLKSIZE;  // in force for the transfer
     std::uint16_t windowsize = 1;                  // in force for the transfer
-    bool optionsAcknowledged = false;   // the server answered with OACK
-    std::optional<std::uint64_t> tsize; // the size the server announced (read)
+    bool optionsAcknowledged = false;              // the server answered with OACK
+    std::optional<std::uint64_t> tsize;            // the size the server announced (read)
 };
 
 // Receives the file's bytes in order; returns false when it cannot take them
@@ -92,8 +92,7 @@ using TftpSink = std::function<bool(std::span<const std::uint8_t>)>;
 using TftpSource = std::function<std::optional<std::size_t>(std::span<std::uint8_t>)>;
 
 // Reads the file `name` from the server.
-TftpTransferResult TftpGet(const TftpClientOptions& options, const std::string& name,
-                           const TftpSink& sink);
+TftpTransferResult TftpGet(const TftpClientOptions& options, const std::string& name, const TftpSink& sink);
 // Writes to the file `name` on the server. `size` is announced with tsize
 // when known (octet mode only, where it equals the octets sent).
 TftpTransferResult TftpPut(const TftpClientOptions& options, const std::string& name,
@@ -119,8 +118,7 @@ struct TftpOackTerms
     std::optional<std::uint64_t> tsize;
     std::string error;
 };
-TftpOackTerms TftpAcceptOack(std::span<const TftpOption> requested,
-                             std::span<const TftpOption> acknowledged);
+TftpOackTerms TftpAcceptOack(std::span<const TftpOption> requested, std::span<const TftpOption> acknowledged);
 
 // A short text for a status, for logs and the command line.
 std::string TftpDescribe(const TftpTransferResult& result);

@@ -22,27 +22,26 @@ namespace {
 
 void Usage()
 {
-    std::fputs(
-        "usage: vindle-tftp get [options] HOST REMOTE [LOCAL|-]\n"
-        "       vindle-tftp put [options] HOST LOCAL [REMOTE]\n"
-        "options:\n"
-        "  --port N           server port (69)\n"
-        "  --blksize N        request block size N (8..65464; default 512)\n"
-        "  --tsize | --no-tsize  ask for / announce the transfer size (on)\n"
-        "  --no-options       plain request without any option\n"
-        "  --mode octet|netascii\n"
-        "  --timeout MS       wait per attempt (1000)\n"
-        "  --retries N        re-sendings before giving up (5)\n"
-        "  --crc              print the CRC-32 of the received data on stdout (get)\n"
-        "  --expect-blksize   fail unless the server granted the requested blksize\n"
-        "  --check-tsize      fail unless the received size equals the announced tsize\n"
-        "  --windowsize N     ask for a window of N blocks (RFC 7440, get; 1..65535;\n"
-        "                     default 1: not asked); without the server's consent\n"
-        "                     the transfer goes block by block\n"
-        "  --drop-data K      lose the K-th DATA packet of the transfer once (counting\n"
-        "                     every DATA sent or received, re-sendings included)\n"
-        "  --drop-ack K       lose the K-th ACK of the transfer once (ACK 0 counts)\n",
-        stderr);
+    std::fputs("usage: vindle-tftp get [options] HOST REMOTE [LOCAL|-]\n"
+               "       vindle-tftp put [options] HOST LOCAL [REMOTE]\n"
+               "options:\n"
+               "  --port N           server port (69)\n"
+               "  --blksize N        request block size N (8..65464; default 512)\n"
+               "  --tsize | --no-tsize  ask for / announce the transfer size (on)\n"
+               "  --no-options       plain request without any option\n"
+               "  --mode octet|netascii\n"
+               "  --timeout MS       wait per attempt (1000)\n"
+               "  --retries N        re-sendings before giving up (5)\n"
+               "  --crc              print the CRC-32 of the received data on stdout (get)\n"
+               "  --expect-blksize   fail unless the server granted the requested blksize\n"
+               "  --check-tsize      fail unless the received size equals the announced tsize\n"
+               "  --windowsize N     ask for a window of N blocks (RFC 7440, get; 1..65535;\n"
+               "                     default 1: not asked); without the server's consent\n"
+               "                     the transfer goes block by block\n"
+               "  --drop-data K      lose the K-th DATA packet of the transfer once (counting\n"
+               "                     every DATA sent or received, re-sendings included)\n"
+               "  --drop-ack K       lose the K-th ACK of the transfer once (ACK 0 counts)\n",
+               stderr);
 }
 
 bool ParseUnsigned(const char* text, unsigned long max, unsigned long& out)
@@ -62,7 +61,7 @@ std::string BaseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -189,14 +188,13 @@ int main(int argc, char** argv)
         const std::string remote = positional.size() == 3 ? positional[2] : BaseName(local);
         result = TftpPutFile(options, remote, local);
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     if (result.status == TFTP_CLIENT_OK && expectBlksize && options.useOptions &&
         result.blksize != options.blksize) {
         result.status = TFTP_CLIENT_ERR_PROTOCOL;
-        result.message = "server granted blksize " + std::to_string(result.blksize) +
-                         " instead of " + std::to_string(options.blksize);
+        result.message = "server granted blksize " + std::to_string(result.blksize) + " instead of " +
+                         std::to_string(options.blksize);
     }
     if (result.status == TFTP_CLIENT_OK && checkTsize && command == "get" &&
         (!result.tsize || *result.tsize != result.bytes)) {
@@ -211,8 +209,7 @@ int main(int argc, char** argv)
     const std::string window =
         result.windowsize > 1 ? ", windowsize " + std::to_string(result.windowsize) : std::string();
     std::fprintf(stderr, "%s %llu bytes, %llu blocks, blksize %u%s%s, %.3f s, %.2f MB/s\n",
-                 command == "get" ? "received" : "sent",
-                 static_cast<unsigned long long>(result.bytes),
+                 command == "get" ? "received" : "sent", static_cast<unsigned long long>(result.bytes),
                  static_cast<unsigned long long>(result.blocks), result.blksize,
                  result.optionsAcknowledged ? " (OACK)" : "", window.c_str(), seconds,
                  seconds > 0 ? static_cast<double>(result.bytes) / seconds / 1e6 : 0.0);

@@ -55,12 +55,10 @@ constexpr std::array<std::uint32_t, 256> MakeCrcTable()
 
 constexpr std::array<std::uint32_t, 256> CRC_TABLE = MakeCrcTable();
 
-} // namespace
+}  // namespace
 
-std::vector<std::uint8_t> BuildTftpRequest(std::uint16_t opcode, std::string_view name,
-                                           std::string_view mode,
-                                           std::span<const TftpOption> options,
-                                           std::size_t maxSize)
+std::vector<std::uint8_t> BuildTftpRequest(std::uint16_t opcode, std::string_view name, std::string_view mode,
+                                           std::span<const TftpOption> options, std::size_t maxSize)
 {
     if (HasNul(name) || HasNul(mode))
         return {};
@@ -171,8 +169,7 @@ bool TftpEqualNoCase(std::string_view a, std::string_view b)
     return true;
 }
 
-void TftpNetasciiDecoder::Decode(std::span<const std::uint8_t> in,
-                                 std::vector<std::uint8_t>& out)
+void TftpNetasciiDecoder::Decode(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& out)
 {
     for (std::uint8_t byte : in) {
         if (m_pendingCr) {

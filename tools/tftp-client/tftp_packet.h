@@ -52,9 +52,9 @@ struct TftpOption
 struct TftpPacket
 {
     std::uint16_t opcode = 0;
-    std::uint16_t block = 0;       // DATA, ACK
-    std::uint16_t errorCode = 0;   // ERROR
-    std::string text;              // ERROR message
+    std::uint16_t block = 0;             // DATA, ACK
+    std::uint16_t errorCode = 0;         // ERROR
+    std::string text;                    // ERROR message
     std::span<const std::uint8_t> data;  // DATA payload
     std::vector<TftpOption> options;     // OACK, in wire order
 };
@@ -62,10 +62,8 @@ struct TftpPacket
 // RRQ or WRQ: opcode, name, mode and the option pairs, each NUL-terminated.
 // Empty when a string holds a NUL (it could not be framed) or the packet
 // would exceed `maxSize` (RFC 2347 keeps requests within 512 bytes).
-std::vector<std::uint8_t> BuildTftpRequest(std::uint16_t opcode, std::string_view name,
-                                           std::string_view mode,
-                                           std::span<const TftpOption> options,
-                                           std::size_t maxSize = 512);
+std::vector<std::uint8_t> BuildTftpRequest(std::uint16_t opcode, std::string_view name, std::string_view mode,
+                                           std::span<const TftpOption> options, std::size_t maxSize = 512);
 void BuildTftpAck(std::uint16_t block, std::uint8_t (&out)[TFTP_HEADER]);
 // The text is cut at its first NUL, if any.
 std::vector<std::uint8_t> BuildTftpError(std::uint16_t code, std::string_view text);

@@ -39,8 +39,8 @@ void DrawBox(QPainter& p, const QRectF& r, bool bDetail)
         p.setBrush(QColor(0x9a, 0xb4, 0xc8));
         const qreal slot = r.height() * 0.12;
         for (int i = 0; i < 3; ++i)
-            p.drawRect(QRectF(r.right() - r.height() * 0.3 - i * slot * 2.2, r.top() + r.height() * 0.3,
-                              slot, r.height() * 0.4));
+            p.drawRect(QRectF(r.right() - r.height() * 0.3 - i * slot * 2.2, r.top() + r.height() * 0.3, slot,
+                              r.height() * 0.4));
     }
 }
 
