@@ -132,7 +132,9 @@ std::uint32_t TimeoutForInterval(std::uint32_t interval)
     return interval - interval / 2;
 }
 
-TftpNegotiation NegotiateOptions(const TftpParsedRequest& request, const TftpOptionLimits& limits)
+namespace {
+
+TftpNegotiation NegotiateOnce(const TftpParsedRequest& request, const TftpOptionLimits& limits)
 {
     TftpNegotiation n;
     std::uint32_t interval = limits.defaultInterval;
@@ -165,4 +167,22 @@ TftpNegotiation NegotiateOptions(const TftpParsedRequest& request, const TftpOpt
         }
     }
     return n;
+}
+
+}  // namespace
+
+TftpNegotiation NegotiateOptions(const TftpParsedRequest& request, const TftpOptionLimits& limits)
+{
+    // The window's bytes depend on the block size, which any option of the
+    // request may still set: negotiate, then again with a smaller maximum
+    // while the window granted holds too much. The maximum falls each time,
+    // so this ends at the latest with lock-step.
+    TftpOptionLimits bounded = limits;
+    for (;;) {
+        TftpNegotiation n = NegotiateOnce(request, bounded);
+        if (n.windowSize <= 1 || std::uint64_t{n.windowSize} * n.blockSize <= TFTP_MAX_WINDOW_BYTES)
+            return n;
+        bounded.maxWindowSize =
+            std::min(n.windowSize - 1, std::max<std::uint32_t>(1, TFTP_MAX_WINDOW_BYTES / n.blockSize));
+    }
 }

@@ -36,7 +36,9 @@ std::uint32_t TimeoutForInterval(std::uint32_t interval);
 // OACK. Unknown options are skipped and not echoed; a repeated option is
 // echoed each time and the last one wins. An echo that would not fit into the
 // 512-byte OACK is dropped, and its value is then not applied either, since
-// the client only uses what the OACK confirms.
+// the client only uses what the OACK confirms. A window is granted only as
+// far as it carries at most TFTP_MAX_WINDOW_BYTES of data; a window of one
+// block is not recognised at all.
 TftpNegotiation NegotiateOptions(const TftpParsedRequest& request, const TftpOptionLimits& limits);
 
 // Decimal text as the server's INI and option values read it, the way the C

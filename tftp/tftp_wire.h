@@ -80,6 +80,11 @@ inline constexpr std::uint32_t TFTP_MAX_INTERVAL = 120;
 // server grants at most its configured maximum, and with the default of 1
 // it does not recognise the option at all.
 inline constexpr std::uint32_t TFTP_MAX_WINDOWSIZE = 65535;
+// A window leaves as one burst, which the client's socket must hold whole:
+// a Linux socket's default receive buffer takes twelve 8 KiB datagrams or
+// three of 64 KiB, and every tail it drops costs a full timeout. The window
+// granted therefore carries at most this much data.
+inline constexpr std::uint32_t TFTP_MAX_WINDOW_BYTES = 65536;
 // Waits without a usable packet that are tolerated before a transfer fails.
 inline constexpr std::uint32_t TFTP_MAX_RETRIES = 3;
 // Capacities of the configuration tables.

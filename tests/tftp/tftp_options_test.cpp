@@ -124,7 +124,16 @@ TEST(TftpOptions, WindowSizeIsGrantedUpToTheConfiguredMaximum)
         {"lock-step server", 1, {{"windowsize", "16"}}, {}, 1},
         {"below the maximum", 64, {{"windowsize", "16"}}, {{"windowsize", "16"}}, 16},
         {"above the maximum", 64, {{"WindowSize", "100"}}, {{"WindowSize", "64"}}, 64},
-        {"far above every limit", 65535, {{"windowsize", "99999999999"}}, {{"windowsize", "65535"}}, 65535},
+        // A window carries at most 64 KiB: 128 blocks of 512 bytes, 8 of 8192.
+        {"far above every limit", 65535, {{"windowsize", "99999999999"}}, {{"windowsize", "128"}}, 128},
+        {"bytes bound the window",
+         64,
+         {{"windowsize", "16"}, {"blksize", "8192"}},
+         {{"windowsize", "8"}, {"blksize", "8192"}},
+         8},
+        {"exactly 64 KiB", 64, {{"blksize", "4096"}, {"windowsize", "16"}}, {{"blksize", "4096"}, {"windowsize", "16"}}, 16},
+        // Two blocks of 65464 would exceed it: lock-step, the option unknown.
+        {"largest blocks", 64, {{"blksize", "65464"}, {"windowsize", "4"}}, {{"blksize", "65464"}}, 1},
         {"one block", 64, {{"windowsize", "1"}}, {{"windowsize", "1"}}, 1},
         // RFC 7440 allows 1..65535: 0 and text that is no number are
         // skipped like an unknown option, and the transfer stays lock-step.
