@@ -79,6 +79,8 @@ ssize_t ReadTextBlock(TftpRequest& r, std::uint8_t* data)
 
 constexpr std::size_t READ_AHEAD_BYTES = 262144;
 constexpr std::size_t FIRST_SLOTS = 2;
+// Blocks handed to the kernel per system call when a window leaves.
+constexpr std::size_t MAX_BURST = 64;
 
 struct ReadState
 {
@@ -269,24 +271,47 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
     std::uint64_t n = k;
     for (;; ++n) {
         // The ring has room for a window; what it does not hold yet is read
-        // into the slots of blocks already acknowledged.
+        // into the slots of blocks already acknowledged, never into those of
+        // the window.
         if (n > s.filled) {
             // A file that grew since it was opened can outrun a ring sized
             // after it: the window then ends with the blocks held.
             const std::size_t free = s.slots - static_cast<std::size_t>(s.filled - k + 1);
-            if (s.last != 0 || free == 0 || !Fill(r, s, free) || n > s.filled)
-                return n - 1;
+            if (s.last != 0 || free == 0 || !Fill(r, s, free) || n > s.filled) {
+                --n;
+                break;
+            }
         }
         const std::size_t slot = (n - 1) % s.slots;
         std::uint8_t* packet = SlotPacket(r, s, slot);
         PutU16(packet, TFTP_DATA);
         PutU16(packet + 2, WireBlock(r, n));
-        if (!r.transport.Send(packet, TFTP_HEADER + s.lengths[slot]))
-            return std::nullopt;
-        CountSent(r, s, n, s.lengths[slot]);
         if (n == end || n == s.last)
             break;
     }
+    if (n < k)
+        return n;  // a read failure before the first block
+    // The window leaves in one go: one system call for many blocks, where
+    // each send would cost one of its own.
+    bool sent = true;
+    if (n == k) {
+        const std::size_t slot = (k - 1) % s.slots;
+        sent = r.transport.Send(SlotPacket(r, s, slot), TFTP_HEADER + s.lengths[slot]);
+    } else {
+        iovec datagrams[MAX_BURST];
+        for (std::uint64_t first = k; sent && first <= n; first += MAX_BURST) {
+            const std::uint64_t last = std::min<std::uint64_t>(n, first + MAX_BURST - 1);
+            for (std::uint64_t b = first; b <= last; ++b) {
+                const std::size_t slot = (b - 1) % s.slots;
+                datagrams[b - first] = {SlotPacket(r, s, slot), TFTP_HEADER + s.lengths[slot]};
+            }
+            sent = r.transport.SendEach(std::span<const iovec>(datagrams, last - first + 1));
+        }
+    }
+    if (!sent)
+        return std::nullopt;
+    for (std::uint64_t b = k; b <= n; ++b)
+        CountSent(r, s, b, s.lengths[(b - 1) % s.slots]);
     // Every slot but the window's is acknowledged and free.
     if (s.last == 0 && s.filled == n) {
         if (s.slots < s.fullSlots)

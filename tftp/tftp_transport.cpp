@@ -2,6 +2,7 @@
 
 #include "tftp/tftp_transport.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include <sys/socket.h>
@@ -54,4 +55,29 @@ bool TftpTransport::Send(const std::uint8_t* data, std::size_t length)
         if (errno != EINTR)
             return false;
     }
+}
+
+bool TftpTransport::SendEach(std::span<const iovec> datagrams)
+{
+    constexpr std::size_t BATCH = 64;
+    mmsghdr messages[BATCH];
+    while (!datagrams.empty()) {
+        const std::size_t count = std::min(datagrams.size(), BATCH);
+        for (std::size_t j = 0; j < count; ++j) {
+            messages[j] = {};
+            messages[j].msg_hdr.msg_iov = const_cast<iovec*>(&datagrams[j]);
+            messages[j].msg_hdr.msg_iovlen = 1;
+        }
+        const int n = sendmmsg(socket.Get(), messages, static_cast<unsigned>(count), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        for (int j = 0; j < n; ++j) {
+            if (messages[j].msg_len != datagrams[static_cast<std::size_t>(j)].iov_len)
+                return false;
+        }
+        datagrams = datagrams.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
 }

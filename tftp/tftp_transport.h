@@ -7,7 +7,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <utility>
+
+#include <sys/uio.h>
 
 // Closes a file descriptor on destruction.
 class CUniqueFd final
@@ -54,4 +57,7 @@ struct TftpTransport
     TftpWait Receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& length);
     // Sends one datagram; false unless all of it left.
     bool Send(const std::uint8_t* data, std::size_t length);
+    // Sends each part as a datagram of its own, in order, with as few system
+    // calls as the kernel allows; false unless all of them left whole.
+    bool SendEach(std::span<const iovec> datagrams);
 };
