@@ -25,6 +25,8 @@
 #     --client atftp|vindle   the client program (atftp: it asks for any
 #                         blksize and adds no other option)
 #     --time-limit S      hard limit for the whole run (3600)
+#     --run-limit S       limit for one run; a run that takes longer
+#                         (a stalled transfer) is shown as "stall" (120)
 #     --keep              keep the scratch folder
 #
 # MB/s counts 10^6 bytes of file data delivered to all clients per second of
@@ -54,6 +56,7 @@ PINS="pinned unpinned"
 SERVERS="vindle tftpd-hpa atftpd dnsmasq"
 CLIENT=atftp
 TIME_LIMIT=3600
+RUN_LIMIT=120
 BASELINE=""
 KEEP=0
 SCRATCH=/dev/shm/vindle-bench
@@ -75,6 +78,7 @@ while [ $# -gt 0 ]; do
     --baseline) BASELINE=$(readlink -f "$2"); shift 2 ;;
     --client) CLIENT=$2; shift 2 ;;
     --time-limit) TIME_LIMIT=$2; shift 2 ;;
+    --run-limit) RUN_LIMIT=$2; shift 2 ;;
     --keep) KEEP=1; shift ;;
     -h|--help) sed -n '2,41p' "$SELF" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) die "unknown option $1 (see --help)" ;;
@@ -262,9 +266,25 @@ measure() {
     ) >"$OUT/log$i" 2>&1 &
     pids+=($!)
   done
+  # A stalled transfer ends the run: its clients go, the run counts as one.
+  (
+    sleep "$RUN_LIMIT"
+    touch "$OUT/stalled"
+    pkill -P "$(IFS=,; echo "${pids[*]}")" 2>/dev/null
+  ) &
+  local watchdog=$!
   for i in "${!pids[@]}"; do wait "${pids[$i]}" || failed=1; done
   t1=$(date +%s%N)
   cpu1=$(cat "$CG/cpuacct.usage")
+  kill "$watchdog" 2>/dev/null || true
+  wait "$watchdog" 2>/dev/null || true
+  if [ -e "$OUT/stalled" ]; then
+    rm -f "$OUT/stalled"
+    stop_server
+    echo -e "$pin\t$clients\t$bs\t$ws\t$server\t$run\tSTALL\tSTALL" >> "$RESULTS"
+    echo "  $server $pin clients=$clients blksize=$bs window=$ws run $run: stalled (over $RUN_LIMIT s)"
+    return 0
+  fi
   stop_server
   for i in $(seq "$clients"); do
     if ! cmp -s "$OUT/c$i" "$HOME_DIR/$file"; then
@@ -327,16 +347,22 @@ from collections import defaultdict
 rows = [l.rstrip("\n").split("\t") for l in open(sys.argv[1]) if l.strip()]
 servers = sys.argv[2].split()
 peers = [s for s in servers if s != "vindle"]
-mbps, cpu, failed = defaultdict(list), defaultdict(list), set()
+mbps, cpu, failed, stalled = defaultdict(list), defaultdict(list), set(), set()
 for pin, clients, bs, ws, server, run, m, c in rows:
     key = (pin, int(clients), int(bs), int(ws))
     if m == "FAIL":
         failed.add(key + (server,))
         continue
+    if m == "STALL":
+        stalled.add(key + (server,))
+        continue
     mbps[key + (server,)].append(float(m))
     cpu[key + (server,)].append(float(c))
 med = lambda d, k: statistics.median(d[k]) if d.get(k) else float("nan")
-cases = sorted({k[:4] for k in mbps} | {k[:4] for k in failed},
+# A cell with a stalled run has no median worth printing.
+for k in stalled:
+    mbps.pop(k, None)
+cases = sorted({k[:4] for k in mbps} | {k[:4] for k in failed | stalled},
                key=lambda k: (k[0] != "pinned", k[1], k[2], k[3]))
 print()
 print("median MB/s | median server CPU s/GB" + ("   | vindle ratio: MB/s x, CPU x per peer" if "vindle" in servers else ""))
@@ -350,6 +376,8 @@ for case in cases:
         k = case + (s,)
         if k in failed:
             line += f"{'FAILED':>20}"
+        elif k in stalled:
+            line += f"{'stalled':>20}"
         elif k not in mbps:
             line += f"{'-':>20}"   # a windowed cell of a server that grants no window
         else:
