@@ -1,6 +1,7 @@
 // vindle-tftpd: the built-in TFTP server on its own. Reads the INI file
-// beside its program file (or the one named as its only argument), reports
-// on standard output and serves until SIGINT or SIGTERM.
+// named as its only argument, or else the program's own (beside the program
+// file, then /etc/vindle), reports on standard output and serves until
+// SIGINT or SIGTERM.
 
 #include <csignal>
 #include <cstdio>
@@ -10,8 +11,8 @@
 
 #include <pthread.h>
 
+#include "tftp/ini_location.h"
 #include "tftp/tftp_config.h"
-#include "tftp/tftp_path.h"
 #include "tftp/tftp_server.h"
 
 int main(int argc, char** argv)
@@ -29,7 +30,7 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     const std::string program = TftpProgramPath();
-    const std::string iniPath = argc == 2 ? argv[1] : IniPathForProgram(program);
+    const std::string iniPath = argc == 2 ? argv[1] : LocateIniFile(program);
     std::stringstream ini;
     if (std::ifstream file(iniPath, std::ios::binary); file)
         ini << file.rdbuf();
@@ -37,7 +38,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vindle-tftpd: cannot read %s\n", iniPath.c_str());
         return 2;
     }
-    if (StartTftpServer(ini, program) != TFTP_SERVER_OK)
+    if (StartTftpServer(ini, program, iniPath) != TFTP_SERVER_OK)
         return 1;
     int signal = 0;
     sigwait(&signals, &signal);
