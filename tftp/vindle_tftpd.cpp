@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,9 +15,40 @@
 #include "tftp/ini_location.h"
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_server.h"
+#include "vindle_version.h"
+
+namespace {
+
+// The man page's OPTIONS list the same options; a test compares them.
+constexpr char HELP_TEXT[] = "Usage: vindle-tftpd [INI-FILE]\n"
+                             "       vindle-tftpd --help | --version\n"
+                             "\n"
+                             "Vindle's TFTP server on its own: serves the boxes' update files until\n"
+                             "SIGINT or SIGTERM and prints its report lines on standard output.\n"
+                             "\n"
+                             "Without INI-FILE it reads vindle-tftpd.ini beside the program file, else\n"
+                             "/etc/vindle/vindle-tftpd.ini, else it runs on its defaults (every\n"
+                             "address, port 69, the program's folder for reading only).\n"
+                             "\n"
+                             "Options:\n"
+                             "  --help     print this help and exit\n"
+                             "  --version  print the version and exit\n"
+                             "\n"
+                             "Exit status: 0 stopped by a signal; 1 no address to listen on or no\n"
+                             "thread; 2 usage error or INI-FILE cannot be read.\n";
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(HELP_TEXT, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vindle-tftpd %s\n", VINDLE_VERSION);
+        return 0;
+    }
     if (argc > 2) {
         std::fprintf(stderr, "usage: %s [ini-file]\n", argv[0]);
         return 2;
