@@ -1,6 +1,7 @@
-# What `cmake --install` puts where. Programs go below the prefix; the INI
-# file and the systemd unit go to the absolute places the programs and
-# systemd look in, below DESTDIR when one is set.
+# What `cmake --install` puts where, and the Debian package built from it
+# by CPack (`./dev.sh package`). Programs go below the prefix; the INI file
+# and the systemd unit go to the absolute places the programs and systemd
+# look in, below DESTDIR when one is set.
 include(GNUInstallDirs)
 
 # The programs read /etc/vindle/<program>.ini (tftp/ini_location.h), so this
@@ -39,8 +40,8 @@ endif()
 
 if(TARGET vindle-tftpd)
   install(FILES ${VINDLE_PACKAGING_DIR}/vindle-tftpd.ini DESTINATION ${VINDLE_INSTALL_SYSCONFDIR})
-  # The unit names the program by its installed path, which is known only
-  # at install time (cmake --install --prefix).
+  # The unit names the program by its installed path, and CPack installs
+  # with a prefix of its own: the path is filled in at install time.
   install(CODE "
     set(VINDLE_TFTPD_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_SBINDIR}/vindle-tftpd\")
     configure_file(\"${VINDLE_PACKAGING_DIR}/vindle-tftpd.service.in\"
@@ -80,3 +81,52 @@ if(VINDLE_GO_MD2MAN AND VINDLE_GZIP)
 else()
   message(STATUS "go-md2man or gzip not found: no man pages (Debian package go-md2man)")
 endif()
+
+# Debian's place for the package's licence and history.
+configure_file(${VINDLE_PACKAGING_DIR}/debian/changelog.in ${VINDLE_GENERATED_DIR}/changelog @ONLY)
+if(VINDLE_GZIP)
+  add_custom_command(OUTPUT ${VINDLE_GENERATED_DIR}/changelog.gz
+    COMMAND ${VINDLE_GZIP} -9nkf changelog
+    DEPENDS ${VINDLE_GENERATED_DIR}/changelog
+    WORKING_DIRECTORY ${VINDLE_GENERATED_DIR}
+    VERBATIM)
+  add_custom_target(vindle_changelog ALL DEPENDS ${VINDLE_GENERATED_DIR}/changelog.gz)
+  install(FILES ${VINDLE_GENERATED_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+install(FILES ${VINDLE_PACKAGING_DIR}/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# --- The Debian package ------------------------------------------------------
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vindle)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Vindle developers <vindle@example.org>")
+set(CPACK_PACKAGE_VENDOR "Vindle developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find, configure and update the boxes on the local network")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Vindle finds the network boxes on the local segment by a broadcast search,
+sets their IP configuration, reboots them, sets their password and updates
+them from its built-in TFTP server. The package holds the window (vindle),
+the fleet command line (vindlectl) and the standalone TFTP server
+(vindle-tftpd) with a systemd service that is installed but not enabled.")
+# The absolute /etc and /lib paths must land in the package, not on the
+# machine that builds it.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE "")
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://vindle.example.org/)
+# The runtime libraries come from dpkg-shlibdeps; setcap and adduser are
+# called by the maintainer scripts.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, adduser")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${VINDLE_PACKAGING_DIR}/debian/postinst
+  ${VINDLE_PACKAGING_DIR}/debian/prerm
+  ${VINDLE_PACKAGING_DIR}/debian/postrm
+  ${VINDLE_PACKAGING_DIR}/debian/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
