@@ -5,6 +5,8 @@
 #                   address+undefined sanitizer suites and every fuzz
 #                   target for 15 s over its seed corpus
 #   ./dev.sh tsan   the thread sanitizer suite (also part of CI)
+#   ./dev.sh package  build/package/vindle_<version>_<arch>.deb from the
+#                   normal build (install it with apt, see README)
 #   ./dev.sh fuzz [SECONDS]  every fuzz target for SECONDS (default 60),
 #                   one after the other; FUZZ_ARGS adds libFuzzer flags
 # Every step is idempotent: a second call with everything in place only
@@ -17,7 +19,9 @@ JOBS=$(nproc)
 PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev pkg-config
           qt6-base-dev libgl-dev fonts-dejavu-core xvfb xauth
           iproute2 util-linux procps atftp tftp-hpa curl
-          libcli11-dev nlohmann-json3-dev clang-14 libclang-rt-14-dev)
+          libcli11-dev nlohmann-json3-dev clang-14 libclang-rt-14-dev
+          go-md2man dpkg-dev lintian desktop-file-utils appstream man-db
+          imagemagick)
 
 install_packages() {
   local missing=()
@@ -85,6 +89,11 @@ case "$cmd" in
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/tools/sanitizer/tsan.supp"
     suite build/tsan thread
     ;;
+  package)
+    install_packages
+    build build/main -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cpack --config build/main/CPackConfig.cmake -B build/package
+    ;;
   fuzz)
     seconds=${2:-60}
     install_packages
@@ -114,7 +123,7 @@ case "$cmd" in
     fi
     ;;
   *)
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

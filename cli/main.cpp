@@ -8,6 +8,7 @@
 
 #include "cli/fleet_commands.h"
 #include "cli/streams.h"
+#include "vindle_version.h"
 
 namespace {
 
@@ -45,6 +46,8 @@ int main(int argc, char** argv)
 {
     CLI::App app{"vindlectl: finds, inspects, reboots and updates boxes from the command line."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("vindlectl ") + VINDLE_VERSION,
+                         "print the version and exit");
     app.footer(EXIT_TEXT);
     CommonOptions common;
     TargetOptions targets;
@@ -130,6 +133,8 @@ int main(int argc, char** argv)
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         Complain("command line", std::string(e.what()) + " (see vindlectl --help)");

@@ -339,7 +339,8 @@ void ApplyAllowedClientsSection(const IniSection& section, TftpSettings& setting
     }
 }
 
-TftpSettings ReadTftpSettings(std::istream& ini, std::string_view programPath, const TftpReporter& reporter)
+TftpSettings ReadTftpSettings(std::istream& ini, std::string_view programPath, const TftpReporter& reporter,
+                              std::string_view iniPath)
 {
     TftpSettings settings;
     ApplyLoggingSection(ReadIniSection(ini, "LOGGING"), settings, reporter);
@@ -348,7 +349,7 @@ TftpSettings ReadTftpSettings(std::istream& ini, std::string_view programPath, c
     ApplyListenOnSection(ReadIniSection(ini, "LISTEN-ON"), settings, reporter);
     ApplyHomeSection(ReadIniSection(ini, "HOME"), settings, DirectoryOfProgram(programPath), reporter);
     settings.config.writeGuard =
-        MakeTftpWriteGuard(programPath, settings.config.writeGuard.programFolderIsHome);
+        MakeTftpWriteGuard(programPath, settings.config.writeGuard.programFolderIsHome, iniPath);
     ApplyOptionsSection(ReadIniSection(ini, "TFTP-OPTIONS"), settings, reporter);
     ApplyAllowedClientsSection(ReadIniSection(ini, "ALLOWED-CLIENTS"), settings, reporter);
     if (settings.config.listenIp[0] == 0)

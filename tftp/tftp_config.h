@@ -110,9 +110,11 @@ void ApplyAllowedClientsSection(const IniSection& section, TftpSettings& setting
                                 const TftpReporter& reporter);
 
 // Reads every section of `ini` (an empty stream means no INI file) as the
-// INI file of the program at `programPath` and, without [LISTEN-ON]
-// entries, takes the machine's interface addresses. Opens no socket.
-TftpSettings ReadTftpSettings(std::istream& ini, std::string_view programPath, const TftpReporter& reporter);
+// INI file of the program at `programPath`, read from `iniPath` when that is
+// not the file beside the program, and, without [LISTEN-ON] entries, takes
+// the machine's interface addresses. Opens no socket.
+TftpSettings ReadTftpSettings(std::istream& ini, std::string_view programPath, const TftpReporter& reporter,
+                              std::string_view iniPath = {});
 
 // Every IPv4 address of the machine, loopback included, port 69, at most 8;
 // used when [LISTEN-ON] names none.

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "tftp/ini_location.h"
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_server.h"
@@ -86,10 +87,11 @@ TftpServer& DefaultTftpServer()
 void TftpServerThread()
 {
     const std::string program = TftpProgramPath();
+    const std::string iniPath = LocateIniFile(program);
     std::stringstream ini;
-    if (std::ifstream file(IniPathForProgram(program), std::ios::binary); file)
+    if (std::ifstream file(iniPath, std::ios::binary); file)
         ini << file.rdbuf();
-    if (DefaultTftpServer().Start(ini, program) != TFTP_SERVER_OK)
+    if (DefaultTftpServer().Start(ini, program, iniPath) != TFTP_SERVER_OK)
         return;
     {
         std::unique_lock lock(g_threadMutex);
@@ -108,9 +110,9 @@ void TftpServerStop()
     g_threadWake.notify_all();
 }
 
-std::uint32_t StartTftpServer(std::istream& ini, std::string_view programPath)
+std::uint32_t StartTftpServer(std::istream& ini, std::string_view programPath, std::string_view iniPath)
 {
-    return DefaultTftpServer().Start(ini, programPath);
+    return DefaultTftpServer().Start(ini, programPath, iniPath);
 }
 
 void StopTftpServer()

@@ -44,7 +44,7 @@ public:
     Impl();
     ~Impl();
 
-    std::uint32_t Start(std::istream& ini, std::string_view programPath);
+    std::uint32_t Start(std::istream& ini, std::string_view programPath, std::string_view iniPath);
     void Stop();
 
     TftpHomes m_homes;
@@ -96,13 +96,14 @@ void TftpServer::Impl::ClearStop()
     }
 }
 
-std::uint32_t TftpServer::Impl::Start(std::istream& ini, std::string_view programPath)
+std::uint32_t TftpServer::Impl::Start(std::istream& ini, std::string_view programPath,
+                                      std::string_view iniPath)
 {
     std::lock_guard lock(m_startMutex);
     if (m_running)
         return TFTP_SERVER_RUNNING;
     ClearStop();
-    m_settings = ReadTftpSettings(ini, programPath, m_reporter);
+    m_settings = ReadTftpSettings(ini, programPath, m_reporter, iniPath);
     m_homes.Assign(m_settings.config.homes);
     m_context.firstDataBlock = m_firstDataBlock.load();
     if (m_stopFd < 0 || OpenListeningEndpoints(m_settings, m_homes.Snapshot(), m_reporter) == 0)
@@ -277,9 +278,9 @@ TftpServer::TftpServer() : m_impl(std::make_unique<Impl>())
 
 TftpServer::~TftpServer() = default;
 
-std::uint32_t TftpServer::Start(std::istream& ini, std::string_view programPath)
+std::uint32_t TftpServer::Start(std::istream& ini, std::string_view programPath, std::string_view iniPath)
 {
-    return m_impl->Start(ini, programPath);
+    return m_impl->Start(ini, programPath, iniPath);
 }
 
 void TftpServer::Stop()

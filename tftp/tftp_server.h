@@ -46,8 +46,11 @@ public:
     // (whose folder is the default home directory; an empty stream means no
     // INI file), opens the listening sockets, prints the summary and serves
     // requests on a thread of its own. [LISTEN-ON] "127.0.0.1:0" takes a
-    // free port; ListenPort tells which.
-    [[nodiscard]] std::uint32_t Start(std::istream& ini, std::string_view programPath);
+    // free port; ListenPort tells which. `iniPath` is where `ini` came from
+    // when that is not the file beside the program (uploads may not take
+    // its name either).
+    [[nodiscard]] std::uint32_t Start(std::istream& ini, std::string_view programPath,
+                                      std::string_view iniPath = {});
     // Ends every transfer (their clients get "Server shutting down"), joins
     // every thread and closes every socket. Does nothing when not running.
     void Stop();
@@ -89,7 +92,7 @@ private:
 TftpServer& DefaultTftpServer();
 
 // Body of the application's server thread: configures the default server
-// from the INI file beside the program file, serves until TftpServerStop,
+// from the program's INI file (LocateIniFile), serves until TftpServerStop,
 // then stops it. Returns at once when no socket could be opened.
 void TftpServerThread();
 // Asks TftpServerThread to stop; returns at once. A stop asked for before
@@ -97,6 +100,7 @@ void TftpServerThread();
 void TftpServerStop();
 
 // Start and Stop of the default server, for the standalone server and tests.
-[[nodiscard]] std::uint32_t StartTftpServer(std::istream& ini, std::string_view programPath);
+[[nodiscard]] std::uint32_t StartTftpServer(std::istream& ini, std::string_view programPath,
+                                            std::string_view iniPath = {});
 void StopTftpServer();
 std::uint16_t TftpListenPort(std::size_t index = 0);

@@ -11,7 +11,8 @@ bool SameFolder(const struct stat& a, const struct stat& b)
 
 }  // namespace
 
-TftpWriteGuard MakeTftpWriteGuard(std::string_view programPath, bool programFolderIsHome)
+TftpWriteGuard MakeTftpWriteGuard(std::string_view programPath, bool programFolderIsHome,
+                                  std::string_view iniPath)
 {
     TftpWriteGuard guard;
     struct stat folder = {};
@@ -21,8 +22,13 @@ TftpWriteGuard MakeTftpWriteGuard(std::string_view programPath, bool programFold
         guard.programInode = folder.st_ino;
     }
     guard.programFolderIsHome = programFolderIsHome;
-    const std::string iniPath = IniPathForProgram(programPath);
-    guard.iniName = iniPath.substr(iniPath.rfind('/') + 1);
+    const std::string ownIni = IniPathForProgram(programPath);
+    guard.iniName = ownIni.substr(ownIni.rfind('/') + 1);
+    // A home that holds the INI file in use (/etc/vindle, say) must not take
+    // an upload that configures the next start either.
+    const std::string_view usedName = iniPath.substr(iniPath.rfind('/') + 1);
+    if (usedName != guard.iniName)
+        guard.usedIniName = usedName;
     return guard;
 }
 
@@ -41,7 +47,7 @@ bool TftpHomesNameFolder(std::span<const TftpHomeEntry> homes, std::string_view 
 
 bool TftpWriteAllowed(const TftpWriteGuard& guard, const struct stat& folder, std::string_view name)
 {
-    if (name == guard.iniName)
+    if (name == guard.iniName || (!guard.usedIniName.empty() && name == guard.usedIniName))
         return false;
     if (!guard.programFolderKnown || guard.programFolderIsHome)
         return true;

@@ -1,6 +1,7 @@
 #pragma once
 // What uploads may never touch: the program's own folder, unless the INI
-// names it as a home, and any file called like the program's INI file.
+// names it as a home, and any file called like the program's INI file or
+// like the INI file it was started with.
 // Without an INI file the home is the program's folder; an uploaded INI
 // there would configure the server at its next start (a home of "/" with
 // overwriting on, say). Built once at start-up, read by transfer threads.
@@ -22,11 +23,16 @@ struct TftpWriteGuard
     // The INI names the program folder as a home (bare path or alias).
     bool programFolderIsHome = false;
     std::string iniName;  // file name of the program's INI file
+    // File name of the INI file read at start-up (one named on the command
+    // line, or the system-wide one); empty when it is the program's.
+    std::string usedIniName;
 };
 
 // The guard for the program at `programPath`; `programFolderIsHome` comes
-// from the [HOME] section (TftpHomesNameFolder, before the default applies).
-TftpWriteGuard MakeTftpWriteGuard(std::string_view programPath, bool programFolderIsHome);
+// from the [HOME] section (TftpHomesNameFolder, before the default applies),
+// `iniPath` is the INI file read at start-up (empty: none or the program's).
+TftpWriteGuard MakeTftpWriteGuard(std::string_view programPath, bool programFolderIsHome,
+                                  std::string_view iniPath = {});
 
 // Whether one of the configured home paths is the folder `folder` (by
 // identity, so another spelling or a link to it counts too).

@@ -1,21 +1,54 @@
 // vindle-tftpd: the built-in TFTP server on its own. Reads the INI file
-// beside its program file (or the one named as its only argument), reports
-// on standard output and serves until SIGINT or SIGTERM.
+// named as its only argument, or else the program's own (beside the program
+// file, then /etc/vindle), reports on standard output and serves until
+// SIGINT or SIGTERM.
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include <pthread.h>
 
+#include "tftp/ini_location.h"
 #include "tftp/tftp_config.h"
-#include "tftp/tftp_path.h"
 #include "tftp/tftp_server.h"
+#include "vindle_version.h"
+
+namespace {
+
+// The man page's OPTIONS list the same options; a test compares them.
+constexpr char HELP_TEXT[] = "Usage: vindle-tftpd [INI-FILE]\n"
+                             "       vindle-tftpd --help | --version\n"
+                             "\n"
+                             "Vindle's TFTP server on its own: serves the boxes' update files until\n"
+                             "SIGINT or SIGTERM and prints its report lines on standard output.\n"
+                             "\n"
+                             "Without INI-FILE it reads vindle-tftpd.ini beside the program file, else\n"
+                             "/etc/vindle/vindle-tftpd.ini, else it runs on its defaults (every\n"
+                             "address, port 69, the program's folder for reading only).\n"
+                             "\n"
+                             "Options:\n"
+                             "  --help     print this help and exit\n"
+                             "  --version  print the version and exit\n"
+                             "\n"
+                             "Exit status: 0 stopped by a signal; 1 no address to listen on or no\n"
+                             "thread; 2 usage error or INI-FILE cannot be read.\n";
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(HELP_TEXT, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vindle-tftpd %s\n", VINDLE_VERSION);
+        return 0;
+    }
     if (argc > 2) {
         std::fprintf(stderr, "usage: %s [ini-file]\n", argv[0]);
         return 2;
@@ -29,7 +62,7 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     const std::string program = TftpProgramPath();
-    const std::string iniPath = argc == 2 ? argv[1] : IniPathForProgram(program);
+    const std::string iniPath = argc == 2 ? argv[1] : LocateIniFile(program);
     std::stringstream ini;
     if (std::ifstream file(iniPath, std::ios::binary); file)
         ini << file.rdbuf();
@@ -37,7 +70,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vindle-tftpd: cannot read %s\n", iniPath.c_str());
         return 2;
     }
-    if (StartTftpServer(ini, program) != TFTP_SERVER_OK)
+    if (StartTftpServer(ini, program, iniPath) != TFTP_SERVER_OK)
         return 1;
     int signal = 0;
     sigwait(&signals, &signal);

@@ -79,7 +79,7 @@ Vindle starts in the lab with $boxes simulated box(es), 10.77.0.2 and up.
   1. The boxes appear in the list, each with its address over its MAC.
   2. Right-click a box and choose "Verbinden": the status turns to "verbunden".
   3. Right-click it again, choose "System Update" and pick
-       $demo/updates/system-update.bin
+     system-update.bin (the file chooser opens in $demo/updates)
      The box fetches the file from Vindle's TFTP server, the progress bar
      moves, and a message box gives the box's verdict.
   4. "Beenden" closes Vindle and removes the lab.
@@ -87,4 +87,6 @@ Vindle's TFTP report lines follow here; the boxes log to $demo/logs/.
 
 EOT
 
+# The file chooser starts in the working directory: the update files.
+cd "$demo/updates"
 exec "$root/tools/lab/vindle-lab" "${lab_args[@]}" -- env XDG_CONFIG_HOME="$demo/config" "$vindle"

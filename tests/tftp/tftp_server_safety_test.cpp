@@ -110,6 +110,20 @@ TEST_F(TftpServerTest, UploadsNeverPlantTheServersConfiguration)
     }
 }
 
+// Started with another INI file (named on the command line, or the one in
+// /etc/vindle), the server refuses uploads of its name too: a home that
+// holds it would otherwise take a configuration for the next start.
+TEST_F(TftpServerTest, UploadsNeverPlantTheIniFileInUse)
+{
+    StartServer("[TFTP-OPTIONS]\noverwrite=y\n", true, (Home() / "site.ini").string());
+    TftpTestClient client;
+    EXPECT_EQ(Refusal(client, m_port, TFTP_WRQ, "site.ini"), "2 Access violation");
+    EXPECT_EQ(Refusal(client, m_port, TFTP_WRQ, "vindle-tftpd.ini"), "2 Access violation");
+    EXPECT_FALSE(fs::exists(Home() / "site.ini"));
+    std::string error;
+    EXPECT_TRUE(client.WriteFile(m_port, "plain.bin", ToBytes("data"), 512, &error)) << error;
+}
+
 // Plays a write of `file` under `name` up to (not including) the block
 // `stopBefore`, then sends an ERROR instead.
 void BreakOffUpload(std::uint16_t port, const std::string& name, const Bytes& file, std::uint16_t stopBefore)

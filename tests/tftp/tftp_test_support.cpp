@@ -323,14 +323,14 @@ bool TftpTestClient::WriteFile(std::uint16_t serverPort, std::string_view name, 
     }
 }
 
-void TftpServerTest::StartServer(const std::string& extraIni, bool withHome)
+void TftpServerTest::StartServer(const std::string& extraIni, bool withHome, const std::string& iniPath)
 {
     std::string ini = "[LISTEN-ON]\n127.0.0.1:0\n";
     if (withHome)
         ini += "[HOME]\n" + Home().string() + "\n";
     ini += extraIni;
     std::istringstream stream(ini);
-    ASSERT_EQ(StartTftpServer(stream, (m_temp.Path() / "vindle-tftpd").string()), TFTP_SERVER_OK)
+    ASSERT_EQ(StartTftpServer(stream, (m_temp.Path() / "vindle-tftpd").string(), iniPath), TFTP_SERVER_OK)
         << m_reports.All();
     m_port = TftpListenPort(0);
     ASSERT_NE(m_port, 0);

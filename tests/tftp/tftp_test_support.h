@@ -114,8 +114,9 @@ protected:
     void TearDown() override;
 
     // INI text appended after the [LISTEN-ON] and, unless `withHome` is
-    // false, the [HOME] sections. The server must start.
-    void StartServer(const std::string& extraIni = {}, bool withHome = true);
+    // false, the [HOME] sections, as if read from `iniPath` (empty: the
+    // program's own INI file). The server must start.
+    void StartServer(const std::string& extraIni = {}, bool withHome = true, const std::string& iniPath = {});
     std::filesystem::path Home() const { return m_temp.Path() / "home"; }
     // The number of the first DATA block of the next reads (see
     // TftpServer::SetFirstDataBlock); TearDown sets 1 again.

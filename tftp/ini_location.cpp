@@ -1,0 +1,33 @@
+// The INI file's place; see ini_location.h.
+
+#include "tftp/ini_location.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tftp/tftp_path.h"
+
+std::string ChooseIniFile(std::string_view programPath, std::string_view systemFolder,
+                          const IniFileReadable& readable)
+{
+    const std::string beside = IniPathForProgram(programPath);
+    if (readable(beside))
+        return beside;
+    std::string system(systemFolder);
+    if (!system.empty() && system.back() != '/')
+        system += '/';
+    system += beside.substr(beside.rfind('/') + 1);
+    if (readable(system))
+        return system;
+    return {};
+}
+
+std::string LocateIniFile(std::string_view programPath, std::string_view systemFolder)
+{
+    return ChooseIniFile(programPath, systemFolder, [](const std::string& path) {
+        // A folder or a FIFO of that name is no INI file; one that opens
+        // but cannot be read would silently hide the one further on.
+        struct stat info = {};
+        return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), R_OK) == 0;
+    });
+}
