@@ -91,6 +91,7 @@ struct ReadState
     std::uint64_t filled = 0;             // highest block read into the ring
     std::uint64_t last = 0;               // the final (short) block, once known
     std::uint64_t sent = 0;               // highest block sent
+    std::uint64_t nextPercentAt = 0;      // bytes sent from which the percent moves on
 };
 
 std::uint16_t WireBlock(const TftpRequest& r, std::uint64_t index)
@@ -246,9 +247,15 @@ void CountSent(TftpRequest& r, ReadState& s, std::uint64_t k, std::uint32_t leng
     r.bytesSent += length;
     if (k == s.last && r.bytesSent < r.transferSize)
         r.bytesSent = r.transferSize;  // text mode sends fewer bytes than the file holds
+    // Most blocks leave the percent as it is: no division for them.
+    if (r.bytesSent < s.nextPercentAt)
+        return;
     std::int32_t percent = 100;
-    if (r.transferSize != 0 && r.bytesSent < r.transferSize)
+    if (r.transferSize != 0 && r.bytesSent < r.transferSize) {
         percent = static_cast<std::int32_t>(r.bytesSent * 100 / r.transferSize);
+        // The fewest bytes that make the next percent.
+        s.nextPercentAt = ((static_cast<std::uint64_t>(percent) + 1) * r.transferSize + 99) / 100;
+    }
     if (percent == r.lastPercent)
         return;
     r.lastPercent = percent;

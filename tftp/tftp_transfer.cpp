@@ -116,17 +116,6 @@ private:
 
 }  // namespace
 
-void PutU16(std::uint8_t* p, std::uint16_t value)
-{
-    p[0] = static_cast<std::uint8_t>(value >> 8);
-    p[1] = static_cast<std::uint8_t>(value);
-}
-
-std::uint16_t GetU16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
-}
-
 std::string SystemErrorText(int error)
 {
     char text[256];

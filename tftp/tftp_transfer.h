@@ -154,8 +154,17 @@ void FailAfterRetries(TftpRequest& r, std::uint16_t expectedBlock);
 // transfer's message.
 void ClientEndedTransfer(TftpRequest& r, std::string text);
 
-void PutU16(std::uint8_t* p, std::uint16_t value);
-std::uint16_t GetU16(const std::uint8_t* p);
+// Inline: the read and write loops call them for every block.
+inline void PutU16(std::uint8_t* p, std::uint16_t value)
+{
+    p[0] = static_cast<std::uint8_t>(value >> 8);
+    p[1] = static_cast<std::uint8_t>(value);
+}
+
+inline std::uint16_t GetU16(const std::uint8_t* p)
+{
+    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
 std::string ClientAddressText(const TftpRequest& r);
 std::string SystemErrorText(int error);
 
