@@ -79,8 +79,10 @@ ssize_t ReadTextBlock(TftpRequest& r, std::uint8_t* data)
 
 constexpr std::size_t READ_AHEAD_BYTES = 262144;
 constexpr std::size_t FIRST_SLOTS = 2;
-// Blocks handed to the kernel per system call when a window leaves.
-constexpr std::size_t MAX_BURST = 64;
+// A run of datagrams sent with one system call: the kernel segments at
+// most 64, and all of them travel as one UDP datagram until then.
+constexpr std::uint64_t MAX_RUN_BLOCKS = 64;
+constexpr std::size_t MAX_RUN_BYTES = 65507;
 
 struct ReadState
 {
@@ -298,22 +300,19 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
     }
     if (n < k)
         return n;  // a read failure before the first block
-    // The window leaves in one go: one system call for many blocks, where
-    // each send would cost one of its own.
+    // The window leaves in as few system calls as the kernel allows: its
+    // packets lie one after the other in the ring (all but the last block
+    // are full), so each stretch up to the ring's end is one run of
+    // equally sized datagrams.
     bool sent = true;
-    if (n == k) {
-        const std::size_t slot = (k - 1) % s.slots;
-        sent = r.transport.Send(SlotPacket(r, s, slot), TFTP_HEADER + s.lengths[slot]);
-    } else {
-        iovec datagrams[MAX_BURST];
-        for (std::uint64_t first = k; sent && first <= n; first += MAX_BURST) {
-            const std::uint64_t last = std::min<std::uint64_t>(n, first + MAX_BURST - 1);
-            for (std::uint64_t b = first; b <= last; ++b) {
-                const std::size_t slot = (b - 1) % s.slots;
-                datagrams[b - first] = {SlotPacket(r, s, slot), TFTP_HEADER + s.lengths[slot]};
-            }
-            sent = r.transport.SendEach(std::span<const iovec>(datagrams, last - first + 1));
-        }
+    const std::size_t stride = SlotStride(r);
+    const std::uint64_t perRun = std::max<std::size_t>(1, std::min(MAX_RUN_BLOCKS, MAX_RUN_BYTES / stride));
+    for (std::uint64_t first = k; sent && first <= n;) {
+        const std::size_t slot = (first - 1) % s.slots;
+        const std::uint64_t last = first + std::min({n - first, s.slots - 1 - slot, perRun - 1});
+        const std::size_t bytes = (last - first) * stride + TFTP_HEADER + s.lengths[(last - 1) % s.slots];
+        sent = r.transport.SendRun(SlotPacket(r, s, slot), bytes, stride);
+        first = last + 1;
     }
     if (!sent)
         return std::nullopt;

@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
+#include <netinet/in.h>
+#include <netinet/udp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -80,4 +83,42 @@ bool TftpTransport::SendEach(std::span<const iovec> datagrams)
         datagrams = datagrams.subspan(static_cast<std::size_t>(n));
     }
     return true;
+}
+
+bool TftpTransport::SendRun(const std::uint8_t* data, std::size_t length, std::size_t segment)
+{
+    if (length <= segment)
+        return Send(data, length);
+    if (!noSegmentation) {
+        iovec part = {const_cast<std::uint8_t*>(data), length};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(std::uint16_t))] = {};
+        msghdr message = {};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_UDP;
+        header->cmsg_type = UDP_SEGMENT;
+        header->cmsg_len = CMSG_LEN(sizeof(std::uint16_t));
+        const std::uint16_t size = static_cast<std::uint16_t>(segment);
+        std::memcpy(CMSG_DATA(header), &size, sizeof size);
+        for (;;) {
+            const ssize_t n = sendmsg(socket.Get(), &message, MSG_NOSIGNAL);
+            if (n >= 0)
+                return static_cast<std::size_t>(n) == length;
+            if (errno != EINTR)
+                break;
+        }
+        // An old kernel, or a route whose MTU is below one datagram: the
+        // blocks leave one by one from now on.
+        if (errno != EINVAL && errno != EIO && errno != ENOPROTOOPT && errno != EOPNOTSUPP)
+            return false;
+        noSegmentation = true;
+    }
+    iovec datagrams[64];
+    std::size_t count = 0;
+    for (std::size_t offset = 0; offset < length; offset += segment)
+        datagrams[count++] = {const_cast<std::uint8_t*>(data) + offset, std::min(segment, length - offset)};
+    return SendEach(std::span<const iovec>(datagrams, count));
 }

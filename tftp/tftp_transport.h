@@ -60,4 +60,13 @@ struct TftpTransport
     // Sends each part as a datagram of its own, in order, with as few system
     // calls as the kernel allows; false unless all of them left whole.
     bool SendEach(std::span<const iovec> datagrams);
+    // Sends `length` bytes as datagrams of `segment` bytes each (the last
+    // may be shorter), one system call for all of them where the kernel
+    // segments UDP (GSO), else as SendEach would. At most 64 datagrams
+    // and 65507 bytes per call.
+    bool SendRun(const std::uint8_t* data, std::size_t length, std::size_t segment);
+
+    // Set once the kernel or the route refused to segment: SendRun then
+    // sends datagram by datagram for the rest of the transfer.
+    bool noSegmentation = false;
 };
