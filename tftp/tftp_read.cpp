@@ -81,7 +81,7 @@ constexpr std::size_t READ_AHEAD_BYTES = 262144;
 constexpr std::size_t FIRST_SLOTS = 2;
 // A run of datagrams sent with one system call: the kernel segments at
 // most 64, and all of them travel as one UDP datagram until then.
-constexpr std::uint64_t MAX_RUN_BLOCKS = 64;
+constexpr std::size_t MAX_RUN_BLOCKS = 64;
 constexpr std::size_t MAX_RUN_BYTES = 65507;
 
 struct ReadState

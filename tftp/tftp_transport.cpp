@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include <netinet/in.h>
 #include <netinet/udp.h>
@@ -116,9 +117,17 @@ bool TftpTransport::SendRun(const std::uint8_t* data, std::size_t length, std::s
             return false;
         noSegmentation = true;
     }
-    iovec datagrams[64];
-    std::size_t count = 0;
-    for (std::size_t offset = 0; offset < length; offset += segment)
-        datagrams[count++] = {const_cast<std::uint8_t*>(data) + offset, std::min(segment, length - offset)};
-    return SendEach(std::span<const iovec>(datagrams, count));
+    while (length > 0) {
+        iovec datagrams[64];
+        std::size_t count = 0;
+        for (; length > 0 && count < std::size(datagrams); ++count) {
+            const std::size_t size = std::min(segment, length);
+            datagrams[count] = {const_cast<std::uint8_t*>(data), size};
+            data += size;
+            length -= size;
+        }
+        if (!SendEach(std::span<const iovec>(datagrams, count)))
+            return false;
+    }
+    return true;
 }

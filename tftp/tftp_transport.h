@@ -62,8 +62,8 @@ struct TftpTransport
     bool SendEach(std::span<const iovec> datagrams);
     // Sends `length` bytes as datagrams of `segment` bytes each (the last
     // may be shorter), one system call for all of them where the kernel
-    // segments UDP (GSO), else as SendEach would. At most 64 datagrams
-    // and 65507 bytes per call.
+    // segments UDP (GSO), else as SendEach would. The kernel takes at most
+    // 64 datagrams and 65507 bytes per call.
     bool SendRun(const std::uint8_t* data, std::size_t length, std::size_t segment);
 
     // Set once the kernel or the route refused to segment: SendRun then
