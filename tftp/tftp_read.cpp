@@ -264,6 +264,33 @@ void CountSent(TftpRequest& r, ReadState& s, std::uint64_t k, std::uint32_t leng
     PublishTransferEvent(r, TftpTransferEvent::Kind::Progress);
 }
 
+// Writes the DATA header in front of block n in the ring; returns its slot.
+std::size_t StampBlock(const TftpRequest& r, const ReadState& s, std::uint64_t n)
+{
+    const std::size_t slot = (n - 1) % s.slots;
+    std::uint8_t* packet = SlotPacket(r, s, slot);
+    PutU16(packet, TFTP_DATA);
+    PutU16(packet + 2, WireBlock(r, n));
+    return slot;
+}
+
+// Once the window k..n is out and the ring holds nothing beyond it, every
+// other slot is acknowledged and free: the ring reads ahead into them
+// (growing to its full size first). Most blocks find blocks ahead already
+// and return at the test, which is therefore kept inline.
+void ReadAheadInto(TftpRequest& r, ReadState& s, std::uint64_t k, std::uint64_t n)
+{
+    if (s.slots < s.fullSlots)
+        GrowRing(r, s, k);
+    (void)Fill(r, s, s.slots - (n - k + 1));  // a failure leaves its error in the record
+}
+
+inline void ReadAheadBehind(TftpRequest& r, ReadState& s, std::uint64_t k, std::uint64_t n)
+{
+    if (s.last == 0 && s.filled == n)
+        ReadAheadInto(r, s, k, n);
+}
+
 // Sends what the client must acknowledge next: the OACK, or the window of
 // blocks k, k+1, ... (header and data in one datagram each), at most the
 // window size of them and none past the last block. Returns the last block
@@ -275,6 +302,16 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
         if (!r.transport.Send(r.control.data(), r.controlLength))
             return std::nullopt;
         return 0;
+    }
+    // Lock-step, the common case, sends its one block straight away: it is
+    // in the ring already, read ahead behind the block before it.
+    if (r.windowSize == 1 && k <= s.filled) {
+        const std::size_t slot = StampBlock(r, s, k);
+        if (!r.transport.Send(SlotPacket(r, s, slot), TFTP_HEADER + s.lengths[slot]))
+            return std::nullopt;
+        CountSent(r, s, k, s.lengths[slot]);
+        ReadAheadBehind(r, s, k, k);
+        return k;
     }
     const std::uint64_t end = k + r.windowSize - 1;
     std::uint64_t n = k;
@@ -291,10 +328,7 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
                 break;
             }
         }
-        const std::size_t slot = (n - 1) % s.slots;
-        std::uint8_t* packet = SlotPacket(r, s, slot);
-        PutU16(packet, TFTP_DATA);
-        PutU16(packet + 2, WireBlock(r, n));
+        (void)StampBlock(r, s, n);
         if (n == end || n == s.last)
             break;
     }
@@ -318,12 +352,7 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
         return std::nullopt;
     for (std::uint64_t b = k; b <= n; ++b)
         CountSent(r, s, b, s.lengths[(b - 1) % s.slots]);
-    // Every slot but the window's is acknowledged and free.
-    if (s.last == 0 && s.filled == n) {
-        if (s.slots < s.fullSlots)
-            GrowRing(r, s, k);
-        (void)Fill(r, s, s.slots - (n - k + 1));  // a failure leaves its error in the record
-    }
+    ReadAheadBehind(r, s, k, n);
     return n;
 }
 

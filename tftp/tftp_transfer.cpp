@@ -143,22 +143,6 @@ void ClientEndedTransfer(TftpRequest& r, std::string text)
     r.message = std::move(text);
 }
 
-bool ReceiveOrEnd(TftpRequest& r, std::uint8_t* buffer, std::size_t capacity, std::size_t& length)
-{
-    switch (r.transport.Receive(buffer, capacity, length)) {
-    case TftpWait::Stopped:
-        SetTransferError(r, TFTP_ERR_SHUTDOWN);
-        return false;
-    case TftpWait::Failed:
-        CommunicationError(r);
-        return false;
-    case TftpWait::Data:
-    case TftpWait::Timeout:
-        break;
-    }
-    return true;
-}
-
 void FailAfterRetries(TftpRequest& r, std::uint16_t expectedBlock)
 {
     // The block numbers wrapped around and the client never acknowledged

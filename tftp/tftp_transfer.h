@@ -145,8 +145,22 @@ void PublishTransferEvent(const TftpRequest& request, TftpTransferEvent::Kind ki
 void CommunicationError(TftpRequest& r);
 // Receive for the transfer loops: a stop or a failed receive ends the
 // transfer here (its error is set, false comes back); a timeout gives
-// length 0.
-bool ReceiveOrEnd(TftpRequest& r, std::uint8_t* buffer, std::size_t capacity, std::size_t& length);
+// length 0. Inline: it waits for every block.
+inline bool ReceiveOrEnd(TftpRequest& r, std::uint8_t* buffer, std::size_t capacity, std::size_t& length)
+{
+    switch (r.transport.Receive(buffer, capacity, length)) {
+    case TftpWait::Stopped:
+        SetTransferError(r, TFTP_ERR_SHUTDOWN);
+        return false;
+    case TftpWait::Failed:
+        CommunicationError(r);
+        return false;
+    case TftpWait::Data:
+    case TftpWait::Timeout:
+        break;
+    }
+    return true;
+}
 // The error after the retries ran out: "Timeout", or "File too large for
 // client" when the block numbers wrapped to 0 unacknowledged.
 void FailAfterRetries(TftpRequest& r, std::uint16_t expectedBlock);

@@ -5,11 +5,13 @@
 // writes.
 
 #include <atomic>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <utility>
 
+#include <sys/socket.h>
 #include <sys/uio.h>
 
 // Closes a file descriptor on destruction.
@@ -70,3 +72,40 @@ struct TftpTransport
     // sends datagram by datagram for the rest of the transfer.
     bool noSegmentation = false;
 };
+
+// Receive and Send run once per block: inline, so that the transfer loops
+// pay for the system call alone.
+inline TftpWait TftpTransport::Receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& length)
+{
+    length = 0;
+    for (;;) {
+        // NOTE: recv would cut a longer datagram silently; MSG_TRUNC makes it
+        // return the real length so that the overflow is seen.
+        const ssize_t n = recv(socket.Get(), buffer, capacity, MSG_TRUNC);
+        // A stop shuts the socket down, which wakes the recv with 0 bytes.
+        if (stopping != nullptr && stopping->load(std::memory_order_relaxed))
+            return TftpWait::Stopped;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return TftpWait::Timeout;
+            return TftpWait::Failed;
+        }
+        if (static_cast<std::size_t>(n) > capacity)
+            return TftpWait::Failed;
+        length = static_cast<std::size_t>(n);
+        return TftpWait::Data;
+    }
+}
+
+inline bool TftpTransport::Send(const std::uint8_t* data, std::size_t length)
+{
+    for (;;) {
+        const ssize_t n = send(socket.Get(), data, length, MSG_NOSIGNAL);
+        if (n >= 0)
+            return static_cast<std::size_t>(n) == length;
+        if (errno != EINTR)
+            return false;
+    }
+}
