@@ -41,6 +41,7 @@ void CheckNegotiation(const TftpParsedRequest& request, const TftpOptionLimits& 
     FUZZ_CHECK(n.oackLength >= 2 && n.oack[0] == 0 && n.oack[1] == TFTP_OACK);
     std::uint32_t blockSize = TFTP_DEFAULT_BLKSIZE;
     std::uint32_t timeout = TimeoutForInterval(limits.defaultInterval);
+    std::uint32_t window = 1;
     std::size_t pos = 2;
     while (pos < n.oackLength) {
         const auto* text = reinterpret_cast<const char*>(n.oack.data());
@@ -57,12 +58,17 @@ void CheckNegotiation(const TftpParsedRequest& request, const TftpOptionLimits& 
         } else if (EqualsNoCase(name, TFTP_OPT_INTERVAL)) {
             FUZZ_CHECK(v >= 1 && v <= TFTP_MAX_INTERVAL);
             timeout = TimeoutForInterval(static_cast<std::uint32_t>(v));
+        } else if (EqualsNoCase(name, TFTP_OPT_WINDOWSIZE)) {
+            FUZZ_CHECK(limits.maxWindowSize > 1 && v >= 1 && v <= limits.maxWindowSize);
+            window = static_cast<std::uint32_t>(v);
         } else {
             FUZZ_CHECK(EqualsNoCase(name, TFTP_OPT_TSIZE) && v == limits.fileSize);
         }
     }
     FUZZ_CHECK(pos == n.oackLength);
-    FUZZ_CHECK(n.blockSize == blockSize && n.timeoutSeconds == timeout);
+    FUZZ_CHECK(n.blockSize == blockSize && n.timeoutSeconds == timeout && n.windowSize == window);
+    // A window leaves as one burst: it never carries more than the cap.
+    FUZZ_CHECK(n.windowSize == 1 || std::uint64_t{n.windowSize} * n.blockSize <= TFTP_MAX_WINDOW_BYTES);
 }
 
 }  // namespace
@@ -103,6 +109,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)IsTextMode(request.mode);
 
     CheckNegotiation(request, limits);
+    // The same request to a server that grants windows, up to a maximum
+    // the input chooses (from bits it already spent, so the seeds keep
+    // their meaning).
+    TftpOptionLimits windowed = limits;
+    windowed.maxWindowSize = 2 + static_cast<std::uint32_t>(limits.fileSize % (TFTP_MAX_WINDOWSIZE - 1));
+    CheckNegotiation(request, windowed);
 
     // The name against a bare home and against aliases.
     static const std::array<TftpHomeEntry, 2> bare = {TftpHomeEntry{"", "/srv/tftp/"}, TftpHomeEntry{}};
