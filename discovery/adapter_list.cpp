@@ -95,8 +95,13 @@ DumpResult Dump(int fd, std::uint16_t type, unsigned char family, std::uint32_t 
         if (received == 0)
             return DumpResult::Failed;
         int remaining = static_cast<int>(received);
+        // NLMSG_OK compares the header's unsigned length with the signed
+        // remainder, which clang flags inside the C library's macro.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-compare"
         for (auto* header = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(header, remaining);
              header = NLMSG_NEXT(header, remaining)) {
+#pragma GCC diagnostic pop
             if (header->nlmsg_seq != seq)
                 continue;
             if (header->nlmsg_flags & NLM_F_DUMP_INTR)
