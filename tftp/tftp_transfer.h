@@ -179,6 +179,7 @@ inline std::uint16_t GetU16(const std::uint8_t* p)
 {
     return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
 }
+
 std::string ClientAddressText(const TftpRequest& r);
 std::string SystemErrorText(int error);
 

@@ -131,7 +131,11 @@ TEST(TftpOptions, WindowSizeIsGrantedUpToTheConfiguredMaximum)
          {{"windowsize", "16"}, {"blksize", "8192"}},
          {{"windowsize", "8"}, {"blksize", "8192"}},
          8},
-        {"exactly 64 KiB", 64, {{"blksize", "4096"}, {"windowsize", "16"}}, {{"blksize", "4096"}, {"windowsize", "16"}}, 16},
+        {"exactly 64 KiB",
+         64,
+         {{"blksize", "4096"}, {"windowsize", "16"}},
+         {{"blksize", "4096"}, {"windowsize", "16"}},
+         16},
         // Two blocks of 65464 would exceed it: lock-step, the option unknown.
         {"largest blocks", 64, {{"blksize", "65464"}, {"windowsize", "4"}}, {{"blksize", "65464"}}, 1},
         {"one block", 64, {{"windowsize", "1"}}, {{"windowsize", "1"}}, 1},

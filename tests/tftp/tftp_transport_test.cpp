@@ -74,7 +74,8 @@ TEST(TftpTransport, RunArrivesAsSeparateDatagramsWithOrWithoutSegmentation)
             const std::size_t size = std::min(c.segment, run.size() - offset);
             const std::vector<std::uint8_t> datagram = pair.Receive();
             ASSERT_EQ(datagram.size(), size) << "at offset " << offset;
-            EXPECT_TRUE(std::equal(datagram.begin(), datagram.end(), run.begin() + static_cast<std::ptrdiff_t>(offset)));
+            EXPECT_TRUE(std::equal(datagram.begin(), datagram.end(),
+                                   run.begin() + static_cast<std::ptrdiff_t>(offset)));
         }
     }
 }
