@@ -9,16 +9,9 @@ cpack=$2
 expected=$3
 version=$4
 
-for tool in dpkg-deb dpkg-shlibdeps lintian; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "skipped: $tool is missing (./dev.sh test installs it)"
-    exit 77
-  fi
-done
-if ! ls "$build"/man/*.gz >/dev/null 2>&1; then
-  echo "skipped: no man pages were built (go-md2man was missing at configure time)"
-  exit 77
-fi
+. "$(dirname "$0")/skip_unless.sh"
+skip_unless_tools dpkg-deb dpkg-shlibdeps lintian
+skip_unless_man_pages "$build"
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT

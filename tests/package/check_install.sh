@@ -9,16 +9,9 @@ build=$1
 expected=$2
 version=$3
 
-for tool in desktop-file-validate appstreamcli man; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "skipped: $tool is missing (./dev.sh test installs it)"
-    exit 77
-  fi
-done
-if ! ls "$build"/man/*.gz >/dev/null 2>&1; then
-  echo "skipped: no man pages were built (go-md2man was missing at configure time)"
-  exit 77
-fi
+. "$(dirname "$0")/skip_unless.sh"
+skip_unless_tools desktop-file-validate appstreamcli man
+skip_unless_man_pages "$build"
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
