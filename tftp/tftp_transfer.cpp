@@ -153,17 +153,22 @@ void FailAfterRetries(TftpRequest& r, std::uint16_t expectedBlock)
         SetTransferError(r, TFTP_ERR_TIMEOUT);
 }
 
-void SetTransferError(TftpRequest& request, std::uint16_t code, std::string_view text)
+std::size_t BuildErrorPacket(std::span<std::uint8_t> packet, std::uint16_t code, std::string_view text)
 {
-    const std::size_t room = request.errorPacket.size() - TFTP_HEADER - 1;
+    const std::size_t room = packet.size() - TFTP_HEADER - 1;
     if (text.size() > room)
         text = text.substr(0, room);
-    PutU16(request.errorPacket.data(), TFTP_ERROR);
-    PutU16(request.errorPacket.data() + 2, code);
-    std::memcpy(request.errorPacket.data() + TFTP_HEADER, text.data(), text.size());
-    request.errorPacket[TFTP_HEADER + text.size()] = 0;
-    request.errorLength = TFTP_HEADER + text.size() + 1;
-    request.message.assign(text);
+    PutU16(packet.data(), TFTP_ERROR);
+    PutU16(packet.data() + 2, code);
+    std::memcpy(packet.data() + TFTP_HEADER, text.data(), text.size());
+    packet[TFTP_HEADER + text.size()] = 0;
+    return TFTP_HEADER + text.size() + 1;
+}
+
+void SetTransferError(TftpRequest& request, std::uint16_t code, std::string_view text)
+{
+    request.errorLength = BuildErrorPacket(request.errorPacket, code, text);
+    request.message.assign(text.substr(0, request.errorLength - TFTP_HEADER - 1));
 }
 
 void SetTransferError(TftpRequest& request, const TftpError& error)

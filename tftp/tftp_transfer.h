@@ -15,7 +15,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -179,6 +181,11 @@ inline std::uint16_t GetU16(const std::uint8_t* p)
 {
     return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
 }
+
+// Builds an ERROR packet (opcode 5, code, text and its NUL) into `packet`,
+// cutting the text to fit; returns its length. `packet` holds at least 5
+// bytes. Pure.
+std::size_t BuildErrorPacket(std::span<std::uint8_t> packet, std::uint16_t code, std::string_view text);
 
 std::string ClientAddressText(const TftpRequest& r);
 std::string SystemErrorText(int error);
