@@ -22,6 +22,10 @@
 #     --baseline DIR      also run vindle-tftpd from DIR (a folder or a build
 #                         folder) as the server "vindle-base", interleaved
 #                         with the others: a before/after comparison
+#     --floor             also run tftp-floor (bench/tftp_floor.cpp) as the
+#                         server "floor": the least work a server can do per
+#                         window, so what it cannot reach is the client's
+#                         and the machine's limit
 #     --client atftp|vindle   the client program (atftp: it asks for any
 #                         blksize and adds no other option)
 #     --time-limit S      hard limit for the whole run (3600)
@@ -58,6 +62,7 @@ CLIENT=atftp
 TIME_LIMIT=3600
 RUN_LIMIT=120
 BASELINE=""
+FLOOR=0
 KEEP=0
 SCRATCH=/dev/shm/vindle-bench
 
@@ -76,11 +81,12 @@ while [ $# -gt 0 ]; do
     --pin) PINS=$2; shift 2 ;;
     --servers) SERVERS=$2; shift 2 ;;
     --baseline) BASELINE=$(readlink -f "$2"); shift 2 ;;
+    --floor) FLOOR=1; shift ;;
     --client) CLIENT=$2; shift 2 ;;
     --time-limit) TIME_LIMIT=$2; shift 2 ;;
     --run-limit) RUN_LIMIT=$2; shift 2 ;;
     --keep) KEEP=1; shift ;;
-    -h|--help) sed -n '2,41p' "$SELF" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,45p' "$SELF" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) die "unknown option $1 (see --help)" ;;
   esac
 done
@@ -99,6 +105,13 @@ if [ -n "$BASELINE" ]; then
   BASE_TFTPD=$(find "$BASELINE" -name vindle-tftpd -type f -perm -u+x 2>/dev/null | head -1)
   [ -n "$BASE_TFTPD" ] || die "vindle-tftpd not found under $BASELINE"
   case " $SERVERS " in *" vindle-base "*) ;; *) SERVERS="$SERVERS vindle-base" ;; esac
+fi
+
+FLOOR_TFTPD=""
+if [ "$FLOOR" = 1 ]; then
+  FLOOR_TFTPD=$(find "$BUILD" -name tftp-floor -type f -perm -u+x 2>/dev/null | head -1)
+  [ -n "$FLOOR_TFTPD" ] || die "tftp-floor not found under $BUILD (build it first)"
+  case " $SERVERS " in *" floor "*) ;; *) SERVERS="$SERVERS floor" ;; esac
 fi
 
 # --- Outside the namespace: fetch what is missing, then re-enter isolated. ---
@@ -178,6 +191,8 @@ start_server() {
       printf '[LISTEN-ON]\n127.0.0.1:69\n' > "$HOME_DIR/vindle-tftpd.ini"
       [ "$MAX_WINDOW" -gt 1 ] && printf '[TFTP-OPTIONS]\nwindowsize=%s\n' "$MAX_WINDOW" >> "$HOME_DIR/vindle-tftpd.ini"
       cmd="$HOME_DIR/vindle-tftpd" ;;
+    floor)
+      cmd="$FLOOR_TFTPD $HOME_DIR 127.0.0.1:69" ;;
     tftpd-hpa)
       cmd="$PEERS/tftpd-hpa/usr/sbin/in.tftpd -L -u root -s $HOME_DIR -a 127.0.0.1:69" ;;
     atftpd)
