@@ -86,7 +86,7 @@ while [ $# -gt 0 ]; do
     --time-limit) TIME_LIMIT=$2; shift 2 ;;
     --run-limit) RUN_LIMIT=$2; shift 2 ;;
     --keep) KEEP=1; shift ;;
-    -h|--help) sed -n '2,45p' "$SELF" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$SELF"; exit 0 ;;
     *) die "unknown option $1 (see --help)" ;;
   esac
 done
