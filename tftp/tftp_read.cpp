@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -86,6 +87,9 @@ constexpr std::size_t MAX_RUN_BYTES = 65507;
 
 struct ReadState
 {
+    // Set for a binary file sent in windows: the data then leaves straight
+    // from the file's pages, and the ring holds only the headers.
+    CFileMapping mapping;
     std::uint8_t* ring = nullptr;
     std::vector<std::uint32_t> lengths;  // data bytes per slot
     std::size_t slots = FIRST_SLOTS;
@@ -227,6 +231,14 @@ bool Fill(TftpRequest& r, ReadState& s, std::size_t count)
         }
         return true;
     }
+    if (s.mapping.Valid()) {
+        // Nothing to read: the blocks are where the mapping says, up to the
+        // size the file had when it was mapped.
+        const std::uint64_t offset = std::min(s.filled * r.blockSize, s.mapping.Size());
+        TakeBinaryBlocks(r, s, count,
+                         std::min<std::uint64_t>(count * r.blockSize, s.mapping.Size() - offset));
+        return true;
+    }
     // The free slots may wrap around the end of the ring; one vectored read
     // fills them all the same.
     const ssize_t n = ReadSlots(r, s, s.filled % s.slots, count);
@@ -272,6 +284,23 @@ std::size_t StampBlock(const TftpRequest& r, const ReadState& s, std::uint64_t n
     PutU16(packet, TFTP_DATA);
     PutU16(packet + 2, WireBlock(r, n));
     return slot;
+}
+
+// The parts of block n's DATA packet, for TftpTransport::SendRun: the
+// packet as it lies in the ring, or its header there and its data in the
+// mapped file. Returns how many parts it wrote (the same for every block).
+std::size_t PacketParts(const TftpRequest& r, const ReadState& s, std::uint64_t n, iovec* parts)
+{
+    const std::size_t slot = (n - 1) % s.slots;
+    std::uint8_t* packet = SlotPacket(r, s, slot);
+    const std::uint32_t length = s.lengths[slot];
+    if (!s.mapping.Valid()) {
+        parts[0] = {packet, TFTP_HEADER + length};
+        return 1;
+    }
+    parts[0] = {packet, TFTP_HEADER};
+    parts[1] = {const_cast<std::uint8_t*>(s.mapping.Data()) + (n - 1) * r.blockSize, length};
+    return 2;
 }
 
 // Once the window k..n is out and the ring holds nothing beyond it, every
@@ -334,18 +363,22 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
     }
     if (n < k)
         return n;  // a read failure before the first block
-    // The window leaves in as few system calls as the kernel allows: its
-    // packets lie one after the other in the ring (all but the last block
-    // are full), so each stretch up to the ring's end is one run of
-    // equally sized datagrams.
+    // The window leaves in as few system calls as the kernel allows: all
+    // but its last block are full, so it is made of runs of equally sized
+    // datagrams.
     bool sent = true;
     const std::size_t stride = SlotStride(r);
     const std::uint64_t perRun = std::max<std::size_t>(1, std::min(MAX_RUN_BLOCKS, MAX_RUN_BYTES / stride));
+    iovec parts[2 * MAX_RUN_BLOCKS];
     for (std::uint64_t first = k; sent && first <= n;) {
-        const std::size_t slot = (first - 1) % s.slots;
-        const std::uint64_t last = first + std::min({n - first, s.slots - 1 - slot, perRun - 1});
-        const std::size_t bytes = (last - first) * stride + TFTP_HEADER + s.lengths[(last - 1) % s.slots];
-        sent = r.transport.SendRun(SlotPacket(r, s, slot), bytes, stride);
+        const std::uint64_t last = std::min(n, first + perRun - 1);
+        std::size_t count = 0;
+        std::size_t perDatagram = 1;
+        for (std::uint64_t b = first; b <= last; ++b) {
+            perDatagram = PacketParts(r, s, b, parts + count);
+            count += perDatagram;
+        }
+        sent = r.transport.SendRun(std::span<const iovec>(parts, count), perDatagram, stride);
         first = last + 1;
     }
     if (!sent)
@@ -388,7 +421,12 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
         const std::uint64_t fileBlocks = r.transferSize / r.blockSize + 1;
         const std::size_t window =
             static_cast<std::size_t>(std::min<std::uint64_t>(r.windowSize, fileBlocks));
-        s.fullSlots = std::max(s.fullSlots, window + 1);
+        // A binary file is sent from a mapping: no read-ahead, and no copy
+        // of its data before the kernel's own.
+        if (!r.textMode && s.mapping.Map(r.transport.file.Get()))
+            s.fullSlots = window + 1;
+        else
+            s.fullSlots = std::max(s.fullSlots, window + 1);
         firstSlots = s.fullSlots;
     }
     AllocateRing(r, s, firstSlots);

@@ -36,6 +36,30 @@ private:
     int m_fd = -1;
 };
 
+// A read-only mapping of a whole regular file, unmapped on destruction. No
+// one reads it in user space: the kernel copies a datagram's data from it,
+// so a file cut short meanwhile fails that send (EFAULT) instead of raising
+// SIGBUS.
+class CFileMapping final
+{
+public:
+    CFileMapping() = default;
+    ~CFileMapping();
+    CFileMapping(const CFileMapping&) = delete;
+    CFileMapping& operator=(const CFileMapping&) = delete;
+
+    // Maps the file open as `fd`, as large as it is now; false (and nothing
+    // mapped) for an empty or irregular file or a failed mapping.
+    bool Map(int fd);
+    bool Valid() const { return m_data != nullptr; }
+    const std::uint8_t* Data() const { return m_data; }
+    std::uint64_t Size() const { return m_size; }
+
+private:
+    const std::uint8_t* m_data = nullptr;
+    std::size_t m_size = 0;
+};
+
 // How a wait for the client's next datagram ended.
 enum class TftpWait
 {
@@ -59,14 +83,16 @@ struct TftpTransport
     TftpWait Receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& length);
     // Sends one datagram; false unless all of it left.
     bool Send(const std::uint8_t* data, std::size_t length);
-    // Sends each part as a datagram of its own, in order, with as few system
-    // calls as the kernel allows; false unless all of them left whole.
-    bool SendEach(std::span<const iovec> datagrams);
-    // Sends `length` bytes as datagrams of `segment` bytes each (the last
-    // may be shorter), one system call for all of them where the kernel
-    // segments UDP (GSO), else as SendEach would. The kernel takes at most
-    // 64 datagrams and 65507 bytes per call.
-    bool SendRun(const std::uint8_t* data, std::size_t length, std::size_t segment);
+    // Sends each group of `perDatagram` consecutive parts as a datagram of
+    // its own, in order, with as few system calls as the kernel allows;
+    // false unless all of them left whole.
+    bool SendEach(std::span<const iovec> parts, std::size_t perDatagram);
+    // Sends the datagrams that `parts` make up, `perDatagram` consecutive
+    // parts each, in order: one system call for all of them where the kernel
+    // segments UDP (GSO), else as SendEach would. Every datagram but the
+    // last must be `segment` bytes long; the kernel takes at most 64 of them
+    // and 65507 bytes per call.
+    bool SendRun(std::span<const iovec> parts, std::size_t perDatagram, std::size_t segment);
 
     // Set once the kernel or the route refused to segment: SendRun then
     // sends datagram by datagram for the rest of the transfer.

@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include "tftp/tftp_transport.h"
 
@@ -44,6 +45,9 @@ struct LoopbackPair
     }
 };
 
+// Each datagram is one part (a packet in the ring) or two (a header, and
+// data from elsewhere, as from a mapped file); either way the client sees
+// the same datagrams, segmented by the kernel or sent one by one.
 TEST(TftpTransport, RunArrivesAsSeparateDatagramsWithOrWithoutSegmentation)
 {
     struct Case
@@ -52,12 +56,16 @@ TEST(TftpTransport, RunArrivesAsSeparateDatagramsWithOrWithoutSegmentation)
         std::size_t segment;
         std::size_t length;
         bool segmentation;
+        std::size_t perDatagram;
     };
     const Case cases[] = {
-        {"segmented, short last", 1432, 1432 * 5 + 100, true},
-        {"segmented, full last", 516, 516 * 64, true},
-        {"one by one", 1432, 1432 * 5 + 100, false},
-        {"a single datagram", 8196, 700, true},
+        {"segmented, short last", 1432, 1432 * 5 + 100, true, 1},
+        {"segmented, full last", 516, 516 * 64, true, 1},
+        {"one by one", 1432, 1432 * 5 + 100, false, 1},
+        {"a single datagram", 8196, 700, true, 1},
+        {"header and data, segmented", 1432, 1432 * 5 + 100, true, 2},
+        {"header and data, one by one", 8196, 8196 * 3 + 4, false, 2},
+        {"header and data, a single datagram", 516, 516, true, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -66,7 +74,23 @@ TEST(TftpTransport, RunArrivesAsSeparateDatagramsWithOrWithoutSegmentation)
         std::vector<std::uint8_t> run(c.length);
         for (std::size_t i = 0; i < run.size(); ++i)
             run[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-        ASSERT_TRUE(pair.transport.SendRun(run.data(), run.size(), c.segment));
+        // The datagrams' parts: split after the 4-byte header when there
+        // are two, and taken from copies so that no part touches the next.
+        std::vector<std::vector<std::uint8_t>> pieces;
+        std::vector<iovec> parts;
+        for (std::size_t offset = 0; offset < run.size(); offset += c.segment) {
+            const std::size_t size = std::min(c.segment, run.size() - offset);
+            const std::size_t split = c.perDatagram == 2 ? 4 : size;
+            pieces.emplace_back(run.begin() + static_cast<std::ptrdiff_t>(offset),
+                                run.begin() + static_cast<std::ptrdiff_t>(offset + split));
+            pieces.emplace_back(run.begin() + static_cast<std::ptrdiff_t>(offset + split),
+                                run.begin() + static_cast<std::ptrdiff_t>(offset + size));
+        }
+        for (std::size_t j = 0; j < pieces.size(); ++j) {
+            if (c.perDatagram == 2 || j % 2 == 0)
+                parts.push_back({pieces[j].data(), pieces[j].size()});
+        }
+        ASSERT_TRUE(pair.transport.SendRun(parts, c.perDatagram, c.segment));
         // Loopback segments on every kernel we run on: a fallback here
         // would hide that the fast path no longer works.
         EXPECT_EQ(pair.transport.noSegmentation, !c.segmentation);

@@ -81,6 +81,40 @@ TEST_F(TftpWindowTest, ReadFollowsTheAcknowledgmentsThroughLossDuplicatesAndTime
     EXPECT_EQ(received, file);
 }
 
+// A binary file goes out in windows straight from its pages: one cut short
+// meanwhile ends that transfer, whose data is gone, and never the server.
+TEST_F(TftpWindowTest, FileCutShortDuringAWindowedReadEndsOnlyThatTransfer)
+{
+    WriteFile(Home() / "cut.bin", RandomBytes(40 * 512, 3));
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_RRQ, "cut.bin", "octet", {{"windowsize", "4"}}));
+    auto oack = client.Receive();
+    ASSERT_TRUE(oack);
+    ASSERT_EQ(oack->Opcode(), TFTP_OACK);
+    client.SendTo(oack->fromPort, Ack(0));
+    EXPECT_EQ(ReceiveData(client, 4), (Blocks{1, 2, 3, 4}));
+    std::filesystem::resize_file(Home() / "cut.bin", 0);
+    client.SendTo(oack->fromPort, Ack(4));
+    EXPECT_TRUE(m_reports.WaitFor("cut.bin, Communication Error")) << m_reports.All();
+    EXPECT_EQ(m_reports.All().find("Blocks Served"), std::string::npos) << m_reports.All();
+
+    // The server goes on serving.
+    const Bytes file = RandomBytes(3 * 512 + 1, 4);
+    WriteFile(Home() / "next.bin", file);
+    TftpTestClient next;
+    next.SendTo(m_port, Request(TFTP_RRQ, "next.bin", "octet", {}));
+    Bytes received;
+    for (std::uint16_t block = 1; block <= 4; ++block) {
+        auto packet = next.Receive();
+        ASSERT_TRUE(packet);
+        ASSERT_EQ(packet->Block(), block);
+        const Bytes payload = packet->Payload();
+        received.insert(received.end(), payload.begin(), payload.end());
+        next.SendTo(packet->fromPort, Ack(block));
+    }
+    EXPECT_EQ(received, file);
+}
+
 TEST_F(TftpWindowTest, WriteAcknowledgesWindowEndsGapsAndTimeouts)
 {
     // Ten blocks, the last one short.
