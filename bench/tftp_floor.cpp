@@ -45,44 +45,15 @@ constexpr int MAX_TIMEOUTS = 5;
 constexpr std::size_t MAX_RUN_BLOCKS = 64;
 constexpr std::size_t MAX_RUN_BYTES = 65507;
 
-// A read-only mapping of a whole file, unmapped on destruction.
-class Mapping final
-{
-public:
-    explicit Mapping(int fd, std::size_t size) : m_size(size)
-    {
-        if (size == 0)
-            return;
-        void* at = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-        if (at != MAP_FAILED)
-            m_data = static_cast<const std::uint8_t*>(at);
-    }
-    ~Mapping()
-    {
-        if (m_data != nullptr)
-            munmap(const_cast<std::uint8_t*>(m_data), m_size);
-    }
-    Mapping(const Mapping&) = delete;
-    Mapping& operator=(const Mapping&) = delete;
-
-    bool Valid() const { return m_size == 0 || m_data != nullptr; }
-    const std::uint8_t* Data() const { return m_data; }
-
-private:
-    const std::uint8_t* m_data = nullptr;
-    std::size_t m_size;
-};
-
 void SendError(int socket, const TftpError& error)
 {
     std::uint8_t packet[TFTP_ERROR_MAX];
     (void)send(socket, packet, BuildErrorPacket(packet, error.code, error.text), MSG_NOSIGNAL);
 }
 
-// Sends blocks first..last (counted from 1) as runs of datagrams that the
-// kernel segments; each datagram is a 4-byte header and a slice of the
-// mapping.
-bool SendBlocks(int socket, const Mapping& file, std::size_t fileSize, std::size_t blockSize,
+// Sends blocks first..last (counted from 1) in runs; each datagram is a
+// 4-byte header and a slice of the mapping.
+bool SendBlocks(TftpTransport& transport, const CFileMapping& file, std::size_t blockSize,
                 std::uint64_t first, std::uint64_t last)
 {
     const std::size_t perRun =
@@ -92,32 +63,19 @@ bool SendBlocks(int socket, const Mapping& file, std::size_t fileSize, std::size
     while (first <= last) {
         const std::uint64_t runEnd = std::min<std::uint64_t>(last, first + perRun - 1);
         std::size_t count = 0;
-        std::size_t bytes = 0;
         for (std::uint64_t b = first; b <= runEnd; ++b) {
-            const std::size_t offset = static_cast<std::size_t>(b - 1) * blockSize;
-            const std::size_t length = offset < fileSize ? std::min(blockSize, fileSize - offset) : 0;
+            const std::uint64_t offset = (b - 1) * blockSize;
+            const std::size_t length =
+                offset < file.Size()
+                    ? static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, file.Size() - offset))
+                    : 0;
             std::uint8_t* header = headers[b - first];
             PutU16(header, TFTP_DATA);
             PutU16(header + 2, static_cast<std::uint16_t>(b));
             parts[count++] = {header, TFTP_HEADER};
             parts[count++] = {const_cast<std::uint8_t*>(file.Data()) + offset, length};
-            bytes += TFTP_HEADER + length;
         }
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(std::uint16_t))] = {};
-        msghdr message = {};
-        message.msg_iov = parts;
-        message.msg_iovlen = count;
-        if (runEnd > first) {
-            message.msg_control = control;
-            message.msg_controllen = sizeof control;
-            cmsghdr* option = CMSG_FIRSTHDR(&message);
-            option->cmsg_level = SOL_UDP;
-            option->cmsg_type = UDP_SEGMENT;
-            option->cmsg_len = CMSG_LEN(sizeof(std::uint16_t));
-            const auto segment = static_cast<std::uint16_t>(TFTP_HEADER + blockSize);
-            std::memcpy(CMSG_DATA(option), &segment, sizeof segment);
-        }
-        if (sendmsg(socket, &message, MSG_NOSIGNAL) != static_cast<ssize_t>(bytes))
+        if (!transport.SendRun(std::span<const iovec>(parts, count), 2, TFTP_HEADER + blockSize))
             return false;
         first = runEnd + 1;
     }
@@ -127,48 +85,49 @@ bool SendBlocks(int socket, const Mapping& file, std::size_t fileSize, std::size
 // Serves one read request from `client` on a socket of its own.
 int Serve(const std::string& folder, std::span<const std::uint8_t> datagram, const sockaddr_in& client)
 {
-    CUniqueFd socket(::socket(AF_INET, SOCK_DGRAM, 0));
-    if (!socket.Valid() ||
-        connect(socket.Get(), reinterpret_cast<const sockaddr*>(&client), sizeof client) != 0)
+    TftpTransport transport;
+    transport.socket.Reset(::socket(AF_INET, SOCK_DGRAM, 0));
+    const int socket = transport.socket.Get();
+    if (socket < 0 || connect(socket, reinterpret_cast<const sockaddr*>(&client), sizeof client) != 0)
         return 1;
     const TftpRequestParse parse = ParseTftpRequest(datagram);
     if (!parse.ok || parse.request.opcode != TFTP_RRQ || IsTextMode(parse.request.mode) ||
         parse.request.fileName.find('/') != std::string_view::npos) {
-        SendError(socket.Get(), TFTP_ERR_VIOLATION);
+        SendError(socket, TFTP_ERR_VIOLATION);
         return 1;
     }
     const CUniqueFd fd(open((folder + "/" + std::string(parse.request.fileName)).c_str(), O_RDONLY));
     struct stat status = {};
     if (!fd.Valid() || fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        SendError(socket.Get(), TFTP_ERR_NOT_FOUND);
+        SendError(socket, TFTP_ERR_NOT_FOUND);
         return 1;
     }
-    const auto fileSize = static_cast<std::size_t>(status.st_size);
-    const Mapping file(fd.Get(), fileSize);
+    CFileMapping file;
+    if (status.st_size > 0 && !file.Map(fd.Get()))
+        return 1;
     TftpOptionLimits limits;
     limits.maxWindowSize = TFTP_MAX_WINDOWSIZE;
-    limits.fileSize = fileSize;
+    limits.fileSize = file.Size();
     const TftpNegotiation n = NegotiateOptions(parse.request, limits);
     const timeval timeout = {static_cast<time_t>(n.timeoutSeconds), 0};
-    if (!file.Valid() || setsockopt(socket.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0)
+    if (setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0)
         return 1;
 
-    const std::uint64_t lastBlock = fileSize / n.blockSize + 1;
+    const std::uint64_t lastBlock = file.Size() / n.blockSize + 1;
     // k: the first block not acknowledged; 0 stands for the OACK.
     std::uint64_t k = n.oackMode ? 0 : 1;
     int timeouts = 0;
     std::uint8_t reply[TFTP_REQUEST_MAX];
     for (;;) {
         const std::uint64_t end = k == 0 ? 0 : std::min(lastBlock, k + n.windowSize - 1);
-        const bool sent = k == 0 ? send(socket.Get(), n.oack.data(), n.oackLength, MSG_NOSIGNAL) ==
-                                       static_cast<ssize_t>(n.oackLength)
-                                 : SendBlocks(socket.Get(), file, fileSize, n.blockSize, k, end);
+        const bool sent = k == 0 ? transport.Send(n.oack.data(), n.oackLength)
+                                 : SendBlocks(transport, file, n.blockSize, k, end);
         if (!sent)
             return 1;
-        const ssize_t got = recv(socket.Get(), reply, sizeof reply, 0);
+        const ssize_t got = recv(socket, reply, sizeof reply, 0);
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             if (++timeouts > MAX_TIMEOUTS) {
-                SendError(socket.Get(), TFTP_ERR_TIMEOUT);
+                SendError(socket, TFTP_ERR_TIMEOUT);
                 return 1;
             }
             continue;
