@@ -381,8 +381,14 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
         sent = r.transport.SendRun(std::span<const iovec>(parts, count), perDatagram, stride);
         first = last + 1;
     }
-    if (!sent)
+    if (!sent) {
+        // A mapped page that cannot be read (the file was cut short since,
+        // or the disk failed) refuses the whole run: the client hears of it
+        // as of a failed read.
+        if (s.mapping.Valid() && errno == EFAULT)
+            SetTransferError(r, TFTP_ENOTDEFINED, SystemErrorText(EIO));
         return std::nullopt;
+    }
     for (std::uint64_t b = k; b <= n; ++b)
         CountSent(r, s, b, s.lengths[(b - 1) % s.slots]);
     ReadAheadBehind(r, s, k, n);

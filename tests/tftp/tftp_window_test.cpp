@@ -82,7 +82,8 @@ TEST_F(TftpWindowTest, ReadFollowsTheAcknowledgmentsThroughLossDuplicatesAndTime
 }
 
 // A binary file goes out in windows straight from its pages: one cut short
-// meanwhile ends that transfer, whose data is gone, and never the server.
+// meanwhile ends that transfer with an error, whose data is gone, and never
+// the server.
 TEST_F(TftpWindowTest, FileCutShortDuringAWindowedReadEndsOnlyThatTransfer)
 {
     WriteFile(Home() / "cut.bin", RandomBytes(40 * 512, 3));
@@ -95,7 +96,12 @@ TEST_F(TftpWindowTest, FileCutShortDuringAWindowedReadEndsOnlyThatTransfer)
     EXPECT_EQ(ReceiveData(client, 4), (Blocks{1, 2, 3, 4}));
     std::filesystem::resize_file(Home() / "cut.bin", 0);
     client.SendTo(oack->fromPort, Ack(4));
-    EXPECT_TRUE(m_reports.WaitFor("cut.bin, Communication Error")) << m_reports.All();
+    // The client hears of it at once, as of a failed read.
+    auto error = client.Receive();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->Opcode(), TFTP_ERROR);
+    EXPECT_EQ(error->ErrorText(), "Input/output error");
+    EXPECT_TRUE(m_reports.WaitFor("cut.bin, Input/output error")) << m_reports.All();
     EXPECT_EQ(m_reports.All().find("Blocks Served"), std::string::npos) << m_reports.All();
 
     // The server goes on serving.
