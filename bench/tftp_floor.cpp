@@ -41,9 +41,6 @@
 namespace {
 
 constexpr int MAX_TIMEOUTS = 5;
-// What the kernel segments in one call: 64 datagrams, 65507 bytes.
-constexpr std::size_t MAX_RUN_BLOCKS = 64;
-constexpr std::size_t MAX_RUN_BYTES = 65507;
 
 void SendError(int socket, const TftpError& error)
 {
@@ -56,10 +53,9 @@ void SendError(int socket, const TftpError& error)
 bool SendBlocks(TftpTransport& transport, const CFileMapping& file, std::size_t blockSize,
                 std::uint64_t first, std::uint64_t last)
 {
-    const std::size_t perRun =
-        std::clamp<std::size_t>(MAX_RUN_BYTES / (TFTP_HEADER + blockSize), 1, MAX_RUN_BLOCKS);
-    std::uint8_t headers[MAX_RUN_BLOCKS][TFTP_HEADER];
-    iovec parts[2 * MAX_RUN_BLOCKS];
+    const std::size_t perRun = TftpTransport::DatagramsPerRun(TFTP_HEADER + blockSize);
+    std::uint8_t headers[TFTP_MAX_RUN_DATAGRAMS][TFTP_HEADER];
+    iovec parts[2 * TFTP_MAX_RUN_DATAGRAMS];
     while (first <= last) {
         const std::uint64_t runEnd = std::min<std::uint64_t>(last, first + perRun - 1);
         std::size_t count = 0;

@@ -80,10 +80,6 @@ ssize_t ReadTextBlock(TftpRequest& r, std::uint8_t* data)
 
 constexpr std::size_t READ_AHEAD_BYTES = 262144;
 constexpr std::size_t FIRST_SLOTS = 2;
-// A run of datagrams sent with one system call: the kernel segments at
-// most 64, and all of them travel as one UDP datagram until then.
-constexpr std::size_t MAX_RUN_BLOCKS = 64;
-constexpr std::size_t MAX_RUN_BYTES = 65507;
 
 struct ReadState
 {
@@ -368,8 +364,8 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
     // datagrams.
     bool sent = true;
     const std::size_t stride = SlotStride(r);
-    const std::uint64_t perRun = std::max<std::size_t>(1, std::min(MAX_RUN_BLOCKS, MAX_RUN_BYTES / stride));
-    iovec parts[2 * MAX_RUN_BLOCKS];
+    const std::uint64_t perRun = TftpTransport::DatagramsPerRun(stride);
+    iovec parts[2 * TFTP_MAX_RUN_DATAGRAMS];
     for (std::uint64_t first = k; sent && first <= n;) {
         const std::uint64_t last = std::min(n, first + perRun - 1);
         std::size_t count = 0;

@@ -4,6 +4,7 @@
 // that owns the transfer; the stop flag is the one thing another thread
 // writes.
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
@@ -60,6 +61,8 @@ private:
     std::size_t m_size = 0;
 };
 
+inline constexpr std::size_t TFTP_MAX_RUN_DATAGRAMS = 64;
+
 // How a wait for the client's next datagram ended.
 enum class TftpWait
 {
@@ -90,9 +93,16 @@ struct TftpTransport
     // Sends the datagrams that `parts` make up, `perDatagram` consecutive
     // parts each, in order: one system call for all of them where the kernel
     // segments UDP (GSO), else as SendEach would. Every datagram but the
-    // last must be `segment` bytes long; the kernel takes at most 64 of them
-    // and 65507 bytes per call.
+    // last must be `segment` bytes long, and there are at most
+    // DatagramsPerRun(segment) of them.
     bool SendRun(std::span<const iovec> parts, std::size_t perDatagram, std::size_t segment);
+    // The most datagrams of `segment` bytes that one SendRun takes: the
+    // kernel segments at most TFTP_MAX_RUN_DATAGRAMS per call, and 65507
+    // bytes (one UDP datagram's payload) in all.
+    static std::size_t DatagramsPerRun(std::size_t segment)
+    {
+        return std::clamp<std::size_t>(65507 / segment, 1, TFTP_MAX_RUN_DATAGRAMS);
+    }
 
     // Set once the kernel or the route refused to segment: SendRun then
     // sends datagram by datagram for the rest of the transfer.
