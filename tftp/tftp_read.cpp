@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -81,8 +82,29 @@ ssize_t ReadTextBlock(TftpRequest& r, std::uint8_t* data)
 constexpr std::size_t READ_AHEAD_BYTES = 262144;
 constexpr std::size_t FIRST_SLOTS = 2;
 
+// The size and modification time of the file being read. A file that is
+// cut, grown or rewritten while it is read would reach the client as a mix
+// of old, new and (from a cut mapping) zero bytes: the stamp taken when the
+// transfer began is compared whenever bytes leave the file.
+struct FileStamp
+{
+    std::uint64_t size = 0;
+    timespec modified{};
+};
+
+bool TakeStamp(int fd, FileStamp& stamp)
+{
+    struct stat info = {};
+    if (fstat(fd, &info) != 0)
+        return false;
+    stamp.size = static_cast<std::uint64_t>(info.st_size);
+    stamp.modified = info.st_mtim;
+    return true;
+}
+
 struct ReadState
 {
+    FileStamp opened;
     // Set for a binary file sent in windows: the data then leaves straight
     // from the file's pages, and the ring holds only the headers.
     CFileMapping mapping;
@@ -95,6 +117,36 @@ struct ReadState
     std::uint64_t sent = 0;               // highest block sent
     std::uint64_t nextPercentAt = 0;      // bytes sent from which the percent moves on
 };
+
+// A file that changed under the transfer ends it as a failed read does:
+// what the client has is no copy of any one state of the file.
+void FileChanged(TftpRequest& r)
+{
+    SetTransferError(r, TFTP_ENOTDEFINED, SystemErrorText(EIO));
+}
+
+bool Unchanged(TftpRequest& r, const ReadState& s)
+{
+    FileStamp now;
+    if (TakeStamp(r.transport.file.Get(), now) && now.size == s.opened.size &&
+        now.modified.tv_sec == s.opened.modified.tv_sec && now.modified.tv_nsec == s.opened.modified.tv_nsec)
+        return true;
+    FileChanged(r);
+    return false;
+}
+
+// Block `index` is the last one: the file is done with once it is known to
+// be the file the transfer began with. A mapped file stays open, as its
+// pages are read only when they are sent.
+bool TakeLastBlock(TftpRequest& r, ReadState& s, std::uint64_t index)
+{
+    s.last = index;
+    if (!Unchanged(r, s))
+        return false;
+    if (!s.mapping.Valid())
+        r.transport.file.Close();
+    return true;
+}
 
 std::uint16_t WireBlock(const TftpRequest& r, std::uint64_t index)
 {
@@ -189,8 +241,9 @@ ssize_t ReadSlots(TftpRequest& r, ReadState& s, std::size_t first, std::size_t c
 }
 
 // Records the blocks filled+1.. that `bytes` of raw file data make up; a
-// short total marks the final block.
-void TakeBinaryBlocks(TftpRequest& r, ReadState& s, std::size_t count, std::size_t bytes)
+// short total marks the final block, which must end the file where it
+// ended at the start.
+bool TakeBinaryBlocks(TftpRequest& r, ReadState& s, std::size_t count, std::size_t bytes)
 {
     for (std::size_t j = 0; j < count; ++j) {
         const std::uint64_t index = s.filled + 1;
@@ -199,11 +252,15 @@ void TakeBinaryBlocks(TftpRequest& r, ReadState& s, std::size_t count, std::size
         s.lengths[(index - 1) % s.slots] = static_cast<std::uint32_t>(length);
         s.filled = index;
         if (length < r.blockSize) {
-            s.last = index;
-            r.transport.file.Close();
-            return;
+            if ((index - 1) * r.blockSize + length != s.opened.size) {
+                s.last = index;
+                FileChanged(r);
+                return false;
+            }
+            return TakeLastBlock(r, s, index);
         }
     }
+    return true;
 }
 
 // Reads up to `count` further blocks into free slots; stops at the end of the
@@ -220,10 +277,8 @@ bool Fill(TftpRequest& r, ReadState& s, std::size_t count)
             }
             s.lengths[(index - 1) % s.slots] = static_cast<std::uint32_t>(n);
             s.filled = index;
-            if (static_cast<std::size_t>(n) < r.blockSize) {
-                s.last = index;
-                r.transport.file.Close();
-            }
+            if (static_cast<std::size_t>(n) < r.blockSize && !TakeLastBlock(r, s, index))
+                return false;
         }
         return true;
     }
@@ -231,9 +286,8 @@ bool Fill(TftpRequest& r, ReadState& s, std::size_t count)
         // Nothing to read: the blocks are where the mapping says, up to the
         // size the file had when it was mapped.
         const std::uint64_t offset = std::min(s.filled * r.blockSize, s.mapping.Size());
-        TakeBinaryBlocks(r, s, count,
-                         std::min<std::uint64_t>(count * r.blockSize, s.mapping.Size() - offset));
-        return true;
+        return TakeBinaryBlocks(r, s, count,
+                                std::min<std::uint64_t>(count * r.blockSize, s.mapping.Size() - offset));
     }
     // The free slots may wrap around the end of the ring; one vectored read
     // fills them all the same.
@@ -242,8 +296,7 @@ bool Fill(TftpRequest& r, ReadState& s, std::size_t count)
         SetTransferError(r, TFTP_ENOTDEFINED, SystemErrorText(errno));
         return false;
     }
-    TakeBinaryBlocks(r, s, count, static_cast<std::size_t>(n));
-    return true;
+    return TakeBinaryBlocks(r, s, count, static_cast<std::size_t>(n));
 }
 
 // Counts block k as sent the first time it leaves and raises a Progress
@@ -359,6 +412,10 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
     }
     if (n < k)
         return n;  // a read failure before the first block
+    // Mapped pages are read as they leave: the file must still be the one
+    // mapped, or a cut would send zeros and a rewrite new bytes.
+    if (s.mapping.Valid() && !Unchanged(r, s))
+        return std::nullopt;
     // The window leaves in as few system calls as the kernel allows: all
     // but its last block are full, so it is made of runs of equally sized
     // datagrams.
@@ -382,7 +439,7 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
         // or the disk failed) refuses the whole run: the client hears of it
         // as of a failed read.
         if (s.mapping.Valid() && errno == EFAULT)
-            SetTransferError(r, TFTP_ENOTDEFINED, SystemErrorText(EIO));
+            FileChanged(r);
         return std::nullopt;
     }
     for (std::uint64_t b = k; b <= n; ++b)
@@ -411,6 +468,10 @@ std::optional<std::uint64_t> AcknowledgedIndex(const TftpRequest& r, std::uint64
 void ReadTransfer(TftpRequest& r, bool oackMode)
 {
     ReadState s;
+    if (!TakeStamp(r.transport.file.Get(), s.opened) || s.opened.size != r.transferSize) {
+        FileChanged(r);
+        return;
+    }
     if (r.textMode)
         r.textBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(TEXT_READ_CHUNK);
     else
@@ -481,6 +542,9 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
                     // (index 0) is no block.
                     r.blockCount = static_cast<std::uint32_t>(*acked);
                     if (*acked != 0 && *acked == s.last) {
+                        // The last pages may have changed while they left.
+                        if (s.mapping.Valid() && !Unchanged(r, s))
+                            return;
                         ReportLine(*r.server->reporter, "Client %s:%u %s, %u Blocks Served",
                                    ClientAddressText(r).c_str(),
                                    static_cast<unsigned>(ntohs(r.client.sin_port)),

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "tftp/tftp_server.h"
@@ -119,6 +120,99 @@ TEST_F(TftpWindowTest, FileCutShortDuringAWindowedReadEndsOnlyThatTransfer)
         next.SendTo(packet->fromPort, Ack(block));
     }
     EXPECT_EQ(received, file);
+}
+
+// However the file changes under a read, in lock-step (read ahead into
+// memory) or in windows (sent from the file's pages), the client gets only
+// bytes the file held when the transfer began, then an ERROR: never the end
+// of the file, and the report never says "Served".
+TEST_F(TftpWindowTest, FileChangedDuringAReadIsNeverServed)
+{
+    enum class Change
+    {
+        Cut,
+        Rewrite,
+        Grow,
+    };
+    struct Row
+    {
+        const char* name;
+        std::uint32_t window;
+        Change change;
+        std::uintmax_t cutTo;
+    };
+    const Row rows[] = {
+        {"lock-step cut", 1, Change::Cut, 600},
+        {"lock-step rewrite", 1, Change::Rewrite, 0},
+        {"lock-step grow", 1, Change::Grow, 0},
+        {"window cut at a block", 4, Change::Cut, 600},
+        {"window cut inside a page", 4, Change::Cut, 2048 + 100},
+        {"window rewrite", 4, Change::Rewrite, 0},
+        {"window grow", 4, Change::Grow, 0},
+    };
+    unsigned seed = 10;
+    std::ptrdiff_t failures = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::filesystem::path path = Home() / "changing.bin";
+        const Bytes file = RandomBytes(40 * 512, ++seed);
+        WriteFile(path, file);
+        TftpTestClient client;
+        std::vector<std::pair<std::string, std::string>> options = {{"tsize", "0"}};
+        if (row.window > 1)
+            options.emplace_back("windowsize", std::to_string(row.window));
+        client.SendTo(m_port, Request(TFTP_RRQ, "changing.bin", "octet", options));
+        auto oack = client.Receive();
+        ASSERT_TRUE(oack);
+        ASSERT_EQ(oack->Opcode(), TFTP_OACK);
+        client.SendTo(oack->fromPort, Ack(0));
+        ASSERT_EQ(ReceiveData(client, row.window).size(), row.window);
+
+        const auto stamp = std::filesystem::last_write_time(path);
+        switch (row.change) {
+        case Change::Cut:
+            std::filesystem::resize_file(path, row.cutTo);
+            break;
+        case Change::Rewrite:
+            WriteFile(path, RandomBytes(file.size(), 1000 + seed));
+            break;
+        case Change::Grow:
+            WriteFile(path, RandomBytes(file.size() + 1000, 2000 + seed));
+            break;
+        }
+        // File times may be coarser than the test is fast.
+        std::filesystem::last_write_time(path, stamp + 5s);
+
+        // Acknowledge every block as it comes until the server gives up.
+        client.SendTo(oack->fromPort, Ack(static_cast<std::uint16_t>(row.window)));
+        std::optional<Packet> packet;
+        for (int i = 0; i < 100; ++i) {
+            packet = client.Receive();
+            if (!packet || packet->Opcode() != TFTP_DATA)
+                break;
+            const std::size_t offset = (packet->Block() - 1) * 512u;
+            ASSERT_LE(offset + packet->Payload().size(), file.size());
+            EXPECT_EQ(packet->Payload(),
+                      Bytes(file.begin() + static_cast<std::ptrdiff_t>(offset),
+                            file.begin() + static_cast<std::ptrdiff_t>(offset + packet->Payload().size())))
+                << "block " << packet->Block();
+            ASSERT_EQ(packet->Payload().size(), 512u) << "the file's end reached the client";
+            client.SendTo(oack->fromPort, Ack(packet->Block()));
+        }
+        ASSERT_TRUE(packet);
+        EXPECT_EQ(packet->Opcode(), TFTP_ERROR);
+        EXPECT_EQ(packet->ErrorText(), "Input/output error");
+        // The line is out before the ERROR leaves.
+        ++failures;
+        const auto lines = m_reports.Lines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& line) {
+                                    return line.find("changing.bin, Input/output error") != std::string::npos;
+                                }),
+                  failures)
+            << m_reports.All();
+        EXPECT_EQ(m_reports.All().find("Blocks Served"), std::string::npos) << m_reports.All();
+    }
 }
 
 TEST_F(TftpWindowTest, WriteAcknowledgesWindowEndsGapsAndTimeouts)
