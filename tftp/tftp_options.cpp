@@ -99,6 +99,18 @@ bool Append(TftpNegotiation& n, std::string_view text)
 
 }  // namespace
 
+std::uint64_t AnnouncedSize(const TftpParsedRequest& request)
+{
+    std::uint64_t size = 0;
+    for (const TftpOption& option : request.options) {
+        if (!EqualsNoCase(option.name, TFTP_OPT_TSIZE))
+            continue;
+        const std::string_view digits = SkipLeadingSpace(option.value);
+        size = !digits.empty() && digits.front() >= '0' && digits.front() <= '9' ? ParseDecimal(digits) : 0;
+    }
+    return size;
+}
+
 std::string_view SkipLeadingSpace(std::string_view text)
 {
     // The C library's white space: blank, tab, and the line and page breaks.

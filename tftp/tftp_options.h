@@ -41,6 +41,11 @@ std::uint32_t TimeoutForInterval(std::uint32_t interval);
 // block is not recognised at all.
 TftpNegotiation NegotiateOptions(const TftpParsedRequest& request, const TftpOptionLimits& limits);
 
+// The size in bytes a write request announces with "tsize" (RFC 2349; the
+// last occurrence counts), or 0 when it announces none or its value is no
+// number.
+std::uint64_t AnnouncedSize(const TftpParsedRequest& request);
+
 // Decimal text as the server's INI and option values read it, the way the C
 // library converts numbers: leading white space and one sign are skipped,
 // then the leading digits count, saturating at 2^64-1; a '-' yields the

@@ -218,17 +218,21 @@ bool BindTransferSocket(TftpRequest& r)
     }
 }
 
-bool OpenLocalFile(TftpRequest& r, std::uint16_t opcode, std::string_view relativeName, CTftpUpload& upload)
+bool OpenLocalFile(TftpRequest& r, const TftpParsedRequest& request, std::string_view relativeName,
+                   CTftpUpload& upload)
 {
     const TftpConfig& config = r.server->settings->config;
     const TftpFileStatus status =
-        opcode == TFTP_RRQ
+        request.opcode == TFTP_RRQ
             ? OpenForReading(r.localPath, relativeName, r.transport.file, r.transferSize)
             : upload.Begin(r.localPath, relativeName,
-                           {.overwrite = config.overwrite, .guard = &config.writeGuard}, r.transport.file);
+                           {.overwrite = config.overwrite,
+                            .guard = &config.writeGuard,
+                            .announcedSize = AnnouncedSize(request)},
+                           r.transport.file);
     if (!status.ok)
         SetTransferError(r, status.error);
-    if (opcode == TFTP_WRQ)
+    if (request.opcode == TFTP_WRQ)
         r.transferSize = 0;
     return status.ok;
 }
@@ -278,7 +282,7 @@ void ServeTransfer(TftpRequest& r)
     r.localPath = std::move(path.localPath);
     r.textMode = IsTextMode(parse.request.mode);
     CTftpUpload upload;
-    if (!OpenLocalFile(r, parse.request.opcode, path.relativeName, upload))
+    if (!OpenLocalFile(r, parse.request, path.relativeName, upload))
         return;
 
     TftpOptionLimits limits;
@@ -304,17 +308,13 @@ void ServeTransfer(TftpRequest& r)
         r.controlLength = TFTP_HEADER;
     }
     PublishTransferEvent(r, TftpTransferEvent::Kind::Started);
-    if (!r.write) {
+    // A write that ends before its last block leaves nothing behind: the
+    // upload's temporary file goes with it, a file it would have replaced
+    // stays as it was.
+    if (!r.write)
         ReadTransfer(r, negotiation.oackMode);
-    } else {
+    else
         WriteTransfer(r, upload);
-        // A write that ends early keeps what was received (and acknowledged)
-        // under a new name; a file it would have replaced stays as it was.
-        if (r.transport.file.Valid()) {
-            (void)FlushWrites(r);
-            upload.EndEarly(r.transport.file);
-        }
-    }
 }
 
 void SendErrorPacket(TftpRequest& r)

@@ -194,5 +194,3 @@ std::string SystemErrorText(int error);
 // or the OACK) built.
 void ReadTransfer(TftpRequest& r, bool oackMode);
 void WriteTransfer(TftpRequest& r, CTftpUpload& upload);
-// Writes what a write transfer collected but has not stored yet.
-bool FlushWrites(TftpRequest& r);

@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -28,6 +30,16 @@ bool ProcLinkWorks(int fd)
     struct stat direct = {};
     return stat(ProcPath(fd).c_str(), &viaProc) == 0 && fstat(fd, &direct) == 0 &&
            viaProc.st_dev == direct.st_dev && viaProc.st_ino == direct.st_ino;
+}
+
+// Bytes an unprivileged writer may still put into the folder's file system;
+// as good as unlimited when the file system does not say.
+std::uint64_t FreeSpace(int folder)
+{
+    struct statvfs info = {};
+    if (fstatvfs(folder, &info) != 0)
+        return UINT64_MAX;
+    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
 std::string HiddenName()
@@ -73,6 +85,9 @@ TftpFileStatus CTftpUpload::Begin(std::string_view localPath, std::string_view r
     // but it is no file an upload was meant to replace.
     if (target.exists && !S_ISREG(target.info.st_mode))
         return invalid;
+    // Refused before a byte arrives, rather than after the disk filled up.
+    if (rules.announcedSize > FreeSpace(target.folder.Get()))
+        return {false, TFTP_ERR_DISK_FULL};
 
     CUniqueFd data;
     if (calls == TftpFsCalls::Modern) {
@@ -124,18 +139,6 @@ std::uint32_t CTftpUpload::Commit(CUniqueFd& file)
     // After fsync a failing close loses nothing.
     (void)file.Close();
     return status;
-}
-
-void CTftpUpload::EndEarly(CUniqueFd& file)
-{
-    if (m_active) {
-        m_active = false;
-        if (m_replacing || !file.Valid())
-            Discard();
-        else
-            (void)Publish(file.Get(), false);  // a failure leaves nothing behind
-    }
-    file.Reset();
 }
 
 bool CTftpUpload::NameTemporary(int file)

@@ -1,8 +1,9 @@
 #pragma once
 // A write request's file, received under a temporary name in the target's
 // folder and put in place only once its last block is stored: an upload
-// never empties or half-replaces the file it replaces, and a reader that
-// opened the old file keeps reading it to its end. Owned by the transfer
+// never empties or half-replaces the file it replaces, a reader that opened
+// the old file keeps reading it to its end, and an upload that ends any
+// other way leaves nothing behind. Owned by the transfer
 // thread that serves the write request; the received data goes through the
 // descriptor Begin hands out.
 
@@ -26,13 +27,14 @@ struct TftpUploadRules
 {
     bool overwrite = false;
     const TftpWriteGuard* guard = nullptr;  // nullptr: no guard
+    std::uint64_t announcedSize = 0;        // what the client says it sends; 0: unknown
 };
 
 class CTftpUpload final
 {
 public:
     CTftpUpload() = default;
-    // An upload neither committed nor ended early leaves no trace.
+    // An upload that was not committed leaves no trace.
     ~CTftpUpload();
     CTftpUpload(const CTftpUpload&) = delete;
     CTftpUpload& operator=(const CTftpUpload&) = delete;
@@ -42,7 +44,9 @@ public:
     // Errors: "Access violation" for a name that leads out of the home and
     // for what the guard protects; "File already exists" when overwriting
     // is off and the name exists; "Invalid Path" when the folder is missing,
-    // the existing file is not a regular file, or no file can be created.
+    // the existing file is not a regular file, or no file can be created;
+    // "Disk full or allocation exceeded" when the announced size exceeds the
+    // space free in the folder's file system.
     [[nodiscard]] TftpFileStatus Begin(std::string_view localPath, std::string_view relativeName,
                                        const TftpUploadRules& rules, CUniqueFd& file,
                                        TftpFsCalls calls = TftpFsCalls::Modern);
@@ -52,11 +56,6 @@ public:
     // `file`. On failure the temporary file is gone and the old file, or the
     // absence of one, is as it was.
     [[nodiscard]] std::uint32_t Commit(CUniqueFd& file);
-
-    // For a transfer that ended before its last block: a new name keeps the
-    // data received so far, a file that would have been replaced stays as it
-    // was. Closes `file`.
-    void EndEarly(CUniqueFd& file);
 
 private:
     [[nodiscard]] bool NameTemporary(int file);

@@ -34,6 +34,16 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size)
 constexpr std::size_t WRITE_BEHIND_BYTES = 65536;
 constexpr std::uint32_t WRITE_DIRECT_BLKSIZE = 16384;
 
+// Writes what was collected but not stored yet.
+bool FlushWrites(TftpRequest& r)
+{
+    if (r.pendingLength == 0)
+        return true;
+    const bool ok = WriteAll(r.transport.file.Get(), r.textBuffer.get(), r.pendingLength);
+    r.pendingLength = 0;
+    return ok;
+}
+
 bool WritesCollected(const TftpRequest& r)
 {
     return r.textMode || r.blockSize < WRITE_DIRECT_BLKSIZE;
@@ -65,15 +75,6 @@ bool StoreData(TftpRequest& r, const std::uint8_t* data, std::size_t size)
 }
 
 }  // namespace
-
-bool FlushWrites(TftpRequest& r)
-{
-    if (r.pendingLength == 0)
-        return true;
-    const bool ok = WriteAll(r.transport.file.Get(), r.textBuffer.get(), r.pendingLength);
-    r.pendingLength = 0;
-    return ok;
-}
 
 void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
 {

@@ -6,7 +6,10 @@
 
 #include <filesystem>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_server.h"
@@ -194,6 +197,72 @@ TEST_F(TftpServerTest, ReplacingUploadKeepsTheOldFileUntilItsLastBlock)
     StopTftpServer();
     EXPECT_EQ(std::distance(fs::directory_iterator(Home()), fs::directory_iterator()), 1);
     EXPECT_EQ(ReadFile(Home() / "fw.bin"), replacement);
+}
+
+// A home of 64 KiB on a tmpfs in a mount namespace of the test's own
+// (ctest runs each test in a process of its own, so it is single-threaded
+// here). Skipped where namespaces or mounts are not allowed.
+class TftpFullHomeTest : public TftpServerTest
+{
+protected:
+    void SetUp() override
+    {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            GTEST_SKIP() << "no mount namespace of our own";
+        if (mount("tmpfs", Home().c_str(), "tmpfs", 0, "size=64k") != 0)
+            GTEST_SKIP() << "no tmpfs";
+        m_mounted = true;
+    }
+    void TearDown() override
+    {
+        TftpServerTest::TearDown();
+        if (m_mounted)
+            (void)umount2(Home().c_str(), MNT_DETACH);
+    }
+    std::uint64_t FreeBytes() const
+    {
+        struct statvfs info = {};
+        return statvfs(Home().c_str(), &info) == 0 ? info.f_bavail * info.f_frsize : 0;
+    }
+
+    bool m_mounted = false;
+};
+
+// Uploads that do not fit fail with "Disk full" and leave nothing behind:
+// no file under their name, no temporary file, no space taken, and the
+// file one of them would have replaced is as it was. One that announces
+// more than there is is refused before it sends a byte.
+TEST_F(TftpFullHomeTest, UploadsThatDoNotFitLeaveNothingBehind)
+{
+    StartServer("[TFTP-OPTIONS]\noverwrite=y\n");
+    const Bytes old = RandomBytes(1000, 1);
+    WriteFile(Home() / "old.bin", old);
+    const std::uint64_t free = FreeBytes();
+    ASSERT_GT(free, 0u);
+
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_WRQ, "big.bin", "octet", {{"tsize", std::to_string(free + 4096)}}));
+    auto refusal = client.Receive();
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->Opcode(), TFTP_ERROR);
+    EXPECT_EQ(refusal->Block(), TFTP_ENOSPACE);
+    EXPECT_EQ(refusal->ErrorText(), "Disk full or allocation exceeded");
+
+    const Bytes tooLarge = RandomBytes(2 * 64 * 1024, 2);
+    for (const char* name : {"new1.bin", "new2.bin", "old.bin", "new3.bin"}) {
+        SCOPED_TRACE(name);
+        std::string error;
+        EXPECT_FALSE(client.WriteFile(m_port, name, tooLarge, 8192, &error));
+        EXPECT_EQ(error, "Disk full or allocation exceeded");
+    }
+    // Every transfer thread has ended once the server stops.
+    StopTftpServer();
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(Home()))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"old.bin"});
+    EXPECT_EQ(ReadFile(Home() / "old.bin"), old);
+    EXPECT_EQ(FreeBytes(), free);
 }
 
 TEST(TftpReport, EscapesControlCharactersAndKeepsEverythingElse)
