@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <optional>
 #include <span>
 #include <vector>
@@ -369,12 +370,14 @@ inline void ReadAheadBehind(TftpRequest& r, ReadState& s, std::uint64_t k, std::
         ReadAheadInto(r, s, k, n);
 }
 
-// Sends what the client must acknowledge next: the OACK, or the window of
-// blocks k, k+1, ... (header and data in one datagram each), at most the
-// window size of them and none past the last block. Returns the last block
-// sent (0 for the OACK). Reads ahead once the ring holds nothing beyond the
-// window; a read failure leaves its error in the record and sends no more.
-std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint64_t k)
+// Sends what the client must acknowledge next: the OACK, or the blocks
+// from `from` on of the window that starts at block k (header and data in
+// one datagram each), up to the window's end and none past the last block.
+// Returns the last block sent (0 for the OACK, from - 1 when the window
+// holds no further block). Reads ahead once the ring holds nothing beyond
+// the window; a read failure leaves its error in the record and sends no
+// more.
+std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint64_t k, std::uint64_t from)
 {
     if (k == 0) {
         if (!r.transport.Send(r.control.data(), r.controlLength))
@@ -392,7 +395,7 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
         return k;
     }
     const std::uint64_t end = k + r.windowSize - 1;
-    std::uint64_t n = k;
+    std::uint64_t n = from;
     for (;; ++n) {
         // The ring has room for a window; what it does not hold yet is read
         // into the slots of blocks already acknowledged, never into those of
@@ -410,8 +413,8 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
         if (n == end || n == s.last)
             break;
     }
-    if (n < k)
-        return n;  // a read failure before the first block
+    if (n < from)
+        return n;  // nothing left to send, or a read failure before the first block
     // Mapped pages are read as they leave: the file must still be the one
     // mapped, or a cut would send zeros and a rewrite new bytes.
     if (s.mapping.Valid() && !Unchanged(r, s))
@@ -423,7 +426,7 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
     const std::size_t stride = SlotStride(r);
     const std::uint64_t perRun = TftpTransport::DatagramsPerRun(stride);
     iovec parts[2 * TFTP_MAX_RUN_DATAGRAMS];
-    for (std::uint64_t first = k; sent && first <= n;) {
+    for (std::uint64_t first = from; sent && first <= n;) {
         const std::uint64_t last = std::min(n, first + perRun - 1);
         std::size_t count = 0;
         std::size_t perDatagram = 1;
@@ -442,7 +445,7 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
             FileChanged(r);
         return std::nullopt;
     }
-    for (std::uint64_t b = k; b <= n; ++b)
+    for (std::uint64_t b = from; b <= n; ++b)
         CountSent(r, s, b, s.lengths[(b - 1) % s.slots]);
     ReadAheadBehind(r, s, k, n);
     return n;
@@ -461,6 +464,60 @@ std::optional<std::uint64_t> AcknowledgedIndex(const TftpRequest& r, std::uint64
     if (k > 0 && wire == WireBlock(r, k - 1))
         return k - 1;
     return std::nullopt;
+}
+
+// Where a read stands: k is the first block the client has not
+// acknowledged, end the last one sent. A reply that does not move k on
+// (the block before the window again, or in lock-step any other block) is
+// answered with the window at most once per timeout, so that a stream of
+// them cannot multiply the data sent; the first one after progress is
+// answered at once.
+struct ReadCursor
+{
+    std::uint64_t k = 0;
+    std::uint64_t end = 0;
+    bool repeatAnswered = false;
+    std::chrono::steady_clock::time_point repeatAnsweredAt{};
+};
+
+// What a reply during a read asks for.
+enum class ReadStep
+{
+    SendFrom,  // send the window's blocks from `from` on
+    Wait,      // nothing to send; wait for the next reply
+    Served,    // the last block is acknowledged
+};
+
+struct ReadAnswer
+{
+    ReadStep step = ReadStep::Wait;
+    std::uint64_t from = 0;
+};
+
+ReadAnswer AnswerAck(const TftpRequest& r, const ReadState& s, ReadCursor& c, std::uint16_t wire)
+{
+    const std::optional<std::uint64_t> acked = AcknowledgedIndex(r, c.k, c.end, wire);
+    if (acked && *acked >= c.k) {
+        if (*acked != 0 && *acked == s.last)
+            return {ReadStep::Served};
+        // The blocks after the one acknowledged are still on their way:
+        // only blocks the window now takes in that never left are sent.
+        c.k = *acked + 1;
+        c.repeatAnswered = false;
+        return {ReadStep::SendFrom, std::max(c.k, c.end + 1)};
+    }
+    // A stray from an earlier window: answering it would send a whole
+    // window more.
+    if (!acked && r.windowSize > 1 && c.k != 0)
+        return {ReadStep::Wait};
+    // In a window the ACK of the block before it says that none of the
+    // window arrived; in lock-step any other ACK asks for block k again.
+    const auto now = std::chrono::steady_clock::now();
+    if (c.repeatAnswered && now - c.repeatAnsweredAt < std::chrono::seconds(r.timeoutSeconds))
+        return {ReadStep::Wait};
+    c.repeatAnswered = true;
+    c.repeatAnsweredAt = now;
+    return {ReadStep::SendFrom, c.k};
 }
 
 }  // namespace
@@ -502,21 +559,21 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
     if (!Fill(r, s, s.slots))
         return;
 
-    // k is the first block the client has not acknowledged, end the last
-    // one sent of its window. Without options the request itself stands for
-    // the acknowledgment of block 0, and block 1 goes out at once.
-    std::uint64_t k = oackMode ? 0 : 1;
-    std::uint64_t end = 0;
+    // Without options the request itself stands for the acknowledgment of
+    // block 0, and block 1 goes out at once.
+    ReadCursor c;
+    c.k = oackMode ? 0 : 1;
+    std::uint64_t from = c.k;
     bool sendNow = !oackMode;
     for (;;) {
         if (sendNow) {
-            const std::optional<std::uint64_t> sent = SendWindow(r, s, k);
+            const std::optional<std::uint64_t> sent = SendWindow(r, s, c.k, from);
             if (!sent) {
                 if (r.errorLength == 0)
                     CommunicationError(r);
                 return;
             }
-            end = *sent;
+            c.end = std::max(c.end, *sent);
         }
         sendNow = true;
         if (r.errorLength != 0)
@@ -527,48 +584,43 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
                 return;
             if (length < TFTP_HEADER) {
                 if (r.retries >= TFTP_MAX_RETRIES) {
-                    FailAfterRetries(r, WireBlock(r, k));
+                    FailAfterRetries(r, WireBlock(r, c.k));
                     return;
                 }
                 ++r.retries;
+                from = c.k;
                 break;  // send from block k again
             }
             const std::uint16_t opcode = GetU16(r.packet.data());
             if (opcode == TFTP_ACK) {
-                const std::optional<std::uint64_t> acked =
-                    AcknowledgedIndex(r, k, end, GetU16(r.packet.data() + 2));
-                if (acked && *acked >= k) {
+                const std::uint64_t k = c.k;
+                const ReadAnswer answer = AnswerAck(r, s, c, GetU16(r.packet.data() + 2));
+                if (c.k != k || answer.step == ReadStep::Served) {
                     // Blocks are counted as they are acknowledged; the OACK
                     // (index 0) is no block.
-                    r.blockCount = static_cast<std::uint32_t>(*acked);
-                    if (*acked != 0 && *acked == s.last) {
-                        // The last pages may have changed while they left.
-                        if (s.mapping.Valid() && !Unchanged(r, s))
-                            return;
-                        ReportLine(*r.server->reporter, "Client %s:%u %s, %u Blocks Served",
-                                   ClientAddressText(r).c_str(),
-                                   static_cast<unsigned>(ntohs(r.client.sin_port)),
-                                   EscapeReportText(r.localPath).c_str(), r.blockCount);
-                        r.finished = true;
-                        return;
-                    }
-                    // The end of the window opens the next one; an earlier
-                    // block means the rest was lost: go on after it.
-                    k = *acked + 1;
+                    r.blockCount =
+                        static_cast<std::uint32_t>(answer.step == ReadStep::Served ? s.last : c.k - 1);
                     r.retries = 0;
-                } else if (!acked && r.windowSize > 1 && k != 0) {
-                    // A stray from an earlier window: answering it would
-                    // send a whole window more.
-                    continue;
                 }
-                // In lock-step every acknowledgment, matching or not, is
-                // answered with block k: a duplicate ACK gets the current
-                // block at once. In a window the ACK of the block before it
-                // says that none of the window arrived.
+                if (answer.step == ReadStep::Served) {
+                    // The last pages may have changed while they left.
+                    if (s.mapping.Valid() && !Unchanged(r, s))
+                        return;
+                    ReportLine(*r.server->reporter, "Client %s:%u %s, %u Blocks Served",
+                               ClientAddressText(r).c_str(), static_cast<unsigned>(ntohs(r.client.sin_port)),
+                               EscapeReportText(r.localPath).c_str(), r.blockCount);
+                    r.finished = true;
+                    return;
+                }
+                if (answer.step == ReadStep::Wait)
+                    continue;
+                from = answer.from;
                 break;
             }
-            if (opcode == TFTP_RRQ)
-                break;
+            // A request sent to the transfer's port is no reply: a client
+            // that repeats its request does so at the server's port.
+            if (opcode == TFTP_RRQ || opcode == TFTP_WRQ)
+                continue;
             if (opcode == TFTP_ERROR) {
                 // The line names the client twice: the report's own prefix
                 // comes in front of this text.

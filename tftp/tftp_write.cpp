@@ -172,6 +172,10 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
             r.finished = true;
             return;
         }
+        // A request sent to the transfer's port is no reply: a client that
+        // repeats its request does so at the server's port.
+        if (opcode == TFTP_RRQ || opcode == TFTP_WRQ)
+            continue;
         if (opcode == TFTP_ERROR) {
             // Reported without the client prefix, unlike the same end of a read.
             const std::string text = ClientErrorText(std::span<const std::uint8_t>(packet, length));

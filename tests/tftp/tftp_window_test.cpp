@@ -57,7 +57,11 @@ TEST_F(TftpWindowTest, ReadFollowsTheAcknowledgmentsThroughLossDuplicatesAndTime
 
     client.SendTo(port, Ack(0));
     EXPECT_EQ(ReceiveData(client, 4), (Blocks{1, 2, 3, 4}));
-    // Blocks 3 and 4 were lost: the next window starts after block 2.
+    // An ACK inside the window moves it on; blocks 3 and 4 are still on
+    // their way, so only the blocks it takes in leave.
+    client.SendTo(port, Ack(2));
+    EXPECT_EQ(ReceiveData(client, 2), (Blocks{5, 6}));
+    // Blocks 3 and 4 were lost: the same ACK again gets the window anew.
     client.SendTo(port, Ack(2));
     EXPECT_EQ(ReceiveData(client, 4), (Blocks{3, 4, 5, 6}));
     // A stale ACK from before the window draws nothing, so what follows the
@@ -70,7 +74,7 @@ TEST_F(TftpWindowTest, ReadFollowsTheAcknowledgmentsThroughLossDuplicatesAndTime
     EXPECT_EQ(ReceiveData(client, 4), (Blocks{7, 8, 9, 10}));
     // An ACK in the middle; the window then ends with the file.
     client.SendTo(port, Ack(8));
-    EXPECT_EQ(ReceiveData(client, 3), (Blocks{9, 10, 11}));
+    EXPECT_EQ(ReceiveData(client, 1), (Blocks{11}));
     // Silence: after the timeout the window goes again from its first block.
     EXPECT_EQ(ReceiveData(client, 3), (Blocks{9, 10, 11}));
     client.SendTo(port, Ack(11));
@@ -215,6 +219,64 @@ TEST_F(TftpWindowTest, FileChangedDuringAReadIsNeverServed)
     }
 }
 
+// Nothing a client sends to a transfer port makes the server send more
+// than the file once plus one window per timeout: repeated ACKs of the
+// block before the window, requests, and ACKs of every single block.
+TEST_F(TftpServerTest, RepeatedAcksCannotMultiplyTheWindowsSent)
+{
+    // A timeout of 60 s, so that no resend after a silence takes part.
+    StartServer("[TFTP-OPTIONS]\nwindowsize=8\ninterval=120\n");
+    const Bytes file = RandomBytes(40 * 512 + 100, 7);
+    WriteFile(Home() / "f.bin", file);
+    TftpTestClient client;
+    client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet", {{"windowsize", "8"}}));
+    auto oack = client.Receive();
+    ASSERT_TRUE(oack);
+    ASSERT_EQ(oack->Opcode(), TFTP_OACK);
+    const std::uint16_t port = oack->fromPort;
+    Bytes received(file.size() + 512);
+    // Receives `count` DATA packets and returns their block numbers.
+    auto receive = [&](std::size_t count) {
+        Blocks numbers;
+        for (std::size_t i = 0; i < count; ++i) {
+            auto packet = client.Receive();
+            if (!packet || packet->Opcode() != TFTP_DATA)
+                break;
+            numbers.push_back(packet->Block());
+            const Bytes payload = packet->Payload();
+            std::copy(payload.begin(), payload.end(), received.begin() + (packet->Block() - 1) * 512);
+        }
+        return numbers;
+    };
+
+    client.SendTo(port, Ack(0));
+    EXPECT_EQ(receive(8), (Blocks{1, 2, 3, 4, 5, 6, 7, 8}));
+    // Fifty repeats and two requests draw the window once; the ACK of its
+    // end then draws the next one, and nothing came in between.
+    for (int i = 0; i < 50; ++i) {
+        client.SendTo(port, Ack(0));
+        if (i == 20)
+            client.SendTo(port, Request(TFTP_RRQ, "f.bin", "octet", {{"windowsize", "8"}}));
+        if (i == 30)
+            client.SendTo(port, Request(TFTP_WRQ, "f.bin", "octet"));
+    }
+    client.SendTo(port, Ack(8));
+    EXPECT_EQ(receive(8), (Blocks{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(receive(8), (Blocks{9, 10, 11, 12, 13, 14, 15, 16}));
+
+    // A client that acknowledges every block gets each further block once.
+    for (std::uint16_t block = 9; block <= 16; ++block)
+        client.SendTo(port, Ack(block));
+    for (std::uint16_t expected = 17; expected <= 41; ++expected) {
+        const Blocks next = receive(1);
+        ASSERT_EQ(next, Blocks{expected});
+        client.SendTo(port, Ack(expected));
+    }
+    EXPECT_TRUE(m_reports.WaitFor("f.bin, 41 Blocks Served")) << m_reports.All();
+    received.resize(file.size());
+    EXPECT_EQ(received, file);
+}
+
 TEST_F(TftpWindowTest, WriteAcknowledgesWindowEndsGapsAndTimeouts)
 {
     // Ten blocks, the last one short.
@@ -244,9 +306,11 @@ TEST_F(TftpWindowTest, WriteAcknowledgesWindowEndsGapsAndTimeouts)
     for (std::uint16_t n : {5, 7, 8})
         client.SendTo(port, block(n));
     EXPECT_EQ(nextAck(), 5);
-    // Half a window, then silence: the timeout acknowledges what came.
-    for (std::uint16_t n : {6, 7})
-        client.SendTo(port, block(n));
+    // Half a window, then silence: the timeout acknowledges what came. A
+    // request on the transfer's port is no reply and changes nothing.
+    client.SendTo(port, block(6));
+    client.SendTo(port, Request(TFTP_WRQ, "up.bin", "octet"));
+    client.SendTo(port, block(7));
     EXPECT_EQ(nextAck(), 7);
     // A block sent twice (its ACK was lost) is acknowledged again.
     for (std::uint16_t n : {8, 9, 9})
