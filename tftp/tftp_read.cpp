@@ -601,6 +601,7 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
                     r.blockCount =
                         static_cast<std::uint32_t>(answer.step == ReadStep::Served ? s.last : c.k - 1);
                     r.retries = 0;
+                    NoteAnswered(r);
                 }
                 if (answer.step == ReadStep::Served) {
                     // The last pages may have changed while they left.

@@ -159,8 +159,8 @@ void TftpServer::Impl::Refuse(TftpRequest& request, const TftpError& error, bool
 
 void TftpServer::Impl::StartTransfer(std::unique_ptr<TftpRequest> request, std::list<Worker>& workers)
 {
-    const std::uint32_t clientIp = request->client.sin_addr.s_addr;
-    switch (m_registry.Admit(clientIp, m_settings.maxTransfers, m_settings.maxTransfersPerClient)) {
+    request->slot.clientIp = request->client.sin_addr.s_addr;
+    switch (m_registry.Admit(request->slot, m_settings.maxTransfers, m_settings.maxTransfersPerClient)) {
     case TftpTransferRegistry::Admission::TooMany:
         Refuse(*request, TFTP_ERR_TOO_MANY, true);
         return;
@@ -181,7 +181,7 @@ void TftpServer::Impl::StartTransfer(std::unique_ptr<TftpRequest> request, std::
         (void)request.release();
     } catch (...) {
         workers.pop_back();
-        m_registry.Release(clientIp);
+        m_registry.Release(request->slot);
         Refuse(*request, TFTP_ERR_THREAD, true);
     }
 }

@@ -25,34 +25,69 @@
 
 // --- Registry ------------------------------------------------------------------
 
-TftpTransferRegistry::Admission TftpTransferRegistry::Admit(std::uint32_t clientIp, std::uint32_t maxTotal,
+TftpTransferRegistry::Admission TftpTransferRegistry::Admit(TftpTransferSlot& slot, std::uint32_t maxTotal,
                                                             std::uint32_t maxPerClient)
 {
     std::lock_guard lock(m_mutex);
-    if (m_running >= maxTotal)
-        return Admission::TooMany;
-    std::uint32_t& count = m_perClient[clientIp];
-    if (count >= maxPerClient) {
-        if (count == 0)
-            m_perClient.erase(clientIp);
-        return Admission::TooManyFromClient;
+    TftpTransferSlot* displace = nullptr;
+    if (m_running >= maxTotal) {
+        for (TftpTransferSlot* other : m_slots) {
+            if (other->counted && !other->acknowledged) {
+                displace = other;
+                break;
+            }
+        }
+        if (displace == nullptr)
+            return Admission::TooMany;
     }
-    ++count;
+    const auto it = m_perClient.find(slot.clientIp);
+    std::uint32_t count = it == m_perClient.end() ? 0 : it->second;
+    if (displace != nullptr && displace->clientIp == slot.clientIp)
+        --count;
+    if (count >= maxPerClient)
+        return Admission::TooManyFromClient;
+    if (displace != nullptr) {
+        Uncount(*displace);
+        displace->displaced.store(true);
+        displace->ended.store(true);
+        // NOTE: shutting the read side of a UDP socket down wakes a blocked
+        // recv, which then returns 0; the send side stays usable for the
+        // ERROR.
+        if (displace->socket >= 0)
+            shutdown(displace->socket, SHUT_RD);
+    }
+    ++m_perClient[slot.clientIp];
     ++m_running;
+    slot.counted = true;
+    slot.ended.store(m_stopping);
+    m_slots.push_back(&slot);
     return Admission::Admitted;
 }
 
-void TftpTransferRegistry::Release(std::uint32_t clientIp)
+void TftpTransferRegistry::Uncount(TftpTransferSlot& slot)
 {
-    std::lock_guard lock(m_mutex);
-    const auto it = m_perClient.find(clientIp);
-    if (it == m_perClient.end())
+    if (!slot.counted)
         return;
+    slot.counted = false;
+    --m_running;
     // The table only holds clients with transfers, so that it stays small
     // however many addresses a flood comes from.
-    if (--it->second == 0)
+    const auto it = m_perClient.find(slot.clientIp);
+    if (it != m_perClient.end() && --it->second == 0)
         m_perClient.erase(it);
-    --m_running;
+}
+
+void TftpTransferRegistry::Release(TftpTransferSlot& slot)
+{
+    std::lock_guard lock(m_mutex);
+    Uncount(slot);
+    m_slots.remove(&slot);
+}
+
+void TftpTransferRegistry::Acknowledged(TftpTransferSlot& slot)
+{
+    std::lock_guard lock(m_mutex);
+    slot.acknowledged = true;
 }
 
 std::size_t TftpTransferRegistry::Running() const
@@ -61,34 +96,36 @@ std::size_t TftpTransferRegistry::Running() const
     return m_running;
 }
 
-void TftpTransferRegistry::AddSocket(int fd)
+void TftpTransferRegistry::AddSocket(TftpTransferSlot& slot, int fd)
 {
     std::lock_guard lock(m_mutex);
-    m_sockets.push_back(fd);
-    // A stop that came before the registration must still be seen.
-    if (m_stopping.load())
+    slot.socket = fd;
+    // An end that came before the socket must still be seen.
+    if (slot.ended.load())
         shutdown(fd, SHUT_RD);
 }
 
-void TftpTransferRegistry::RemoveSocket(int fd)
+void TftpTransferRegistry::RemoveSocket(TftpTransferSlot& slot)
 {
     std::lock_guard lock(m_mutex);
-    std::erase(m_sockets, fd);
+    slot.socket = -1;
 }
 
 void TftpTransferRegistry::Stop()
 {
     std::lock_guard lock(m_mutex);
-    m_stopping.store(true);
-    // NOTE: shutting the read side of a UDP socket down wakes a blocked
-    // recv, which then returns 0; the send side stays usable for the ERROR.
-    for (int fd : m_sockets)
-        shutdown(fd, SHUT_RD);
+    m_stopping = true;
+    for (TftpTransferSlot* slot : m_slots) {
+        slot->ended.store(true);
+        if (slot->socket >= 0)
+            shutdown(slot->socket, SHUT_RD);
+    }
 }
 
 void TftpTransferRegistry::Reset()
 {
-    m_stopping.store(false);
+    std::lock_guard lock(m_mutex);
+    m_stopping = false;
 }
 
 // --- Shared by the loops -----------------------------------------------------
@@ -101,17 +138,19 @@ constexpr const char* MSG_COMMUNICATION = "Communication Error";
 class CTransferRegistration final
 {
 public:
-    CTransferRegistration(TftpTransferRegistry& registry, int fd) : m_registry(registry), m_fd(fd)
+    CTransferRegistration(TftpTransferRegistry& registry, TftpTransferSlot& slot, int fd)
+        : m_registry(registry)
+        , m_slot(slot)
     {
-        m_registry.AddSocket(fd);
+        m_registry.AddSocket(slot, fd);
     }
-    ~CTransferRegistration() { m_registry.RemoveSocket(m_fd); }
+    ~CTransferRegistration() { m_registry.RemoveSocket(m_slot); }
     CTransferRegistration(const CTransferRegistration&) = delete;
     CTransferRegistration& operator=(const CTransferRegistration&) = delete;
 
 private:
     TftpTransferRegistry& m_registry;
-    int m_fd;
+    TftpTransferSlot& m_slot;
 };
 
 }  // namespace
@@ -243,7 +282,7 @@ void ServeTransfer(TftpRequest& r)
     r.blockSize = TFTP_DEFAULT_BLKSIZE;
     r.timeoutSeconds = TimeoutForInterval(settings.defaultInterval);
     r.firstDataBlock = r.server->firstDataBlock;
-    r.transport.stopping = &r.server->registry->Stopping();
+    r.transport.stopping = &r.slot.ended;
     // Parsed first so that every event names the file; a malformed request
     // is answered below, from the transfer's own port.
     const TftpRequestParse parse =
@@ -258,7 +297,7 @@ void ServeTransfer(TftpRequest& r)
         SetTransferError(r, TFTP_ERR_SOCKET);
         return;
     }
-    const CTransferRegistration registration(*r.server->registry, r.transport.socket.Get());
+    const CTransferRegistration registration(*r.server->registry, r.slot, r.transport.socket.Get());
     if (!BindTransferSocket(r)) {
         SetTransferError(r, TFTP_ERR_NO_PORT);
         return;
@@ -341,6 +380,6 @@ void TransferThread(std::unique_ptr<TftpRequest> request)
     // the limits before the owner hears of the end.
     r.transport.file.Reset();
     r.transport.socket.Reset();
-    r.server->registry->Release(r.client.sin_addr.s_addr);
+    r.server->registry->Release(r.slot);
     PublishTransferEvent(r, r.finished ? TftpTransferEvent::Kind::Finished : TftpTransferEvent::Kind::Failed);
 }

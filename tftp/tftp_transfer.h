@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -33,9 +34,28 @@ class TftpHomes;
 class TftpReporter;
 struct TftpSettings;
 
+// One transfer as the registry of its server sees it, from its admission
+// to its release. Owned by the transfer's record; the registry keeps a
+// pointer to it meanwhile. `ended` and `displaced` are written by the
+// registry (any thread) and read by the transfer's thread; the rest belongs
+// to the registry and is touched under its lock.
+struct TftpTransferSlot
+{
+    std::uint32_t clientIp = 0;  // network order
+    // Set when the transfer is to end: the server stops, or a new request
+    // took its place (`displaced`, set first).
+    std::atomic<bool> ended{false};
+    std::atomic<bool> displaced{false};
+
+    int socket = -1;            // shut down to wake the transfer's receive
+    bool acknowledged = false;  // the client has answered once
+    bool counted = false;       // counts against the limits
+};
+
 // The running transfers of one server: how many there are per client, and
 // their sockets, so that a stop can wake their blocking receives. Touched at
-// the start and the end of each transfer, never per packet. Any thread.
+// the start and the end of each transfer and at its first acknowledgment,
+// never per packet. Any thread.
 class TftpTransferRegistry final
 {
 public:
@@ -46,28 +66,34 @@ public:
         TooManyFromClient,  // this client address runs its maximum
     };
 
-    // Counts a new transfer of the client (network-order address) unless
-    // that would exceed a limit.
-    [[nodiscard]] Admission Admit(std::uint32_t clientIp, std::uint32_t maxTotal, std::uint32_t maxPerClient);
-    // Ends the count of a transfer that Admit let in.
-    void Release(std::uint32_t clientIp);
+    // Counts a new transfer of the slot's client unless that would exceed
+    // a limit. At the server's maximum the oldest transfer that no client
+    // has answered yet gives up its place: requests that are never answered
+    // cannot hold every slot for their whole timeout. A slot admitted while
+    // the registry stops is ended at once.
+    [[nodiscard]] Admission Admit(TftpTransferSlot& slot, std::uint32_t maxTotal, std::uint32_t maxPerClient);
+    // Forgets a slot that Admit let in.
+    void Release(TftpTransferSlot& slot);
+    // The client answered: the transfer keeps its place from now on.
+    void Acknowledged(TftpTransferSlot& slot);
     std::size_t Running() const;
 
-    // Keeps a transfer socket reachable by Stop while the transfer runs. A
-    // socket added after Stop is shut down at once.
-    void AddSocket(int fd);
-    void RemoveSocket(int fd);
+    // Keeps the transfer's socket reachable while the transfer runs. The
+    // socket of a slot ended meanwhile is shut down at once.
+    void AddSocket(TftpTransferSlot& slot, int fd);
+    void RemoveSocket(TftpTransferSlot& slot);
     // Ends every running transfer and every one started until Reset.
     void Stop();
     void Reset();
-    const std::atomic<bool>& Stopping() const { return m_stopping; }
 
 private:
+    void Uncount(TftpTransferSlot& slot);
+
     mutable std::mutex m_mutex;
     std::size_t m_running = 0;
     std::unordered_map<std::uint32_t, std::uint32_t> m_perClient;
-    std::vector<int> m_sockets;
-    std::atomic<bool> m_stopping{false};
+    std::list<TftpTransferSlot*> m_slots;  // in the order of admission
+    bool m_stopping = false;
 };
 
 // What the transfers of one server run share with it. The server fills it
@@ -89,6 +115,7 @@ struct TftpServerContext
 struct TftpRequest
 {
     const TftpServerContext* server = nullptr;
+    TftpTransferSlot slot;
     TftpTransport transport;
     std::uint8_t endpointIndex = 0;
     std::uint8_t retries = 0;  // waits without progress
@@ -97,6 +124,7 @@ struct TftpRequest
     bool write = false;
     bool textMode = false;
     bool finished = false;           // ended normally
+    bool answered = false;           // the client has acknowledged once
     std::uint64_t transferSize = 0;  // the file size sent with "tsize"
     std::uint32_t blockSize = TFTP_DEFAULT_BLKSIZE;
     std::uint32_t timeoutSeconds = 2;
@@ -152,7 +180,7 @@ inline bool ReceiveOrEnd(TftpRequest& r, std::uint8_t* buffer, std::size_t capac
 {
     switch (r.transport.Receive(buffer, capacity, length)) {
     case TftpWait::Stopped:
-        SetTransferError(r, TFTP_ERR_SHUTDOWN);
+        SetTransferError(r, r.slot.displaced.load() ? TFTP_ERR_TOO_MANY : TFTP_ERR_SHUTDOWN);
         return false;
     case TftpWait::Failed:
         CommunicationError(r);
@@ -162,6 +190,15 @@ inline bool ReceiveOrEnd(TftpRequest& r, std::uint8_t* buffer, std::size_t capac
         break;
     }
     return true;
+}
+// The client answered: from its first answer on the transfer keeps its
+// place at the server's maximum.
+inline void NoteAnswered(TftpRequest& r)
+{
+    if (!r.answered) {
+        r.answered = true;
+        r.server->registry->Acknowledged(r.slot);
+    }
 }
 // The error after the retries ran out: "Timeout", or "File too large for
 // client" when the block numbers wrapped to 0 unacknowledged.

@@ -126,6 +126,7 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
                 continue;
             }
             strays = 0;
+            NoteAnswered(r);
             block = number;
             ++r.blockCount;
             PutU16(r.control.data(), TFTP_ACK);

@@ -422,6 +422,58 @@ TEST_F(TftpServerTest, ReadResendsOnDuplicateAckAndTimesOutAfterFourWaits)
     EXPECT_TRUE(m_reports.WaitFor("f.bin, Timeout"));
 }
 
+// At the server's maximum a new request takes the place of the oldest
+// transfer whose client never answered, which ends with "Too many
+// transfers"; a transfer whose client answered keeps its place.
+TEST_F(TftpServerTest, UnansweredTransfersGiveWayAtTheServersMaximum)
+{
+    StartServer("[TFTP-OPTIONS]\nmax-transfers=2\nmax-transfers-per-client=8\ninterval=120\n");
+    WriteFile(Home() / "f.bin", RandomBytes(3000));
+    // Starts a read and returns the port its first block came from.
+    auto start = [&](TftpTestClient& client) -> std::uint16_t {
+        client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet"));
+        auto packet = client.Receive();
+        return packet && packet->Opcode() == TFTP_DATA ? packet->fromPort : 0;
+    };
+    // Acknowledges block 1 and waits for block 2, which leaves only once
+    // the answer counts.
+    auto answer = [](TftpTestClient& client, std::uint16_t port) {
+        client.SendTo(port, Ack(1));
+        auto packet = client.Receive();
+        return packet && packet->Opcode() == TFTP_DATA && packet->Block() == 2;
+    };
+    TftpTestClient answered;
+    TftpTestClient silent;
+    TftpTestClient third;
+    TftpTestClient fourth;
+    const std::uint16_t answeredPort = start(answered);
+    ASSERT_NE(answeredPort, 0);
+    ASSERT_TRUE(answer(answered, answeredPort));
+    ASSERT_NE(start(silent), 0);
+
+    const std::uint16_t thirdPort = start(third);
+    ASSERT_NE(thirdPort, 0);
+    auto displaced = silent.Receive();
+    ASSERT_TRUE(displaced);
+    EXPECT_EQ(displaced->Opcode(), TFTP_ERROR);
+    EXPECT_EQ(displaced->ErrorText(), "Too many transfers");
+
+    // Both places are held by clients that answered: a new request is
+    // refused.
+    ASSERT_TRUE(answer(third, thirdPort));
+    fourth.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet"));
+    auto refusal = fourth.Receive();
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->Opcode(), TFTP_ERROR);
+    EXPECT_EQ(refusal->fromPort, m_port);
+    EXPECT_EQ(refusal->ErrorText(), "Too many transfers");
+    // The answered transfer goes on.
+    answered.SendTo(answeredPort, Ack(2));
+    auto block3 = answered.Receive();
+    ASSERT_TRUE(block3);
+    EXPECT_EQ(block3->Block(), 3);
+}
+
 TEST_F(TftpServerTest, WriteResendsTheLastAckWhenDataStaysAway)
 {
     StartServer("[TFTP-OPTIONS]\ninterval=1\n");
