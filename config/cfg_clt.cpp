@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/core_output.h"
+
 namespace {
 
 // The text of slot 0 of an "error" message, which may run on over the
@@ -233,8 +235,7 @@ void CCfgClt::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t w
 {
     switch (wMsg) {
     case TCP_CONNECT_IND: {
-        std::fputs("TCP_CONNECT_IND:\n", stdout);
-        std::fflush(stdout);
+        CoreOutput(CoreStream::Out, "TCP_CONNECT_IND:\n");
         {
             std::lock_guard lock(m_FieldLock);
             BlowfishInit(CFG_BLOWFISH_KEY_LENGTH, &m_Cipher);
@@ -262,8 +263,7 @@ void CCfgClt::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t w
         OnData(reinterpret_cast<std::uint8_t*>(data), wLength);
         break;
     case TCP_DISCONNECT_IND: {
-        std::fputs("TCP_DISCONNECT_IND:\n", stdout);
-        std::fflush(stdout);
+        CoreOutput(CoreStream::Out, "TCP_DISCONNECT_IND:\n");
         // The connection is forgotten before the callback, so that
         // IsConnected() there tells the end of the current connection
         // (false) from an older attempt that ends late, for instance a failed
@@ -322,7 +322,7 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
     char line[256];
     constexpr int textMax = static_cast<int>(sizeof line - sizeof "DataIn: \n");
     std::snprintf(line, sizeof line, "DataIn: %.*s\n", textMax, text);
-    std::fputs(line, stderr);
+    CoreOutput(CoreStream::Err, line);
 
     // Counted before the callbacks run, so that they see it up to date.
     const bool bFirstMessage = m_dwMsgCount.fetch_add(1) == 0;
@@ -330,7 +330,7 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
     CfgFields fields;
     std::uint32_t dwKind = REPLY_NONE;
     const std::int32_t nResult = ParseReply(std::string_view(text, textLength), fields, dwKind);
-    std::fprintf(stderr, "Msg: %d\n", static_cast<int>(dwKind));
+    CoreOutputF(CoreStream::Err, "Msg: %d\n", static_cast<int>(dwKind));
     {
         std::lock_guard lock(m_FieldLock);
         m_Fields = fields;

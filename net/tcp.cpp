@@ -150,11 +150,10 @@ void CTcpConnection::OnThread()
     Trace("CTcpConnection::OnThread() (%x %x)...\n", Hex(this), Hex(pOwner));
 
     if (m_dwState == TCP_STATE_DISCONNECTED) {
-        // A finished connection idles until the reaper deletes it; the
-        // reaper's stop only shortens the pause, the line still follows.
-        Idle(1000);
-        std::fputs("Thread running\n", stdout);
-        std::fflush(stdout);
+        // A finished connection idles like a plain worker until the reaper
+        // deletes it; the reaper's stop only shortens the pause, the line
+        // still follows.
+        CThread::OnThread();
         Trace("CTcpConnection::OnThread() (%x %x) exit (m_dwState = TCP_STATE_DISCONNECTED)\n", Hex(this),
               Hex(pOwner));
         return;

@@ -3,16 +3,15 @@
 #include "net/thread.h"
 
 #include <cassert>
-#include <cstdio>
 #include <system_error>
+
+#include "net/core_output.h"
 
 namespace {
 
-// The thread layer's own messages go straight to standard output.
 void WriteStdout(const char* pszText)
 {
-    std::fputs(pszText, stdout);
-    std::fflush(stdout);
+    CoreOutput(CoreStream::Out, pszText);
 }
 
 constexpr auto START_TIMEOUT = std::chrono::milliseconds(2000);

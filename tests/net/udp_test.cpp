@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "support.h"
+#include "tests/common/core_output_capture.h"
 #include "udp_endpoint.h"
 
 using namespace std::chrono_literals;
@@ -228,7 +229,7 @@ TEST(CUdp, FailedBindStillGivesAWorkerThatStops)
 
 TEST(CUdp, SendOnlyEndpointNeitherReceivesNorComplainsWhenDestroyed)
 {
-    nettest::StdoutCapture capture;
+    CoreOutputCapture capture;
     {
         CUdp sender(Ipv4("127.0.0.1"), 0, nullptr);
         EXPECT_EQ(sender.IsRunning(), 0);
