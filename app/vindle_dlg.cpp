@@ -342,7 +342,7 @@ void CvindleDlg::OnConnect()
     const InitCfgMsg* pRecord = m_dwMenuGeneration == m_dwListGeneration ? RecordAt(m_nMenuItem) : nullptr;
     if (pRecord != nullptr) {
         // The outcome arrives through OnConnected or OnDisconnected.
-        const std::string host = FormatDottedIp(pRecord->ip);
+        const std::string host = FormatIpv4(pRecord->ip);
         Connect(host.c_str(), CFG_SERVICE_PORT);
     }
     m_nMenuItem = -1;
