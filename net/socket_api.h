@@ -41,6 +41,12 @@ inline int closesocket(SOCKET socket)
     return ::close(socket);
 }
 
+// A readiness wait's timeout in whole milliseconds.
+inline int TimeoutMilliseconds(const timeval& timeout)
+{
+    return static_cast<int>(timeout.tv_sec * 1000 + timeout.tv_usec / 1000);
+}
+
 // The socket library's error code of the last failed call on this thread.
 inline int SocketLastError()
 {

@@ -3,6 +3,8 @@
 #include "net/thread.h"
 
 #include <cassert>
+#include <cstdarg>
+#include <cstdio>
 #include <system_error>
 
 #include "net/core_output.h"
@@ -177,6 +179,21 @@ void CThread::OnThreadEnd()
 
 void CThread::OnThreadInitEnd()
 {
+}
+
+void CThread::Trace(const char* pszFormat, ...)
+{
+    char line[TRACE_LINE_SIZE];
+    va_list args;
+    va_start(args, pszFormat);
+    std::vsnprintf(line, sizeof line, pszFormat, args);
+    va_end(args);
+    Output(line);
+}
+
+long CThread::Output(const char* /*pszLine*/)
+{
+    return 0;
 }
 
 int CThread::Idle(unsigned long dwMilliseconds)

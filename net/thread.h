@@ -2,7 +2,7 @@
 //
 // CThread owns one worker thread that calls the virtual OnThread() again and
 // again until it is asked to stop; the endpoint classes (CUdp, CTcp,
-// CTcpConnection) derive from it. CEvent is the auto-reset event the thread
+// CTcpConnection) derive from it and trace through its Trace and Output. CEvent is the auto-reset event the thread
 // and the endpoints wait on, CMutex the re-entrant lock that CTcp guards its
 // connection list with.
 //
@@ -97,6 +97,12 @@ public:
     // On the stopping thread at the moment of the stop request, possibly
     // while the worker is inside a cycle (used to cut a blocking wait short).
     virtual void OnThreadInitEnd();
+
+    // printf-style diagnostic line handed to Output, cut to fit
+    // TRACE_LINE_SIZE. Callable from any thread.
+    void Trace(const char* pszFormat, ...) __attribute__((format(printf, 2, 3)));
+    // Trace sink; the base version discards the line and returns 0.
+    virtual long Output(const char* pszLine);
 
 protected:
     // Pauses the calling worker for up to dwMilliseconds, but returns early

@@ -57,13 +57,8 @@ public:
     [[nodiscard]] std::uint32_t Send(const char* pszHost, std::uint16_t wPort, const std::uint8_t* pData,
                                      std::uint16_t wLength);
 
-    // printf-style diagnostic line handed to Output (cut at 255 characters).
-    void Trace(const char* pszFormat, ...) __attribute__((format(printf, 2, 3)));
-
     void OnThread() override;
 
-    // Trace sink; the base version discards the line and returns 0.
-    virtual long Output(const char* pszLine);
     // One received datagram. pData points into m_RecvBuf and is overwritten
     // by the next datagram; pszFrom (dotted sender address) is valid during
     // the call only; wPort is in host byte order. Base version: nothing.
