@@ -62,6 +62,9 @@ int SocketWaitReadable(SOCKET socket, const timeval& timeout);
 // implicitly to a port the system chose.
 bool SocketIsBound(SOCKET socket);
 
+// The local port of `socket` in host byte order; 0 when it has none.
+std::uint16_t SocketLocalPort(SOCKET socket);
+
 // Binds a UDP endpoint socket to local IPv4 address `dwAddr` (network byte
 // order) and `wPort` (host byte order).
 //

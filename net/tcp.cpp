@@ -558,15 +558,7 @@ std::uint32_t CTcp::Listen(std::uint16_t wPort)
 std::uint16_t CTcp::GetListenPort() const
 {
     const SOCKET socket = m_ListenSocket.load();
-    if (socket == INVALID_SOCKET) {
-        return 0;
-    }
-    sockaddr_in addr{};
-    socklen_t length = sizeof addr;
-    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-        return 0;
-    }
-    return ntohs(addr.sin_port);
+    return socket == INVALID_SOCKET ? 0 : SocketLocalPort(socket);
 }
 
 std::uint32_t CTcp::GetConnectionCount()

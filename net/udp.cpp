@@ -11,7 +11,8 @@ CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, 
 {
 }
 
-CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, UdpStart start)
+CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, UdpStart start,
+           UdpPortZero portZero)
     : m_dwLocalAddr(dwLocalAddr)
     , m_pContext(pContext)
     , m_wLocalPort(wLocalPort)
@@ -25,7 +26,7 @@ CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, 
         Trace("socket rec failed\n");
 
     // Port 0: a send-only endpoint, sending from a port the system chooses.
-    if (wLocalPort == 0)
+    if (wLocalPort == 0 && portZero == UdpPortZero::SendOnly)
         return;
 
     const int on = 1;
@@ -33,6 +34,8 @@ CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, 
     if (SocketBindUdpEndpoint(m_Socket, m_dwLocalAddr, wLocalPort, &m_bDeviceBound) != 0) {
         Trace(" bind failed");
         m_bUnbound = 1;
+    } else if (wLocalPort == 0) {
+        m_wLocalPort = SocketLocalPort(m_Socket);
     }
 
     if (start == UdpStart::Now)

@@ -27,6 +27,13 @@ enum class UdpStart
     Deferred,  // when the derived constructor calls StartReceiving()
 };
 
+// What a local port of 0 means to a CUdp constructor.
+enum class UdpPortZero
+{
+    SendOnly,   // nothing is bound and no worker runs
+    Ephemeral,  // a port the system chooses is bound and received on
+};
+
 class CUdp : public CThread
 {
 public:
@@ -57,6 +64,10 @@ public:
     [[nodiscard]] std::uint32_t Send(const char* pszHost, std::uint16_t wPort, const std::uint8_t* pData,
                                      std::uint16_t wLength);
 
+    // The port the endpoint receives on, host byte order (the one the
+    // system chose for UdpPortZero::Ephemeral); 0 for a send-only endpoint.
+    std::uint16_t GetLocalPort() const { return m_wLocalPort; }
+
     void OnThread() override;
 
     // One received datagram. pData points into m_RecvBuf and is overwritten
@@ -72,7 +83,8 @@ protected:
     // (a data race on the virtual table at the least). A derived class passes
     // UdpStart::Deferred and calls StartReceiving() as the last step of its
     // own constructor instead.
-    CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, UdpStart start);
+    CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, UdpStart start,
+         UdpPortZero portZero = UdpPortZero::SendOnly);
     // Starts the receive worker of an endpoint with a nonzero port, unless it
     // runs already.
     void StartReceiving();
