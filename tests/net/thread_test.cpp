@@ -17,11 +17,10 @@
 
 #include <gtest/gtest.h>
 
-#include "support.h"
 #include "tests/common/core_output_capture.h"
+#include "tests/common/wait.h"
 
 using namespace std::chrono_literals;
-using nettest::Counter;
 
 namespace {
 
