@@ -191,24 +191,6 @@ bool CCfgClt::WaitReady(std::chrono::milliseconds timeout, std::stop_token stopT
            m_bHasConnection && m_bReady != 0;
 }
 
-std::uint32_t CCfgClt::SendCommand(const char* pszCommand, std::uint32_t dwTimeoutMs,
-                                   std::uint32_t* pdwFieldCount, CfgFields* pReply)
-{
-    // One character beyond the longest command is enough to refuse it.
-    const std::string_view command(pszCommand, ::strnlen(pszCommand, CFG_COMMAND_BUFFER_SIZE));
-    CfgCommandResult result = RunCommand(command, std::chrono::milliseconds(dwTimeoutMs));
-    if (result.outcome != CfgOutcome::Answered) {
-        return CFG_FAILED;
-    }
-    if (pReply != nullptr) {
-        *pReply = result.fields;
-    }
-    if (result.status == CFG_OK && pdwFieldCount != nullptr) {
-        *pdwFieldCount = result.fieldCount;
-    }
-    return result.status;
-}
-
 void CCfgClt::StopWorkers()
 {
     // The TCP layer delivers nothing once it stops: forget the connection
