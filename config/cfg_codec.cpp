@@ -3,7 +3,6 @@
 #include "config/cfg_codec.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -112,21 +111,6 @@ std::int32_t ParseReply(std::string_view text, CfgFields& fields, std::uint32_t&
         }
     }
     return static_cast<std::int32_t>(count);
-}
-
-std::uint32_t AddParam(char* buffer, std::size_t capacity, const char* value)
-{
-    const std::size_t used = ::strnlen(buffer, capacity);
-    if (used >= capacity) {
-        return 0xFFFFFFFF;  // not even terminated
-    }
-    // ` "1=` + value + `"`
-    const std::size_t needed = used + 4 + std::strlen(value) + 1 + 1;
-    if (needed > capacity) {
-        return 0xFFFFFFFF;
-    }
-    std::snprintf(buffer + used, capacity - used, " \"%d=%s\"", 1, value);
-    return 0;
 }
 
 std::int32_t CfgFieldToInt(const char* text)

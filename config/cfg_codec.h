@@ -62,11 +62,6 @@ void DecryptBuffer(const BlowfishContext& cipher, std::uint8_t* buffer, std::uin
 // longer than 255 characters are cut to 255.
 std::int32_t ParseReply(std::string_view text, CfgFields& fields, std::uint32_t& kind);
 
-// Appends ` "1=<value>"` to the NUL-terminated command in buffer. Returns 0,
-// or 0xFFFFFFFF (buffer unchanged) when the result would not fit in capacity
-// bytes including the NUL. Nothing in value is escaped.
-[[nodiscard]] std::uint32_t AddParam(char* buffer, std::size_t capacity, const char* value);
-
 // A decimal field as the box sends it: leading blanks and one sign allowed,
 // conversion stops at the first other character, 0 without digits. Values
 // beyond the 32-bit range are clamped.

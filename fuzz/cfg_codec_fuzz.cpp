@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/cfg_codec.h"
+#include "config/cfg_commands.h"
 #include "fuzz/fuzz_check.h"
 #include "net/tcp.h"
 
@@ -120,13 +121,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = size; i < padded; ++i)
         FUZZ_CHECK(buffer[i] == 0);
 
-    // A parameter is appended whole or not at all.
-    std::string value(plain.substr(0, plain.find('\0')));
-    char command[CFG_COMMAND_BUFFER_SIZE] = "set";
-    const std::size_t used = std::strlen(command);
-    if (AddParam(command, sizeof command, value.c_str()) == 0)
-        FUZZ_CHECK(std::string_view(command) == "set \"1=" + value + "\"");
+    // A password goes into its command whole, or there is no command.
+    const std::string value(plain.substr(0, plain.find('\0')));
+    const std::string expected = std::string(CMD_SET_PASSWORD) + " \"1=" + value + "\"";
+    if (const auto command = BuildPasswordCommand(value))
+        FUZZ_CHECK(*command == expected && command->size() < CMD_BUFFER_SIZE);
     else
-        FUZZ_CHECK(std::string_view(command) == "set" && used + value.size() + 6 > sizeof command);
+        FUZZ_CHECK(expected.size() >= CMD_BUFFER_SIZE);
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,9 +70,9 @@ TEST_F(CfgLab, EveryCommandIsAnsweredByTheBox)
     ConnectReady();
     EXPECT_EQ(client.InfoField(), "serial-0815");
 
-    char password[256] = "appcfg config c=2 p=root";
-    ASSERT_EQ(AddParam(password, sizeof password, "geheim 1"), 0u);
-    EXPECT_EQ(client.RunCommand(password, std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status, CFG_OK);
+    const std::optional<std::string> password = BuildPasswordCommand("geheim 1");
+    ASSERT_TRUE(password);
+    EXPECT_EQ(client.RunCommand(*password, std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status, CFG_OK);
     EXPECT_TRUE(m_box->WaitForText("password set to 'geheim 1'")) << m_box->Captured();
     EXPECT_EQ(client.RunCommand("appcfg cmd c=1 16", std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status, CFG_OK);
 

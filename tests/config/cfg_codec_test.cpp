@@ -150,25 +150,6 @@ TEST(CfgCodec, ParseReplyKeepsAnErrorTextOverSeveralSlotsButWithinTheArea)
     EXPECT_EQ(std::strlen(fields.m_szField[0]), sizeof fields - 1);
 }
 
-TEST(CfgCodec, AddParamQuotesTheValueAsParameterOne)
-{
-    char buffer[64] = "appcfg config c=2 p=root";
-    ASSERT_EQ(AddParam(buffer, sizeof buffer, "s3cr\"et"), 0u);
-    // Nothing inside the value is escaped.
-    EXPECT_STREQ(buffer, "appcfg config c=2 p=root \"1=s3cr\"et\"");
-}
-
-TEST(CfgCodec, AddParamRefusesWhatDoesNotFit)
-{
-    char buffer[16] = "cmd";
-    // " \"1=" (4) + 8 + "\"" (1) + NUL = 3 + 14 = 17 > 16
-    EXPECT_EQ(AddParam(buffer, sizeof buffer, "12345678"), 0xFFFFFFFFu);
-    EXPECT_STREQ(buffer, "cmd");
-    // 3 + 4 + 7 + 1 + NUL = 16 fits exactly.
-    EXPECT_EQ(AddParam(buffer, sizeof buffer, "1234567"), 0u);
-    EXPECT_STREQ(buffer, "cmd \"1=1234567\"");
-}
-
 TEST(CfgCodec, FieldToIntFollowsDecimalConversionRules)
 {
     struct Case
