@@ -310,7 +310,7 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
     const bool bFirstMessage = m_dwMsgCount.fetch_add(1) == 0;
 
     CfgFields fields;
-    std::uint32_t dwKind = REPLY_NONE;
+    std::uint32_t dwKind = CFG_REPLY_NONE;
     const std::int32_t nResult = ParseReply(std::string_view(text, textLength), fields, dwKind);
     CoreOutputF(CoreStream::Err, "Msg: %d\n", static_cast<int>(dwKind));
     {
@@ -320,8 +320,8 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
     }
 
     switch (dwKind) {
-    case REPLY_ERROR:
-    case REPLY_OK: {
+    case CFG_REPLY_ERROR:
+    case CFG_REPLY_OK: {
         std::lock_guard lock(m_WaitLock);
         m_ReplyFields = fields;
         m_nReplyResult = nResult;
@@ -329,10 +329,10 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
     }
         m_WaitChanged.notify_all();
         break;
-    case REPLY_STATUS:
+    case CFG_REPLY_STATUS:
         OnStatus(CfgFieldToInt(fields.m_szField[0]), CfgFieldToInt(fields.m_szField[1]));
         break;
-    case REPLY_INFO: {
+    case CFG_REPLY_INFO: {
         std::lock_guard lock(m_WaitLock);
         m_bReady = 1;
     }

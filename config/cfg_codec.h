@@ -22,11 +22,11 @@ inline constexpr std::uint32_t CFG_FIELD_SIZE = 256;  // 255 characters and a NU
 inline constexpr std::uint32_t CFG_COMMAND_BUFFER_SIZE = 1024;
 
 // Kinds of message found by ParseReply.
-inline constexpr std::uint32_t REPLY_NONE = 0;
-inline constexpr std::uint32_t REPLY_ERROR = 1;
-inline constexpr std::uint32_t REPLY_OK = 2;
-inline constexpr std::uint32_t REPLY_STATUS = 3;
-inline constexpr std::uint32_t REPLY_INFO = 4;
+inline constexpr std::uint32_t CFG_REPLY_NONE = 0;
+inline constexpr std::uint32_t CFG_REPLY_ERROR = 1;
+inline constexpr std::uint32_t CFG_REPLY_OK = 2;
+inline constexpr std::uint32_t CFG_REPLY_STATUS = 3;
+inline constexpr std::uint32_t CFG_REPLY_INFO = 4;
 
 // ParseReply's result for an "error" message (it carries text, not fields).
 inline constexpr std::int32_t CFG_RESULT_ERROR = static_cast<std::int32_t>(0x80000001u);

@@ -33,7 +33,7 @@ void CheckFields(std::string_view text, const CfgFields& fields, std::uint32_t k
     text = text.substr(0, text.find('\0'));
     const char* area = &fields.m_szField[0][0];
     const std::string_view keywords[] = {"error", "ok", "status", "info"};
-    std::uint32_t expectedKind = REPLY_NONE;
+    std::uint32_t expectedKind = CFG_REPLY_NONE;
     std::size_t restAt = 0;
     for (std::uint32_t k = 0; k < 4; ++k) {
         const std::size_t at = text.find(keywords[k]);
@@ -44,14 +44,14 @@ void CheckFields(std::string_view text, const CfgFields& fields, std::uint32_t k
         }
     }
     FUZZ_CHECK(kind == expectedKind);
-    if (kind == REPLY_NONE) {
+    if (kind == CFG_REPLY_NONE) {
         FUZZ_CHECK(result == 0);
         for (std::size_t i = 0; i < sizeof fields; ++i)
             FUZZ_CHECK(area[i] == 0);
         return;
     }
     const std::string_view rest = text.substr(restAt);
-    if (kind == REPLY_ERROR) {
+    if (kind == CFG_REPLY_ERROR) {
         FUZZ_CHECK(result == CFG_RESULT_ERROR);
         FUZZ_CHECK(area[sizeof fields - 1] == 0);
         const std::size_t kept = std::min(rest.size(), sizeof fields - 1);
