@@ -56,7 +56,7 @@ void DecryptBuffer(const BlowfishContext& cipher, std::uint8_t* buffer, std::uin
 
 // Splits a decrypted message text (it ends at its first NUL or at the end of
 // the view) into fields, clearing the whole area first. Sets kind to one of
-// the REPLY_ values and returns the number of fields (0 to 16), or
+// the CFG_REPLY_ values and returns the number of fields (0 to 16), or
 // CFG_RESULT_ERROR for an "error" message, whose text (everything after the
 // keyword, cut to the area's 4095 characters) then starts in slot 0. Fields
 // longer than 255 characters are cut to 255.
