@@ -43,8 +43,7 @@ class QListWidget;
 class QMenu;
 class QProgressBar;
 
-// The update commands (UpdateKind of config/cfg_commands.h) by their command id,
-// and the context-menu item this program adds for the password command.
+// The context-menu item this program adds for the password command.
 inline constexpr const char* TEXT_MENU_SET_PASSWORD = "Kennwort setzen";
 
 class CvindleDlg final

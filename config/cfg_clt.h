@@ -14,9 +14,8 @@
 // its answer). The fields, the results and the connection pointer are
 // guarded by locks, so a reader never sees a half written message.
 //
-// A derived class that overrides a callback declares a CWorkerGuard naming
-// itself as its last member (see thread.h), so that the connection thread is
-// gone before any part of the object is. After that no callback arrives.
+// A derived class that overrides a callback follows the guard rule of
+// thread.h; once its guard has run, no callback arrives.
 #pragma once
 
 #include <atomic>

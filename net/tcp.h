@@ -17,11 +17,9 @@
 //   then.
 // - m_Lock guards m_ConnList. The reaper holds it while it deletes finished
 //   connections; StopAll never holds it across a deletion.
-// - A derived class that overrides OnReceive or Output declares a
-//   CWorkerGuard (thread.h) naming itself as its last member; the guard
-//   calls StopWorkers (StopAll) before any part of the object goes, so no
-//   connection calls into a half-destroyed object. From then on the derived
-//   class receives no indication. An endpoint is never destroyed (nor
+// - A derived class that overrides OnReceive or Output follows the guard
+//   rule of thread.h; its guard calls StopWorkers (StopAll), after which the
+//   derived class receives no indication. An endpoint is never destroyed (nor
 //   StopAll called) from one of its own callbacks: that would wait for the
 //   calling thread itself.
 #pragma once

@@ -8,10 +8,12 @@
 //
 // Threading contract: Begin, End, StopWorkers and destruction are called by
 // the owner's thread (never two of them at once, never by the worker itself);
-// Trigger, IsRunning and Self may be called from any thread. A class whose
-// workers call into it declares a CWorkerGuard as its last member, so that
-// the workers stop before any part of it goes and never run on a
-// half-destroyed object.
+// Trigger, IsRunning and Self may be called from any thread.
+//
+// The guard rule: a class whose workers call into it (it overrides their
+// callbacks or Output) declares a CWorkerGuard naming itself as its last
+// member, so that the workers stop before any part of it goes and never run
+// on a half-destroyed object.
 //
 // NOTE: the same holds at the other end of the object's life. A worker that
 // Begin starts inside a base-class constructor already runs while the derived

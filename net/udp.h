@@ -3,9 +3,8 @@
 //
 // Threads: OnReceive and the worker's traces run on the endpoint's worker;
 // Send runs on the caller's thread, concurrently with receiving. A derived
-// class that overrides OnReceive or Output declares a CWorkerGuard (thread.h)
-// naming itself as its last member, so the worker stops before any part of
-// the object goes and never calls into a half-destroyed object.
+// class that overrides OnReceive or Output follows the guard rule of
+// thread.h.
 #pragma once
 
 #include <cstddef>
