@@ -177,7 +177,7 @@ private:
     std::mutex m_hMutex;
     std::condition_variable m_Released;
     std::thread::id m_Owner{};
-    unsigned long m_dwDepth = 0;
+    std::uint32_t m_dwDepth = 0;
 };
 
 // Scoped lock of a CMutex.
