@@ -114,9 +114,15 @@ private:
     void AppendDevice(const InitCfgMsg& record);
     void SetConnectedState(bool bConnected);
     void SetProgress(int nPercent);
-    // A set-IP reply (bTimer false) or the trailing search's timer: starts a
-    // search when the pacer allows one, and arms the timer for a pending one.
-    void PaceSearch(bool bTimer);
+    // What makes the search pacer look again.
+    enum class SearchCue
+    {
+        SetIpReply,
+        Timer,  // the trailing search's timer
+    };
+    // Starts a search when the pacer allows one, and arms the timer for a
+    // pending one.
+    void PaceSearch(SearchCue cue);
     // Shows a status's text in the application message box.
     void ShowStatus(AppStatus status);
 
