@@ -80,13 +80,14 @@ public:
     // connection it went out on, a CancelCommand from another thread, a stop
     // request on stopToken, or the timeout, and says which. NotSent: no
     // connection, no "info" yet, a command longer than 1023 characters or
-    // holding a NUL, or a failed send (nothing or not all sent). Cancelled without sending when stopToken has a stop request
-    // already. The field slots are cleared first. The end of an older
-    // connection attempt does not end the wait.
+    // holding a NUL, or a failed send (nothing or not all sent). Cancelled
+    // without sending when stopToken has a stop request already. The field
+    // slots are cleared first. The end of an older connection attempt does
+    // not end the wait.
     [[nodiscard]] CfgCommandResult RunCommand(std::string_view command, std::chrono::milliseconds timeout,
                                               std::stop_token stopToken = {});
-    // Ends a waiting RunCommand with Cancelled. A command
-    // that starts after the call is not affected. Any thread.
+    // Ends a waiting RunCommand with Cancelled. A command that starts after
+    // the call is not affected. Any thread.
     void CancelCommand();
     // Waits until a connection exists and the box's "info" has arrived
     // (true), or until no connection exists and no attempt is under way any

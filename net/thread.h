@@ -2,9 +2,9 @@
 //
 // CThread owns one worker thread that calls the virtual OnThread() again and
 // again until it is asked to stop; the endpoint classes (CUdp, CTcp,
-// CTcpConnection) derive from it and trace through its Trace and Output. CEvent is the auto-reset event the thread
-// and the endpoints wait on, CMutex the re-entrant lock that CTcp guards its
-// connection list with.
+// CTcpConnection) derive from it and trace through its Trace and Output.
+// CEvent is the auto-reset event the thread and the endpoints wait on,
+// CMutex the re-entrant lock that CTcp guards its connection list with.
 //
 // Threading contract: Begin, End, StopWorkers and destruction are called by
 // the owner's thread (never two of them at once, never by the worker itself);

@@ -72,9 +72,12 @@ TEST_F(CfgLab, EveryCommandIsAnsweredByTheBox)
 
     const std::optional<std::string> password = BuildPasswordCommand("geheim 1");
     ASSERT_TRUE(password);
-    EXPECT_EQ(client.RunCommand(*password, std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status, CFG_OK);
+    EXPECT_EQ(client.RunCommand(*password, std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status,
+              CFG_OK);
     EXPECT_TRUE(m_box->WaitForText("password set to 'geheim 1'")) << m_box->Captured();
-    EXPECT_EQ(client.RunCommand("appcfg cmd c=1 16", std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status, CFG_OK);
+    EXPECT_EQ(
+        client.RunCommand("appcfg cmd c=1 16", std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status,
+        CFG_OK);
 
     // The update commands echo the file name and the ninth info field.
     for (const char* command : {"c=3", "c=6", "c=7"}) {
@@ -84,7 +87,8 @@ TEST_F(CfgLab, EveryCommandIsAnsweredByTheBox)
     }
     EXPECT_TRUE(m_box->WaitForText("update 'update.bin' (serial-0815): ok")) << m_box->Captured();
 
-    EXPECT_EQ(client.RunCommand("appcfg cmd c=99", std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status, CFG_ERROR_REPLY);
+    EXPECT_EQ(client.RunCommand("appcfg cmd c=99", std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status,
+              CFG_ERROR_REPLY);
     EXPECT_EQ(client.GetField(0), " unknown command");
 }
 
@@ -113,7 +117,9 @@ TEST_F(CfgLab, DroppedUpdateEndsTheWaitAndTheConnection)
     // The hour-long update timeout is not what ends the wait.
     std::uint32_t status = CFG_OK;
     EXPECT_TRUE(ReturnsBefore(HANG_DEADLINE, [&] {
-        status = client.RunCommand("appcfg cmd c=7 sw.bin x", std::chrono::milliseconds(CMD_UPDATE_TIMEOUT_MS)).status;
+        status =
+            client.RunCommand("appcfg cmd c=7 sw.bin x", std::chrono::milliseconds(CMD_UPDATE_TIMEOUT_MS))
+                .status;
     }));
     EXPECT_EQ(status, CFG_FAILED);
     EXPECT_TRUE(client.WaitFor("disconnected 0"));
@@ -145,7 +151,8 @@ TEST_F(CfgLab, RebootTakesTheBoxAwayForAWhile)
 {
     StartBox({"--reboot-time", "1500"});
     ConnectReady();
-    (void)client.RunCommand("appcfg cmd c=2", std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS));  // not evaluated
+    (void)client.RunCommand("appcfg cmd c=2",
+                            std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS));  // not evaluated
     ASSERT_TRUE(client.WaitFor("disconnected 0"));
     ASSERT_TRUE(m_box->WaitForText("config: rebooting")) << m_box->Captured();
     // A rebooting box is gone for discovery too.
@@ -162,7 +169,9 @@ TEST_F(CfgLab, RebootTakesTheBoxAwayForAWhile)
     client.Connect(lab().Box(1).ip.c_str(), CFG_SERVICE_PORT);
     ASSERT_TRUE(client.WaitFor("connected", 2));
     ASSERT_TRUE(client.log.WaitForPrefix("info ", 2));
-    EXPECT_EQ(client.RunCommand("appcfg cmd c=1 16", std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status, CFG_OK);
+    EXPECT_EQ(
+        client.RunCommand("appcfg cmd c=1 16", std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status,
+        CFG_OK);
 }
 
 }  // namespace

@@ -189,8 +189,9 @@ TEST_F(CfgClient, NoAnswerTimesOutAfterTheGivenTime)
     // A lower bound only: a busy machine can make the wait longer, never
     // shorter. The upper one is that the call returns at all.
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(
-        ReturnsBefore(HANG_DEADLINE, [&] { status = client.RunCommand("appcfg cmd c=2", std::chrono::milliseconds(300)).status; }));
+    ASSERT_TRUE(ReturnsBefore(HANG_DEADLINE, [&] {
+        status = client.RunCommand("appcfg cmd c=2", std::chrono::milliseconds(300)).status;
+    }));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
     EXPECT_EQ(status, CFG_FAILED);
     EXPECT_EQ(client.GetField(0), "");
@@ -415,7 +416,8 @@ TEST_F(CfgClient, AFailedSecondAttemptDoesNotEndTheCurrentWait)
 
 TEST_F(CfgClient, CommandsBeforeInfoOrConnectionSendNothing)
 {
-    EXPECT_EQ(client.RunCommand("appcfg cmd c=2", std::chrono::milliseconds(100)).status, CFG_FAILED) << "no connection";
+    EXPECT_EQ(client.RunCommand("appcfg cmd c=2", std::chrono::milliseconds(100)).status, CFG_FAILED)
+        << "no connection";
     Connect();
     // Refused at once: a wait for an answer would run into the deadline.
     std::uint32_t status = CFG_OK;
