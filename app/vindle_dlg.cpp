@@ -72,7 +72,7 @@ CvindleDlg::CvindleDlg(std::uint32_t dwAdapterAddr, const AdapterList* pAdapterL
     }
     m_SearchTimer.setSingleShot(true);
     m_SearchTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_SearchTimer, &QTimer::timeout, this, [this] { PaceSearch(true); });
+    connect(&m_SearchTimer, &QTimer::timeout, this, [this] { PaceSearch(SearchCue::Timer); });
     // Last: from here on replies may call into the window, which is now
     // complete.
     CInitCfg::StartReceiving();
@@ -242,13 +242,13 @@ void CvindleDlg::OnSearchReply(std::uint32_t dwIp, std::uint32_t dwNetmask, std:
 
 void CvindleDlg::OnSetIpReply(std::uint32_t, std::uint32_t, std::uint32_t, const std::uint8_t*)
 {
-    m_Queue.Post([this] { PaceSearch(false); });
+    m_Queue.Post([this] { PaceSearch(SearchCue::SetIpReply); });
 }
 
-void CvindleDlg::PaceSearch(bool bTimer)
+void CvindleDlg::PaceSearch(SearchCue cue)
 {
     const CSearchPacer::Clock::time_point now = CSearchPacer::Clock::now();
-    if (bTimer ? m_SearchPacer.OnTimer(now) : m_SearchPacer.OnReply(now))
+    if (cue == SearchCue::Timer ? m_SearchPacer.OnTimer(now) : m_SearchPacer.OnReply(now))
         StartSearch();
     const std::optional<CSearchPacer::Clock::time_point> due = m_SearchPacer.Due();
     if (due && !m_SearchTimer.isActive())
@@ -342,7 +342,7 @@ void CvindleDlg::OnConnect()
     const InitCfgMsg* pRecord = m_dwMenuGeneration == m_dwListGeneration ? RecordAt(m_nMenuItem) : nullptr;
     if (pRecord != nullptr) {
         // The outcome arrives through OnConnected or OnDisconnected.
-        const std::string host = FormatDottedIp(pRecord->ip);
+        const std::string host = FormatIpv4(pRecord->ip);
         Connect(host.c_str(), CFG_SERVICE_PORT);
     }
     m_nMenuItem = -1;
@@ -417,7 +417,7 @@ void CvindleDlg::OnSetPassword()
 
 void CvindleDlg::OnUpdate(std::int32_t nKind)
 {
-    if (m_bConnected != 1)
+    if (m_bConnected == 0)
         return;
     if (RefuseWhileUpdating())
         return;

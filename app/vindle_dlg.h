@@ -43,8 +43,7 @@ class QListWidget;
 class QMenu;
 class QProgressBar;
 
-// The update commands (UpdateKind of config/cfg_commands.h) by their command id,
-// and the context-menu item this program adds for the password command.
+// The context-menu item this program adds for the password command.
 inline constexpr const char* TEXT_MENU_SET_PASSWORD = "Kennwort setzen";
 
 class CvindleDlg final
@@ -115,9 +114,15 @@ private:
     void AppendDevice(const InitCfgMsg& record);
     void SetConnectedState(bool bConnected);
     void SetProgress(int nPercent);
-    // A set-IP reply (bTimer false) or the trailing search's timer: starts a
-    // search when the pacer allows one, and arms the timer for a pending one.
-    void PaceSearch(bool bTimer);
+    // What makes the search pacer look again.
+    enum class SearchCue
+    {
+        SetIpReply,
+        Timer,  // the trailing search's timer
+    };
+    // Starts a search when the pacer allows one, and arms the timer for a
+    // pending one.
+    void PaceSearch(SearchCue cue);
     // Shows a status's text in the application message box.
     void ShowStatus(AppStatus status);
 

@@ -1,16 +1,16 @@
 #pragma once
-// vindlectl's two output streams. The core writes traces of its own to the
-// process's standard output and error ("TCP_CONNECT_IND:", "Msg: 4"); a
-// script reading vindlectl's results must not see them. So the program
-// keeps duplicates of both descriptors for its own results and messages,
-// and points descriptors 1 and 2 at /dev/null (or, verbose, at the real
-// standard error) for everything else. Called once on the main thread
-// before any other thread starts.
+// vindlectl's two output streams. The core prints lines of its own
+// ("TCP_CONNECT_IND:", "Msg: 4"); a script reading vindlectl's results
+// must not see them, so they are dropped, or, verbose, written to standard
+// error. Results go to standard output, progress and messages to standard
+// error.
 
 #include <cstdio>
 
+// Routes the core's lines as above; called once on the main thread before
+// any other thread starts.
 void SeparateCoreOutput(bool verbose);
 // Where results go (standard output) and where progress and messages go
-// (standard error); the plain streams until SeparateCoreOutput ran.
+// (standard error).
 std::FILE* ResultStream();
 std::FILE* MessageStream();

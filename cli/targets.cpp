@@ -1,7 +1,5 @@
 #include "cli/targets.h"
 
-#include <cstdio>
-
 #include <arpa/inet.h>
 
 namespace {
@@ -66,14 +64,6 @@ std::optional<std::uint32_t> ParseIpv4(std::string_view text)
     return htonl(hostOrder);
 }
 
-std::string FormatIpv4(std::uint32_t ip)
-{
-    const std::uint32_t h = ntohl(ip);
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", h >> 24, (h >> 16) & 0xFF, (h >> 8) & 0xFF, h & 0xFF);
-    return text;
-}
-
 std::optional<MacBytes> ParseMac(std::string_view text)
 {
     if (text.size() != 17)
@@ -90,14 +80,6 @@ std::optional<MacBytes> ParseMac(std::string_view text)
         mac[i] = static_cast<std::uint8_t>(high << 4 | low);
     }
     return mac;
-}
-
-std::string FormatMac(const MacBytes& mac)
-{
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
-                  mac[5]);
-    return text;
 }
 
 std::optional<Ipv4Range> ParseCidr(std::string_view text)

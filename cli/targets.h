@@ -11,18 +11,17 @@
 #include <string_view>
 #include <vector>
 
+#include "net/address_text.h"
+
 using MacBytes = std::array<std::uint8_t, 6>;
 
 // Dotted quad, exactly four decimal parts of 0..255 with at most three
 // digits each; nothing else (no blanks, no hex, no short forms). Result in
 // network byte order, as the core keeps addresses.
 std::optional<std::uint32_t> ParseIpv4(std::string_view text);
-std::string FormatIpv4(std::uint32_t ip);
 
 // Six hex pairs separated by ':' or '-' (one kind throughout), either case.
 std::optional<MacBytes> ParseMac(std::string_view text);
-// "02:77:00:00:00:02", the form vindlectl prints.
-std::string FormatMac(const MacBytes& mac);
 
 struct Ipv4Range
 {

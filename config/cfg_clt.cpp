@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/core_output.h"
+
 namespace {
 
 // The text of slot 0 of an "error" message, which may run on over the
@@ -189,24 +191,6 @@ bool CCfgClt::WaitReady(std::chrono::milliseconds timeout, std::stop_token stopT
            m_bHasConnection && m_bReady != 0;
 }
 
-std::uint32_t CCfgClt::SendCommand(const char* pszCommand, std::uint32_t dwTimeoutMs,
-                                   std::uint32_t* pdwFieldCount, CfgFields* pReply)
-{
-    // One character beyond the longest command is enough to refuse it.
-    const std::string_view command(pszCommand, ::strnlen(pszCommand, CFG_COMMAND_BUFFER_SIZE));
-    CfgCommandResult result = RunCommand(command, std::chrono::milliseconds(dwTimeoutMs));
-    if (result.outcome != CfgOutcome::Answered) {
-        return CFG_FAILED;
-    }
-    if (pReply != nullptr) {
-        *pReply = result.fields;
-    }
-    if (result.status == CFG_OK && pdwFieldCount != nullptr) {
-        *pdwFieldCount = result.fieldCount;
-    }
-    return result.status;
-}
-
 void CCfgClt::StopWorkers()
 {
     // The TCP layer delivers nothing once it stops: forget the connection
@@ -233,8 +217,7 @@ void CCfgClt::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t w
 {
     switch (wMsg) {
     case TCP_CONNECT_IND: {
-        std::fputs("TCP_CONNECT_IND:\n", stdout);
-        std::fflush(stdout);
+        CoreOutput(CoreStream::Out, "TCP_CONNECT_IND:\n");
         {
             std::lock_guard lock(m_FieldLock);
             BlowfishInit(CFG_BLOWFISH_KEY_LENGTH, &m_Cipher);
@@ -262,8 +245,7 @@ void CCfgClt::OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t w
         OnData(reinterpret_cast<std::uint8_t*>(data), wLength);
         break;
     case TCP_DISCONNECT_IND: {
-        std::fputs("TCP_DISCONNECT_IND:\n", stdout);
-        std::fflush(stdout);
+        CoreOutput(CoreStream::Out, "TCP_DISCONNECT_IND:\n");
         // The connection is forgotten before the callback, so that
         // IsConnected() there tells the end of the current connection
         // (false) from an older attempt that ends late, for instance a failed
@@ -322,15 +304,15 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
     char line[256];
     constexpr int textMax = static_cast<int>(sizeof line - sizeof "DataIn: \n");
     std::snprintf(line, sizeof line, "DataIn: %.*s\n", textMax, text);
-    std::fputs(line, stderr);
+    CoreOutput(CoreStream::Err, line);
 
     // Counted before the callbacks run, so that they see it up to date.
     const bool bFirstMessage = m_dwMsgCount.fetch_add(1) == 0;
 
     CfgFields fields;
-    std::uint32_t dwKind = REPLY_NONE;
+    std::uint32_t dwKind = CFG_REPLY_NONE;
     const std::int32_t nResult = ParseReply(std::string_view(text, textLength), fields, dwKind);
-    std::fprintf(stderr, "Msg: %d\n", static_cast<int>(dwKind));
+    CoreOutputF(CoreStream::Err, "Msg: %d\n", static_cast<int>(dwKind));
     {
         std::lock_guard lock(m_FieldLock);
         m_Fields = fields;
@@ -338,8 +320,8 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
     }
 
     switch (dwKind) {
-    case REPLY_ERROR:
-    case REPLY_OK: {
+    case CFG_REPLY_ERROR:
+    case CFG_REPLY_OK: {
         std::lock_guard lock(m_WaitLock);
         m_ReplyFields = fields;
         m_nReplyResult = nResult;
@@ -347,10 +329,10 @@ void CCfgClt::OnData(std::uint8_t* pData, std::uint16_t wLength)
     }
         m_WaitChanged.notify_all();
         break;
-    case REPLY_STATUS:
+    case CFG_REPLY_STATUS:
         OnStatus(CfgFieldToInt(fields.m_szField[0]), CfgFieldToInt(fields.m_szField[1]));
         break;
-    case REPLY_INFO: {
+    case CFG_REPLY_INFO: {
         std::lock_guard lock(m_WaitLock);
         m_bReady = 1;
     }

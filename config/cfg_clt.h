@@ -8,15 +8,14 @@
 // messages may arrive at any time.
 //
 // Threads: OnReceive and the four On... callbacks run on the connection's
-// thread. RunCommand, SendCommand, CancelCommand, WaitReady, Connect,
+// thread. RunCommand, CancelCommand, WaitReady, Connect,
 // Disconnect and the field queries may be called from any thread; one
 // command at a time is assumed (a second command while one waits would take
 // its answer). The fields, the results and the connection pointer are
 // guarded by locks, so a reader never sees a half written message.
 //
-// A derived class that overrides a callback declares a CWorkerGuard naming
-// itself as its last member (see thread.h), so that the connection thread is
-// gone before any part of the object is. After that no callback arrives.
+// A derived class that overrides a callback follows the guard rule of
+// thread.h; once its guard has run, no callback arrives.
 #pragma once
 
 #include <atomic>
@@ -35,11 +34,7 @@
 // TCP port of the configuration service on a box.
 inline constexpr std::uint16_t CFG_SERVICE_PORT = 1000;
 
-// Timeouts the callers use for SendCommand.
-inline constexpr std::uint32_t CFG_TIMEOUT_SHORT_MS = 5000;      // reboot, password
-inline constexpr std::uint32_t CFG_TIMEOUT_UPDATE_MS = 3600000;  // updates
-
-// Statuses of SendCommand.
+// Statuses of a command (CfgCommandResult::status).
 inline constexpr std::uint32_t CFG_OK = 0;               // "ok" arrived; fields hold its fields
 inline constexpr std::uint32_t CFG_FAILED = 0xFFFFFFFF;  // no connection, not ready, send failed or timeout
 inline constexpr std::uint32_t CFG_ERROR_REPLY = 0x80000000;  // "error" arrived; field 0 holds its text
@@ -49,7 +44,7 @@ inline constexpr std::int32_t CFG_DISCONNECTED = 0;
 inline constexpr std::int32_t CFG_NO_KEYWORD =
     static_cast<std::int32_t>(0x80000001u);  // connection stays open
 
-// Largest command text SendCommand accepts.
+// Largest command text RunCommand accepts.
 inline constexpr std::size_t CFG_MAX_COMMAND_LENGTH = CFG_COMMAND_BUFFER_SIZE - 1;
 
 // How a command wait ended.
@@ -85,29 +80,20 @@ public:
     // connection it went out on, a CancelCommand from another thread, a stop
     // request on stopToken, or the timeout, and says which. NotSent: no
     // connection, no "info" yet, a command longer than 1023 characters or
-    // holding a NUL, or a failed send (nothing or not all sent). Cancelled without sending when stopToken has a stop request
-    // already. The field slots are cleared first. The end of an older
-    // connection attempt does not end the wait.
+    // holding a NUL, or a failed send (nothing or not all sent). Cancelled
+    // without sending when stopToken has a stop request already. The field
+    // slots are cleared first. The end of an older connection attempt does
+    // not end the wait.
     [[nodiscard]] CfgCommandResult RunCommand(std::string_view command, std::chrono::milliseconds timeout,
                                               std::stop_token stopToken = {});
-    // Ends a waiting RunCommand (and SendCommand) with Cancelled. A command
-    // that starts after the call is not affected. Any thread.
+    // Ends a waiting RunCommand with Cancelled. A command that starts after
+    // the call is not affected. Any thread.
     void CancelCommand();
     // Waits until a connection exists and the box's "info" has arrived
     // (true), or until no connection exists and no attempt is under way any
     // more, a stop request on stopToken, or the timeout (false). Call it
     // after Connect.
     [[nodiscard]] bool WaitReady(std::chrono::milliseconds timeout, std::stop_token stopToken = {});
-
-    // RunCommand with the classic statuses. Returns CFG_OK (the field count
-    // goes to *pdwFieldCount, the fields to *pReply when given and to the
-    // field slots), CFG_ERROR_REPLY (the box's text in field 0 and in
-    // pReply->m_szField[0]) or CFG_FAILED: no connection, no "info" yet, a
-    // command longer than 1023 characters (nothing is sent then), a failed
-    // send, no answer in time, a cancel, or the end of the connection before
-    // an answer (returned at once, not after the timeout).
-    [[nodiscard]] std::uint32_t SendCommand(const char* pszCommand, std::uint32_t dwTimeoutMs,
-                                            std::uint32_t* pdwFieldCount, CfgFields* pReply = nullptr);
 
     // Shuts the current connection down (it ends with OnDisconnected(0)).
     // Returns 0, or CFG_FAILED when there is no connection.

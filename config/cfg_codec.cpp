@@ -3,7 +3,6 @@
 #include "config/cfg_codec.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -34,10 +33,10 @@ struct Keyword
 // The order decides: a message that holds "error" anywhere is an error reply,
 // whatever else it holds.
 constexpr Keyword KEYWORDS[] = {
-    {KEYWORD_ERROR, REPLY_ERROR},
-    {"ok", REPLY_OK},
-    {"status", REPLY_STATUS},
-    {"info", REPLY_INFO},
+    {KEYWORD_ERROR, CFG_REPLY_ERROR},
+    {"ok", CFG_REPLY_OK},
+    {"status", CFG_REPLY_STATUS},
+    {"info", CFG_REPLY_INFO},
 };
 
 }  // namespace
@@ -75,7 +74,7 @@ std::int32_t ParseReply(std::string_view text, CfgFields& fields, std::uint32_t&
         text = text.substr(0, nul);
     }
 
-    kind = REPLY_NONE;
+    kind = CFG_REPLY_NONE;
     std::size_t position = std::string_view::npos;
     std::size_t keywordLength = 0;
     for (const auto& keyword : KEYWORDS) {
@@ -86,12 +85,12 @@ std::int32_t ParseReply(std::string_view text, CfgFields& fields, std::uint32_t&
             break;
         }
     }
-    if (kind == REPLY_NONE) {
+    if (kind == CFG_REPLY_NONE) {
         return 0;
     }
     const std::string_view rest = text.substr(position + keywordLength);
 
-    if (kind == REPLY_ERROR) {
+    if (kind == CFG_REPLY_ERROR) {
         // The whole area is one text here; keep its last byte for the NUL.
         const std::size_t length = std::min(rest.size(), sizeof fields - 1);
         std::memcpy(&fields.m_szField[0][0], rest.data(), length);
@@ -112,21 +111,6 @@ std::int32_t ParseReply(std::string_view text, CfgFields& fields, std::uint32_t&
         }
     }
     return static_cast<std::int32_t>(count);
-}
-
-std::uint32_t AddParam(char* buffer, std::size_t capacity, const char* value)
-{
-    const std::size_t used = ::strnlen(buffer, capacity);
-    if (used >= capacity) {
-        return 0xFFFFFFFF;  // not even terminated
-    }
-    // ` "1=` + value + `"`
-    const std::size_t needed = used + 4 + std::strlen(value) + 1 + 1;
-    if (needed > capacity) {
-        return 0xFFFFFFFF;
-    }
-    std::snprintf(buffer + used, capacity - used, " \"%d=%s\"", 1, value);
-    return 0;
 }
 
 std::int32_t CfgFieldToInt(const char* text)

@@ -22,11 +22,11 @@ inline constexpr std::uint32_t CFG_FIELD_SIZE = 256;  // 255 characters and a NU
 inline constexpr std::uint32_t CFG_COMMAND_BUFFER_SIZE = 1024;
 
 // Kinds of message found by ParseReply.
-inline constexpr std::uint32_t REPLY_NONE = 0;
-inline constexpr std::uint32_t REPLY_ERROR = 1;
-inline constexpr std::uint32_t REPLY_OK = 2;
-inline constexpr std::uint32_t REPLY_STATUS = 3;
-inline constexpr std::uint32_t REPLY_INFO = 4;
+inline constexpr std::uint32_t CFG_REPLY_NONE = 0;
+inline constexpr std::uint32_t CFG_REPLY_ERROR = 1;
+inline constexpr std::uint32_t CFG_REPLY_OK = 2;
+inline constexpr std::uint32_t CFG_REPLY_STATUS = 3;
+inline constexpr std::uint32_t CFG_REPLY_INFO = 4;
 
 // ParseReply's result for an "error" message (it carries text, not fields).
 inline constexpr std::int32_t CFG_RESULT_ERROR = static_cast<std::int32_t>(0x80000001u);
@@ -56,16 +56,11 @@ void DecryptBuffer(const BlowfishContext& cipher, std::uint8_t* buffer, std::uin
 
 // Splits a decrypted message text (it ends at its first NUL or at the end of
 // the view) into fields, clearing the whole area first. Sets kind to one of
-// the REPLY_ values and returns the number of fields (0 to 16), or
+// the CFG_REPLY_ values and returns the number of fields (0 to 16), or
 // CFG_RESULT_ERROR for an "error" message, whose text (everything after the
 // keyword, cut to the area's 4095 characters) then starts in slot 0. Fields
 // longer than 255 characters are cut to 255.
 std::int32_t ParseReply(std::string_view text, CfgFields& fields, std::uint32_t& kind);
-
-// Appends ` "1=<value>"` to the NUL-terminated command in buffer. Returns 0,
-// or 0xFFFFFFFF (buffer unchanged) when the result would not fit in capacity
-// bytes including the NUL. Nothing in value is escaped.
-[[nodiscard]] std::uint32_t AddParam(char* buffer, std::size_t capacity, const char* value);
 
 // A decimal field as the box sends it: leading blanks and one sign allowed,
 // conversion stops at the first other character, 0 without digits. Values

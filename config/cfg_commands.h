@@ -1,8 +1,9 @@
 #pragma once
 // The configuration commands the main window and vindlectl send to a box,
 // how a box's own texts are read, and the split of a chosen update file into
-// the folder the TFTP server serves and the name the box asks for. Pure functions: the callers use them on any thread, the tests
-// check them without a box.
+// the folder the TFTP server serves and the name the box asks for. Pure
+// functions: the callers use them on any thread, the tests check them
+// without a box.
 //
 // The box reads every command from a 256-byte buffer, and the program keeps
 // the update file name, the box's info field and the TFTP home path in

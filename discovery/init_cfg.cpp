@@ -3,8 +3,9 @@
 
 #include "discovery/init_cfg.h"
 
-#include <cstdio>
 #include <span>
+
+#include "net/core_output.h"
 
 CInitCfg::CInitCfg(std::uint32_t dwAdapterAddr) : CInitCfg(dwAdapterAddr, CFG_DISCOVERY_PORT, UdpStart::Now)
 {
@@ -48,8 +49,7 @@ void CInitCfg::OnReceive(const std::uint8_t* pData, std::uint16_t wLength, const
     if (wLength >= 1 && (pData[0] & CFG_RSP_FLAG) == 0) {
         // A request: only a box serves those. Our own broadcasts come back
         // this way too.
-        std::printf("Invalid client msg %x received\n", pData[0]);
-        std::fflush(stdout);
+        CoreOutputF(CoreStream::Out, "Invalid client msg %x received\n", pData[0]);
         return;
     }
     // Too short to hold ip and netmask: nothing in it can be read.

@@ -6,9 +6,8 @@
 // Threads: the callbacks run on the endpoint's receive thread, one datagram
 // at a time; SendInitCfgMsg runs on the caller's thread and keeps no shared
 // state. A class that overrides the callbacks starts receiving only when it
-// is complete (see the protected constructor) and declares a CWorkerGuard
-// naming itself as its last member, so that no reply reaches a half-built or
-// half-destroyed object.
+// is complete (see the protected constructor) and follows the guard rule of
+// thread.h.
 
 #include <cstdint>
 

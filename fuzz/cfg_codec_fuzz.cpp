@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/cfg_codec.h"
+#include "config/cfg_commands.h"
 #include "fuzz/fuzz_check.h"
 #include "net/tcp.h"
 
@@ -32,7 +33,7 @@ void CheckFields(std::string_view text, const CfgFields& fields, std::uint32_t k
     text = text.substr(0, text.find('\0'));
     const char* area = &fields.m_szField[0][0];
     const std::string_view keywords[] = {"error", "ok", "status", "info"};
-    std::uint32_t expectedKind = REPLY_NONE;
+    std::uint32_t expectedKind = CFG_REPLY_NONE;
     std::size_t restAt = 0;
     for (std::uint32_t k = 0; k < 4; ++k) {
         const std::size_t at = text.find(keywords[k]);
@@ -43,14 +44,14 @@ void CheckFields(std::string_view text, const CfgFields& fields, std::uint32_t k
         }
     }
     FUZZ_CHECK(kind == expectedKind);
-    if (kind == REPLY_NONE) {
+    if (kind == CFG_REPLY_NONE) {
         FUZZ_CHECK(result == 0);
         for (std::size_t i = 0; i < sizeof fields; ++i)
             FUZZ_CHECK(area[i] == 0);
         return;
     }
     const std::string_view rest = text.substr(restAt);
-    if (kind == REPLY_ERROR) {
+    if (kind == CFG_REPLY_ERROR) {
         FUZZ_CHECK(result == CFG_RESULT_ERROR);
         FUZZ_CHECK(area[sizeof fields - 1] == 0);
         const std::size_t kept = std::min(rest.size(), sizeof fields - 1);
@@ -120,13 +121,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = size; i < padded; ++i)
         FUZZ_CHECK(buffer[i] == 0);
 
-    // A parameter is appended whole or not at all.
-    std::string value(plain.substr(0, plain.find('\0')));
-    char command[CFG_COMMAND_BUFFER_SIZE] = "set";
-    const std::size_t used = std::strlen(command);
-    if (AddParam(command, sizeof command, value.c_str()) == 0)
-        FUZZ_CHECK(std::string_view(command) == "set \"1=" + value + "\"");
+    // A password goes into its command whole, or there is no command.
+    const std::string value(plain.substr(0, plain.find('\0')));
+    const std::string expected = std::string(CMD_SET_PASSWORD) + " \"1=" + value + "\"";
+    if (const auto command = BuildPasswordCommand(value))
+        FUZZ_CHECK(*command == expected && command->size() < CMD_BUFFER_SIZE);
     else
-        FUZZ_CHECK(std::string_view(command) == "set" && used + value.size() + 6 > sizeof command);
+        FUZZ_CHECK(expected.size() >= CMD_BUFFER_SIZE);
     return 0;
 }

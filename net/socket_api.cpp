@@ -50,13 +50,18 @@ int SocketWaitReadable(SOCKET socket, const timeval& timeout)
     return result;
 }
 
-bool SocketIsBound(SOCKET socket)
+std::uint16_t SocketLocalPort(SOCKET socket)
 {
     sockaddr_in local{};
     socklen_t length = sizeof local;
     if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0)
-        return false;
-    return local.sin_port != 0;
+        return 0;
+    return ntohs(local.sin_port);
+}
+
+bool SocketIsBound(SOCKET socket)
+{
+    return SocketLocalPort(socket) != 0;
 }
 
 int SocketBindUdpEndpoint(SOCKET socket, std::uint32_t dwAddr, std::uint16_t wPort, int* pbDeviceBound)

@@ -41,6 +41,12 @@ inline int closesocket(SOCKET socket)
     return ::close(socket);
 }
 
+// A readiness wait's timeout in whole milliseconds.
+inline int TimeoutMilliseconds(const timeval& timeout)
+{
+    return static_cast<int>(timeout.tv_sec * 1000 + timeout.tv_usec / 1000);
+}
+
 // The socket library's error code of the last failed call on this thread.
 inline int SocketLastError()
 {
@@ -55,6 +61,9 @@ int SocketWaitReadable(SOCKET socket, const timeval& timeout);
 // True when `socket` has a local address: it was bound, or a send bound it
 // implicitly to a port the system chose.
 bool SocketIsBound(SOCKET socket);
+
+// The local port of `socket` in host byte order; 0 when it has none.
+std::uint16_t SocketLocalPort(SOCKET socket);
 
 // Binds a UDP endpoint socket to local IPv4 address `dwAddr` (network byte
 // order) and `wPort` (host byte order).

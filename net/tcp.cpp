@@ -3,10 +3,9 @@
 #include "net/tcp.h"
 
 #include <chrono>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include <fcntl.h>
 
@@ -19,11 +18,6 @@ namespace {
 unsigned Hex(const void* p)
 {
     return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(p));
-}
-
-int TimeoutMs(const timeval& timeout)
-{
-    return static_cast<int>(timeout.tv_sec * 1000 + timeout.tv_usec / 1000);
 }
 
 // One readiness wait: > 0 ready (also on a pending error or hang-up, so that
@@ -44,16 +38,11 @@ int WaitFor(pollfd& fd, SOCKET socket, short events, int timeoutMs)
     return result;
 }
 
-void FormatLine(char (&line)[TRACE_LINE_SIZE], const char* pszFormat, va_list args)
-{
-    std::vsnprintf(line, sizeof line, pszFormat, args);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- CTcpConnection
 
-CTcpConnection::CTcpConnection(CTcp* pOwner, std::uint32_t dwFlags, const sockaddr_in& addr,
+CTcpConnection::CTcpConnection(Key, CTcp* pOwner, std::uint32_t dwFlags, const sockaddr_in& addr,
                                SOCKET listenSocket)
     : m_pCTcp(pOwner)
     , m_dwFlags(dwFlags)
@@ -61,25 +50,12 @@ CTcpConnection::CTcpConnection(CTcp* pOwner, std::uint32_t dwFlags, const sockad
     , m_ListenSocket(listenSocket)
 {
     Trace("CTcpConnection()  (%x %x)...\n", Hex(this), Hex(pOwner));
-    {
-        CMutexLocker lock(pOwner->m_Lock);
-        pOwner->m_ConnList.Insert(this);
-    }
-    Begin(0);
-    Trace("CTcpConnection()  (%x %x) exit\n", Hex(this), Hex(pOwner));
-    m_hCreatedEvent.Set();
 }
 
 CTcpConnection::~CTcpConnection()
 {
-    m_hCreatedEvent.Wait();
-    CTcp* pOwner = m_pCTcp.load();
-    Trace("~CTcpConnection() (%x %x)...\n", Hex(this), Hex(pOwner));
+    Trace("~CTcpConnection() (%x %x)...\n", Hex(this), Hex(m_pCTcp));
     End(1);
-    if (pOwner != nullptr) {
-        CMutexLocker lock(pOwner->m_Lock);
-        pOwner->m_ConnList.Remove(this);
-    }
     // The thread has ended and nobody may use the object any more (the owner
     // deletes it only after TCP_DISCONNECT_IND or in StopAll), so the socket
     // can be closed without another thread still holding its number.
@@ -87,43 +63,33 @@ CTcpConnection::~CTcpConnection()
         const int result = closesocket(socket);
         Trace("close activesock %d\n", result);
     }
-    m_pCTcp = nullptr;
 }
 
-void CTcpConnection::Trace(const char* pszFormat, ...)
+long CTcpConnection::Output(const char* pszLine)
 {
-    CTcp* pOwner = m_pCTcp.load();
-    if (pOwner == nullptr) {
-        return;
-    }
-    char line[TRACE_LINE_SIZE];
-    va_list args;
-    va_start(args, pszFormat);
-    FormatLine(line, pszFormat, args);
-    va_end(args);
-    pOwner->Output(line);
+    return m_pCTcp->Output(pszLine);
 }
 
 void CTcpConnection::SetContext(void* pContext)
 {
     m_pContext = pContext;
-    Trace("CTcpConnection::SetContext(%x) (%x %x)\n", Hex(pContext), Hex(this), Hex(m_pCTcp.load()));
+    Trace("CTcpConnection::SetContext(%x) (%x %x)\n", Hex(pContext), Hex(this), Hex(m_pCTcp));
 }
 
 void CTcpConnection::OnThreadStart()
 {
-    Trace("CTcpConnection::OnThreadStart() (%x %x)\n", Hex(this), Hex(m_pCTcp.load()));
+    Trace("CTcpConnection::OnThreadStart() (%x %x)\n", Hex(this), Hex(m_pCTcp));
 }
 
 void CTcpConnection::OnThreadEnd()
 {
-    Trace("CTcpConnection::OnThreadEnd() (%x %x)\n", Hex(this), Hex(m_pCTcp.load()));
+    Trace("CTcpConnection::OnThreadEnd() (%x %x)\n", Hex(this), Hex(m_pCTcp));
 }
 
 void CTcpConnection::OnThreadInitEnd()
 {
     const SOCKET socket = m_Socket.load();
-    Trace("CTcpConnection::OnThreadInitEnd() (%x %x) m_Socket=%x...\n", Hex(this), Hex(m_pCTcp.load()),
+    Trace("CTcpConnection::OnThreadInitEnd() (%x %x) m_Socket=%x...\n", Hex(this), Hex(m_pCTcp),
           static_cast<unsigned>(socket));
     // Only shut down here: the thread may still be inside a receive or a
     // send may be under way on another thread, and a closed socket's number
@@ -131,30 +97,28 @@ void CTcpConnection::OnThreadInitEnd()
     if (socket != INVALID_SOCKET) {
         ::shutdown(socket, SD_BOTH);
     }
-    Trace("CTcpConnection::OnThreadInitEnd() exit (%x %x)\n", Hex(this), Hex(m_pCTcp.load()));
+    Trace("CTcpConnection::OnThreadInitEnd() exit (%x %x)\n", Hex(this), Hex(m_pCTcp));
 }
 
 void CTcpConnection::Indicate(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t wLength)
 {
-    CTcp* pOwner = m_pCTcp.load();
     // A stopping endpoint may already be half destroyed: only its own
     // (empty) handling applies then, so nothing is delivered.
-    if (pOwner != nullptr && !pOwner->IsStopping()) {
-        pOwner->OnReceive(wMsg, data, wLength, 0, m_pContext.load(), this);
+    if (!m_pCTcp->IsStopping()) {
+        m_pCTcp->OnReceive(wMsg, data, wLength, 0, m_pContext.load(), this);
     }
 }
 
 void CTcpConnection::OnThread()
 {
-    CTcp* pOwner = m_pCTcp.load();
+    CTcp* pOwner = m_pCTcp;
     Trace("CTcpConnection::OnThread() (%x %x)...\n", Hex(this), Hex(pOwner));
 
     if (m_dwState == TCP_STATE_DISCONNECTED) {
-        // A finished connection idles until the reaper deletes it; the
-        // reaper's stop only shortens the pause, the line still follows.
-        Idle(1000);
-        std::fputs("Thread running\n", stdout);
-        std::fflush(stdout);
+        // A finished connection idles like a plain worker until the reaper
+        // deletes it; the reaper's stop only shortens the pause, the line
+        // still follows.
+        CThread::OnThread();
         Trace("CTcpConnection::OnThread() (%x %x) exit (m_dwState = TCP_STATE_DISCONNECTED)\n", Hex(this),
               Hex(pOwner));
         return;
@@ -191,11 +155,7 @@ void CTcpConnection::OnThread()
         std::unique_lock callsDone(m_CallGuard);
     }
     m_bDone = 1;
-    if (pOwner != nullptr) {
-        pOwner->Trigger();
-    } else {
-        Trace("CTcpConnection::OnThread(): m_pCTcp=0!!!\n");
-    }
+    pOwner->Trigger();
     Trace("CTcpConnection::OnThread() (%x %x) regular exit\n", Hex(this), Hex(pOwner));
 }
 
@@ -207,7 +167,7 @@ bool CTcpConnection::AcceptClient(char* pszPeer, std::size_t peerSize, std::uint
             result = -1;
             break;
         }
-        result = WaitFor(m_ReadSet, m_ListenSocket, POLLIN, TimeoutMs(m_SelectTimeout));
+        result = WaitFor(m_ReadSet, m_ListenSocket, POLLIN, TimeoutMilliseconds(m_SelectTimeout));
         if (result < 0) {
             Trace("select failed %s\n", std::strerror(errno));
         } else if (result > 0 && (m_ReadSet.revents & POLLIN) == 0) {
@@ -234,9 +194,7 @@ bool CTcpConnection::AcceptClient(char* pszPeer, std::size_t peerSize, std::uint
     wPeerPort = ntohs(peer.sin_port);
 
     // The successor takes over the waiting for the next client.
-    if (CTcp* pOwner = m_pCTcp.load(); pOwner != nullptr && !pOwner->IsStopping()) {
-        pOwner->CreateConnection(pOwner->m_dwFlags | m_dwFlags, m_Addr, m_ListenSocket);
-    }
+    m_pCTcp->CreateConnection(m_pCTcp->m_dwFlags | m_dwFlags, m_Addr, m_ListenSocket);
     return true;
 }
 
@@ -269,7 +227,7 @@ bool CTcpConnection::ConnectToServer()
             pollfd fd{};
             int result = 0;
             while (result == 0 && IsRunning()) {
-                result = WaitFor(fd, socket, POLLOUT, TimeoutMs(m_SelectTimeout));
+                result = WaitFor(fd, socket, POLLOUT, TimeoutMilliseconds(m_SelectTimeout));
             }
             if (result <= 0) {
                 error = result < 0 ? SocketLastError() : ECANCELED;
@@ -297,7 +255,7 @@ int CTcpConnection::WaitReadable()
         if (socket == INVALID_SOCKET || !IsRunning()) {
             return -1;
         }
-        result = WaitFor(m_ReadSet, socket, POLLIN, TimeoutMs(m_SelectTimeout));
+        result = WaitFor(m_ReadSet, socket, POLLIN, TimeoutMilliseconds(m_SelectTimeout));
         if (result < 0) {
             Trace("select failed\n");
         }
@@ -404,7 +362,7 @@ bool CTcpConnection::SendAll(const std::uint8_t* pData, std::size_t length, std:
             errno = ETIMEDOUT;
             return false;
         }
-        if (WaitFor(fd, socket, POLLOUT, TimeoutMs(m_SelectTimeout)) < 0) {
+        if (WaitFor(fd, socket, POLLOUT, TimeoutMilliseconds(m_SelectTimeout)) < 0) {
             return false;
         }
     }
@@ -414,7 +372,7 @@ bool CTcpConnection::SendAll(const std::uint8_t* pData, std::size_t length, std:
 std::uint32_t CTcpConnection::Send(const std::uint8_t* pData, std::uint16_t wLength)
 {
     std::shared_lock call(m_CallGuard);
-    Trace("CTcpConnection::Send() (%x %x)...\n", Hex(this), Hex(m_pCTcp.load()));
+    Trace("CTcpConnection::Send() (%x %x)...\n", Hex(this), Hex(m_pCTcp));
     std::uint32_t dwRet = TCP_OK;
     std::uint8_t frame[TCP_RECV_BUFFER_SIZE];
     const std::uint8_t* pSend = pData;
@@ -446,18 +404,18 @@ std::uint32_t CTcpConnection::Send(const std::uint8_t* pData, std::uint16_t wLen
             }
         }
     }
-    Trace("CTcpConnection::Send() (%x %x) exit (dwRet=%x)\n", Hex(this), Hex(m_pCTcp.load()), dwRet);
+    Trace("CTcpConnection::Send() (%x %x) exit (dwRet=%x)\n", Hex(this), Hex(m_pCTcp), dwRet);
     return dwRet;
 }
 
 std::uint32_t CTcpConnection::Disconnect()
 {
     std::shared_lock call(m_CallGuard);
-    Trace("CTcpConnection::Disconnect() (%x %x)...\n", Hex(this), Hex(m_pCTcp.load()));
+    Trace("CTcpConnection::Disconnect() (%x %x)...\n", Hex(this), Hex(m_pCTcp));
     if (const SOCKET socket = m_Socket.load(); socket != INVALID_SOCKET) {
         ::shutdown(socket, SD_BOTH);
     }
-    Trace("CTcpConnection::Disconnect() (%x %x) exit (dwRet=%x)\n", Hex(this), Hex(m_pCTcp.load()), 0u);
+    Trace("CTcpConnection::Disconnect() (%x %x) exit (dwRet=%x)\n", Hex(this), Hex(m_pCTcp), 0u);
     return 0;
 }
 
@@ -494,21 +452,6 @@ std::uint32_t CTcp::Resolve(const char* pszHost)
     return CUdp::Resolve(pszHost);
 }
 
-void CTcp::Trace(const char* pszFormat, ...)
-{
-    char line[TRACE_LINE_SIZE];
-    va_list args;
-    va_start(args, pszFormat);
-    FormatLine(line, pszFormat, args);
-    va_end(args);
-    Output(line);
-}
-
-long CTcp::Output(const char*)
-{
-    return 0;
-}
-
 void CTcp::OnReceive(std::uint16_t, std::uintptr_t, std::uint16_t, std::uintptr_t, void*, CTcpConnection*)
 {
 }
@@ -524,7 +467,34 @@ void CTcp::StartReaper()
 
 CTcpConnection* CTcp::CreateConnection(std::uint32_t dwFlags, const sockaddr_in& addr, SOCKET listenSocket)
 {
-    return new (std::nothrow) CTcpConnection(this, dwFlags, addr, listenSocket);
+    // Held while the thread starts, so that neither the reaper nor StopAll
+    // can delete the connection before it has started; its thread needs the
+    // lock only to register a successor.
+    CMutexLocker lock(m_Lock);
+    if (IsStopping()) {
+        return nullptr;
+    }
+    try {
+        m_ConnList.push_back(
+            std::make_unique<CTcpConnection>(CTcpConnection::Key{}, this, dwFlags, addr, listenSocket));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    CTcpConnection* pConn = m_ConnList.back().get();
+    pConn->Begin(0);
+    pConn->Trace("CTcpConnection()  (%x %x) exit\n", Hex(pConn), Hex(this));
+    return pConn;
+}
+
+std::unique_ptr<CTcpConnection> CTcp::TakeFirstConnection()
+{
+    CMutexLocker lock(m_Lock);
+    if (m_ConnList.empty()) {
+        return nullptr;
+    }
+    std::unique_ptr<CTcpConnection> pConn = std::move(m_ConnList.front());
+    m_ConnList.pop_front();
+    return pConn;
 }
 
 std::uint32_t CTcp::Connect(const char* pszHost, std::uint16_t wPort, CTcpConnection** ppConn)
@@ -535,14 +505,9 @@ std::uint32_t CTcp::Connect(const char* pszHost, std::uint16_t wPort, CTcpConnec
     addr.sin_addr.s_addr = Resolve(pszHost);
     Trace("Connect: %x\n", addr.sin_addr.s_addr);
     StartReaper();
-    {
-        CMutexLocker lock(m_Lock);
-        m_Addr = addr;
-    }
     // The connection keeps its own copy of the address: a second Connect
     // must not redirect a first one that has not connected yet.
-    CTcpConnection* pConn =
-        IsStopping() ? nullptr : CreateConnection(m_dwFlags | TCP_ROLE_CLIENT, addr, INVALID_SOCKET);
+    CTcpConnection* pConn = CreateConnection(m_dwFlags | TCP_ROLE_CLIENT, addr, INVALID_SOCKET);
     if (ppConn != nullptr) {
         *ppConn = pConn;
     }
@@ -581,8 +546,6 @@ std::uint32_t CTcp::Listen(std::uint16_t wPort)
     }
     {
         CMutexLocker lock(m_Lock);
-        m_wPort = wPort;
-        m_Addr = addr;
         m_ListenSocket = socket;
         if (socket != INVALID_SOCKET) {
             m_ListenSockets.push_back(socket);
@@ -595,41 +558,28 @@ std::uint32_t CTcp::Listen(std::uint16_t wPort)
 std::uint16_t CTcp::GetListenPort() const
 {
     const SOCKET socket = m_ListenSocket.load();
-    if (socket == INVALID_SOCKET) {
-        return 0;
-    }
-    sockaddr_in addr{};
-    socklen_t length = sizeof addr;
-    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-        return 0;
-    }
-    return ntohs(addr.sin_port);
+    return socket == INVALID_SOCKET ? 0 : SocketLocalPort(socket);
 }
 
 std::uint32_t CTcp::GetConnectionCount()
 {
     CMutexLocker lock(m_Lock);
-    return m_ConnList.GetCount();
+    return static_cast<std::uint32_t>(m_ConnList.size());
 }
 
 void CTcp::OnThread()
 {
     Trace("TCP:OnThread\n");
+    // Held across the deletions, so that a finished connection counts until
+    // it is gone. A finished connection's thread never takes it.
     CMutexLocker lock(m_Lock);
-    // Deleting a connection changes the list, so every deletion starts the
-    // walk again; one trigger thus removes every finished connection.
-    bool bDeleted = true;
-    while (bDeleted) {
-        bDeleted = false;
-        for (auto* pConn = static_cast<CTcpConnection*>(m_ConnList.Start(nullptr)); pConn != nullptr;
-             pConn = static_cast<CTcpConnection*>(m_ConnList.GetNextEntry(nullptr))) {
-            if (pConn->m_bDone != 0) {
-                pConn->Disconnect();
-                delete pConn;
-                bDeleted = true;
-                break;
-            }
+    for (auto it = m_ConnList.begin(); it != m_ConnList.end();) {
+        if ((*it)->m_bDone == 0) {
+            ++it;
+            continue;
         }
+        (*it)->Disconnect();
+        it = m_ConnList.erase(it);
     }
 }
 
@@ -643,45 +593,38 @@ void CTcp::StopAll()
     // then ends; the socket itself is closed only after every connection
     // thread has ended, so that its number cannot be reused under them.
     std::vector<SOCKET> listenSockets;
+    bool bReaper = false;
     {
         CMutexLocker lock(m_Lock);
         listenSockets.swap(m_ListenSockets);
         m_ListenSocket = INVALID_SOCKET;
+        bReaper = std::exchange(m_bReaperStarted, false);
     }
     for (const SOCKET socket : listenSockets) {
         ::shutdown(socket, SD_BOTH);
     }
 
     Trace("CTcp destructor end thread enter\n");
-    bool bReaper = false;
-    {
-        CMutexLocker lock(m_Lock);
-        bReaper = m_bReaperStarted;
-        m_bReaperStarted = false;
-    }
     if (bReaper) {
         End(1);
     }
     Trace("CTcp destructor end thread exit\n");
 
+    // One at a time and without the lock held across the deletion: a
+    // connection that has just accepted a client registers its successor
+    // under the lock, and the deletion waits for that connection's thread.
     Trace("CTcp destructor get lock 1\n");
-    m_Lock.Lock();
+    std::unique_ptr<CTcpConnection> pConn = TakeFirstConnection();
     Trace("CTcp destructor got lock 1\n");
-    for (auto* pConn = static_cast<CTcpConnection*>(m_ConnList.Start(nullptr)); pConn != nullptr;
-         pConn = static_cast<CTcpConnection*>(m_ConnList.Start(nullptr))) {
-        // Not held across the deletion: a connection that has just accepted
-        // a client registers its successor under this lock, and the deletion
-        // waits for that connection's thread.
-        m_Lock.UnLock();
+    while (pConn != nullptr) {
         pConn->Disconnect();
         Trace("CTcp destructor delete pConn\n");
-        delete pConn;
+        pConn.reset();
         Trace("CTcp destructor delete pConn exit\n");
         Trace("CTcp destructor get lock 2\n");
-        m_Lock.Lock();
+        pConn = TakeFirstConnection();
         Trace("CTcp destructor got lock 2\n");
     }
-    m_Lock.UnLock();
 
     for (const SOCKET socket : listenSockets) {
         const int result = closesocket(socket);

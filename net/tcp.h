@@ -17,22 +17,21 @@
 //   then.
 // - m_Lock guards m_ConnList. The reaper holds it while it deletes finished
 //   connections; StopAll never holds it across a deletion.
-// - A derived class that overrides OnReceive or Output declares a
-//   CWorkerGuard (thread.h) naming itself as its last member; the guard
-//   calls StopWorkers (StopAll) before any part of the object goes, so no
-//   connection calls into a half-destroyed object. From then on the derived
-//   class receives no indication. An endpoint is never destroyed (nor
+// - A derived class that overrides OnReceive or Output follows the guard
+//   rule of thread.h; its guard calls StopWorkers (StopAll), after which the
+//   derived class receives no indication. An endpoint is never destroyed (nor
 //   StopAll called) from one of its own callbacks: that would wait for the
 //   calling thread itself.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <vector>
 
-#include "net/dllist.h"
 #include "net/frame_splitter.h"
 #include "net/socket_api.h"
 #include "net/thread.h"
@@ -69,7 +68,18 @@ class CTcp;
 
 class CTcpConnection final : public CThread
 {
+    // Lets only CTcp create connections, through std::make_unique.
+    class Key
+    {
+        friend class CTcp;
+        Key() = default;
+    };
+
 public:
+    // A client connects to addr; a server waits for a client on
+    // listenSocket (owned by the endpoint). The thread is started by the
+    // endpoint once the connection is in its list.
+    CTcpConnection(Key, CTcp* pOwner, std::uint32_t dwFlags, const sockaddr_in& addr, SOCKET listenSocket);
     ~CTcpConnection() override;
 
     // Sends wLength bytes; in the length-prefixed mode as one frame, so at
@@ -84,8 +94,8 @@ public:
     // itself with TCP_DISCONNECT_IND. Always 0.
     std::uint32_t Disconnect();
     void SetContext(void* pContext);
-    // printf-style line handed to the owner's Output; nothing without owner.
-    void Trace(const char* pszFormat, ...) __attribute__((format(printf, 2, 3)));
+    // A connection's trace lines go to its endpoint's Output.
+    long Output(const char* pszLine) override;
 
     std::uint32_t GetState() const { return m_dwState.load(); }
     std::uint32_t GetFlags() const { return m_dwFlags; }
@@ -97,10 +107,6 @@ public:
 
 private:
     friend class CTcp;
-
-    // Only CTcp creates connections. A client connects to addr; a server
-    // waits for a client on listenSocket (owned by the endpoint).
-    CTcpConnection(CTcp* pOwner, std::uint32_t dwFlags, const sockaddr_in& addr, SOCKET listenSocket);
 
     bool AcceptClient(char* pszPeer, std::size_t peerSize, std::uint16_t& wPeerPort);
     bool ConnectToServer();
@@ -121,10 +127,9 @@ private:
     std::atomic<std::uint32_t> m_dwState{TCP_STATE_IDLE};
     pollfd m_ReadSet{};
     timeval m_SelectTimeout{0, 10000};
-    std::atomic<CTcp*> m_pCTcp;
+    CTcp* const m_pCTcp;  // the owner, for the connection's whole life
     std::atomic<void*> m_pContext{nullptr};
     const std::uint32_t m_dwFlags;
-    CEvent m_hCreatedEvent;
 
     // Set when the connection starts ending, so that a Send waiting for the
     // peer gives up at once.
@@ -167,13 +172,9 @@ public:
     // Shared with the UDP endpoint: network-byte-order address or 0.
     static std::uint32_t Resolve(const char* pszHost);
 
-    void Trace(const char* pszFormat, ...) __attribute__((format(printf, 2, 3)));
-
     // The reaper: deletes every finished connection, one trigger at a time.
     void OnThread() override;
 
-    // Trace sink; the base version discards the line and returns 0.
-    virtual long Output(const char* pszLine);
     // One indication of pConn (see the message codes). data holds a pointer
     // or 0; reserved is always 0; pContext is the connection's context.
     virtual void OnReceive(std::uint16_t wMsg, std::uintptr_t data, std::uint16_t wLength,
@@ -186,17 +187,20 @@ public:
     void StopWorkers() override;
 
 protected:
-    CDllist m_ConnList;
+    // The connections, in the order they were created; guarded by m_Lock.
+    std::list<std::unique_ptr<CTcpConnection>> m_ConnList;
     std::atomic<SOCKET> m_ListenSocket{INVALID_SOCKET};
-    sockaddr_in m_Addr{};
     std::uint32_t m_dwFlags;
     CMutex m_Lock;
-    std::uint16_t m_wPort = 0;
 
 private:
     friend class CTcpConnection;
 
+    // Adds a connection to the list and starts it; null when the endpoint
+    // is stopping or nothing can be allocated.
     CTcpConnection* CreateConnection(std::uint32_t dwFlags, const sockaddr_in& addr, SOCKET listenSocket);
+    // Takes the first connection out of the list; null when it is empty.
+    std::unique_ptr<CTcpConnection> TakeFirstConnection();
     void StartReaper();
     bool IsStopping() const { return m_bStopping.load(); }
 

@@ -3,16 +3,17 @@
 #include "net/thread.h"
 
 #include <cassert>
+#include <cstdarg>
 #include <cstdio>
 #include <system_error>
 
+#include "net/core_output.h"
+
 namespace {
 
-// The thread layer's own messages go straight to standard output.
 void WriteStdout(const char* pszText)
 {
-    std::fputs(pszText, stdout);
-    std::fflush(stdout);
+    CoreOutput(CoreStream::Out, pszText);
 }
 
 constexpr auto START_TIMEOUT = std::chrono::milliseconds(2000);
@@ -178,6 +179,21 @@ void CThread::OnThreadEnd()
 
 void CThread::OnThreadInitEnd()
 {
+}
+
+void CThread::Trace(const char* pszFormat, ...)
+{
+    char line[TRACE_LINE_SIZE];
+    va_list args;
+    va_start(args, pszFormat);
+    std::vsnprintf(line, sizeof line, pszFormat, args);
+    va_end(args);
+    Output(line);
+}
+
+long CThread::Output(const char* /*pszLine*/)
+{
+    return 0;
 }
 
 int CThread::Idle(unsigned long dwMilliseconds)

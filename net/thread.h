@@ -2,16 +2,18 @@
 //
 // CThread owns one worker thread that calls the virtual OnThread() again and
 // again until it is asked to stop; the endpoint classes (CUdp, CTcp,
-// CTcpConnection) derive from it. CEvent is the auto-reset event the thread
-// and the endpoints wait on, CMutex the re-entrant lock that CTcp guards its
-// connection list with.
+// CTcpConnection) derive from it and trace through its Trace and Output.
+// CEvent is the auto-reset event the thread and the endpoints wait on,
+// CMutex the re-entrant lock that CTcp guards its connection list with.
 //
 // Threading contract: Begin, End, StopWorkers and destruction are called by
 // the owner's thread (never two of them at once, never by the worker itself);
-// Trigger, IsRunning and Self may be called from any thread. A class whose
-// workers call into it declares a CWorkerGuard as its last member, so that
-// the workers stop before any part of it goes and never run on a
-// half-destroyed object.
+// Trigger, IsRunning and Self may be called from any thread.
+//
+// The guard rule: a class whose workers call into it (it overrides their
+// callbacks or Output) declares a CWorkerGuard naming itself as its last
+// member, so that the workers stop before any part of it goes and never run
+// on a half-destroyed object.
 //
 // NOTE: the same holds at the other end of the object's life. A worker that
 // Begin starts inside a base-class constructor already runs while the derived
@@ -98,6 +100,12 @@ public:
     // while the worker is inside a cycle (used to cut a blocking wait short).
     virtual void OnThreadInitEnd();
 
+    // printf-style diagnostic line handed to Output, cut to fit
+    // TRACE_LINE_SIZE. Callable from any thread.
+    void Trace(const char* pszFormat, ...) __attribute__((format(printf, 2, 3)));
+    // Trace sink; the base version discards the line and returns 0.
+    virtual long Output(const char* pszLine);
+
 protected:
     // Pauses the calling worker for up to dwMilliseconds, but returns early
     // when a stop request arrives. Returns 1 when the whole pause elapsed, 0
@@ -169,7 +177,7 @@ private:
     std::mutex m_hMutex;
     std::condition_variable m_Released;
     std::thread::id m_Owner{};
-    unsigned long m_dwDepth = 0;
+    std::uint32_t m_dwDepth = 0;
 };
 
 // Scoped lock of a CMutex.

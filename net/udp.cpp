@@ -1,18 +1,6 @@
 // UDP endpoint: socket set-up, the receive worker and sending.
 #include "net/udp.h"
 
-#include <cstdarg>
-#include <cstdio>
-
-namespace {
-
-int TimeoutMilliseconds(const timeval& timeout)
-{
-    return static_cast<int>(timeout.tv_sec * 1000 + timeout.tv_usec / 1000);
-}
-
-}  // namespace
-
 CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext)
     : CUdp(dwLocalAddr, wLocalPort, pContext, UdpStart::Now)
 {
@@ -23,7 +11,8 @@ CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, 
 {
 }
 
-CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, UdpStart start)
+CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, UdpStart start,
+           UdpPortZero portZero)
     : m_dwLocalAddr(dwLocalAddr)
     , m_pContext(pContext)
     , m_wLocalPort(wLocalPort)
@@ -37,7 +26,7 @@ CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, 
         Trace("socket rec failed\n");
 
     // Port 0: a send-only endpoint, sending from a port the system chooses.
-    if (wLocalPort == 0)
+    if (wLocalPort == 0 && portZero == UdpPortZero::SendOnly)
         return;
 
     const int on = 1;
@@ -45,6 +34,8 @@ CUdp::CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, 
     if (SocketBindUdpEndpoint(m_Socket, m_dwLocalAddr, wLocalPort, &m_bDeviceBound) != 0) {
         Trace(" bind failed");
         m_bUnbound = 1;
+    } else if (wLocalPort == 0) {
+        m_wLocalPort = SocketLocalPort(m_Socket);
     }
 
     if (start == UdpStart::Now)
@@ -125,21 +116,6 @@ std::uint32_t CUdp::Send(const char* pszHost, std::uint16_t wPort, const std::ui
         return UDP_SEND_FAILED;
     }
     return UDP_SEND_OK;
-}
-
-void CUdp::Trace(const char* pszFormat, ...)
-{
-    char line[TRACE_LINE_SIZE];
-    va_list args;
-    va_start(args, pszFormat);
-    std::vsnprintf(line, sizeof line, pszFormat, args);
-    va_end(args);
-    Output(line);
-}
-
-long CUdp::Output(const char* /*pszLine*/)
-{
-    return 0;
 }
 
 void CUdp::OnReceive(const std::uint8_t* /*pData*/, std::uint16_t /*wLength*/, const char* /*pszFrom*/,

@@ -3,9 +3,8 @@
 //
 // Threads: OnReceive and the worker's traces run on the endpoint's worker;
 // Send runs on the caller's thread, concurrently with receiving. A derived
-// class that overrides OnReceive or Output declares a CWorkerGuard (thread.h)
-// naming itself as its last member, so the worker stops before any part of
-// the object goes and never calls into a half-destroyed object.
+// class that overrides OnReceive or Output follows the guard rule of
+// thread.h.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +24,13 @@ enum class UdpStart
 {
     Now,       // at the end of the CUdp constructor
     Deferred,  // when the derived constructor calls StartReceiving()
+};
+
+// What a local port of 0 means to a CUdp constructor.
+enum class UdpPortZero
+{
+    SendOnly,   // nothing is bound and no worker runs
+    Ephemeral,  // a port the system chooses is bound and received on
 };
 
 class CUdp : public CThread
@@ -57,13 +63,12 @@ public:
     [[nodiscard]] std::uint32_t Send(const char* pszHost, std::uint16_t wPort, const std::uint8_t* pData,
                                      std::uint16_t wLength);
 
-    // printf-style diagnostic line handed to Output (cut at 255 characters).
-    void Trace(const char* pszFormat, ...) __attribute__((format(printf, 2, 3)));
+    // The port the endpoint receives on, host byte order (the one the
+    // system chose for UdpPortZero::Ephemeral); 0 for a send-only endpoint.
+    std::uint16_t GetLocalPort() const { return m_wLocalPort; }
 
     void OnThread() override;
 
-    // Trace sink; the base version discards the line and returns 0.
-    virtual long Output(const char* pszLine);
     // One received datagram. pData points into m_RecvBuf and is overwritten
     // by the next datagram; pszFrom (dotted sender address) is valid during
     // the call only; wPort is in host byte order. Base version: nothing.
@@ -77,7 +82,8 @@ protected:
     // (a data race on the virtual table at the least). A derived class passes
     // UdpStart::Deferred and calls StartReceiving() as the last step of its
     // own constructor instead.
-    CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, UdpStart start);
+    CUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort, void* pContext, UdpStart start,
+         UdpPortZero portZero = UdpPortZero::SendOnly);
     // Starts the receive worker of an endpoint with a nonzero port, unless it
     // runs already.
     void StartReceiving();

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "net/address_text.h"
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_open.h"
 #include "tftp/tftp_options.h"
@@ -164,9 +165,7 @@ std::string SystemErrorText(int error)
 
 std::string ClientAddressText(const TftpRequest& r)
 {
-    char text[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &r.client.sin_addr, text, sizeof text);
-    return text;
+    return FormatIpv4(r.client.sin_addr.s_addr);
 }
 
 void CommunicationError(TftpRequest& r)

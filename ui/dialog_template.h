@@ -1,7 +1,7 @@
 // Dialog templates as data, in the manner of a resource script: the caption,
 // frame style, size and every control of each dialog, in dialog units.
-// CDialog builds its window from one of these; the tables live in
-// dialog_template.cpp and the menu of the device list in menu_template.
+// CDialog builds its window from one of these; the tables, and the menu of
+// the device list, live in dialog_template.cpp.
 #pragma once
 
 #include <cstdint>

@@ -242,7 +242,7 @@ TEST_F(MainWindowTest, IpSettingsChangeTheBoxAddressAndTheListRefreshes)
     m_dlg->DeviceList()->item(std::min(row, other))->setSelected(true);
     m_dlg->DeviceList()->item(std::max(row, other))->setSelected(true);
     const int target = std::max(row, other);
-    const std::string targetIp = FormatDottedIp(m_dlg->Device(static_cast<std::size_t>(target)).ip);
+    const std::string targetIp = FormatIpv4(m_dlg->Device(static_cast<std::size_t>(target)).ip);
     QString shownIp;
     m_prompts.onDialog = [&](CDialog& dlg) {
         ASSERT_NE(dynamic_cast<CCfgDlg*>(&dlg), nullptr);

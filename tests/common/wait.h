@@ -1,6 +1,6 @@
 #pragma once
-// Waiting in tests: the one deadline for an expected event, a count-down
-// latch and a log of recorded events, both of which a test thread can wait
+// Waiting in tests: the one deadline for an expected event, an event
+// counter with the latch built on it, and a log of recorded events, both of which a test thread can wait
 // on while other threads feed them. Every wait ends at a deadline, so a
 // missing event fails the test instead of hanging it, and nothing here
 // measures how fast anything happened: the suite runs on loaded machines
@@ -23,37 +23,56 @@ inline constexpr std::chrono::milliseconds WAIT{5000};
 // code has by design, so that it only trips on a hang.
 inline constexpr std::chrono::milliseconds HANG_DEADLINE{20000};
 
-// Counts down from a start value; waiters are released at zero. Counting
-// below zero is ignored, so extra events do not wrap it around.
-class Latch final
+// Counts events from any thread; a test waits until a count is reached.
+class Counter
 {
 public:
-    explicit Latch(int count = 1) : m_count(count) {}
-    Latch(const Latch&) = delete;
-    Latch& operator=(const Latch&) = delete;
+    Counter() = default;
+    Counter(const Counter&) = delete;
+    Counter& operator=(const Counter&) = delete;
 
-    void CountDown()
+    void Add()
     {
         std::lock_guard lock(m_mutex);
-        if (m_count > 0 && --m_count == 0)
-            m_zero.notify_all();
+        ++m_count;
+        m_changed.notify_all();
     }
-    // True once the count reached zero, false at the deadline.
-    [[nodiscard]] bool Wait(std::chrono::milliseconds timeout = WAIT)
+    int Get()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_count;
+    }
+    // True once `count` events were counted, false at the deadline.
+    [[nodiscard]] bool WaitFor(int count, std::chrono::milliseconds timeout = WAIT)
     {
         std::unique_lock lock(m_mutex);
-        return m_zero.wait_for(lock, timeout, [this] { return m_count == 0; });
-    }
-    [[nodiscard]] bool Done()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_count == 0;
+        return m_changed.wait_for(lock, timeout, [&] { return m_count >= count; });
     }
 
 private:
     std::mutex m_mutex;
-    std::condition_variable m_zero;
-    int m_count;
+    std::condition_variable m_changed;
+    int m_count = 0;
+};
+
+// A counter that releases its waiters once `count` events came; more
+// events change nothing.
+class Latch final
+{
+public:
+    explicit Latch(int count = 1) : m_target(count) {}
+
+    void CountDown() { m_counter.Add(); }
+    // True once the count was reached, false at the deadline.
+    [[nodiscard]] bool Wait(std::chrono::milliseconds timeout = WAIT)
+    {
+        return m_counter.WaitFor(m_target, timeout);
+    }
+    [[nodiscard]] bool Done() { return m_counter.Get() >= m_target; }
+
+private:
+    Counter m_counter;
+    const int m_target;
 };
 
 // Events as text, in the order they were recorded, from any thread.

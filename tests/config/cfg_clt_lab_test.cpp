@@ -4,10 +4,13 @@
 
 #include "config/cfg_clt.h"
 
+#include "config/cfg_commands.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,22 +70,25 @@ TEST_F(CfgLab, EveryCommandIsAnsweredByTheBox)
     ConnectReady();
     EXPECT_EQ(client.InfoField(), "serial-0815");
 
-    std::uint32_t count = 0;
-    char password[256] = "appcfg config c=2 p=root";
-    ASSERT_EQ(AddParam(password, sizeof password, "geheim 1"), 0u);
-    EXPECT_EQ(client.SendCommand(password, CFG_TIMEOUT_SHORT_MS, &count), CFG_OK);
+    const std::optional<std::string> password = BuildPasswordCommand("geheim 1");
+    ASSERT_TRUE(password);
+    EXPECT_EQ(client.RunCommand(*password, std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status,
+              CFG_OK);
     EXPECT_TRUE(m_box->WaitForText("password set to 'geheim 1'")) << m_box->Captured();
-    EXPECT_EQ(client.SendCommand("appcfg cmd c=1 16", CFG_TIMEOUT_SHORT_MS, &count), CFG_OK);
+    EXPECT_EQ(
+        client.RunCommand("appcfg cmd c=1 16", std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status,
+        CFG_OK);
 
     // The update commands echo the file name and the ninth info field.
     for (const char* command : {"c=3", "c=6", "c=7"}) {
         SCOPED_TRACE(command);
         const std::string text = std::string("appcfg cmd ") + command + " update.bin " + client.InfoField();
-        EXPECT_EQ(client.SendCommand(text.c_str(), CFG_TIMEOUT_UPDATE_MS, &count), CFG_OK);
+        EXPECT_EQ(client.RunCommand(text, std::chrono::milliseconds(CMD_UPDATE_TIMEOUT_MS)).status, CFG_OK);
     }
     EXPECT_TRUE(m_box->WaitForText("update 'update.bin' (serial-0815): ok")) << m_box->Captured();
 
-    EXPECT_EQ(client.SendCommand("appcfg cmd c=99", CFG_TIMEOUT_SHORT_MS, &count), CFG_ERROR_REPLY);
+    EXPECT_EQ(client.RunCommand("appcfg cmd c=99", std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status,
+              CFG_ERROR_REPLY);
     EXPECT_EQ(client.GetField(0), " unknown command");
 }
 
@@ -91,29 +97,29 @@ TEST_F(CfgLab, UpdateErrorsAndTimeoutsGiveTheirStatuses)
     StartBox({"--update-answer", "error", "--update-error", "Datei fehlt", "--update-delay", "2000",
               "--status-interval", "100"});
     ConnectReady();
-    std::uint32_t count = 0;
-    CfgFields reply{};
     // The box answers after 2 s, sending status messages meanwhile that
     // must not end the wait.
-    EXPECT_EQ(client.SendCommand("appcfg cmd c=3 a.bin x", CFG_TIMEOUT_UPDATE_MS, &count, &reply),
-              CFG_ERROR_REPLY);
-    EXPECT_STREQ(reply.m_szField[0], " Datei fehlt");
+    const CfgCommandResult result =
+        client.RunCommand("appcfg cmd c=3 a.bin x", std::chrono::milliseconds(CMD_UPDATE_TIMEOUT_MS));
+    EXPECT_EQ(result.status, CFG_ERROR_REPLY);
+    EXPECT_STREQ(result.fields.m_szField[0], " Datei fehlt");
     EXPECT_TRUE(client.log.Saw("status "));
 
     // A much shorter timeout than the box's delay: the wait ends without
     // the answer, which would have made it an error reply.
-    EXPECT_EQ(client.SendCommand("appcfg cmd c=6 a.bin x", 200, &count), CFG_FAILED);
+    EXPECT_EQ(client.RunCommand("appcfg cmd c=6 a.bin x", std::chrono::milliseconds(200)).status, CFG_FAILED);
 }
 
 TEST_F(CfgLab, DroppedUpdateEndsTheWaitAndTheConnection)
 {
     StartBox({"--update-answer", "drop"});
     ConnectReady();
-    std::uint32_t count = 0;
     // The hour-long update timeout is not what ends the wait.
     std::uint32_t status = CFG_OK;
     EXPECT_TRUE(ReturnsBefore(HANG_DEADLINE, [&] {
-        status = client.SendCommand("appcfg cmd c=7 sw.bin x", CFG_TIMEOUT_UPDATE_MS, &count);
+        status =
+            client.RunCommand("appcfg cmd c=7 sw.bin x", std::chrono::milliseconds(CMD_UPDATE_TIMEOUT_MS))
+                .status;
     }));
     EXPECT_EQ(status, CFG_FAILED);
     EXPECT_TRUE(client.WaitFor("disconnected 0"));
@@ -145,8 +151,8 @@ TEST_F(CfgLab, RebootTakesTheBoxAwayForAWhile)
 {
     StartBox({"--reboot-time", "1500"});
     ConnectReady();
-    std::uint32_t count = 0;
-    (void)client.SendCommand("appcfg cmd c=2", CFG_TIMEOUT_SHORT_MS, &count);  // not evaluated
+    (void)client.RunCommand("appcfg cmd c=2",
+                            std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS));  // not evaluated
     ASSERT_TRUE(client.WaitFor("disconnected 0"));
     ASSERT_TRUE(m_box->WaitForText("config: rebooting")) << m_box->Captured();
     // A rebooting box is gone for discovery too.
@@ -163,7 +169,9 @@ TEST_F(CfgLab, RebootTakesTheBoxAwayForAWhile)
     client.Connect(lab().Box(1).ip.c_str(), CFG_SERVICE_PORT);
     ASSERT_TRUE(client.WaitFor("connected", 2));
     ASSERT_TRUE(client.log.WaitForPrefix("info ", 2));
-    EXPECT_EQ(client.SendCommand("appcfg cmd c=1 16", CFG_TIMEOUT_SHORT_MS, &count), CFG_OK);
+    EXPECT_EQ(
+        client.RunCommand("appcfg cmd c=1 16", std::chrono::milliseconds(CMD_PASSWORD_TIMEOUT_MS)).status,
+        CFG_OK);
 }
 
 }  // namespace

@@ -84,26 +84,26 @@ TEST(CfgCodec, ParseReplySplitsFieldsAfterTheKeyword)
     const std::string twentyFields =
         "ok|f1|f2|f3|f4|f5|f6|f7|f8|f9|f10|f11|f12|f13|f14|f15|f16|f17|f18|f19|f20";
     const ParseCase cases[] = {
-        {"ok alone has no fields", "ok", REPLY_OK, 0, {}},
-        {"one bar makes one empty field", "ok|", REPLY_OK, 1, {""}},
-        {"two fields", "ok|a|b", REPLY_OK, 2, {"a", "b"}},
-        {"trailing bar adds an empty field", "ok|a|b|", REPLY_OK, 3, {"a", "b", ""}},
-        {"text before the first bar is skipped", "done ok 7|x", REPLY_OK, 1, {"x"}},
-        {"error anywhere wins over ok", "ok|1 error bad", REPLY_ERROR, CFG_RESULT_ERROR, {" bad"}},
-        {"status before info", "status|info", REPLY_STATUS, 1, {"info"}},
-        {"status values", "status|40|100", REPLY_STATUS, 2, {"40", "100"}},
+        {"ok alone has no fields", "ok", CFG_REPLY_OK, 0, {}},
+        {"one bar makes one empty field", "ok|", CFG_REPLY_OK, 1, {""}},
+        {"two fields", "ok|a|b", CFG_REPLY_OK, 2, {"a", "b"}},
+        {"trailing bar adds an empty field", "ok|a|b|", CFG_REPLY_OK, 3, {"a", "b", ""}},
+        {"text before the first bar is skipped", "done ok 7|x", CFG_REPLY_OK, 1, {"x"}},
+        {"error anywhere wins over ok", "ok|1 error bad", CFG_REPLY_ERROR, CFG_RESULT_ERROR, {" bad"}},
+        {"status before info", "status|info", CFG_REPLY_STATUS, 1, {"info"}},
+        {"status values", "status|40|100", CFG_REPLY_STATUS, 2, {"40", "100"}},
         {"ninth info field is slot 8",
          "info|0|1|2|3|4|5|6|7|eight",
-         REPLY_INFO,
+         CFG_REPLY_INFO,
          9,
          {"0", "1", "2", "3", "4", "5", "6", "7", "eight"}},
-        {"no keyword", "hello|a", REPLY_NONE, 0, {}},
-        {"empty text", "", REPLY_NONE, 0, {}},
-        {"keywords are case-sensitive", "OK|a", REPLY_NONE, 0, {}},
-        {"the text ends at its NUL", std::string("ok|a\0|b", 7), REPLY_OK, 1, {"a"}},
+        {"no keyword", "hello|a", CFG_REPLY_NONE, 0, {}},
+        {"empty text", "", CFG_REPLY_NONE, 0, {}},
+        {"keywords are case-sensitive", "OK|a", CFG_REPLY_NONE, 0, {}},
+        {"the text ends at its NUL", std::string("ok|a\0|b", 7), CFG_REPLY_OK, 1, {"a"}},
         {"20 fields keep the first 16",
          twentyFields,
-         REPLY_OK,
+         CFG_REPLY_OK,
          16,
          {"f1", "f2", "f3", "f4", "f5", "f6", "f7", "f8", "f9", "f10", "f11", "f12", "f13", "f14", "f15",
           "f16"}},
@@ -144,29 +144,10 @@ TEST(CfgCodec, ParseReplyKeepsAnErrorTextOverSeveralSlotsButWithinTheArea)
 
     const std::string huge(5000, 'h');
     EXPECT_EQ(ParseReply("error" + huge, fields, kind), CFG_RESULT_ERROR);
-    EXPECT_EQ(kind, REPLY_ERROR);
+    EXPECT_EQ(kind, CFG_REPLY_ERROR);
     EXPECT_EQ(fields.m_szField[CFG_MAX_FIELDS - 1][CFG_FIELD_SIZE - 1], '\0')
         << "the area must stay terminated";
     EXPECT_EQ(std::strlen(fields.m_szField[0]), sizeof fields - 1);
-}
-
-TEST(CfgCodec, AddParamQuotesTheValueAsParameterOne)
-{
-    char buffer[64] = "appcfg config c=2 p=root";
-    ASSERT_EQ(AddParam(buffer, sizeof buffer, "s3cr\"et"), 0u);
-    // Nothing inside the value is escaped.
-    EXPECT_STREQ(buffer, "appcfg config c=2 p=root \"1=s3cr\"et\"");
-}
-
-TEST(CfgCodec, AddParamRefusesWhatDoesNotFit)
-{
-    char buffer[16] = "cmd";
-    // " \"1=" (4) + 8 + "\"" (1) + NUL = 3 + 14 = 17 > 16
-    EXPECT_EQ(AddParam(buffer, sizeof buffer, "12345678"), 0xFFFFFFFFu);
-    EXPECT_STREQ(buffer, "cmd");
-    // 3 + 4 + 7 + 1 + NUL = 16 fits exactly.
-    EXPECT_EQ(AddParam(buffer, sizeof buffer, "1234567"), 0u);
-    EXPECT_STREQ(buffer, "cmd \"1=1234567\"");
 }
 
 TEST(CfgCodec, FieldToIntFollowsDecimalConversionRules)

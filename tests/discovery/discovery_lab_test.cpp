@@ -24,6 +24,7 @@
 #include "discovery/init_cfg.h"
 #include "tests/common/lab.h"
 #include "tests/common/recording_init_cfg.h"
+#include "tests/common/test_socket.h"
 
 namespace {
 
@@ -68,37 +69,19 @@ public:
                 return;
             }
             close(nsFd);
-            m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-            sockaddr_in local{};
-            local.sin_family = AF_INET;
-            local.sin_port = htons(port);
-            if (bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-                close(m_fd);
-                m_fd = -1;
-            }
+            m_socket = TestSocket::Udp(htonl(INADDR_ANY), port);
         }).join();
     }
-    ~BoxSocket()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    bool Ok() const { return m_fd >= 0; }
+    bool Ok() const { return m_socket.Ok(); }
 
     // The next datagram within the timeout; empty when none came.
     std::vector<std::uint8_t> Receive(std::chrono::milliseconds timeout = WAIT)
     {
-        pollfd wait = {m_fd, POLLIN, 0};
-        if (poll(&wait, 1, static_cast<int>(timeout.count())) != 1)
-            return {};
-        std::vector<std::uint8_t> data(4096);
-        const ssize_t length = recv(m_fd, data.data(), data.size(), 0);
-        data.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-        return data;
+        return m_socket.ReceiveFrom(timeout).value_or(std::vector<std::uint8_t>{});
     }
 
 private:
-    int m_fd = -1;
+    TestSocket m_socket;
 };
 
 class DiscoveryLab : public LabTest

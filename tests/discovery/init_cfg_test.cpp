@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include "tests/common/core_output_capture.h"
 #include "tests/common/recording_init_cfg.h"
 
 namespace {
@@ -62,10 +63,10 @@ TEST(InitCfg, DispatchesRepliesByType)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         RecordingInitCfg endpoint(htonl(INADDR_LOOPBACK), 0);
-        testing::internal::CaptureStdout();
+        CoreOutputCapture capture;
         endpoint.Feed(row.datagram);
-        const std::string printed = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(printed, row.stdoutText);
+        EXPECT_EQ(capture.Stop(), row.stdoutText);
+        EXPECT_EQ(capture.Err(), "");
         std::string kinds;
         for (const Reply& reply : endpoint.Replies())
             kinds += reply.kind;

@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/test_socket.h"
 #include "tests/common/wait.h"
 
 namespace {
@@ -135,122 +136,6 @@ private:
     std::atomic<bool> m_Echo{false};
 };
 
-// A raw socket of the test's side.
-class Peer final
-{
-public:
-    Peer() = default;
-    explicit Peer(int fd) : m_fd(fd) {}
-    Peer(Peer&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Peer& operator=(Peer&& other) noexcept
-    {
-        if (this != &other) {
-            if (m_fd >= 0) {
-                ::close(m_fd);
-            }
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    ~Peer()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-
-    static Peer ListenLoopback()
-    {
-        Peer peer(::socket(AF_INET, SOCK_STREAM, 0));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(peer.m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(peer.m_fd, 16);
-        return peer;
-    }
-
-    static Peer ConnectLoopback(std::uint16_t port)
-    {
-        Peer peer(::socket(AF_INET, SOCK_STREAM, 0));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(peer.m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-            ADD_FAILURE() << "connect to port " << port << ": " << std::strerror(errno);
-        }
-        return peer;
-    }
-
-    std::uint16_t Port() const
-    {
-        sockaddr_in addr{};
-        socklen_t length = sizeof addr;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &length);
-        return ntohs(addr.sin_port);
-    }
-
-    Peer Accept(std::chrono::milliseconds timeout = WAIT) const
-    {
-        pollfd fd{m_fd, POLLIN, 0};
-        if (::poll(&fd, 1, static_cast<int>(timeout.count())) != 1) {
-            ADD_FAILURE() << "no connection to accept";
-            return Peer();
-        }
-        return Peer(::accept(m_fd, nullptr, nullptr));
-    }
-
-    void Write(const std::string& bytes) const
-    {
-        ASSERT_EQ(::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-    }
-
-    // Reads exactly count bytes, or what arrived before the deadline.
-    std::string Read(std::size_t count, std::chrono::milliseconds timeout = WAIT) const
-    {
-        std::string bytes;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (bytes.size() < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd fd{m_fd, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) != 1) {
-                break;
-            }
-            char chunk[4096];
-            const ssize_t n = ::recv(m_fd, chunk, std::min(sizeof chunk, count - bytes.size()), 0);
-            if (n <= 0) {
-                break;
-            }
-            bytes.append(chunk, static_cast<std::size_t>(n));
-        }
-        return bytes;
-    }
-
-    // True when the other side ends the stream before the deadline.
-    bool WaitForEnd(std::chrono::milliseconds timeout = WAIT) const
-    {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd fd{m_fd, POLLIN, 0};
-            if (::poll(&fd, 1, 10) == 1) {
-                char chunk[4096];
-                const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
-                if (n <= 0) {
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-
-    int Fd() const { return m_fd; }
-
-private:
-    int m_fd = -1;
-};
-
 std::string Frame(const std::string& payload)
 {
     std::string frame;
@@ -269,10 +154,10 @@ struct ClientSetup
         EXPECT_TRUE(tcp.WaitForCount(TCP_CONNECT_IND, 1));
     }
 
-    Peer listener = Peer::ListenLoopback();
+    TestSocket listener = TestSocket::ListenLoopback();
     RecordingTcp tcp;
     CTcpConnection* conn = nullptr;
-    Peer server;
+    TestSocket server;
 };
 
 TEST(Tcp, ClientConnectIndicationCarriesEmptyTextAndPortZero)
@@ -477,7 +362,7 @@ TEST(Tcp, DisconnectEndsTheConnectionAndTheReaperDeletesIt)
 TEST(Tcp, PeerClosingEndsTheConnection)
 {
     ClientSetup setup;
-    setup.server = Peer();
+    setup.server = TestSocket();
     ASSERT_TRUE(setup.tcp.WaitForCount(TCP_DISCONNECT_IND, 1));
     EXPECT_TRUE(setup.tcp.WaitForConnections(0));
 }
@@ -500,9 +385,9 @@ TEST(Tcp, FailedConnectGivesDisconnectIndicationAlone)
     };
     std::uint16_t closedPort = 0;
     {
-        closedPort = Peer::ListenLoopback().Port();
+        closedPort = TestSocket::ListenLoopback().Port();
     }
-    const Peer listener = Peer::ListenLoopback();
+    const TestSocket listener = TestSocket::ListenLoopback();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         RecordingTcp tcp(TCP_OPT_LENGTH_PREFIX);
@@ -523,7 +408,7 @@ TEST(Tcp, FailedConnectGivesDisconnectIndicationAlone)
 // ends at once instead of waiting on some other port.
 TEST(Tcp, ListenOnATakenPortEndsTheWaitingConnection)
 {
-    const Peer taken = Peer::ListenLoopback();
+    const TestSocket taken = TestSocket::ListenLoopback();
     RecordingTcp tcp(TCP_OPT_LENGTH_PREFIX);
     EXPECT_EQ(tcp.Listen(taken.Port()), TCP_FAILED);
     ASSERT_TRUE(tcp.WaitForCount(TCP_DISCONNECT_IND, 1));
@@ -540,7 +425,7 @@ TEST(Tcp, ServerIndicatesTheClientAndWaitsForTheNext)
     tcp.Listen(0);
     const std::uint16_t port = tcp.GetListenPort();
     ASSERT_NE(port, 0);
-    Peer first = Peer::ConnectLoopback(port);
+    TestSocket first = TestSocket::ConnectLoopback(port);
     ASSERT_TRUE(tcp.WaitForCount(TCP_CONNECT_IND, 1));
     auto events = tcp.Events();
     EXPECT_EQ(events[0].data, "127.0.0.1");
@@ -551,7 +436,7 @@ TEST(Tcp, ServerIndicatesTheClientAndWaitsForTheNext)
     EXPECT_EQ(events[0].conn->GetFlags(), TCP_OPT_LENGTH_PREFIX | TCP_ROLE_SERVER);
     EXPECT_TRUE(tcp.WaitForConnections(2)) << "a new connection must wait for the next client";
 
-    Peer second = Peer::ConnectLoopback(port);
+    TestSocket second = TestSocket::ConnectLoopback(port);
     ASSERT_TRUE(tcp.WaitForCount(TCP_CONNECT_IND, 2));
     first.Write(Frame("one"));
     second.Write(Frame("two"));
@@ -565,20 +450,20 @@ TEST(Tcp, TwoConnectionsFinishingTogetherAreBothReaped)
     ClientSetup setup;
     CTcpConnection* second = nullptr;
     setup.tcp.Connect("127.0.0.1", setup.listener.Port(), &second);
-    Peer secondServer = setup.listener.Accept();
+    TestSocket secondServer = setup.listener.Accept();
     ASSERT_TRUE(setup.tcp.WaitForCount(TCP_CONNECT_IND, 2));
     EXPECT_EQ(setup.tcp.GetConnectionCount(), 2u);
-    setup.server = Peer();
-    secondServer = Peer();
+    setup.server = TestSocket();
+    secondServer = TestSocket();
     ASSERT_TRUE(setup.tcp.WaitForCount(TCP_DISCONNECT_IND, 2));
     EXPECT_TRUE(setup.tcp.WaitForConnections(0));
 }
 
 TEST(Tcp, DestroyingTheEndpointShutsDownLiveConnectionsSilently)
 {
-    Peer listener = Peer::ListenLoopback();
-    Peer first;
-    Peer second;
+    TestSocket listener = TestSocket::ListenLoopback();
+    TestSocket first;
+    TestSocket second;
     std::vector<Event> events;
     {
         RecordingTcp tcp(TCP_OPT_LENGTH_PREFIX);

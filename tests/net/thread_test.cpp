@@ -17,11 +17,10 @@
 
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "tests/common/core_output_capture.h"
+#include "tests/common/wait.h"
 
 using namespace std::chrono_literals;
-using nettest::Counter;
-using nettest::StdoutCapture;
 
 namespace {
 
@@ -222,7 +221,7 @@ TEST(CThread, BaseWorkerWritesThreadRunningOncePerSecond)
         std::atomic<pid_t> workerTid{0};
     };
 
-    StdoutCapture capture;
+    CoreOutputCapture capture;
     const auto started = std::chrono::steady_clock::now();
     bool bWritten = false;
     bool bAsleep = false;
@@ -296,7 +295,7 @@ TEST(CThread, BaseTriggerWorkerStoppedWhileWaitingWritesItsFinalCycle)
         Counter starts;
     };
 
-    StdoutCapture capture;
+    CoreOutputCapture capture;
     {
         BaseCycle thread;
         thread.Begin(1);
@@ -343,7 +342,7 @@ TEST(CThread, StopMessagesOnlyWhenThereIsNothingToWaitFor)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        StdoutCapture capture;
+        CoreOutputCapture capture;
         c.run();
         EXPECT_EQ(capture.Stop(), c.expected);
     }
@@ -500,7 +499,7 @@ TEST(CThread, WorkerThatStopsItselfIsWaitedForByItsOwner)
         Counter stopped, ends;
     };
 
-    StdoutCapture capture;
+    CoreOutputCapture capture;
     auto pWorker = std::make_unique<SelfStopping>();
     pWorker->Begin(0);
     const bool bStopped = pWorker->stopped.WaitFor(1);

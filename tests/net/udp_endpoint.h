@@ -27,8 +27,9 @@ struct Datagram
 class RecordingUdp final : public CUdp
 {
 public:
-    RecordingUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort)
-        : CUdp(dwLocalAddr, wLocalPort, &m_context, UdpStart::Deferred)
+    // Port 0: a port the system chooses (GetLocalPort).
+    RecordingUdp(std::uint32_t dwLocalAddr, std::uint16_t wLocalPort = 0)
+        : CUdp(dwLocalAddr, wLocalPort, &m_context, UdpStart::Deferred, UdpPortZero::Ephemeral)
     {
         StartReceiving();
     }

@@ -12,11 +12,11 @@
 #include <gtest/gtest.h>
 
 #include "support.h"
+#include "tests/common/core_output_capture.h"
 #include "udp_endpoint.h"
 
 using namespace std::chrono_literals;
 using nettest::Datagram;
-using nettest::FreeUdpPort;
 using nettest::Ipv4;
 using nettest::RecordingUdp;
 
@@ -67,8 +67,8 @@ std::vector<std::uint8_t> Pattern(std::size_t size)
 
 TEST(CUdp, DeliversDatagramsUpToTheBufferSizeWhole)
 {
-    const std::uint16_t port = FreeUdpPort();
-    RecordingUdp endpoint(Ipv4("127.0.0.1"), port);
+    RecordingUdp endpoint(Ipv4("127.0.0.1"));
+    const std::uint16_t port = endpoint.GetLocalPort();
     Sender sender;
     const std::size_t sizes[] = {0, 1, 2047, 2048};
     for (std::size_t size : sizes)
@@ -87,8 +87,8 @@ TEST(CUdp, DeliversDatagramsUpToTheBufferSizeWhole)
 
 TEST(CUdp, DropsOversizedDatagramsWholeAndCarriesOn)
 {
-    const std::uint16_t port = FreeUdpPort();
-    RecordingUdp endpoint(Ipv4("127.0.0.1"), port);
+    RecordingUdp endpoint(Ipv4("127.0.0.1"));
+    const std::uint16_t port = endpoint.GetLocalPort();
     Sender sender;
     // Linux would hand out the first 2048 bytes of these without complaint;
     // not even a part may be delivered.
@@ -106,8 +106,8 @@ TEST(CUdp, DropsOversizedDatagramsWholeAndCarriesOn)
 
 TEST(CUdp, SendReportsUnresolvableTargetsWithoutSending)
 {
-    const std::uint16_t port = FreeUdpPort();
-    RecordingUdp receiver(Ipv4("127.0.0.1"), port);
+    RecordingUdp receiver(Ipv4("127.0.0.1"));
+    const std::uint16_t port = receiver.GetLocalPort();
     CUdp sender(0, 0, nullptr);
     const std::uint8_t byte = 1;
 
@@ -131,10 +131,10 @@ TEST(CUdp, SendReportsUnresolvableTargetsWithoutSending)
 
 TEST(CUdp, SendsFromItsBoundAddressAndPort)
 {
-    const std::uint16_t receiverPort = FreeUdpPort();
-    RecordingUdp receiver(Ipv4("127.0.0.1"), receiverPort);
-    const std::uint16_t senderPort = FreeUdpPort();
-    RecordingUdp sender(Ipv4("127.0.0.1"), senderPort);
+    RecordingUdp receiver(Ipv4("127.0.0.1"));
+    const std::uint16_t receiverPort = receiver.GetLocalPort();
+    RecordingUdp sender(Ipv4("127.0.0.1"));
+    const std::uint16_t senderPort = sender.GetLocalPort();
 
     const std::vector<std::uint8_t> data = Pattern(52);
     ASSERT_EQ(sender.Send("127.0.0.1", receiverPort, data.data(), 52), UDP_SEND_OK);
@@ -174,8 +174,8 @@ TEST(CUdp, ResolveFollowsTheDottedOrNameRule)
 
 TEST(CUdp, TracesTheReceiveCycle)
 {
-    const std::uint16_t port = FreeUdpPort();
-    RecordingUdp endpoint(Ipv4("127.0.0.1"), port);
+    RecordingUdp endpoint(Ipv4("127.0.0.1"));
+    const std::uint16_t port = endpoint.GetLocalPort();
     Sender sender;
     ASSERT_TRUE(sender.SendTo(port, {1, 2, 3}));
     ASSERT_TRUE(endpoint.WaitForDatagrams(1));
@@ -193,8 +193,7 @@ TEST(CUdp, TracesTheReceiveCycle)
 
 TEST(CUdp, DestructionWithoutTrafficDoesNotHang)
 {
-    const std::uint16_t port = FreeUdpPort();
-    auto endpoint = std::make_unique<CUdp>(Ipv4("127.0.0.1"), port, nullptr);
+    auto endpoint = std::make_unique<RecordingUdp>(Ipv4("127.0.0.1"));
     // The receive loop waits 10 ms at a time for a datagram; only a worker
     // that never looks at its stop flag again runs into the deadline.
     EXPECT_TRUE(ReturnsBefore(HANG_DEADLINE, [&] { endpoint.reset(); }));
@@ -202,8 +201,8 @@ TEST(CUdp, DestructionWithoutTrafficDoesNotHang)
 
 TEST(CUdp, FailedBindStillGivesAWorkerThatStops)
 {
-    const std::uint16_t port = FreeUdpPort();
-    RecordingUdp first(Ipv4("127.0.0.1"), port);
+    RecordingUdp first(Ipv4("127.0.0.1"));
+    const std::uint16_t port = first.GetLocalPort();
     {
         RecordingUdp second(Ipv4("127.0.0.1"), port);
         EXPECT_TRUE(second.WaitForTrace("Thread started\n"));
@@ -228,10 +227,11 @@ TEST(CUdp, FailedBindStillGivesAWorkerThatStops)
 
 TEST(CUdp, SendOnlyEndpointNeitherReceivesNorComplainsWhenDestroyed)
 {
-    nettest::StdoutCapture capture;
+    CoreOutputCapture capture;
     {
         CUdp sender(Ipv4("127.0.0.1"), 0, nullptr);
         EXPECT_EQ(sender.IsRunning(), 0);
+        EXPECT_EQ(sender.GetLocalPort(), 0);
     }
     // No worker was ever started, so there is nothing whose stop could fail.
     EXPECT_EQ(capture.Stop(), "");
@@ -239,8 +239,8 @@ TEST(CUdp, SendOnlyEndpointNeitherReceivesNorComplainsWhenDestroyed)
 
 TEST(CUdp, SendersOnOtherThreadsRunAlongsideTheReceiver)
 {
-    const std::uint16_t port = FreeUdpPort();
-    RecordingUdp receiver(Ipv4("127.0.0.1"), port);
+    RecordingUdp receiver(Ipv4("127.0.0.1"));
+    const std::uint16_t port = receiver.GetLocalPort();
     CUdp sender(0, 0, nullptr);
     auto burst = [&](std::uint8_t tag) {
         for (int i = 0; i < 50; ++i)

@@ -20,6 +20,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "tests/common/test_socket.h"
 #include "tftp/tftp_server.h"
 #include "tftp/tftp_wire.h"
 #include "tftp_test_support.h"
@@ -272,36 +273,26 @@ TEST(TftpServerObject, EndTransfersEndsRunningAndLaterTransfersUntilStop)
 class FloodSocket final
 {
 public:
-    explicit FloodSocket(const char* address)
+    explicit FloodSocket(const char* address) : m_socket(TestSocket::Udp(inet_addr(address)))
     {
-        m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         const int size = 1 << 20;
-        setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        inet_pton(AF_INET, address, &local.sin_addr);
-        m_bound = bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+        setsockopt(m_socket.Fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
-    ~FloodSocket() { close(m_fd); }
-    bool Bound() const { return m_bound; }
+    bool Bound() const { return m_socket.Ok(); }
     void Send(std::uint16_t port, const Bytes& packet)
     {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        to.sin_port = htons(port);
-        sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        m_socket.SendTo(packet, TestSocket::Loopback(port));
     }
     // Takes every reply that arrives within `wait` of the last one.
     void Collect(std::chrono::milliseconds wait)
     {
-        pollfd fd{m_fd, POLLIN, 0};
+        pollfd fd{m_socket.Fd(), POLLIN, 0};
         while (poll(&fd, 1, static_cast<int>(wait.count())) > 0) {
             std::uint8_t buffer[600];
             sockaddr_in from{};
             socklen_t length = sizeof from;
-            const ssize_t n =
-                recvfrom(m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+            const ssize_t n = recvfrom(m_socket.Fd(), buffer, sizeof buffer, 0,
+                                       reinterpret_cast<sockaddr*>(&from), &length);
             if (n < 4)
                 continue;
             const int opcode = buffer[0] << 8 | buffer[1];
@@ -332,8 +323,7 @@ public:
     std::map<std::string, int> refusals;
 
 private:
-    int m_fd = -1;
-    bool m_bound = false;
+    TestSocket m_socket;
 };
 
 std::size_t ResidentKilobytes()

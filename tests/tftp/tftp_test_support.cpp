@@ -202,52 +202,28 @@ std::vector<std::pair<std::string, std::string>> Packet::Options() const
 
 TftpTestClient::TftpTestClient()
 {
-    m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     const int size = 1 << 20;
-    setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-}
-
-TftpTestClient::~TftpTestClient()
-{
-    if (m_fd >= 0)
-        close(m_fd);
+    setsockopt(m_socket.Fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
 }
 
 void TftpTestClient::SendTo(std::uint16_t port, const Bytes& packet)
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    m_socket.SendTo(packet, TestSocket::Loopback(port));
 }
 
 std::uint16_t TftpTestClient::LocalPort() const
 {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
+    return m_socket.Port();
 }
 
 std::optional<Packet> TftpTestClient::Receive(std::chrono::milliseconds timeout)
 {
-    pollfd fd{m_fd, POLLIN, 0};
-    if (poll(&fd, 1, static_cast<int>(timeout.count())) <= 0)
+    sockaddr_in from{};
+    std::optional<Bytes> datagram = m_socket.ReceiveFrom(timeout, &from);
+    if (!datagram)
         return std::nullopt;
     Packet packet;
-    packet.bytes.resize(70000);
-    sockaddr_in from{};
-    socklen_t length = sizeof from;
-    const ssize_t n = recvfrom(m_fd, packet.bytes.data(), packet.bytes.size(), 0,
-                               reinterpret_cast<sockaddr*>(&from), &length);
-    if (n < 0)
-        return std::nullopt;
-    packet.bytes.resize(static_cast<std::size_t>(n));
+    packet.bytes = std::move(*datagram);
     packet.fromPort = ntohs(from.sin_port);
     return packet;
 }

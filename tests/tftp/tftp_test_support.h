@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/test_socket.h"
 #include "tests/common/tftpd.h"
 #include "tests/common/wait.h"
 
@@ -84,9 +85,6 @@ class TftpTestClient final
 {
 public:
     TftpTestClient();
-    ~TftpTestClient();
-    TftpTestClient(const TftpTestClient&) = delete;
-    TftpTestClient& operator=(const TftpTestClient&) = delete;
 
     void SendTo(std::uint16_t port, const Bytes& packet);
     // The port (host order) the server sees as this client's.
@@ -103,7 +101,7 @@ public:
                    std::uint32_t blockSize = 512, std::string* error = nullptr);
 
 private:
-    int m_fd = -1;
+    TestSocket m_socket = TestSocket::Udp();
 };
 
 // Starts the server on 127.0.0.1 with a free port and a temporary home

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "box_config_service.h"
+#include "tests/common/test_socket.h"
 
 namespace {
 
@@ -23,37 +24,26 @@ namespace {
 class CPeer final
 {
 public:
-    explicit CPeer(std::uint16_t port) : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
-    {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::connect(m_fd, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
-    }
-    ~CPeer() { ::close(m_fd); }
-    CPeer(const CPeer&) = delete;
-    CPeer& operator=(const CPeer&) = delete;
+    explicit CPeer(std::uint16_t port) : m_socket(TestSocket::ConnectLoopback(port)) {}
 
-    void Send(const std::string& bytes) { ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    void Send(const std::string& bytes) { ::send(m_socket.Fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL); }
     // The next read within 10 s: > 0 bytes (the greeting), 0 for the end of
     // the connection (also by reset), -1 for nothing.
     ssize_t Next()
     {
-        pollfd pfd{m_fd, POLLIN, 0};
         char buffer[4096];
-        if (::poll(&pfd, 1, 10000) != 1)
+        if (!m_socket.WaitReadable(std::chrono::seconds(10)))
             return -1;
-        return std::max<ssize_t>(::recv(m_fd, buffer, sizeof buffer, 0), 0);
+        return std::max<ssize_t>(::recv(m_socket.Fd(), buffer, sizeof buffer, 0), 0);
     }
     bool StillOpen()
     {
         char byte;
-        return ::recv(m_fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK) < 0 && errno == EAGAIN;
+        return ::recv(m_socket.Fd(), &byte, 1, MSG_DONTWAIT | MSG_PEEK) < 0 && errno == EAGAIN;
     }
 
 private:
-    int m_fd;
+    TestSocket m_socket;
 };
 
 class BoxConfigServiceTest : public ::testing::Test

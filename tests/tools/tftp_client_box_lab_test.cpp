@@ -118,9 +118,8 @@ protected:
     std::uint32_t Update(const std::string& file, const std::string& info = "hw-1")
     {
         const std::string command = "appcfg cmd c=3 " + file + " " + info;
-        std::uint32_t count = 0;
         // Far below the tool's hour: a few MiB on a veth pair take well under a second.
-        return m_client->SendCommand(command.c_str(), 20000, &count);
+        return m_client->RunCommand(command, std::chrono::milliseconds(20000)).status;
     }
 
     static std::string ExpectedLog(const std::string& file, std::uint32_t blksize, const std::string& tsize)

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/test_socket.h"
 #include "tests/common/wait.h"
 
 #include "tools/tftp-client/tftp_client.h"
@@ -48,53 +49,22 @@ Bytes Ack(std::uint16_t block)
     return Bytes(ack, ack + TFTP_HEADER);
 }
 
-// A UDP socket on 127.0.0.1 with an ephemeral port, closed on destruction.
+// A UDP socket on 127.0.0.1 with an ephemeral port that remembers who
+// sent the last datagram.
 class CTestSocket final
 {
 public:
-    CTestSocket()
-    {
-        m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        socklen_t length = sizeof local;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length);
-        m_port = ntohs(local.sin_port);
-    }
-    ~CTestSocket() { ::close(m_fd); }
-    CTestSocket(const CTestSocket&) = delete;
-    CTestSocket& operator=(const CTestSocket&) = delete;
-
-    std::uint16_t Port() const { return m_port; }
-
+    std::uint16_t Port() const { return m_socket.Port(); }
     // The next datagram within the timeout, and who sent it.
     std::optional<Bytes> Receive(std::chrono::milliseconds timeout = WAIT)
     {
-        pollfd pfd{m_fd, POLLIN, 0};
-        if (::poll(&pfd, 1, static_cast<int>(timeout.count())) != 1)
-            return std::nullopt;
-        Bytes buffer(70000);
-        socklen_t length = sizeof m_from;
-        const ssize_t got =
-            ::recvfrom(m_fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&m_from), &length);
-        if (got < 0)
-            return std::nullopt;
-        buffer.resize(static_cast<std::size_t>(got));
-        return buffer;
+        return m_socket.ReceiveFrom(timeout, &m_from);
     }
-
     const sockaddr_in& From() const { return m_from; }
-
-    void SendTo(const Bytes& bytes, const sockaddr_in& to)
-    {
-        ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    }
+    void SendTo(const Bytes& bytes, const sockaddr_in& to) { m_socket.SendTo(bytes, to); }
 
 private:
-    int m_fd = -1;
-    std::uint16_t m_port = 0;
+    TestSocket m_socket = TestSocket::Udp();
     sockaddr_in m_from{};
 };
 

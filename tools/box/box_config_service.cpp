@@ -237,7 +237,7 @@ void BoxConfigService::Listen()
             // Each connection holds a thread; a flood of them must not take
             // the box down, and the connections it serves go on.
             BoxLog("config: connection from %s refused: %zu connections open",
-                   FormatIp(peer.sin_addr.s_addr).c_str(), MAX_CONNECTIONS);
+                   FormatIpv4(peer.sin_addr.s_addr).c_str(), MAX_CONNECTIONS);
             ::close(client);
             continue;
         }
@@ -389,14 +389,15 @@ void BoxConfigService::Serve(Connection& connection)
         }
     }
     const BoxIdentity box = m_state.Get(connection.box);
-    BoxLog("config: connection from %s to %s", peer, FormatIp(box.ip).c_str());
+    BoxLog("config: connection from %s to %s", peer, FormatIpv4(box.ip).c_str());
 
     auto nextStatus =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.statusIntervalMs);
     unsigned statusValue = 0;
-    const std::string info = "info|vindle-box|" + FormatMac(box.mac) + "|" + FormatIp(box.ip) + "|" +
-                             FormatIp(box.netmask) + "|" + FormatIp(box.gateway) + "|" +
-                             m_state.Firmware(connection.box) + "|hw-1|up|" + m_options.infoField;
+    const std::string info = "info|vindle-box|" + FormatMac(box.mac, MacStyle::Dashes) + "|" +
+                             FormatIpv4(box.ip) + "|" + FormatIpv4(box.netmask) + "|" +
+                             FormatIpv4(box.gateway) + "|" + m_state.Firmware(connection.box) + "|hw-1|up|" +
+                             m_options.infoField;
     bool open = SendText(connection.fd, info);
     while (open) {
         const int ready = WaitTicking(connection.fd, true, 1000, nextStatus, statusValue);

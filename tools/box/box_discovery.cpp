@@ -38,13 +38,13 @@ void WriteAddress(std::uint8_t* bytes, std::uint32_t value)
 
 std::string Where(const sockaddr_in& address)
 {
-    return FormatIp(address.sin_addr.s_addr) + ":" + std::to_string(ntohs(address.sin_port));
+    return FormatIpv4(address.sin_addr.s_addr) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
 std::string Describe(const BoxIdentity& box)
 {
-    return FormatMac(box.mac) + " " + FormatIp(box.ip) + "/" + FormatIp(box.netmask) + " gw " +
-           FormatIp(box.gateway);
+    return FormatMac(box.mac, MacStyle::Dashes) + " " + FormatIpv4(box.ip) + "/" + FormatIpv4(box.netmask) +
+           " gw " + FormatIpv4(box.gateway);
 }
 
 // Replaces the interface's primary IPv4 address and netmask.
@@ -218,7 +218,8 @@ void BoxDiscovery::AnswerSetIp(std::span<const std::uint8_t> datagram, const soc
     std::memcpy(mac.data(), &datagram[1], mac.size());
     const auto index = m_state.FindByMac(mac);
     if (!index) {
-        BoxLog("discovery: set-ip for %s from %s: not mine", FormatMac(mac).c_str(), Where(from).c_str());
+        BoxLog("discovery: set-ip for %s from %s: not mine", FormatMac(mac, MacStyle::Dashes).c_str(),
+               Where(from).c_str());
         return;
     }
     const std::uint32_t ip = ReadAddress(datagram, 8);
@@ -227,7 +228,7 @@ void BoxDiscovery::AnswerSetIp(std::span<const std::uint8_t> datagram, const soc
     // Not answered: the reply tells the tool that the box took the address.
     if (const char* refusal = SetIpRefusal(ip, netmask)) {
         BoxLog("discovery: set-ip box %zu to %s/%s from %s refused: %s; keeps %s", *index + 1,
-               FormatIp(ip).c_str(), FormatIp(netmask).c_str(), Where(from).c_str(), refusal,
+               FormatIpv4(ip).c_str(), FormatIpv4(netmask).c_str(), Where(from).c_str(), refusal,
                Describe(m_state.Get(*index)).c_str());
         return;
     }
@@ -244,8 +245,8 @@ void BoxDiscovery::AnswerSetIp(std::span<const std::uint8_t> datagram, const soc
     if (m_state.Count() == 1 && m_options.changeInterface && !ifname.empty()) {
         std::string error;
         if (ChangeInterfaceAddress(ifname, ip, netmask, error))
-            BoxLog("discovery: interface %s now %s/%s", ifname.c_str(), FormatIp(ip).c_str(),
-                   FormatIp(netmask).c_str());
+            BoxLog("discovery: interface %s now %s/%s", ifname.c_str(), FormatIpv4(ip).c_str(),
+                   FormatIpv4(netmask).c_str());
         else
             BoxLog("discovery: interface %s unchanged: %s", ifname.c_str(), error.c_str());
     }

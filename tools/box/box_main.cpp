@@ -92,8 +92,8 @@ int main(int argc, char** argv)
     const BoxIdentity first = state->Get(0);
     BoxLog("box: %zu box(es) on %s, first %s %s/%s gw %s", state->Count(),
            state->InterfaceName().empty() ? "*" : state->InterfaceName().c_str(),
-           FormatMac(first.mac).c_str(), FormatIp(first.ip).c_str(), FormatIp(first.netmask).c_str(),
-           FormatIp(first.gateway).c_str());
+           FormatMac(first.mac, MacStyle::Dashes).c_str(), FormatIpv4(first.ip).c_str(),
+           FormatIpv4(first.netmask).c_str(), FormatIpv4(first.gateway).c_str());
 
     std::vector<std::unique_ptr<BoxService>> services;
     services.push_back(std::make_unique<BoxDiscovery>(options, *state));

@@ -350,23 +350,6 @@ std::optional<MacAddress> ParseMac(const std::string& text)
     return mac;
 }
 
-std::string FormatMac(const MacAddress& mac)
-{
-    char text[18];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
-                  mac[5]);
-    return text;
-}
-
-std::string FormatIp(std::uint32_t ip)
-{
-    char text[INET_ADDRSTRLEN];
-    in_addr address{};
-    address.s_addr = ip;
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
 void PrintBoxUsage(std::FILE* out)
 {
     std::fprintf(out, "Usage: vindle-box [OPTION]...\n"

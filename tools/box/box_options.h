@@ -10,6 +10,7 @@
 #include <string>
 
 #include "box_update.h"
+#include "net/address_text.h"
 
 using MacAddress = std::array<std::uint8_t, 6>;
 
@@ -82,6 +83,3 @@ void PrintBoxUsage(std::FILE* out);
 
 // "02:77:00:00:00:02" or "02-77-00-00-00-02".
 std::optional<MacAddress> ParseMac(const std::string& text);
-// "02-77-00-00-00-02", the way the tool shows a MAC.
-std::string FormatMac(const MacAddress& mac);
-std::string FormatIp(std::uint32_t ip);

@@ -78,7 +78,7 @@ BoxUpdateResult RunUpdate(const std::string& file, const std::string& info)
         return Failed("no TFTP server address");
 
     TftpClientOptions options;
-    options.server = FormatIp(server);
+    options.server = FormatIpv4(server);
     options.port = g_download.port;
     options.useOptions = g_download.useOptions;
     options.blksize = g_download.blksize;
