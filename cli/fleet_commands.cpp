@@ -23,6 +23,7 @@
 #include "cli/adapters.h"
 #include "cli/core_adapters.h"
 #include "cli/progress_view.h"
+#include "cli/safe_text.h"
 #include "cli/sha256.h"
 #include "cli/streams.h"
 #include "cli/targets.h"
@@ -391,7 +392,8 @@ const char* PortBindAdvice(int error)
 
 void Complain(const std::string& what, const std::string& why)
 {
-    std::fprintf(MessageStream(), "vindlectl: %s: %s\n", what.c_str(), why.c_str());
+    std::fprintf(MessageStream(), "vindlectl: %s: %s\n", EscapeControls(what).c_str(),
+                 EscapeControls(why).c_str());
 }
 
 int RunDiscover(const CommonOptions& common)
@@ -577,7 +579,7 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& options, const U
         std::fprintf(MessageStream(),
                      "vindlectl: %s: larger than 512-byte blocks can count; boxes that do not ask for "
                      "larger blocks will fail\n",
-                     update.file.c_str());
+                     EscapeControls(update.file).c_str());
     if (const int error = ProbeUdpBind(adapter.ip, TFTP_PORT)) {
         const char* advice = PortBindAdvice(error);
         Complain("port 69 on " + FormatIpv4(adapter.ip), advice ? advice : std::strerror(error));

@@ -48,7 +48,10 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("vindlectl ") + VINDLE_VERSION,
                          "print the version and exit");
-    app.footer(EXIT_TEXT);
+    app.footer(
+        std::string("A box's text is shown with control characters as \\xHH, and a CSV cell starting "
+                    "with =, +, -, @, tab or CR gets a leading ' so that spreadsheets take it as text.\n") +
+        EXIT_TEXT);
     CommonOptions common;
     TargetOptions targets;
     std::function<int()> run;
