@@ -613,6 +613,7 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& options, const U
     plan.retries = update.retries;
     plan.maxFailures = update.maxFailures;
     plan.retryErrors = update.retryErrors;
+    plan.trustBox = update.trustBox;
     plan.connectTimeout = CONNECT_TIMEOUT;
     plan.commandTimeout = std::chrono::seconds(update.timeoutSeconds);
     plan.waitBack = std::chrono::seconds(update.waitBackSeconds);

@@ -53,6 +53,7 @@ struct UpdateOptions
     unsigned retries = 0;
     unsigned maxFailures = 0;
     bool retryErrors = false;
+    bool trustBox = false;  // "ok" counts without the file served
     unsigned timeoutSeconds = 3600;
     unsigned waitBackSeconds = 0;
     std::string report;

@@ -113,6 +113,9 @@ int main(int argc, char** argv)
         ->default_val(0)
         ->check(CLI::Range(0u, 100u));
     updateCommand->add_flag("--retry-errors", update.retryErrors, "also retry a box that answered \"error\"");
+    updateCommand->add_flag("--trust-box", update.trustBox,
+                            "count a box's \"ok\" as done even when it did not fetch the whole file from "
+                            "vindlectl (otherwise: \"unverified\", a failure)");
     updateCommand
         ->add_option("--max-failures", update.maxFailures,
                      "start no new box after this many failed (0: no limit)")
