@@ -201,6 +201,7 @@ std::unique_ptr<UpdateFileServer> MakeTftpFileServer(bool echoReport)
 FleetSearch::FleetSearch(std::uint32_t adapterIp, std::string adapterName)
     : CInitCfg(adapterIp, CFG_DISCOVERY_PORT, UdpStart::Deferred)
     , m_adapter(std::move(adapterName))
+    , m_adapterIp(adapterIp)
 {
     StartReceiving();
 }
@@ -267,7 +268,8 @@ void FleetSearch::OnSearchReply(std::uint32_t ip, std::uint32_t netmask, std::ui
     MacBytes mac;
     std::memcpy(mac.data(), pMac, mac.size());
     std::lock_guard lock(m_lock);
-    m_replies.push_back({ip, netmask, gateway, FormatMac(mac), m_adapter, false, false});
+    m_replies.push_back({ip, netmask, gateway, FormatMac(mac), m_adapter, false, false,
+                         ImpossibleReply(ip, mac, m_adapterIp)});
     m_changed.notify_all();
 }
 

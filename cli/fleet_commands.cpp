@@ -132,6 +132,13 @@ int ResolveTargets(const TargetSpec& spec, FleetSearch* search, std::chrono::mil
     std::vector<FoundBox> found;
     if (spec.NeedsSearch())
         found = search->Search(wait);
+    // A reply no box can have sent would aim the command elsewhere.
+    std::erase_if(found, [](const FoundBox& box) {
+        if (!box.impossible.empty())
+            Complain(FormatIpv4(box.ip) + " (" + box.mac + ")",
+                     "left out: impossible reply (" + box.impossible + ")");
+        return !box.impossible.empty();
+    });
     std::set<std::uint32_t> seen;
     auto add = [&](std::uint32_t ip, const std::string& mac) {
         if (seen.insert(ip).second)

@@ -62,7 +62,9 @@ int main(int argc, char** argv)
     discover->get_option("--adapter")->description("NAME, ADDRESS or all (the default)");
     discover->footer(
         std::string("Lists IP, MAC, netmask, gateway and adapter; flags an address claimed by two MACs "
-                    "and a MAC seen twice. Exit 0 when boxes answered, 1 when none did.\n") +
+                    "and a MAC seen twice, and notes an impossible reply (0.0.0.0, broadcast, multicast or "
+                    "this computer's address, MAC ff:ff:ff:ff:ff:ff), which is never a target. Exit 0 when "
+                    "boxes answered, 1 when none did.\n") +
         EXIT_TEXT);
     discover->callback([&] { run = [&] { return RunDiscover(common); }; });
 

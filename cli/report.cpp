@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <map>
 
+#include <arpa/inet.h>
+
 #include <nlohmann/json.hpp>
 
 #include "cli/safe_text.h"
@@ -80,6 +82,11 @@ std::string Rows(std::vector<std::vector<std::string>> rows, OutputFormat format
     return text;
 }
 
+std::string ImpossibleNote(const FoundBox& box)
+{
+    return "impossible reply (" + box.impossible + ")";
+}
+
 std::string Seconds(double seconds)
 {
     char text[32];
@@ -106,6 +113,22 @@ void FlagDuplicates(std::vector<FoundBox>& boxes)
         box.macRepeated = macCount[box.mac] > 1;
 }
 
+std::string ImpossibleReply(std::uint32_t ip, const std::array<std::uint8_t, 6>& mac, std::uint32_t ownIp)
+{
+    const std::uint32_t host = ntohl(ip);
+    if (host == 0)
+        return "address 0.0.0.0";
+    if (host == 0xffffffffu)
+        return "broadcast address";
+    if (host >> 28 == 0xe)
+        return "multicast address";
+    if (ip == ownIp)
+        return "this computer's own address";
+    if (std::all_of(mac.begin(), mac.end(), [](std::uint8_t b) { return b == 0xff; }))
+        return "broadcast MAC";
+    return {};
+}
+
 std::string FormatFoundBoxes(const std::vector<FoundBox>& boxes, OutputFormat format)
 {
     if (format == OutputFormat::Json) {
@@ -117,7 +140,9 @@ std::string FormatFoundBoxes(const std::vector<FoundBox>& boxes, OutputFormat fo
                             {"gateway", FormatIpv4(box.gateway)},
                             {"adapter", box.adapter},
                             {"ip_conflict", box.ipConflict},
-                            {"mac_repeated", box.macRepeated}});
+                            {"mac_repeated", box.macRepeated},
+                            {"impossible", box.impossible.empty() ? nlohmann::json(nullptr)
+                                                                  : nlohmann::json(box.impossible)}});
         return Dump(list);
     }
     std::vector<std::vector<std::string>> rows;
@@ -128,6 +153,8 @@ std::string FormatFoundBoxes(const std::vector<FoundBox>& boxes, OutputFormat fo
             note = "ip claimed by another mac";
         if (box.macRepeated)
             note += std::string(note.empty() ? "" : "; ") + "mac seen twice";
+        if (!box.impossible.empty())
+            note += (note.empty() ? "" : "; ") + ImpossibleNote(box);
         rows.push_back({FormatIpv4(box.ip), box.mac, FormatIpv4(box.netmask), FormatIpv4(box.gateway),
                         box.adapter, note});
     }

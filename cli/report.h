@@ -3,6 +3,7 @@
 // same order in every format, one record per box, stable snake_case keys.
 // Pure: records in, text out.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,7 +28,12 @@ struct FoundBox
     std::string adapter;       // the adapter it answered on
     bool ipConflict = false;   // another MAC claims the same address
     bool macRepeated = false;  // the MAC answered more than once
+    std::string impossible{};  // why no box can have sent the reply as it is
 };
+
+// Why a search reply claiming ip and mac cannot come from a box on the
+// adapter with address ownIp (all network byte order), or "" when it can.
+std::string ImpossibleReply(std::uint32_t ip, const std::array<std::uint8_t, 6>& mac, std::uint32_t ownIp);
 
 // Marks address conflicts and repeated MACs; the order is kept.
 void FlagDuplicates(std::vector<FoundBox>& boxes);

@@ -264,6 +264,30 @@ TEST_F(Vindlectl, DiscoverFlagsTwoBoxesOnOneAddress)
     EXPECT_NE(output.find("10.77.0.2,02:77:00:00:00:03,"), std::string::npos) << output;
 }
 
+TEST_F(Vindlectl, ARepliedMulticastAddressIsListedButNeverATarget)
+{
+    StartBox(1);
+    StartBox(2, {"--ip", "224.0.0.5", "--no-interface-change"});
+    std::string output;
+    EXPECT_EQ(Run({"discover", "--format", "csv"}, &output), 0);
+    EXPECT_NE(output.find("224.0.0.5,02:77:00:00:00:03,255.255.255.0,0.0.0.0,br0,impossible reply (multicast "
+                          "address)"),
+              std::string::npos)
+        << output;
+    // Left out of --all and ranges; named by its MAC, nothing is left.
+    const std::pair<const char*, int> rows[] = {{"--all", 0}, {"0.0.0.0/0", 0}, {"02:77:00:00:00:03", 1}};
+    for (const auto& [target, status] : rows) {
+        SCOPED_TRACE(target);
+        EXPECT_EQ(Run({"info", target, "--format", "csv"}, &output), status) << output;
+        EXPECT_NE(
+            output.find("vindlectl: 224.0.0.5 (02:77:00:00:00:03): left out: impossible reply (multicast "
+                        "address)"),
+            std::string::npos)
+            << output;
+        EXPECT_EQ(output.find("\n224.0.0.5,"), std::string::npos) << output;
+    }
+}
+
 TEST_F(Vindlectl, RefusesBadInputWithOneLineAndSendsNothing)
 {
     StartBox(1);
