@@ -330,10 +330,10 @@ std::vector<bool> ProbeTcp(const std::vector<std::uint32_t>& ips, std::uint16_t 
         for (std::size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0)
                 continue;
+            // A socket whose state cannot be read has not shown a connection.
             int error = 0;
             socklen_t length = sizeof error;
-            ::getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &error, &length);
-            reachable[i] = error == 0;
+            reachable[i] = ::getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
             fds[i].fd = -1;
         }
     }
