@@ -254,7 +254,8 @@ int RunOnEach(const CommonOptions& common, const std::vector<Box>& boxes,
     });
     const bool allOk =
         std::all_of(verdicts.begin(), verdicts.end(), [](const BoxVerdict& v) { return v.result == "ok"; });
-    Print(FormatVerdicts(verdicts, common.format));
+    if (Print(FormatVerdicts(verdicts, common.format)) != EXIT_ALL_DONE)
+        return EXIT_SOME_FAILED;
     return allOk ? EXIT_ALL_DONE : EXIT_SOME_FAILED;
 }
 
@@ -479,7 +480,8 @@ int RunInfo(const CommonOptions& common, const TargetOptions& options)
         if (infos[i].reached)
             infos[i].fields = session->Info();
     });
-    Print(FormatBoxInfos(infos, common.format));
+    if (Print(FormatBoxInfos(infos, common.format)) != EXIT_ALL_DONE)
+        return EXIT_SOME_FAILED;
     return std::all_of(infos.begin(), infos.end(), [](const BoxInfo& b) { return b.reached; })
                ? EXIT_ALL_DONE
                : EXIT_SOME_FAILED;
