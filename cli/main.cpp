@@ -138,12 +138,8 @@ int main(int argc, char** argv)
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
+    } catch (const CLI::Success& e) {
+        return app.exit(e);  // --help or --version
     } catch (const CLI::ParseError& e) {
         Complain("command line", std::string(e.what()) + " (see vindlectl --help)");
         return EXIT_USAGE;
