@@ -566,8 +566,8 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& options, const U
         }
         ports = *parsed;
     }
-    OutputFormat reportFormat = OutputFormat::Json;
-    if (!update.report.empty() && !ReportFormatForPath(update.report, reportFormat)) {
+    const std::optional<OutputFormat> reportFormat = ReportFormatForPath(update.report);
+    if (!update.report.empty() && !reportFormat) {
         Complain("--report " + update.report, "the file name must end in .json or .csv");
         return EXIT_USAGE;
     }
@@ -677,7 +677,7 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& options, const U
         exitCode = EXIT_SOME_FAILED;
     if (!update.report.empty()) {
         std::ofstream out(update.report, std::ios::binary | std::ios::trunc);
-        out << FormatUpdateReport(report, reportFormat);
+        out << FormatUpdateReport(report, *reportFormat);
         out.close();
         if (!out) {
             Complain(update.report, "the report could not be written");

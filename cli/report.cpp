@@ -242,16 +242,14 @@ std::string FormatUpdateReport(const UpdateReport& report, OutputFormat format)
     return head + Rows(rows, format);
 }
 
-bool ReportFormatForPath(std::string_view path, OutputFormat& format)
+std::optional<OutputFormat> ReportFormatForPath(std::string_view path)
 {
     auto endsWith = [&](std::string_view tail) {
         return path.size() > tail.size() && path.substr(path.size() - tail.size()) == tail;
     };
     if (endsWith(".json"))
-        format = OutputFormat::Json;
-    else if (endsWith(".csv"))
-        format = OutputFormat::Csv;
-    else
-        return false;
-    return true;
+        return OutputFormat::Json;
+    if (endsWith(".csv"))
+        return OutputFormat::Csv;
+    return std::nullopt;
 }

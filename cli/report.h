@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,5 +67,5 @@ struct UpdateReport
     std::vector<BoxRecord> boxes;
 };
 std::string FormatUpdateReport(const UpdateReport& report, OutputFormat format);
-// By the file name's ending: ".json" or ".csv"; false for anything else.
-bool ReportFormatForPath(std::string_view path, OutputFormat& format);
+// By the file name's ending: ".json" or ".csv"; nullopt for anything else.
+std::optional<OutputFormat> ReportFormatForPath(std::string_view path);
