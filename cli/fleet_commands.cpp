@@ -179,12 +179,8 @@ int ResolveTargets(const TargetSpec& spec, FleetSearch* search, std::chrono::mil
 }
 
 // Resolves the targets of a command that needs no adapter for addresses.
-int Resolve(const CommonOptions& common, const TargetOptions& options, std::vector<Box>& boxes,
-            std::unique_ptr<FleetSearch>* keepSearch = nullptr)
+int Resolve(const CommonOptions& common, const TargetSpec& spec, std::vector<Box>& boxes)
 {
-    TargetSpec spec;
-    if (const int status = ParseTargets(options, spec))
-        return status;
     std::unique_ptr<FleetSearch> search;
     // A named adapter is checked even when only addresses need no search:
     // a typo should not pass silently.
@@ -196,10 +192,16 @@ int Resolve(const CommonOptions& common, const TargetOptions& options, std::vect
             if (const int status = OpenSearch(adapter, search))
                 return status;
     }
-    const int status = ResolveTargets(spec, search.get(), std::chrono::milliseconds(common.waitMs), boxes);
-    if (keepSearch)
-        *keepSearch = std::move(search);
-    return status;
+    return ResolveTargets(spec, search.get(), std::chrono::milliseconds(common.waitMs), boxes);
+}
+
+// Both steps for a command whose input is only its targets.
+int ParseAndResolve(const CommonOptions& common, const TargetOptions& options, std::vector<Box>& boxes)
+{
+    TargetSpec spec;
+    if (const int status = ParseTargets(options, spec))
+        return status;
+    return Resolve(common, spec, boxes);
 }
 
 // Runs fn(i) for every i below count on up to `parallel` threads.
@@ -470,7 +472,7 @@ int RunSetIp(const CommonOptions& common, const SetIpOptions& options)
 int RunInfo(const CommonOptions& common, const TargetOptions& options)
 {
     std::vector<Box> boxes;
-    if (const int status = Resolve(common, options, boxes))
+    if (const int status = ParseAndResolve(common, options, boxes))
         return status;
     std::vector<BoxInfo> infos(boxes.size());
     ForEachParallel(boxes.size(), 8, [&](std::size_t i) {
@@ -490,7 +492,7 @@ int RunInfo(const CommonOptions& common, const TargetOptions& options)
 int RunReboot(const CommonOptions& common, const TargetOptions& options)
 {
     std::vector<Box> boxes;
-    if (const int status = Resolve(common, options, boxes))
+    if (const int status = ParseAndResolve(common, options, boxes))
         return status;
     return RunOnEach(common, boxes, [](BoxSession& session) {
         return AnswerText(session.Command(CMD_REBOOT, SHORT_COMMAND_TIMEOUT));
@@ -507,7 +509,7 @@ int RunPasswd(const CommonOptions& common, const TargetOptions& options, const P
     if (const int status = ReadPassword(passwd, password))
         return status;
     std::vector<Box> boxes;
-    if (const int status = Resolve(common, options, boxes))
+    if (const int status = Resolve(common, spec, boxes))
         return status;
     const std::string command = *BuildPasswordCommand(password);
     return RunOnEach(common, boxes, [&](BoxSession& session) {
