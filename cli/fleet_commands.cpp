@@ -20,8 +20,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "cli/adapters.h"
-#include "cli/core_adapters.h"
+#include "cli/core_services.h"
+#include "cli/network_adapters.h"
 #include "cli/progress_view.h"
 #include "cli/safe_text.h"
 #include "cli/sha256.h"

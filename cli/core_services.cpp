@@ -1,4 +1,4 @@
-#include "cli/core_adapters.h"
+#include "cli/core_services.h"
 
 #include <algorithm>
 #include <cerrno>
