@@ -63,3 +63,6 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& targets, const U
 
 // Prints "vindlectl: <what>: <why>" to standard error.
 void Complain(const std::string& what, const std::string& why);
+// Writes a command's results to standard output: EXIT_SOME_FAILED when
+// they could not be written.
+int Print(const std::string& text);
