@@ -25,6 +25,7 @@ bool CAppPrompts::Confirm(QWidget* pOwner, const QString& text)
 {
     QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(), text, QMessageBox::NoButton,
                     pOwner);
+    box.setTextFormat(Qt::PlainText);
     QPushButton* pYes = box.addButton(QStringLiteral("Ja"), QMessageBox::YesRole);
     QPushButton* pNo = box.addButton(QStringLiteral("Nein"), QMessageBox::NoRole);
     box.setDefaultButton(pNo);

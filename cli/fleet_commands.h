@@ -53,6 +53,7 @@ struct UpdateOptions
     unsigned retries = 0;
     unsigned maxFailures = 0;
     bool retryErrors = false;
+    bool trustBox = false;  // "ok" counts without the file served
     unsigned timeoutSeconds = 3600;
     unsigned waitBackSeconds = 0;
     std::string report;
@@ -62,3 +63,6 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& targets, const U
 
 // Prints "vindlectl: <what>: <why>" to standard error.
 void Complain(const std::string& what, const std::string& why);
+// Writes a command's results to standard output: EXIT_SOME_FAILED when
+// they could not be written.
+int Print(const std::string& text);

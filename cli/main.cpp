@@ -48,7 +48,10 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("vindlectl ") + VINDLE_VERSION,
                          "print the version and exit");
-    app.footer(EXIT_TEXT);
+    app.footer(
+        std::string("A box's text is shown with control characters as \\xHH, and a CSV cell starting "
+                    "with =, +, -, @, tab or CR gets a leading ' so that spreadsheets take it as text.\n") +
+        EXIT_TEXT);
     CommonOptions common;
     TargetOptions targets;
     std::function<int()> run;
@@ -59,7 +62,9 @@ int main(int argc, char** argv)
     discover->get_option("--adapter")->description("NAME, ADDRESS or all (the default)");
     discover->footer(
         std::string("Lists IP, MAC, netmask, gateway and adapter; flags an address claimed by two MACs "
-                    "and a MAC seen twice. Exit 0 when boxes answered, 1 when none did.\n") +
+                    "and a MAC seen twice, and notes an impossible reply (0.0.0.0, broadcast, multicast or "
+                    "this computer's address, MAC ff:ff:ff:ff:ff:ff), which is never a target. Exit 0 when "
+                    "boxes answered, 1 when none did.\n") +
         EXIT_TEXT);
     discover->callback([&] { run = [&] { return RunDiscover(common); }; });
 
@@ -110,6 +115,9 @@ int main(int argc, char** argv)
         ->default_val(0)
         ->check(CLI::Range(0u, 100u));
     updateCommand->add_flag("--retry-errors", update.retryErrors, "also retry a box that answered \"error\"");
+    updateCommand->add_flag("--trust-box", update.trustBox,
+                            "count a box's \"ok\" as done even when it did not fetch the whole file from "
+                            "vindlectl (otherwise: \"unverified\", a failure)");
     updateCommand
         ->add_option("--max-failures", update.maxFailures,
                      "start no new box after this many failed (0: no limit)")
@@ -130,12 +138,8 @@ int main(int argc, char** argv)
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
+    } catch (const CLI::Success& e) {
+        return app.exit(e);  // --help or --version
     } catch (const CLI::ParseError& e) {
         Complain("command line", std::string(e.what()) + " (see vindlectl --help)");
         return EXIT_USAGE;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "cli/safe_text.h"
 #include "cli/targets.h"
 
 std::string FormatRate(double bytesPerSecond)
@@ -83,6 +84,8 @@ void ProgressView::OnEvent(const EngineEvent& event)
                (box.attempts == 1 ? "" : "s") + ")";
         break;
     }
+    // A box's own text is part of the line.
+    line = EscapeControls(line);
     if (!m_terminal) {
         if (!line.empty())
             std::fprintf(m_out, "%s\n", line.c_str());
@@ -101,7 +104,7 @@ void ProgressView::Note(const std::string& line)
     std::lock_guard lock(m_lock);
     if (m_terminal)
         Erase();
-    std::fprintf(m_out, "%s\n", line.c_str());
+    std::fprintf(m_out, "%s\n", EscapeControls(line).c_str());
     if (m_terminal)
         Redraw(true);
     std::fflush(m_out);

@@ -4,8 +4,11 @@
 #include <cstdio>
 #include <map>
 
+#include <arpa/inet.h>
+
 #include <nlohmann/json.hpp>
 
+#include "cli/safe_text.h"
 #include "cli/targets.h"
 
 namespace {
@@ -42,18 +45,25 @@ std::string JoinFields(const std::vector<std::string>& fields, std::size_t from)
     return joined;
 }
 
+// A box's text may hold bytes that are not UTF-8; they are shown replaced
+// instead of ending the program.
+std::string Dump(const nlohmann::json& json)
+{
+    return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
 // Rows as CSV (header first) or as a table with columns padded to width.
-std::string Rows(const std::vector<std::vector<std::string>>& rows, OutputFormat format)
+std::string Rows(std::vector<std::vector<std::string>> rows, OutputFormat format)
 {
     std::string text;
     if (format == OutputFormat::Csv) {
-        for (const auto& row : rows) {
-            for (std::size_t i = 0; i < row.size(); ++i)
-                text += (i ? "," : "") + CsvField(row[i]);
-            text += '\n';
-        }
+        for (const auto& row : rows)
+            text += CsvRecord(row);
         return text;
     }
+    for (auto& row : rows)
+        for (std::string& cell : row)
+            cell = EscapeControls(cell);
     std::vector<std::size_t> widths;
     for (const auto& row : rows)
         for (std::size_t i = 0; i < row.size(); ++i) {
@@ -70,6 +80,11 @@ std::string Rows(const std::vector<std::vector<std::string>>& rows, OutputFormat
         text += line + '\n';
     }
     return text;
+}
+
+std::string ImpossibleNote(const FoundBox& box)
+{
+    return "impossible reply (" + box.impossible + ")";
 }
 
 std::string Seconds(double seconds)
@@ -98,6 +113,22 @@ void FlagDuplicates(std::vector<FoundBox>& boxes)
         box.macRepeated = macCount[box.mac] > 1;
 }
 
+std::string ImpossibleReply(std::uint32_t ip, const std::array<std::uint8_t, 6>& mac, std::uint32_t ownIp)
+{
+    const std::uint32_t host = ntohl(ip);
+    if (host == 0)
+        return "address 0.0.0.0";
+    if (host == 0xffffffffu)
+        return "broadcast address";
+    if (host >> 28 == 0xe)
+        return "multicast address";
+    if (ip == ownIp)
+        return "this computer's own address";
+    if (std::all_of(mac.begin(), mac.end(), [](std::uint8_t b) { return b == 0xff; }))
+        return "broadcast MAC";
+    return {};
+}
+
 std::string FormatFoundBoxes(const std::vector<FoundBox>& boxes, OutputFormat format)
 {
     if (format == OutputFormat::Json) {
@@ -109,8 +140,10 @@ std::string FormatFoundBoxes(const std::vector<FoundBox>& boxes, OutputFormat fo
                             {"gateway", FormatIpv4(box.gateway)},
                             {"adapter", box.adapter},
                             {"ip_conflict", box.ipConflict},
-                            {"mac_repeated", box.macRepeated}});
-        return list.dump(2) + "\n";
+                            {"mac_repeated", box.macRepeated},
+                            {"impossible", box.impossible.empty() ? nlohmann::json(nullptr)
+                                                                  : nlohmann::json(box.impossible)}});
+        return Dump(list);
     }
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"ip", "mac", "netmask", "gateway", "adapter", "note"});
@@ -120,6 +153,8 @@ std::string FormatFoundBoxes(const std::vector<FoundBox>& boxes, OutputFormat fo
             note = "ip claimed by another mac";
         if (box.macRepeated)
             note += std::string(note.empty() ? "" : "; ") + "mac seen twice";
+        if (!box.impossible.empty())
+            note += (note.empty() ? "" : "; ") + ImpossibleNote(box);
         rows.push_back({FormatIpv4(box.ip), box.mac, FormatIpv4(box.netmask), FormatIpv4(box.gateway),
                         box.adapter, note});
     }
@@ -134,7 +169,7 @@ std::string FormatBoxInfos(const std::vector<BoxInfo>& boxes, OutputFormat forma
             list.push_back({{"target", FormatIpv4(box.ip)},
                             {"reached", box.reached},
                             {"info", box.reached ? InfoJson(box.fields) : nlohmann::json(nullptr)}});
-        return list.dump(2) + "\n";
+        return Dump(list);
     }
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> header = {"target", "result"};
@@ -157,7 +192,7 @@ std::string FormatVerdicts(const std::vector<BoxVerdict>& boxes, OutputFormat fo
         nlohmann::json list = nlohmann::json::array();
         for (const BoxVerdict& box : boxes)
             list.push_back({{"target", FormatIpv4(box.ip)}, {"result", box.result}});
-        return list.dump(2) + "\n";
+        return Dump(list);
     }
     std::vector<std::vector<std::string>> rows = {{"target", "result"}};
     for (const BoxVerdict& box : boxes)
@@ -184,7 +219,7 @@ std::string FormatUpdateReport(const UpdateReport& report, OutputFormat format)
             {"file", {{"name", report.file}, {"size", report.fileSize}, {"sha256", report.sha256}}},
             {"cancelled", report.cancelled},
             {"boxes", boxes}};
-        return root.dump(2) + "\n";
+        return Dump(root);
     }
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"mac", "ip", "result", "attempts", "bytes_served", "seconds", "firmware_before",
@@ -194,9 +229,10 @@ std::string FormatUpdateReport(const UpdateReport& report, OutputFormat format)
                         std::to_string(box.bytesServed), Seconds(box.seconds), Field(box.infoBefore, 5),
                         Field(box.infoAfter, 5), JoinFields(box.infoBefore, 0),
                         JoinFields(box.infoAfter, 0)});
-    std::string head = "# " + report.kind + " update with " + report.file + ", " +
-                       std::to_string(report.fileSize) + " bytes, sha256 " + report.sha256 +
-                       (report.cancelled ? ", cancelled" : "") + "\n";
+    const std::string head = "# " + EscapeControls(report.kind) + " update with " +
+                             EscapeControls(report.file) + ", " + std::to_string(report.fileSize) +
+                             " bytes, sha256 " + report.sha256 + (report.cancelled ? ", cancelled" : "") +
+                             "\n";
     if (format == OutputFormat::Table) {
         // The table is for people: the long info columns stay in the files.
         for (auto& row : rows)
@@ -206,16 +242,14 @@ std::string FormatUpdateReport(const UpdateReport& report, OutputFormat format)
     return head + Rows(rows, format);
 }
 
-bool ReportFormatForPath(std::string_view path, OutputFormat& format)
+std::optional<OutputFormat> ReportFormatForPath(std::string_view path)
 {
     auto endsWith = [&](std::string_view tail) {
         return path.size() > tail.size() && path.substr(path.size() - tail.size()) == tail;
     };
     if (endsWith(".json"))
-        format = OutputFormat::Json;
-    else if (endsWith(".csv"))
-        format = OutputFormat::Csv;
-    else
-        return false;
-    return true;
+        return OutputFormat::Json;
+    if (endsWith(".csv"))
+        return OutputFormat::Csv;
+    return std::nullopt;
 }

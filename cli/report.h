@@ -3,7 +3,9 @@
 // same order in every format, one record per box, stable snake_case keys.
 // Pure: records in, text out.
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,7 +29,12 @@ struct FoundBox
     std::string adapter;       // the adapter it answered on
     bool ipConflict = false;   // another MAC claims the same address
     bool macRepeated = false;  // the MAC answered more than once
+    std::string impossible{};  // why no box can have sent the reply as it is
 };
+
+// Why a search reply claiming ip and mac cannot come from a box on the
+// adapter with address ownIp (all network byte order), or "" when it can.
+std::string ImpossibleReply(std::uint32_t ip, const std::array<std::uint8_t, 6>& mac, std::uint32_t ownIp);
 
 // Marks address conflicts and repeated MACs; the order is kept.
 void FlagDuplicates(std::vector<FoundBox>& boxes);
@@ -60,5 +67,5 @@ struct UpdateReport
     std::vector<BoxRecord> boxes;
 };
 std::string FormatUpdateReport(const UpdateReport& report, OutputFormat format);
-// By the file name's ending: ".json" or ".csv"; false for anything else.
-bool ReportFormatForPath(std::string_view path, OutputFormat& format);
+// By the file name's ending: ".json" or ".csv"; nullopt for anything else.
+std::optional<OutputFormat> ReportFormatForPath(std::string_view path);

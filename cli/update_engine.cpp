@@ -36,6 +36,8 @@ std::string ResultText(const BoxRecord& record)
         return "not back";
     case BoxResultKind::Cancelled:
         return "cancelled";
+    case BoxResultKind::Unverified:
+        return "unverified";
     }
     return "unknown";
 }
@@ -151,6 +153,7 @@ bool UpdateEngine::Attempt(std::size_t index, BoxSession& session)
         BoxRecord& box = m_boxes[index];
         ++box.attempts;
         box.running = true;
+        box.served = ServeSeen::Nothing;
         ip = box.ip;
     }
     Emit(EngineEvent::Kind::Started, index);
@@ -178,7 +181,7 @@ bool UpdateEngine::Attempt(std::size_t index, BoxSession& session)
     switch (answer.outcome) {
     case BoxOutcome::Answered:
         if (answer.ok)
-            return settle(BoxResultKind::Ok, {}, true);
+            return settle(ServedWhole(index) ? BoxResultKind::Ok : BoxResultKind::Unverified, {}, true);
         return settle(BoxResultKind::BoxError, answer.text, !m_plan.retryErrors);
     case BoxOutcome::TimedOut:
         return settle(BoxResultKind::Timeout, {}, false);
@@ -189,6 +192,19 @@ bool UpdateEngine::Attempt(std::size_t index, BoxSession& session)
         break;
     }
     return settle(BoxResultKind::ConnectionLost, {}, false);
+}
+
+bool UpdateEngine::ServedWhole(std::size_t index)
+{
+    if (m_plan.trustBox)
+        return true;
+    std::unique_lock lock(m_lock);
+    const BoxRecord& box = m_boxes[index];
+    // The box's answer may overtake the server's last event of the transfer.
+    m_deps.clock->Pause(m_wake, lock, m_plan.serveGrace, [&] {
+        return box.served == ServeSeen::Whole || box.served == ServeSeen::Broken || m_cancelLevel.load() > 1;
+    });
+    return box.served == ServeSeen::Whole;
 }
 
 void UpdateEngine::WaitBack(std::size_t index)
@@ -286,7 +302,13 @@ void UpdateEngine::OnFileEvent(const FileServeEvent& event)
             box.bytesServed = box.transferBase + sent;
         if (event.kind != FileServeEvent::Kind::Progress)
             box.transferBase = box.bytesServed;
+        if (event.kind == FileServeEvent::Kind::Finished && sent >= box.fileSize)
+            box.served = ServeSeen::Whole;
+        else if (box.served != ServeSeen::Whole)
+            box.served =
+                event.kind == FileServeEvent::Kind::Progress ? ServeSeen::Running : ServeSeen::Broken;
     }
+    m_wake.notify_all();
     Emit(EngineEvent::Kind::Progress, index);
 }
 

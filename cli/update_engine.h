@@ -31,6 +31,16 @@ enum class BoxResultKind
     Unreachable,     // nothing answers on the configuration port
     NotBack,         // answered "ok" but did not come back in time
     Cancelled,
+    Unverified,  // answered "ok" without the whole file served to it
+};
+
+// What the file server told of a box's transfers during one attempt.
+enum class ServeSeen
+{
+    Nothing,
+    Running,
+    Whole,   // a transfer to the box ended with the whole file
+    Broken,  // a transfer to the box failed and none ended whole
 };
 
 struct BoxRecord
@@ -48,6 +58,7 @@ struct BoxRecord
     std::uint64_t transferBase = 0;  // bytes of finished transfers
     std::uint64_t fileSize = 0;
     bool running = false;
+    ServeSeen served = ServeSeen::Nothing;
 };
 
 // "ok", the box's own text, "timeout", "connection lost", ...
@@ -62,6 +73,11 @@ struct UpdatePlan
     unsigned retries = 0;      // further attempts after a failed one
     unsigned maxFailures = 0;  // 0: no limit
     bool retryErrors = false;  // also retry an "error" answer
+    // Take a box's "ok" without the file served to it (a box that fetches
+    // from elsewhere).
+    bool trustBox = false;
+    // After "ok", how long the server's news of the transfer's end may lag.
+    std::chrono::milliseconds serveGrace{5000};
     std::chrono::milliseconds connectTimeout{5000};
     std::chrono::milliseconds commandTimeout{3600000};
     std::chrono::milliseconds firstPause{1000};  // before the first retry; doubles each time
@@ -149,6 +165,9 @@ private:
     void UpdateBox(std::size_t index);
     // One attempt; true when the verdict is final.
     bool Attempt(std::size_t index, BoxSession& session);
+    // After "ok": whether the whole file went to the box, or the operator
+    // takes the box's word.
+    bool ServedWhole(std::size_t index);
     void WaitBack(std::size_t index);
     bool Register(BoxSession* session);
     void Unregister(BoxSession* session);

@@ -12,6 +12,7 @@
 
 #include <pthread.h>
 
+#include "net/stop_signals.h"
 #include "tftp/ini_location.h"
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_server.h"
@@ -54,10 +55,7 @@ int main(int argc, char** argv)
         return 2;
     }
     // Every thread inherits the blocked signals, so only sigwait sees them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
+    const sigset_t signals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 

@@ -27,6 +27,8 @@ int AppMessageBox(QWidget* pOwner, const QString& text)
         return IDOK;
     }
     QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, pOwner);
+    // The texts carry what boxes send: a box's "<" is never markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
     return IDOK;
 }
@@ -38,6 +40,7 @@ int PlainMessageBox(const QString& text)
         return IDOK;
     }
     QMessageBox box(QMessageBox::NoIcon, PLAIN_CAPTION, text, QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
     return IDOK;
 }
@@ -51,6 +54,7 @@ void PlainMessageBoxAsync(const QString& text, std::function<void()> onClosed)
         return;
     }
     auto* pBox = new QMessageBox(QMessageBox::NoIcon, PLAIN_CAPTION, text, QMessageBox::Ok);
+    pBox->setTextFormat(Qt::PlainText);
     pBox->setAttribute(Qt::WA_DeleteOnClose);
     pBox->setWindowModality(Qt::NonModal);
     QObject::connect(pBox, &QMessageBox::finished, pBox, [onClosed = std::move(onClosed)](int) {

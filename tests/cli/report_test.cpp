@@ -117,6 +117,40 @@ TEST(Report, DiscoveryCsvFeedsTargetsAndFlagsConflicts)
     EXPECT_TRUE(json[3]["mac_repeated"].get<bool>());
 }
 
+TEST(Report, RepliesNoBoxCanSendAreNamedAndNoted)
+{
+    const std::uint32_t own = *ParseIpv4("10.77.0.1");
+    const MacBytes box = *ParseMac("02:77:00:00:00:02");
+    const MacBytes broadcast = *ParseMac("ff:ff:ff:ff:ff:ff");
+    struct Row
+    {
+        const char* ip;
+        MacBytes mac;
+        const char* why;
+    };
+    const Row rows[] = {
+        {"10.77.0.2", box, ""},
+        {"223.255.255.255", box, ""},
+        {"240.0.0.1", box, ""},
+        {"0.0.0.0", box, "address 0.0.0.0"},
+        {"255.255.255.255", box, "broadcast address"},
+        {"224.0.0.1", box, "multicast address"},
+        {"239.255.255.250", box, "multicast address"},
+        {"10.77.0.1", box, "this computer's own address"},
+        {"10.77.0.3", broadcast, "broadcast MAC"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.ip);
+        EXPECT_EQ(ImpossibleReply(*ParseIpv4(row.ip), row.mac, own), row.why);
+    }
+    FoundBox found{*ParseIpv4("224.0.0.1"), 0, 0, "02:77:00:00:00:02", "br0"};
+    found.impossible = "multicast address";
+    EXPECT_NE(FormatFoundBoxes({found}, OutputFormat::Table).find("  impossible reply (multicast address)\n"),
+              std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(FormatFoundBoxes({found}, OutputFormat::Json))[0]["impossible"],
+              "multicast address");
+}
+
 TEST(Sha256, MatchesThePublishedExamples)
 {
     struct Row

@@ -40,14 +40,21 @@ class FakeClock final : public EngineClock
 {
 public:
     std::chrono::steady_clock::time_point Now() const override { return m_now; }
-    bool Pause(std::condition_variable&, std::unique_lock<std::mutex>&, std::chrono::milliseconds pause,
+    bool Pause(std::condition_variable&, std::unique_lock<std::mutex>& lock, std::chrono::milliseconds pause,
                const std::function<bool()>& stop) override
     {
         pauses.push_back(pause);
         m_now += pause;
+        if (duringPause && !stop()) {
+            // What other threads do while the engine waits.
+            lock.unlock();
+            duringPause();
+            lock.lock();
+        }
         return stop();
     }
     std::vector<std::chrono::milliseconds> pauses;
+    std::function<void()> duringPause;
 
 private:
     std::chrono::steady_clock::time_point m_now{};
@@ -145,6 +152,9 @@ struct Harness
         plan.fileName = "fw.bin";
         plan.fileSize = 1000;
         plan.parallel = 1;
+        // The scripted boxes fetch no file; the rules that judge the
+        // served file have a test of their own.
+        plan.trustBox = true;
         deps.sessions = fleet.Factory();
         deps.clock = &clock;
         deps.abortTransfers = [this] { ++aborts; };
@@ -367,6 +377,56 @@ TEST(UpdateEngine, AttributesAShareWithoutClientToTheOnlyRunningBox)
     engine.Run();
     EXPECT_EQ(engine.Records()[0].bytesServed, 500u);
     EXPECT_EQ(engine.Records()[1].bytesServed, 500u);
+}
+
+TEST(UpdateEngine, AnOkCountsOnlyWithTheWholeFileServedToTheBox)
+{
+    using Kind = FileServeEvent::Kind;
+    struct Row
+    {
+        const char* name;
+        std::vector<FileServeEvent> beforeAnswer;
+        std::vector<FileServeEvent> afterAnswer;  // while the engine waits for them
+        bool trustBox;
+        BoxResultKind result;
+    };
+    const FileServeEvent whole{Kind::Finished, Ip(2), 1000, 1000, 100, {}};
+    const FileServeEvent half{Kind::Progress, Ip(2), 500, 1000, -1, {}};
+    const FileServeEvent failed{Kind::Failed, Ip(2), 0, 1000, -1, "Timeout"};
+    const FileServeEvent otherBox{Kind::Finished, Ip(9), 1000, 1000, 100, {}};
+    const Row rows[] = {
+        {"the box fetched the file", {half, whole}, {}, false, BoxResultKind::Ok},
+        {"the server's end comes after the answer", {half}, {whole}, false, BoxResultKind::Ok},
+        {"a failed fetch that was tried again", {failed, whole}, {}, false, BoxResultKind::Ok},
+        {"nothing fetched", {}, {}, false, BoxResultKind::Unverified},
+        {"only another box fetched", {otherBox}, {}, false, BoxResultKind::Unverified},
+        {"half fetched", {half}, {}, false, BoxResultKind::Unverified},
+        {"the fetch failed", {half, failed}, {whole}, false, BoxResultKind::Unverified},
+        {"the operator takes the box's word", {}, {}, true, BoxResultKind::Ok},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Harness h;
+        h.plan.trustBox = row.trustBox;
+        h.plan.retries = 2;
+        UpdateEngine engine(h.plan, h.deps, Boxes(1));
+        h.fleet.onCommand = [&](std::uint32_t) {
+            for (const FileServeEvent& event : row.beforeAnswer)
+                engine.OnFileEvent(event);
+        };
+        h.clock.duringPause = [&] {
+            for (const FileServeEvent& event : row.afterAnswer)
+                engine.OnFileEvent(event);
+        };
+        engine.Run();
+        const BoxRecord box = engine.Records()[0];
+        EXPECT_EQ(box.result, row.result);
+        EXPECT_EQ(box.attempts, 1u);
+        EXPECT_EQ(engine.ExitCode(), row.result == BoxResultKind::Ok ? 0 : 1);
+        if (row.result == BoxResultKind::Unverified) {
+            EXPECT_EQ(ResultText(box), "unverified");
+        }
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // vindlectl as a person runs it, against simulated boxes in the lab: an
 // update of a fleet of twenty (most ok; error, dropped, slow, unreachable), the
-// failure limit, Ctrl-C twice in the middle of a run, two boxes on one
-// address, and input refused before anything is sent.
+// failure limit, Ctrl-C twice in the middle of a run, a box that answers
+// "ok" without fetching or with a forged line, two boxes on one address,
+// and input refused before anything is sent.
 
 #include <csignal>
 #include <cstdio>
@@ -225,6 +226,31 @@ TEST_F(Vindlectl, CtrlCTwiceEndsTheRunningBoxesAndStillReportsEveryBox)
     EXPECT_EQ(started, 2);
 }
 
+TEST_F(Vindlectl, AnOkWithoutTheFileIsUnverifiedAndABoxCannotForgeALine)
+{
+    const std::string forged = "\x1b[1A\x1b[2K10.77.0.2: ok";
+    StartBox(1, {"--no-update-download"});
+    StartBox(2);
+    StartBox(3, {"--update-answer", "error", "--update-error", forged});
+    const std::string report = m_dir + "/report.json";
+    std::string output;
+    EXPECT_EQ(
+        Run({"update", "app", m_file, "10.77.0.2", "10.77.0.3", "10.77.0.4", "--report", report}, &output),
+        1);
+    EXPECT_EQ(output.find('\x1b'), std::string::npos) << output;
+    EXPECT_NE(output.find("10.77.0.4: \\x1b[1A\\x1b[2K10.77.0.2: ok"), std::string::npos) << output;
+    const nlohmann::json json = Report(report);
+    EXPECT_EQ(BoxAt(json, "10.77.0.2")["result"], "unverified");
+    EXPECT_EQ(BoxAt(json, "10.77.0.2")["bytes_served"], 0);
+    EXPECT_EQ(BoxAt(json, "10.77.0.3")["result"], "ok");
+    EXPECT_EQ(BoxAt(json, "10.77.0.4")["result"], forged);
+
+    // The operator may take the box's word.
+    EXPECT_EQ(Run({"update", "app", m_file, "10.77.0.2", "--trust-box", "--report", report}, &output), 0)
+        << output;
+    EXPECT_EQ(BoxAt(Report(report), "10.77.0.2")["result"], "ok");
+}
+
 TEST_F(Vindlectl, DiscoverFlagsTwoBoxesOnOneAddress)
 {
     StartBox(1);
@@ -236,6 +262,30 @@ TEST_F(Vindlectl, DiscoverFlagsTwoBoxesOnOneAddress)
               std::string::npos)
         << output;
     EXPECT_NE(output.find("10.77.0.2,02:77:00:00:00:03,"), std::string::npos) << output;
+}
+
+TEST_F(Vindlectl, ARepliedMulticastAddressIsListedButNeverATarget)
+{
+    StartBox(1);
+    StartBox(2, {"--ip", "224.0.0.5", "--no-interface-change"});
+    std::string output;
+    EXPECT_EQ(Run({"discover", "--format", "csv"}, &output), 0);
+    EXPECT_NE(output.find("224.0.0.5,02:77:00:00:00:03,255.255.255.0,0.0.0.0,br0,impossible reply (multicast "
+                          "address)"),
+              std::string::npos)
+        << output;
+    // Left out of --all and ranges; named by its MAC, nothing is left.
+    const std::pair<const char*, int> rows[] = {{"--all", 0}, {"0.0.0.0/0", 0}, {"02:77:00:00:00:03", 1}};
+    for (const auto& [target, status] : rows) {
+        SCOPED_TRACE(target);
+        EXPECT_EQ(Run({"info", target, "--format", "csv"}, &output), status) << output;
+        EXPECT_NE(
+            output.find("vindlectl: 224.0.0.5 (02:77:00:00:00:03): left out: impossible reply (multicast "
+                        "address)"),
+            std::string::npos)
+            << output;
+        EXPECT_EQ(output.find("\n224.0.0.5,"), std::string::npos) << output;
+    }
 }
 
 TEST_F(Vindlectl, RefusesBadInputWithOneLineAndSendsNothing)

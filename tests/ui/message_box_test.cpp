@@ -21,7 +21,7 @@ void CloseMessageBoxWhenUp(QMessageBox::Icon expectedIcon, const QString& expect
     QObject::connect(pTimer, &QTimer::timeout, [=, &bSeen] {
         if (auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             bSeen = pBox->icon() == expectedIcon && pBox->windowTitle() == expectedCaption &&
-                    pBox->standardButtons() == QMessageBox::Ok;
+                    pBox->standardButtons() == QMessageBox::Ok && pBox->textFormat() == Qt::PlainText;
             pBox->button(QMessageBox::Ok)->click();
             pTimer->deleteLater();
         } else if (std::chrono::steady_clock::now() - started > WAIT) {
@@ -66,6 +66,8 @@ TEST(MessageBox, AsyncPlainBoxReportsItsEndWithoutBlocking)
         2000));
     EXPECT_EQ(pBox->windowTitle(), QStringLiteral("Information"));
     EXPECT_EQ(pBox->text(), QStringLiteral("Update fehlerhaft\n( timeout)"));
+    // A box's text is never read as markup.
+    EXPECT_EQ(pBox->textFormat(), Qt::PlainText);
     pBox->button(QMessageBox::Ok)->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return bClosed; }, 2000));
 }

@@ -1,4 +1,4 @@
-#include "cli/adapters.h"
+#include "cli/network_adapters.h"
 
 #include <arpa/inet.h>
 

@@ -44,6 +44,7 @@ public:
 
 private:
     const std::string m_adapter;
+    const std::uint32_t m_adapterIp;
     std::mutex m_lock;
     std::condition_variable m_changed;
     std::vector<FoundBox> m_replies;       // every search reply, in order

@@ -1,4 +1,4 @@
-#include "cli/core_adapters.h"
+#include "cli/core_services.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -201,6 +201,7 @@ std::unique_ptr<UpdateFileServer> MakeTftpFileServer(bool echoReport)
 FleetSearch::FleetSearch(std::uint32_t adapterIp, std::string adapterName)
     : CInitCfg(adapterIp, CFG_DISCOVERY_PORT, UdpStart::Deferred)
     , m_adapter(std::move(adapterName))
+    , m_adapterIp(adapterIp)
 {
     StartReceiving();
 }
@@ -267,7 +268,8 @@ void FleetSearch::OnSearchReply(std::uint32_t ip, std::uint32_t netmask, std::ui
     MacBytes mac;
     std::memcpy(mac.data(), pMac, mac.size());
     std::lock_guard lock(m_lock);
-    m_replies.push_back({ip, netmask, gateway, FormatMac(mac), m_adapter, false, false});
+    m_replies.push_back({ip, netmask, gateway, FormatMac(mac), m_adapter, false, false,
+                         ImpossibleReply(ip, mac, m_adapterIp)});
     m_changed.notify_all();
 }
 
@@ -328,10 +330,10 @@ std::vector<bool> ProbeTcp(const std::vector<std::uint32_t>& ips, std::uint16_t 
         for (std::size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0)
                 continue;
+            // A socket whose state cannot be read has not shown a connection.
             int error = 0;
             socklen_t length = sizeof error;
-            ::getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &error, &length);
-            reachable[i] = error == 0;
+            reachable[i] = ::getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
             fds[i].fd = -1;
         }
     }
