@@ -19,7 +19,12 @@
 
 std::unique_ptr<BoxSession> MakeCfgBoxSession();
 // The process has one TFTP server, so one of these at a time.
-std::unique_ptr<UpdateFileServer> MakeTftpFileServer(bool echoReport);
+enum class ServerLines
+{
+    Hidden,
+    ToStandardError,  // the server's own report lines, for --verbose
+};
+std::unique_ptr<UpdateFileServer> MakeTftpFileServer(ServerLines lines);
 
 // A discovery endpoint on one adapter that collects every reply. Searches
 // may be started from several threads at once; each waits for its own.

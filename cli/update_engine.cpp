@@ -76,13 +76,14 @@ void UpdateEngine::Run()
         thread.join();
     std::lock_guard lock(m_lock);
     for (BoxRecord& box : m_boxes)
-        if (box.result == BoxResultKind::NotStarted && m_cancelLevel.load() > 0)
+        if (box.result == BoxResultKind::NotStarted && m_cancelLevel.load() != CancelLevel::None)
             box.result = BoxResultKind::Cancelled;
 }
 
 bool UpdateEngine::MayStartBox() const
 {
-    return m_cancelLevel.load() == 0 && (m_plan.maxFailures == 0 || m_failures < m_plan.maxFailures);
+    return m_cancelLevel.load() == CancelLevel::None &&
+           (m_plan.maxFailures == 0 || m_failures < m_plan.maxFailures);
 }
 
 void UpdateEngine::Worker()
@@ -120,7 +121,7 @@ void UpdateEngine::UpdateBox(std::size_t index)
         std::unique_lock lock(m_lock);
         BoxRecord& box = m_boxes[index];
         const unsigned attempts = box.attempts;
-        if (!final && attempts <= m_plan.retries && m_cancelLevel.load() == 0) {
+        if (!final && attempts <= m_plan.retries && m_cancelLevel.load() == CancelLevel::None) {
             // Pauses grow so that a box that is busy rebooting or a network
             // that is briefly down is not hammered by the whole fleet.
             auto pause = m_plan.firstPause;
@@ -130,7 +131,8 @@ void UpdateEngine::UpdateBox(std::size_t index)
             lock.unlock();
             Emit(EngineEvent::Kind::Retrying, index, pause);
             lock.lock();
-            if (!m_deps.clock->Pause(m_wake, lock, pause, [this] { return m_cancelLevel.load() > 0; }))
+            if (!m_deps.clock->Pause(m_wake, lock, pause,
+                                     [this] { return m_cancelLevel.load() != CancelLevel::None; }))
                 continue;
         }
         box.running = false;
@@ -159,9 +161,9 @@ bool UpdateEngine::Attempt(std::size_t index, BoxSession& session)
     Emit(EngineEvent::Kind::Started, index);
     auto settle = [&](BoxResultKind kind, std::string text, bool final) {
         std::lock_guard lock(m_lock);
-        m_boxes[index].result = m_cancelLevel.load() > 1 ? BoxResultKind::Cancelled : kind;
+        m_boxes[index].result = m_cancelLevel.load() == CancelLevel::Now ? BoxResultKind::Cancelled : kind;
         m_boxes[index].errorText = std::move(text);
-        return final || m_cancelLevel.load() > 1;
+        return final || m_cancelLevel.load() == CancelLevel::Now;
     };
     if (!session.Open(ip, m_plan.connectTimeout))
         return settle(BoxResultKind::ConnectionLost, {}, false);
@@ -202,7 +204,8 @@ bool UpdateEngine::ServedWhole(std::size_t index)
     const BoxRecord& box = m_boxes[index];
     // The box's answer may overtake the server's last event of the transfer.
     m_deps.clock->Pause(m_wake, lock, m_plan.serveGrace, [&] {
-        return box.served == ServeSeen::Whole || box.served == ServeSeen::Broken || m_cancelLevel.load() > 1;
+        return box.served == ServeSeen::Whole || box.served == ServeSeen::Broken ||
+               m_cancelLevel.load() == CancelLevel::Now;
     });
     return box.served == ServeSeen::Whole;
 }
@@ -212,7 +215,7 @@ void UpdateEngine::WaitBack(std::size_t index)
     Emit(EngineEvent::Kind::WaitingBack, index);
     const std::uint32_t ip = m_boxes[index].ip;  // never written while Run runs
     const auto deadline = m_deps.clock->Now() + m_plan.waitBack;
-    while (m_cancelLevel.load() < 2) {
+    while (m_cancelLevel.load() != CancelLevel::Now) {
         const bool seen = !m_deps.answersDiscovery || m_deps.answersDiscovery(ip, m_plan.waitBackPoll);
         if (seen) {
             std::unique_ptr<BoxSession> session = m_deps.sessions();
@@ -229,17 +232,19 @@ void UpdateEngine::WaitBack(std::size_t index)
         if (m_deps.clock->Now() >= deadline)
             break;
         std::unique_lock lock(m_lock);
-        m_deps.clock->Pause(m_wake, lock, m_plan.waitBackPoll, [this] { return m_cancelLevel.load() > 1; });
+        m_deps.clock->Pause(m_wake, lock, m_plan.waitBackPoll,
+                            [this] { return m_cancelLevel.load() == CancelLevel::Now; });
     }
     std::lock_guard lock(m_lock);
-    m_boxes[index].result = m_cancelLevel.load() > 1 ? BoxResultKind::Cancelled : BoxResultKind::NotBack;
+    m_boxes[index].result =
+        m_cancelLevel.load() == CancelLevel::Now ? BoxResultKind::Cancelled : BoxResultKind::NotBack;
     ++m_failures;
 }
 
 bool UpdateEngine::Register(BoxSession* session)
 {
     std::lock_guard lock(m_lock);
-    if (m_cancelLevel.load() > 1)
+    if (m_cancelLevel.load() == CancelLevel::Now)
         return false;
     m_sessions.push_back(session);
     return true;
@@ -256,11 +261,11 @@ void UpdateEngine::Cancel()
     bool hard = false;
     {
         std::lock_guard lock(m_lock);
-        const unsigned level = m_cancelLevel.load();
-        if (level >= 2)
+        const CancelLevel level = m_cancelLevel.load();
+        if (level == CancelLevel::Now)
             return;
-        m_cancelLevel.store(level + 1);
-        hard = level + 1 == 2;
+        hard = level == CancelLevel::Finish;
+        m_cancelLevel.store(hard ? CancelLevel::Now : CancelLevel::Finish);
         m_wake.notify_all();
         // A session stays registered until its worker is done with it, and
         // Unregister needs this lock, so none goes away under the call.
@@ -323,8 +328,8 @@ int UpdateEngine::ExitCode() const
     std::lock_guard lock(m_lock);
     for (const BoxRecord& box : m_boxes)
         if (IsFailure(box.result))
-            return 1;
-    return 0;
+            return EXIT_SOME_FAILED;
+    return EXIT_ALL_DONE;
 }
 
 void UpdateEngine::Emit(EngineEvent::Kind kind, std::size_t index, std::chrono::milliseconds pause)
