@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/box_session.h"
+#include "cli/update_file_server.h"
 #include "cli/report.h"
 #include "cli/targets.h"
 #include "discovery/init_cfg.h"

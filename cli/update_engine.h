@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cli/box_session.h"
+#include "cli/update_file_server.h"
 #include "cli/exit_codes.h"
 #include "cli/fleet_defaults.h"
 
