@@ -115,8 +115,8 @@ private:
     CWorkerGuard m_StopGuard{static_cast<CCfgClt&>(*this)};
 };
 
-// The process's TFTP server. Its report lines are the only place that
-// names the client of a finished transfer, so they are read back here.
+// A TFTP server for the update's folder: its events feed the engine, its
+// report lines go to standard error only when asked for.
 class TftpFileServer final : public UpdateFileServer
 {
 public:

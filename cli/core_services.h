@@ -19,7 +19,6 @@
 #include "discovery/init_cfg.h"
 
 std::unique_ptr<BoxSession> MakeCfgBoxSession();
-// The process has one TFTP server, so one of these at a time.
 enum class ServerLines
 {
     Hidden,

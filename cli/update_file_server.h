@@ -16,13 +16,13 @@ struct FileServeEvent
         Failed,
     };
     Kind kind = Kind::Progress;
-    // Network byte order; 0 when the server cannot tell which client it is
-    // (then the one box whose transfer runs is meant).
+    // Network byte order. 0, an unnamed client, is taken for the one box
+    // whose transfer runs.
     std::uint32_t client = 0;
     std::uint64_t bytesSent = 0;
     std::uint64_t fileSize = 0;
-    // 0..100 when the server tells only the share sent (bytesSent is then
-    // derived from the file's size), else -1.
+    // 0..100: the share sent, from which the bytes are worked out with the
+    // file's size; -1: bytesSent counts.
     int percent = -1;
     std::string message;  // Failed: the report text
 };
