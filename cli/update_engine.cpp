@@ -5,10 +5,9 @@
 #include <utility>
 
 #include "config/cfg_commands.h"
+#include "config/cfg_info_fields.h"
 
 namespace {
-
-constexpr std::size_t INFO_ECHO_FIELD = 8;  // the field every update command echoes
 
 bool IsFailure(BoxResultKind kind)
 {
@@ -172,10 +171,10 @@ bool UpdateEngine::Attempt(std::size_t index, BoxSession& session)
         std::lock_guard lock(m_lock);
         if (m_boxes[index].infoBefore.empty())
             m_boxes[index].infoBefore = info;
-        if (m_boxes[index].mac.empty() && info.size() > 1)
-            m_boxes[index].mac = info[1];
+        if (m_boxes[index].mac.empty() && info.size() > INFO_FIELD_MAC)
+            m_boxes[index].mac = info[INFO_FIELD_MAC];
     }
-    const std::string echo = info.size() > INFO_ECHO_FIELD ? info[INFO_ECHO_FIELD] : std::string();
+    const std::string echo = info.size() > INFO_FIELD_ECHO ? info[INFO_FIELD_ECHO] : std::string();
     const auto command = BuildUpdateCommand(m_plan.kind, m_plan.fileName, echo);
     if (!command)
         return settle(BoxResultKind::BoxError, "update command too long for the box", true);
