@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "cli/box_session.h"
-#include "cli/update_file_server.h"
 #include "cli/report.h"
 #include "cli/targets.h"
+#include "cli/update_file_server.h"
 #include "discovery/init_cfg.h"
 
 std::unique_ptr<BoxSession> MakeCfgBoxSession();
