@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "cli/box_session.h"
-#include "cli/update_file_server.h"
 #include "cli/exit_codes.h"
 #include "cli/fleet_defaults.h"
+#include "cli/update_file_server.h"
 
 enum class BoxResultKind
 {
