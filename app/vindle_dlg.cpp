@@ -18,6 +18,7 @@
 #include "app/device_format.h"
 #include "app/prompts.h"
 #include "config/cfg_commands.h"
+#include "config/cfg_info_fields.h"
 #include "config/dialogs/about_dlg.h"
 #include "config/dialogs/addma_dlg.h"
 #include "config/dialogs/cfg_dlg.h"
@@ -286,7 +287,7 @@ void CvindleDlg::OnDisconnected(std::int32_t nReason)
 
 void CvindleDlg::OnInfo()
 {
-    std::string info = DeviceInfoField(GetField(8));
+    std::string info = DeviceInfoField(GetField(INFO_FIELD_ECHO));
     m_Queue.Post([this, info = std::move(info)] { CopyText(m_szDeviceInfo, info); });
 }
 

@@ -34,7 +34,7 @@ int RunOnEach(const CommonOptions& common, const std::vector<Box>& boxes,
               const std::function<std::string(BoxSession&)>& act)
 {
     std::vector<BoxVerdict> verdicts(boxes.size());
-    ForEachParallel(boxes.size(), 8, [&](std::size_t i) {
+    ForEachParallel(boxes.size(), DEFAULT_PARALLEL, [&](std::size_t i) {
         verdicts[i].ip = boxes[i].ip;
         std::unique_ptr<BoxSession> session = MakeCfgBoxSession();
         verdicts[i].result = session->Open(boxes[i].ip, CONNECT_TIMEOUT) ? act(*session) : "unreachable";
@@ -48,13 +48,11 @@ int RunOnEach(const CommonOptions& common, const std::vector<Box>& boxes,
 
 }  // namespace
 
-int RunInfo(const CommonOptions& common, const TargetOptions& options)
+CommandResult RunInfo(const CommonOptions& common, const TargetOptions& options)
 {
-    std::vector<Box> boxes;
-    if (const int status = ParseAndResolve(common, options, boxes))
-        return status;
+    const std::vector<Box> boxes = TRY(Resolve(common, TRY(ParseTargets(options))));
     std::vector<BoxInfo> infos(boxes.size());
-    ForEachParallel(boxes.size(), 8, [&](std::size_t i) {
+    ForEachParallel(boxes.size(), DEFAULT_PARALLEL, [&](std::size_t i) {
         infos[i].ip = boxes[i].ip;
         std::unique_ptr<BoxSession> session = MakeCfgBoxSession();
         infos[i].reached = session->Open(boxes[i].ip, CONNECT_TIMEOUT);
@@ -68,28 +66,21 @@ int RunInfo(const CommonOptions& common, const TargetOptions& options)
                : EXIT_SOME_FAILED;
 }
 
-int RunReboot(const CommonOptions& common, const TargetOptions& options)
+CommandResult RunReboot(const CommonOptions& common, const TargetOptions& options)
 {
-    std::vector<Box> boxes;
-    if (const int status = ParseAndResolve(common, options, boxes))
-        return status;
+    const std::vector<Box> boxes = TRY(Resolve(common, TRY(ParseTargets(options))));
     return RunOnEach(common, boxes, [](BoxSession& session) {
         return AnswerText(session.Command(CMD_REBOOT, SHORT_COMMAND_TIMEOUT));
     });
 }
 
-int RunPasswd(const CommonOptions& common, const TargetOptions& options, const PasswdOptions& passwd)
+CommandResult RunPasswd(const CommonOptions& common, const TargetOptions& options,
+                        const PasswdOptions& passwd)
 {
     // Every check of the input comes before the first packet.
-    TargetSpec spec;
-    if (const int status = ParseTargets(options, spec))
-        return status;
-    std::string password;
-    if (const int status = ReadPassword(passwd, password))
-        return status;
-    std::vector<Box> boxes;
-    if (const int status = Resolve(common, spec, boxes))
-        return status;
+    const TargetSelection selection = TRY(ParseTargets(options));
+    const std::string password = TRY(ReadPassword(passwd));
+    const std::vector<Box> boxes = TRY(Resolve(common, selection));
     const std::string command = *BuildPasswordCommand(password);
     return RunOnEach(common, boxes, [&](BoxSession& session) {
         const BoxAnswer answer = session.Command(command, SHORT_COMMAND_TIMEOUT);

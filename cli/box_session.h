@@ -1,9 +1,8 @@
 #pragma once
-// What vindlectl needs from a box's configuration service and from the
-// update file server, as small interfaces. The update engine and the
-// commands know only these; cfg_box_session.cpp and tftp_file_server.cpp
-// adapt the core's client and server to them, and the engine's tests use
-// fakes.
+// What vindlectl needs from a box's configuration service, as a small
+// interface. The update engine and the commands know only this;
+// core_services.cpp adapts the core's client to it, and the engine's tests
+// use fakes.
 
 #include <chrono>
 #include <cstdint>
@@ -47,42 +46,3 @@ public:
 };
 
 using BoxSessionFactory = std::function<std::unique_ptr<BoxSession>()>;
-
-// A transfer event of the file server, by client address.
-struct FileServeEvent
-{
-    enum class Kind
-    {
-        Progress,
-        Finished,
-        Failed,
-    };
-    Kind kind = Kind::Progress;
-    // Network byte order; 0 when the server cannot tell which client it is
-    // (then the one box whose transfer runs is meant).
-    std::uint32_t client = 0;
-    std::uint64_t bytesSent = 0;
-    std::uint64_t fileSize = 0;
-    // 0..100 when the server tells only the share sent (bytesSent is then
-    // derived from the file's size), else -1.
-    int percent = -1;
-    std::string message;  // Failed: the report text
-};
-
-// Serves one file to the boxes while an update runs.
-class UpdateFileServer
-{
-public:
-    virtual ~UpdateFileServer() = default;
-    // Serves the files of `folder` on (address, port 69) with transfer ports
-    // from the range (both 0: any). Returns an empty string or the reason it
-    // cannot serve.
-    [[nodiscard]] virtual std::string Start(const std::string& folder, std::uint32_t address,
-                                            std::uint16_t port, std::uint16_t portLow,
-                                            std::uint16_t portHigh) = 0;
-    // Called on transfer threads; set before Start.
-    virtual void SetEventHandler(std::function<void(const FileServeEvent&)> handler) = 0;
-    // Ends every running transfer: the boxes get a TFTP error.
-    virtual void AbortTransfers() = 0;
-    virtual void Stop() = 0;
-};

@@ -115,17 +115,17 @@ private:
     CWorkerGuard m_StopGuard{static_cast<CCfgClt&>(*this)};
 };
 
-// The process's TFTP server. Its report lines are the only place that
-// names the client of a finished transfer, so they are read back here.
+// A TFTP server for the update's folder: its events feed the engine, its
+// report lines go to standard error only when asked for.
 class TftpFileServer final : public UpdateFileServer
 {
 public:
-    explicit TftpFileServer(bool echoReport)
+    explicit TftpFileServer(ServerLines lines)
     {
         // Report lines would mix with the results on standard output; they
         // go to standard error only when asked for.
-        m_server.SetReportSink([echoReport](std::string_view line) {
-            if (echoReport)
+        m_server.SetReportSink([lines](std::string_view line) {
+            if (lines == ServerLines::ToStandardError)
                 (void)!::write(STDERR_FILENO, line.data(), line.size());
         });
     }
@@ -193,9 +193,9 @@ std::unique_ptr<BoxSession> MakeCfgBoxSession()
     return std::make_unique<CfgBoxSession>();
 }
 
-std::unique_ptr<UpdateFileServer> MakeTftpFileServer(bool echoReport)
+std::unique_ptr<UpdateFileServer> MakeTftpFileServer(ServerLines lines)
 {
-    return std::make_unique<TftpFileServer>(echoReport);
+    return std::make_unique<TftpFileServer>(lines);
 }
 
 FleetSearch::FleetSearch(std::uint32_t adapterIp, std::string adapterName)

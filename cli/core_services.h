@@ -15,11 +15,16 @@
 #include "cli/box_session.h"
 #include "cli/report.h"
 #include "cli/targets.h"
+#include "cli/update_file_server.h"
 #include "discovery/init_cfg.h"
 
 std::unique_ptr<BoxSession> MakeCfgBoxSession();
-// The process has one TFTP server, so one of these at a time.
-std::unique_ptr<UpdateFileServer> MakeTftpFileServer(bool echoReport);
+enum class ServerLines
+{
+    Hidden,
+    ToStandardError,  // the server's own report lines, for --verbose
+};
+std::unique_ptr<UpdateFileServer> MakeTftpFileServer(ServerLines lines);
 
 // A discovery endpoint on one adapter that collects every reply. Searches
 // may be started from several threads at once; each waits for its own.

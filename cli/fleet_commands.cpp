@@ -11,6 +11,15 @@ void Complain(const std::string& what, const std::string& why)
                  EscapeControls(why).c_str());
 }
 
+int ExitStatus(CommandResult result)
+{
+    if (!result.IsError())
+        return result.ReleaseValue();
+    const CommandError error = result.ReleaseError();
+    Complain(error.what, error.why);
+    return error.exitCode;
+}
+
 int Print(const std::string& text)
 {
     std::FILE* out = ResultStream();

@@ -7,17 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "cli/error_or.h"
+#include "cli/fleet_defaults.h"
 #include "cli/report.h"
 
-inline constexpr int EXIT_ALL_DONE = 0;
-inline constexpr int EXIT_SOME_FAILED = 1;
-inline constexpr int EXIT_USAGE = 2;
+// A command's exit status, or why it gave up.
+using CommandResult = ErrorOr<int>;
 
 struct CommonOptions
 {
     std::string adapter;
     OutputFormat format = OutputFormat::Table;
-    unsigned waitMs = 2000;  // how long a search listens
+    unsigned waitMs = DEFAULT_SEARCH_WAIT_MS;  // how long a search listens
     bool verbose = false;    // the TFTP server's own lines to standard error
 };
 
@@ -28,41 +29,46 @@ struct TargetOptions
     bool all = false;
 };
 
-int RunDiscover(const CommonOptions& common);
+CommandResult RunDiscover(const CommonOptions& common);
 
 struct SetIpOptions
 {
     std::string mac, ip, netmask, gateway;
 };
-int RunSetIp(const CommonOptions& common, const SetIpOptions& options);
+CommandResult RunSetIp(const CommonOptions& common, const SetIpOptions& options);
 
-int RunInfo(const CommonOptions& common, const TargetOptions& targets);
-int RunReboot(const CommonOptions& common, const TargetOptions& targets);
+CommandResult RunInfo(const CommonOptions& common, const TargetOptions& targets);
+CommandResult RunReboot(const CommonOptions& common, const TargetOptions& targets);
 
 struct PasswdOptions
 {
     std::string passwordFile;
 };
-int RunPasswd(const CommonOptions& common, const TargetOptions& targets, const PasswdOptions& options);
+CommandResult RunPasswd(const CommonOptions& common, const TargetOptions& targets,
+                        const PasswdOptions& options);
 
 struct UpdateOptions
 {
     std::string kind;  // system, app, software
     std::string file;
-    unsigned parallel = 8;
+    unsigned parallel = DEFAULT_PARALLEL;
     unsigned retries = 0;
     unsigned maxFailures = 0;
     bool retryErrors = false;
     bool trustBox = false;  // "ok" counts without the file served
-    unsigned timeoutSeconds = 3600;
+    unsigned timeoutSeconds = DEFAULT_ANSWER_TIMEOUT_S;
     unsigned waitBackSeconds = 0;
     std::string report;
     std::string portRange;
 };
-int RunUpdate(const CommonOptions& common, const TargetOptions& targets, const UpdateOptions& options);
+CommandResult RunUpdate(const CommonOptions& common, const TargetOptions& targets,
+                        const UpdateOptions& options);
 
 // Prints "vindlectl: <what>: <why>" to standard error.
 void Complain(const std::string& what, const std::string& why);
+// The one way out of a command: its exit status, or the reason it gave up
+// printed and that reason's status.
+int ExitStatus(CommandResult result);
 // Writes a command's results to standard output: EXIT_SOME_FAILED when
 // they could not be written.
 int Print(const std::string& text);

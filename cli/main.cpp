@@ -54,7 +54,7 @@ int main(int argc, char** argv)
         EXIT_TEXT);
     CommonOptions common;
     TargetOptions targets;
-    std::function<int()> run;
+    std::function<CommandResult()> run;
 
     CLI::App* discover =
         app.add_subcommand("discover", "search every adapter (or one) and list the boxes that answer");
@@ -102,12 +102,14 @@ int main(int argc, char** argv)
     UpdateOptions update;
     CLI::App* updateCommand =
         app.add_subcommand("update", "serve FILE by TFTP and have the boxes update from it");
-    updateCommand->add_option("KIND", update.kind, "system, app or software")->required();
+    updateCommand->add_option("KIND", update.kind, "system, app or software")
+        ->required()
+        ->check(CLI::IsMember({"system", "app", "software"}));
     updateCommand->add_option("FILE", update.file, "the update file")->required();
     AddTargetOptions(updateCommand, targets);
     AddCommonOptions(updateCommand, common);
     updateCommand->add_option("--parallel", update.parallel, "boxes updated at once")
-        ->default_val(8)
+        ->default_val(DEFAULT_PARALLEL)
         ->check(CLI::Range(1u, 256u));
     updateCommand
         ->add_option("--retries", update.retries,
@@ -123,7 +125,7 @@ int main(int argc, char** argv)
                      "start no new box after this many failed (0: no limit)")
         ->default_val(0);
     updateCommand->add_option("--timeout", update.timeoutSeconds, "seconds to wait for a box's answer")
-        ->default_val(3600)
+        ->default_val(DEFAULT_ANSWER_TIMEOUT_S)
         ->check(CLI::Range(1u, 86400u));
     updateCommand
         ->add_option("--wait-back", update.waitBackSeconds,
@@ -145,5 +147,5 @@ int main(int argc, char** argv)
         return EXIT_USAGE;
     }
     SeparateCoreOutput(common.verbose);
-    return run ? run() : EXIT_USAGE;
+    return run ? ExitStatus(run()) : EXIT_USAGE;
 }

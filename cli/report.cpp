@@ -10,13 +10,12 @@
 
 #include "cli/safe_text.h"
 #include "cli/targets.h"
+#include "config/cfg_info_fields.h"
 
 namespace {
 
-// The names of the info fields a box sends, in its order; later fields
-// have no agreed meaning and are listed as "extra".
-constexpr const char* INFO_NAMES[] = {"name", "mac", "address", "netmask", "gateway", "firmware", "hardware"};
-constexpr std::size_t INFO_NAMED = std::size(INFO_NAMES);
+// The info fields after the named ones are listed as "extra".
+constexpr std::size_t INFO_NAMED = std::size(INFO_FIELD_NAMES);
 
 nlohmann::json InfoJson(const std::vector<std::string>& fields)
 {
@@ -24,7 +23,7 @@ nlohmann::json InfoJson(const std::vector<std::string>& fields)
     if (fields.empty())
         return nullptr;
     for (std::size_t i = 0; i < INFO_NAMED; ++i)
-        info[INFO_NAMES[i]] = i < fields.size() ? fields[i] : std::string();
+        info[INFO_FIELD_NAMES[i]] = i < fields.size() ? fields[i] : std::string();
     nlohmann::json extra = nlohmann::json::array();
     for (std::size_t i = INFO_NAMED; i < fields.size(); ++i)
         extra.push_back(fields[i]);
@@ -173,7 +172,7 @@ std::string FormatBoxInfos(const std::vector<BoxInfo>& boxes, OutputFormat forma
     }
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> header = {"target", "result"};
-    header.insert(header.end(), std::begin(INFO_NAMES), std::end(INFO_NAMES));
+    header.insert(header.end(), std::begin(INFO_FIELD_NAMES), std::end(INFO_FIELD_NAMES));
     header.push_back("extra");
     rows.push_back(header);
     for (const BoxInfo& box : boxes) {
@@ -226,9 +225,9 @@ std::string FormatUpdateReport(const UpdateReport& report, OutputFormat format)
                     "firmware_after", "info_before", "info_after"});
     for (const BoxRecord& box : report.boxes)
         rows.push_back({box.mac, FormatIpv4(box.ip), ResultText(box), std::to_string(box.attempts),
-                        std::to_string(box.bytesServed), Seconds(box.seconds), Field(box.infoBefore, 5),
-                        Field(box.infoAfter, 5), JoinFields(box.infoBefore, 0),
-                        JoinFields(box.infoAfter, 0)});
+                        std::to_string(box.bytesServed), Seconds(box.seconds),
+                        Field(box.infoBefore, INFO_FIELD_FIRMWARE), Field(box.infoAfter, INFO_FIELD_FIRMWARE),
+                        JoinFields(box.infoBefore, 0), JoinFields(box.infoAfter, 0)});
     const std::string head = "# " + EscapeControls(report.kind) + " update with " +
                              EscapeControls(report.file) + ", " + std::to_string(report.fileSize) +
                              " bytes, sha256 " + report.sha256 + (report.cancelled ? ", cancelled" : "") +

@@ -1,7 +1,8 @@
 #pragma once
-// vindlectl's results as a human table, CSV or JSON: the same fields in the
-// same order in every format, one record per box, stable snake_case keys.
-// Pure: records in, text out.
+// vindlectl's results as a human table, CSV or JSON: one record per box,
+// stable snake_case keys. The table shows what people read, CSV adds what
+// spreadsheets want as columns, JSON holds the whole record with nested
+// values. Pure: records in, text out.
 
 #include <array>
 #include <cstdint>

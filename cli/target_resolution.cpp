@@ -10,76 +10,61 @@
 #include "config/cfg_clt.h"
 #include "discovery/init_cfg_msg.h"
 
-int ParseTargets(const TargetOptions& options, TargetSpec& spec)
+ErrorOr<TargetSelection> ParseTargets(const TargetOptions& options)
 {
+    TargetSelection selection;
     for (const std::string& text : options.targets) {
         TargetParse parsed = ParseTarget(text);
-        if (!parsed.target) {
-            Complain(text, parsed.error);
-            return EXIT_USAGE;
-        }
-        spec.list.push_back(*parsed.target);
+        if (!parsed.target)
+            return UsageError(text, parsed.error);
+        selection.list.push_back(*parsed.target);
     }
     if (!options.fromFile.empty()) {
         std::ifstream in(options.fromFile, std::ios::binary);
-        if (!in) {
-            Complain(options.fromFile, std::strerror(errno));
-            return EXIT_USAGE;
-        }
+        if (!in)
+            return UsageError(options.fromFile, std::strerror(errno));
         std::stringstream text;
         text << in.rdbuf();
         TargetListParse parsed = ParseTargetList(text.str());
-        if (!parsed.error.empty()) {
-            Complain(options.fromFile, parsed.error);
-            return EXIT_USAGE;
-        }
-        spec.list.insert(spec.list.end(), parsed.targets.begin(), parsed.targets.end());
+        if (!parsed.error.empty())
+            return UsageError(options.fromFile, parsed.error);
+        selection.list.insert(selection.list.end(), parsed.targets.begin(), parsed.targets.end());
     }
-    spec.all = options.all;
-    if (spec.list.empty() && !spec.all) {
-        Complain("targets", "none given; name addresses, MACs or ranges, --all or --from FILE");
-        return EXIT_USAGE;
-    }
-    return EXIT_ALL_DONE;
+    selection.all = options.all;
+    if (selection.list.empty() && !selection.all)
+        return UsageError("targets", "none given; name addresses, MACs or ranges, --all or --from FILE");
+    return selection;
 }
 
-// The adapter for a command that works on one; the error is a usage error.
-int ChooseOne(const CommonOptions& common, CliAdapter& adapter)
+ErrorOr<CliAdapter> ChooseOne(const CommonOptions& common)
 {
     const AdapterChoice choice = ChooseAdapters(ListAdapters(), common.adapter, false);
-    if (!choice.error.empty()) {
-        Complain(common.adapter.empty() ? "--adapter" : "--adapter " + common.adapter, choice.error);
-        return EXIT_USAGE;
-    }
-    adapter = choice.adapters.front();
-    return EXIT_ALL_DONE;
+    if (!choice.error.empty())
+        return UsageError(common.adapter.empty() ? "--adapter" : "--adapter " + common.adapter, choice.error);
+    return choice.adapters.front();
 }
 
 // Port 4000 is the discovery port on both sides, so only one program per
 // adapter can search; the window is the usual other one.
-int OpenSearch(const CliAdapter& adapter, std::unique_ptr<FleetSearch>& search)
+ErrorOr<std::unique_ptr<FleetSearch>> OpenSearch(const CliAdapter& adapter)
 {
     const int error = ProbeUdpBind(adapter.ip, CFG_DISCOVERY_PORT);
-    if (error == EADDRINUSE) {
-        Complain("port 4000 on " + adapter.name + " " + FormatIpv4(adapter.ip),
-                 "already in use (is the vindle window running on this adapter?); close it or choose another "
-                 "adapter");
-        return EXIT_SOME_FAILED;
-    }
-    if (error != 0) {
-        Complain("port 4000 on " + adapter.name + " " + FormatIpv4(adapter.ip), std::strerror(error));
-        return EXIT_SOME_FAILED;
-    }
-    search = std::make_unique<FleetSearch>(adapter.ip, adapter.name);
-    return EXIT_ALL_DONE;
+    const std::string port = "port 4000 on " + adapter.name + " " + FormatIpv4(adapter.ip);
+    if (error == EADDRINUSE)
+        return Failure(port, "already in use (is the vindle window running on this adapter?); close it or "
+                             "choose another adapter");
+    if (error != 0)
+        return Failure(port, std::strerror(error));
+    return std::make_unique<FleetSearch>(adapter.ip, adapter.name);
 }
 
 // Turns the targets into boxes, searching when a target is no address.
-int ResolveTargets(const TargetSpec& spec, FleetSearch* search, std::chrono::milliseconds wait,
-                   std::vector<Box>& boxes)
+ErrorOr<std::vector<Box>> ResolveTargets(const TargetSelection& selection, FleetSearch* search,
+                                         std::chrono::milliseconds wait)
 {
+    std::vector<Box> boxes;
     std::vector<FoundBox> found;
-    if (spec.NeedsSearch())
+    if (selection.NeedsSearch())
         found = search->Search(wait);
     // A reply no box can have sent would aim the command elsewhere.
     std::erase_if(found, [](const FoundBox& box) {
@@ -99,7 +84,7 @@ int ResolveTargets(const TargetSpec& spec, FleetSearch* search, std::chrono::mil
                 return box.mac;
         return std::string();
     };
-    for (const Target& target : spec.list) {
+    for (const Target& target : selection.list) {
         bool any = false;
         for (const FoundBox& box : found) {
             const bool match = (target.kind == TargetKind::Mac && box.mac == FormatMac(target.mac)) ||
@@ -112,43 +97,27 @@ int ResolveTargets(const TargetSpec& spec, FleetSearch* search, std::chrono::mil
         if (target.kind == TargetKind::Address) {
             add(target.ip, macOf(target.ip));
         } else if (!any) {
-            Complain(target.text, "no box answered the search");
-            return EXIT_SOME_FAILED;
+            return Failure(target.text, "no box answered the search");
         }
     }
-    if (spec.all) {
+    if (selection.all) {
         for (const FoundBox& box : found)
             add(box.ip, box.mac);
-        if (found.empty()) {
-            Complain("--all", "no box answered the search");
-            return EXIT_SOME_FAILED;
-        }
+        if (found.empty())
+            return Failure("--all", "no box answered the search");
     }
-    return EXIT_ALL_DONE;
+    return boxes;
 }
 
-// Resolves the targets of a command that needs no adapter for addresses.
-int Resolve(const CommonOptions& common, const TargetSpec& spec, std::vector<Box>& boxes)
+ErrorOr<std::vector<Box>> Resolve(const CommonOptions& common, const TargetSelection& selection)
 {
     std::unique_ptr<FleetSearch> search;
     // A named adapter is checked even when only addresses need no search:
     // a typo should not pass silently.
-    if (spec.NeedsSearch() || !common.adapter.empty()) {
-        CliAdapter adapter;
-        if (const int status = ChooseOne(common, adapter))
-            return status;
-        if (spec.NeedsSearch())
-            if (const int status = OpenSearch(adapter, search))
-                return status;
+    if (selection.NeedsSearch() || !common.adapter.empty()) {
+        const CliAdapter adapter = TRY(ChooseOne(common));
+        if (selection.NeedsSearch())
+            search = TRY(OpenSearch(adapter));
     }
-    return ResolveTargets(spec, search.get(), std::chrono::milliseconds(common.waitMs), boxes);
-}
-
-// Both steps for a command whose input is only its targets.
-int ParseAndResolve(const CommonOptions& common, const TargetOptions& options, std::vector<Box>& boxes)
-{
-    TargetSpec spec;
-    if (const int status = ParseTargets(options, spec))
-        return status;
-    return Resolve(common, spec, boxes);
+    return ResolveTargets(selection, search.get(), std::chrono::milliseconds(common.waitMs));
 }

@@ -1,8 +1,8 @@
 #pragma once
 // From the command line's targets to the boxes a command works on: parsing
-// TARGETs and --from, choosing the adapter, searching, matching. Every
-// function returns an exit status and has said why when it is not 0.
+// TARGETs and --from, choosing the adapter, searching, matching.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/core_services.h"
+#include "cli/error_or.h"
 #include "cli/fleet_commands.h"
 #include "cli/network_adapters.h"
 #include "cli/targets.h"
@@ -20,7 +21,8 @@ struct Box
     std::string mac;
 };
 
-struct TargetSpec
+// The targets as given, parsed; --from is read once, here.
+struct TargetSelection
 {
     std::vector<Target> list;
     bool all = false;
@@ -31,14 +33,12 @@ struct TargetSpec
     }
 };
 
-int ParseTargets(const TargetOptions& options, TargetSpec& spec);
+ErrorOr<TargetSelection> ParseTargets(const TargetOptions& options);
 // The adapter for a command that works on one; the error is a usage error.
-int ChooseOne(const CommonOptions& common, CliAdapter& adapter);
-int OpenSearch(const CliAdapter& adapter, std::unique_ptr<FleetSearch>& search);
+ErrorOr<CliAdapter> ChooseOne(const CommonOptions& common);
+ErrorOr<std::unique_ptr<FleetSearch>> OpenSearch(const CliAdapter& adapter);
 // Turns the targets into boxes, searching when a target is no address.
-int ResolveTargets(const TargetSpec& spec, FleetSearch* search, std::chrono::milliseconds wait,
-                   std::vector<Box>& boxes);
+ErrorOr<std::vector<Box>> ResolveTargets(const TargetSelection& selection, FleetSearch* search,
+                                         std::chrono::milliseconds wait);
 // Resolves the targets of a command that needs no adapter for addresses.
-int Resolve(const CommonOptions& common, const TargetSpec& spec, std::vector<Box>& boxes);
-// Both steps for a command whose input is only its targets.
-int ParseAndResolve(const CommonOptions& common, const TargetOptions& options, std::vector<Box>& boxes);
+ErrorOr<std::vector<Box>> Resolve(const CommonOptions& common, const TargetSelection& selection);

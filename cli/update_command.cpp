@@ -39,107 +39,73 @@ const char* PortBindAdvice(int error)
     return nullptr;
 }
 
-}  // namespace
-
-int RunUpdate(const CommonOptions& common, const TargetOptions& options, const UpdateOptions& update)
+// The command line's KIND (CLI11 admits only these names).
+std::int32_t UpdateKind(const std::string& name)
 {
-    // Usage first: nothing is sent before all of it holds.
-    static const std::pair<const char*, std::int32_t> kinds[] = {
-        {"system", UPDATE_SYSTEM}, {"app", UPDATE_APPLICATION}, {"software", UPDATE_SOFTWARE}};
-    std::int32_t kind = -1;
-    for (const auto& [name, value] : kinds)
-        if (update.kind == name)
-            kind = value;
-    if (kind < 0) {
-        Complain(update.kind, "the update kind is system, app or software");
-        return EXIT_USAGE;
-    }
+    if (name == "app")
+        return UPDATE_APPLICATION;
+    return name == "software" ? UPDATE_SOFTWARE : UPDATE_SYSTEM;
+}
+
+// What the command line asks for, checked.
+struct UpdateJob
+{
+    std::int32_t kind = UPDATE_SYSTEM;
+    UpdateFile file;  // the folder to serve and the name the boxes fetch
+    PortRange ports;
+    std::optional<OutputFormat> reportFormat;
+    TargetSelection selection;
+    CliAdapter adapter;
+};
+
+ErrorOr<UpdateFile> CheckUpdateFile(const std::string& path, std::int32_t kind)
+{
     struct stat fileStat = {};
-    if (::stat(update.file.c_str(), &fileStat) != 0) {
-        Complain(update.file, std::strerror(errno));
-        return EXIT_USAGE;
-    }
-    if (!S_ISREG(fileStat.st_mode)) {
-        Complain(update.file, "not a regular file");
-        return EXIT_USAGE;
-    }
-    if (::access(update.file.c_str(), R_OK) != 0) {
-        Complain(update.file, std::strerror(errno));
-        return EXIT_USAGE;
-    }
-    if (static_cast<std::uint64_t>(fileStat.st_size) > MAX_FILE_SIZE) {
-        Complain(update.file, "too large for TFTP's 16-bit block counter");
-        return EXIT_USAGE;
-    }
-    char* real = ::realpath(update.file.c_str(), nullptr);
-    const std::string fullPath = real ? real : update.file;
+    if (::stat(path.c_str(), &fileStat) != 0)
+        return UsageError(path, std::strerror(errno));
+    if (!S_ISREG(fileStat.st_mode))
+        return UsageError(path, "not a regular file");
+    if (::access(path.c_str(), R_OK) != 0)
+        return UsageError(path, std::strerror(errno));
+    if (static_cast<std::uint64_t>(fileStat.st_size) > MAX_FILE_SIZE)
+        return UsageError(path, "too large for TFTP's 16-bit block counter");
+    char* real = ::realpath(path.c_str(), nullptr);
+    const std::string fullPath = real ? real : path;
     std::free(real);
     const auto split = SplitUpdatePath(fullPath);
-    if (!split || !BuildUpdateCommand(kind, split->name, "")) {
-        Complain(update.file, "the name or its folder is too long for the box's update command");
-        return EXIT_USAGE;
-    }
-    PortRange ports;
+    if (!split || !BuildUpdateCommand(kind, split->name, ""))
+        return UsageError(path, "the name or its folder is too long for the box's update command");
+    return *split;
+}
+
+// Usage first: nothing is sent before all of it holds.
+ErrorOr<UpdateJob> CheckUpdateUsage(const CommonOptions& common, const TargetOptions& options,
+                                    const UpdateOptions& update)
+{
+    UpdateJob job;
+    job.kind = UpdateKind(update.kind);
+    job.file = TRY(CheckUpdateFile(update.file, job.kind));
     if (!update.portRange.empty()) {
         const auto parsed = ParsePortRange(update.portRange);
-        if (!parsed) {
-            Complain("--port-range " + update.portRange, "give LO-HI with 1024 <= LO <= HI <= 65534");
-            return EXIT_USAGE;
-        }
-        ports = *parsed;
+        if (!parsed)
+            return UsageError("--port-range " + update.portRange,
+                              "give LO-HI with 1024 <= LO <= HI <= 65534");
+        job.ports = *parsed;
     }
-    const std::optional<OutputFormat> reportFormat = ReportFormatForPath(update.report);
-    if (!update.report.empty() && !reportFormat) {
-        Complain("--report " + update.report, "the file name must end in .json or .csv");
-        return EXIT_USAGE;
-    }
-    TargetSpec spec;
-    if (const int status = ParseTargets(options, spec))
-        return status;
-    CliAdapter adapter;
-    if (const int status = ChooseOne(common, adapter))
-        return status;
+    job.reportFormat = ReportFormatForPath(update.report);
+    if (!update.report.empty() && !job.reportFormat)
+        return UsageError("--report " + update.report, "the file name must end in .json or .csv");
+    job.selection = TRY(ParseTargets(options));
+    job.adapter = TRY(ChooseOne(common));
+    return job;
+}
 
-    // Pre-flight.
-    const FileDigest digest = DigestFile(update.file);
-    if (!digest.ok) {
-        Complain(update.file, "cannot be read");
-        return EXIT_USAGE;
-    }
-    if (digest.size > PLAIN_BLOCK_LIMIT)
-        std::fprintf(MessageStream(),
-                     "vindlectl: %s: larger than 512-byte blocks can count; boxes that do not ask for "
-                     "larger blocks will fail\n",
-                     EscapeControls(update.file).c_str());
-    if (const int error = ProbeUdpBind(adapter.ip, TFTP_PORT)) {
-        const char* advice = PortBindAdvice(error);
-        Complain("port 69 on " + FormatIpv4(adapter.ip), advice ? advice : std::strerror(error));
-        return EXIT_SOME_FAILED;
-    }
-    // From here on threads start; a Ctrl-C before the engine runs cancels
-    // every box (the watch takes the pending signal).
-    BlockStopSignals();
-    std::unique_ptr<FleetSearch> search;
-    if (spec.NeedsSearch() || update.waitBackSeconds > 0)
-        if (const int status = OpenSearch(adapter, search))
-            return status;
-    std::vector<Box> boxes;
-    if (const int status =
-            ResolveTargets(spec, search.get(), std::chrono::milliseconds(common.waitMs), boxes))
-        return status;
-
-    std::unique_ptr<UpdateFileServer> server = MakeTftpFileServer(common.verbose);
-    std::vector<BoxRecord> records;
-    for (const Box& box : boxes) {
-        BoxRecord record;
-        record.ip = box.ip;
-        record.mac = box.mac;
-        records.push_back(record);
-    }
+UpdatePlan MakePlan(const UpdateJob& job, const UpdateOptions& update, std::uint64_t fileSize)
+{
     UpdatePlan plan;
-    plan.kind = kind;
-    plan.fileName = split->name;
-    plan.fileSize = digest.size;
+    plan.kind = job.kind;
+    plan.fileName = job.file.name;
+    plan.fileSize = fileSize;
     plan.parallel = update.parallel;
     plan.retries = update.retries;
     plan.maxFailures = update.maxFailures;
@@ -148,7 +114,29 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& options, const U
     plan.connectTimeout = CONNECT_TIMEOUT;
     plan.commandTimeout = std::chrono::seconds(update.timeoutSeconds);
     plan.waitBack = std::chrono::seconds(update.waitBackSeconds);
+    return plan;
+}
 
+struct FleetOutcome
+{
+    std::vector<BoxRecord> records;  // of every box
+    bool cancelled = false;
+    int exitCode = EXIT_ALL_DONE;
+};
+
+// Serves the file and updates the boxes.
+ErrorOr<FleetOutcome> RunFleet(const UpdateJob& job, const UpdatePlan& plan, FleetSearch* search,
+                               const std::vector<Box>& boxes, bool verbose)
+{
+    std::unique_ptr<UpdateFileServer> server =
+        MakeTftpFileServer(verbose ? ServerLines::ToStandardError : ServerLines::Hidden);
+    std::vector<BoxRecord> records;
+    for (const Box& box : boxes) {
+        BoxRecord record;
+        record.ip = box.ip;
+        record.mac = box.mac;
+        records.push_back(record);
+    }
     ProgressView view(MessageStream(), isatty(fileno(MessageStream())) != 0, records.size());
     SteadyEngineClock clock;
     EngineDeps deps;
@@ -156,55 +144,84 @@ int RunUpdate(const CommonOptions& common, const TargetOptions& options, const U
     deps.probe = [](const std::vector<std::uint32_t>& ips) {
         return ProbeTcp(ips, CFG_SERVICE_PORT, PROBE_TIMEOUT);
     };
-    if (search) {
-        FleetSearch* discovery = search.get();
-        deps.answersDiscovery = [discovery](std::uint32_t ip, std::chrono::milliseconds wait) {
-            return discovery->Answers(ip, wait);
+    if (search)
+        deps.answersDiscovery = [search](std::uint32_t ip, std::chrono::milliseconds wait) {
+            return search->Answers(ip, wait);
         };
-    }
     deps.abortTransfers = [&server] { server->AbortTransfers(); };
     deps.observer = [&view](const EngineEvent& event) { view.OnEvent(event); };
     deps.clock = &clock;
     UpdateEngine engine(plan, deps, records);
     server->SetEventHandler([&engine](const FileServeEvent& event) { engine.OnFileEvent(event); });
 
-    int exitCode;
-    {
-        SignalWatch signals([&](int count) {
-            view.Note(count == 1
-                          ? "vindlectl: stopping: no new box starts; Ctrl-C again ends the running ones"
-                          : "vindlectl: ending the running boxes now");
-            engine.Cancel();
-        });
-        const std::string problem =
-            server->Start(split->folder, adapter.ip, TFTP_PORT, ports.low, ports.high);
-        if (!problem.empty()) {
-            Complain("TFTP server", problem);
-            return EXIT_SOME_FAILED;
-        }
-        engine.Run();
-        server->Stop();
-        view.Close();
-        exitCode = engine.ExitCode();
-    }
+    SignalWatch signals([&](int count) {
+        view.Note(count == 1 ? "vindlectl: stopping: no new box starts; Ctrl-C again ends the running ones"
+                             : "vindlectl: ending the running boxes now");
+        engine.Cancel();
+    });
+    const std::string problem =
+        server->Start(job.file.folder, job.adapter.ip, TFTP_PORT, job.ports.low, job.ports.high);
+    if (!problem.empty())
+        return Failure("TFTP server", problem);
+    engine.Run();
+    server->Stop();
+    view.Close();
+    return FleetOutcome{engine.Records(), engine.Cancellation() != CancelLevel::None, engine.ExitCode()};
+}
 
+// The report on standard output and, when asked for, in its file.
+int WriteReports(const UpdateReport& report, const CommonOptions& common, const UpdateOptions& update,
+                 const UpdateJob& job)
+{
+    int status = Print(FormatUpdateReport(report, common.format));
+    if (!update.report.empty()) {
+        std::ofstream out(update.report, std::ios::binary | std::ios::trunc);
+        out << FormatUpdateReport(report, *job.reportFormat);
+        out.close();
+        if (!out) {
+            Complain(update.report, "the report could not be written");
+            status = EXIT_SOME_FAILED;
+        }
+    }
+    return status;
+}
+
+}  // namespace
+
+CommandResult RunUpdate(const CommonOptions& common, const TargetOptions& options,
+                        const UpdateOptions& update)
+{
+    const UpdateJob job = TRY(CheckUpdateUsage(common, options, update));
+
+    // Pre-flight.
+    const FileDigest digest = DigestFile(update.file);
+    if (!digest.ok)
+        return UsageError(update.file, "cannot be read");
+    if (digest.size > PLAIN_BLOCK_LIMIT)
+        Complain(update.file,
+                 "larger than 512-byte blocks can count; boxes that do not ask for larger blocks will fail");
+    if (const int error = ProbeUdpBind(job.adapter.ip, TFTP_PORT)) {
+        const char* advice = PortBindAdvice(error);
+        return Failure("port 69 on " + FormatIpv4(job.adapter.ip), advice ? advice : std::strerror(error));
+    }
+    // From here on threads start; a Ctrl-C before the engine runs cancels
+    // every box (the watch takes the pending signal).
+    BlockStopSignals();
+    std::unique_ptr<FleetSearch> search;
+    if (job.selection.NeedsSearch() || update.waitBackSeconds > 0)
+        search = TRY(OpenSearch(job.adapter));
+    const std::vector<Box> boxes =
+        TRY(ResolveTargets(job.selection, search.get(), std::chrono::milliseconds(common.waitMs)));
+
+    FleetOutcome outcome =
+        TRY(RunFleet(job, MakePlan(job, update, digest.size), search.get(), boxes, common.verbose));
     UpdateReport report;
     report.kind = update.kind;
     report.file = update.file;
     report.fileSize = digest.size;
     report.sha256 = digest.sha256;
-    report.cancelled = engine.CancelLevel() > 0;
-    report.boxes = engine.Records();
-    if (Print(FormatUpdateReport(report, common.format)) != EXIT_ALL_DONE)
-        exitCode = EXIT_SOME_FAILED;
-    if (!update.report.empty()) {
-        std::ofstream out(update.report, std::ios::binary | std::ios::trunc);
-        out << FormatUpdateReport(report, *reportFormat);
-        out.close();
-        if (!out) {
-            Complain(update.report, "the report could not be written");
-            return EXIT_SOME_FAILED;
-        }
-    }
-    return exitCode;
+    report.cancelled = outcome.cancelled;
+    report.boxes = std::move(outcome.records);
+    const int written = WriteReports(report, common, update, job);
+    return written != EXIT_ALL_DONE ? written : outcome.exitCode;
 }

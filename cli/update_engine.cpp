@@ -5,10 +5,9 @@
 #include <utility>
 
 #include "config/cfg_commands.h"
+#include "config/cfg_info_fields.h"
 
 namespace {
-
-constexpr std::size_t INFO_ECHO_FIELD = 8;  // the field every update command echoes
 
 bool IsFailure(BoxResultKind kind)
 {
@@ -76,13 +75,14 @@ void UpdateEngine::Run()
         thread.join();
     std::lock_guard lock(m_lock);
     for (BoxRecord& box : m_boxes)
-        if (box.result == BoxResultKind::NotStarted && m_cancelLevel.load() > 0)
+        if (box.result == BoxResultKind::NotStarted && m_cancelLevel.load() != CancelLevel::None)
             box.result = BoxResultKind::Cancelled;
 }
 
 bool UpdateEngine::MayStartBox() const
 {
-    return m_cancelLevel.load() == 0 && (m_plan.maxFailures == 0 || m_failures < m_plan.maxFailures);
+    return m_cancelLevel.load() == CancelLevel::None &&
+           (m_plan.maxFailures == 0 || m_failures < m_plan.maxFailures);
 }
 
 void UpdateEngine::Worker()
@@ -120,7 +120,7 @@ void UpdateEngine::UpdateBox(std::size_t index)
         std::unique_lock lock(m_lock);
         BoxRecord& box = m_boxes[index];
         const unsigned attempts = box.attempts;
-        if (!final && attempts <= m_plan.retries && m_cancelLevel.load() == 0) {
+        if (!final && attempts <= m_plan.retries && m_cancelLevel.load() == CancelLevel::None) {
             // Pauses grow so that a box that is busy rebooting or a network
             // that is briefly down is not hammered by the whole fleet.
             auto pause = m_plan.firstPause;
@@ -130,7 +130,8 @@ void UpdateEngine::UpdateBox(std::size_t index)
             lock.unlock();
             Emit(EngineEvent::Kind::Retrying, index, pause);
             lock.lock();
-            if (!m_deps.clock->Pause(m_wake, lock, pause, [this] { return m_cancelLevel.load() > 0; }))
+            if (!m_deps.clock->Pause(m_wake, lock, pause,
+                                     [this] { return m_cancelLevel.load() != CancelLevel::None; }))
                 continue;
         }
         box.running = false;
@@ -159,9 +160,9 @@ bool UpdateEngine::Attempt(std::size_t index, BoxSession& session)
     Emit(EngineEvent::Kind::Started, index);
     auto settle = [&](BoxResultKind kind, std::string text, bool final) {
         std::lock_guard lock(m_lock);
-        m_boxes[index].result = m_cancelLevel.load() > 1 ? BoxResultKind::Cancelled : kind;
+        m_boxes[index].result = m_cancelLevel.load() == CancelLevel::Now ? BoxResultKind::Cancelled : kind;
         m_boxes[index].errorText = std::move(text);
-        return final || m_cancelLevel.load() > 1;
+        return final || m_cancelLevel.load() == CancelLevel::Now;
     };
     if (!session.Open(ip, m_plan.connectTimeout))
         return settle(BoxResultKind::ConnectionLost, {}, false);
@@ -170,10 +171,10 @@ bool UpdateEngine::Attempt(std::size_t index, BoxSession& session)
         std::lock_guard lock(m_lock);
         if (m_boxes[index].infoBefore.empty())
             m_boxes[index].infoBefore = info;
-        if (m_boxes[index].mac.empty() && info.size() > 1)
-            m_boxes[index].mac = info[1];
+        if (m_boxes[index].mac.empty() && info.size() > INFO_FIELD_MAC)
+            m_boxes[index].mac = info[INFO_FIELD_MAC];
     }
-    const std::string echo = info.size() > INFO_ECHO_FIELD ? info[INFO_ECHO_FIELD] : std::string();
+    const std::string echo = info.size() > INFO_FIELD_ECHO ? info[INFO_FIELD_ECHO] : std::string();
     const auto command = BuildUpdateCommand(m_plan.kind, m_plan.fileName, echo);
     if (!command)
         return settle(BoxResultKind::BoxError, "update command too long for the box", true);
@@ -202,7 +203,8 @@ bool UpdateEngine::ServedWhole(std::size_t index)
     const BoxRecord& box = m_boxes[index];
     // The box's answer may overtake the server's last event of the transfer.
     m_deps.clock->Pause(m_wake, lock, m_plan.serveGrace, [&] {
-        return box.served == ServeSeen::Whole || box.served == ServeSeen::Broken || m_cancelLevel.load() > 1;
+        return box.served == ServeSeen::Whole || box.served == ServeSeen::Broken ||
+               m_cancelLevel.load() == CancelLevel::Now;
     });
     return box.served == ServeSeen::Whole;
 }
@@ -212,7 +214,7 @@ void UpdateEngine::WaitBack(std::size_t index)
     Emit(EngineEvent::Kind::WaitingBack, index);
     const std::uint32_t ip = m_boxes[index].ip;  // never written while Run runs
     const auto deadline = m_deps.clock->Now() + m_plan.waitBack;
-    while (m_cancelLevel.load() < 2) {
+    while (m_cancelLevel.load() != CancelLevel::Now) {
         const bool seen = !m_deps.answersDiscovery || m_deps.answersDiscovery(ip, m_plan.waitBackPoll);
         if (seen) {
             std::unique_ptr<BoxSession> session = m_deps.sessions();
@@ -229,17 +231,19 @@ void UpdateEngine::WaitBack(std::size_t index)
         if (m_deps.clock->Now() >= deadline)
             break;
         std::unique_lock lock(m_lock);
-        m_deps.clock->Pause(m_wake, lock, m_plan.waitBackPoll, [this] { return m_cancelLevel.load() > 1; });
+        m_deps.clock->Pause(m_wake, lock, m_plan.waitBackPoll,
+                            [this] { return m_cancelLevel.load() == CancelLevel::Now; });
     }
     std::lock_guard lock(m_lock);
-    m_boxes[index].result = m_cancelLevel.load() > 1 ? BoxResultKind::Cancelled : BoxResultKind::NotBack;
+    m_boxes[index].result =
+        m_cancelLevel.load() == CancelLevel::Now ? BoxResultKind::Cancelled : BoxResultKind::NotBack;
     ++m_failures;
 }
 
 bool UpdateEngine::Register(BoxSession* session)
 {
     std::lock_guard lock(m_lock);
-    if (m_cancelLevel.load() > 1)
+    if (m_cancelLevel.load() == CancelLevel::Now)
         return false;
     m_sessions.push_back(session);
     return true;
@@ -256,11 +260,11 @@ void UpdateEngine::Cancel()
     bool hard = false;
     {
         std::lock_guard lock(m_lock);
-        const unsigned level = m_cancelLevel.load();
-        if (level >= 2)
+        const CancelLevel level = m_cancelLevel.load();
+        if (level == CancelLevel::Now)
             return;
-        m_cancelLevel.store(level + 1);
-        hard = level + 1 == 2;
+        hard = level == CancelLevel::Finish;
+        m_cancelLevel.store(hard ? CancelLevel::Now : CancelLevel::Finish);
         m_wake.notify_all();
         // A session stays registered until its worker is done with it, and
         // Unregister needs this lock, so none goes away under the call.
@@ -278,8 +282,9 @@ void UpdateEngine::OnFileEvent(const FileServeEvent& event)
     {
         std::lock_guard lock(m_lock);
         std::size_t matches = 0;
-        // A box may answer "ok" before the server has logged the end of
-        // its transfer, so an addressed event counts for a box that is done.
+        // A box may answer "ok" before the server's event of its
+        // transfer's end arrives, so an addressed event counts for a box
+        // that is done.
         for (std::size_t i = 0; i < m_boxes.size(); ++i) {
             const BoxRecord& box = m_boxes[i];
             if (event.client == 0 ? box.running : box.ip == event.client && box.attempts > 0) {
@@ -287,8 +292,7 @@ void UpdateEngine::OnFileEvent(const FileServeEvent& event)
                 ++matches;
             }
         }
-        // FIXME: an event without a client address is only attributed
-        // while a single box transfers; the server does not say more yet.
+        // An event without a client address can only be one box's.
         if (matches != 1)
             return;
         BoxRecord& box = m_boxes[index];
@@ -296,8 +300,7 @@ void UpdateEngine::OnFileEvent(const FileServeEvent& event)
         const std::uint64_t sent = event.percent >= 0
                                        ? box.fileSize * static_cast<std::uint64_t>(event.percent) / 100
                                        : event.bytesSent;
-        // A failed transfer's report says nothing of its bytes; its last
-        // progress stands.
+        // A failed transfer counts with the bytes of its last progress.
         if (event.kind != FileServeEvent::Kind::Failed)
             box.bytesServed = box.transferBase + sent;
         if (event.kind != FileServeEvent::Kind::Progress)
@@ -323,8 +326,8 @@ int UpdateEngine::ExitCode() const
     std::lock_guard lock(m_lock);
     for (const BoxRecord& box : m_boxes)
         if (IsFailure(box.result))
-            return 1;
-    return 0;
+            return EXIT_SOME_FAILED;
+    return EXIT_ALL_DONE;
 }
 
 void UpdateEngine::Emit(EngineEvent::Kind kind, std::size_t index, std::chrono::milliseconds pause)

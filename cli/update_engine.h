@@ -20,6 +20,9 @@
 #include <vector>
 
 #include "cli/box_session.h"
+#include "cli/exit_codes.h"
+#include "cli/fleet_defaults.h"
+#include "cli/update_file_server.h"
 
 enum class BoxResultKind
 {
@@ -64,12 +67,20 @@ struct BoxRecord
 // "ok", the box's own text, "timeout", "connection lost", ...
 std::string ResultText(const BoxRecord& record);
 
+// How far a Ctrl-C has gone.
+enum class CancelLevel
+{
+    None,
+    Finish,  // no new box or retry starts; running commands finish
+    Now,     // running commands and transfers end now
+};
+
 struct UpdatePlan
 {
     std::int32_t kind = 0;  // UpdateKind of config/cfg_commands.h
     std::string fileName;   // the bare name the box fetches
     std::uint64_t fileSize = 0;
-    unsigned parallel = 8;
+    unsigned parallel = DEFAULT_PARALLEL;
     unsigned retries = 0;      // further attempts after a failed one
     unsigned maxFailures = 0;  // 0: no limit
     bool retryErrors = false;  // also retry an "error" answer
@@ -78,8 +89,8 @@ struct UpdatePlan
     bool trustBox = false;
     // After "ok", how long the server's news of the transfer's end may lag.
     std::chrono::milliseconds serveGrace{5000};
-    std::chrono::milliseconds connectTimeout{5000};
-    std::chrono::milliseconds commandTimeout{3600000};
+    std::chrono::milliseconds connectTimeout{CONNECT_TIMEOUT};
+    std::chrono::milliseconds commandTimeout{std::chrono::seconds(DEFAULT_ANSWER_TIMEOUT_S)};
     std::chrono::milliseconds firstPause{1000};  // before the first retry; doubles each time
     std::chrono::milliseconds maxPause{30000};
     std::chrono::milliseconds waitBack{0};  // 0: do not wait for the box to come back
@@ -152,12 +163,12 @@ public:
     // First call: no new box or retry starts, running commands finish.
     // Second call: running commands and transfers end now (Cancelled).
     void Cancel();
-    unsigned CancelLevel() const { return m_cancelLevel.load(); }
+    CancelLevel Cancellation() const { return m_cancelLevel.load(); }
     // A transfer event of the file server; any thread.
     void OnFileEvent(const FileServeEvent& event);
 
     std::vector<BoxRecord> Records() const;
-    // 0 when every box ended "ok", else 1.
+    // EXIT_ALL_DONE when every box ended "ok", else EXIT_SOME_FAILED.
     int ExitCode() const;
 
 private:
@@ -182,5 +193,5 @@ private:
     std::vector<BoxSession*> m_sessions;  // live sessions, for a hard cancel
     std::size_t m_next = 0;
     unsigned m_failures = 0;
-    std::atomic<unsigned> m_cancelLevel{0};
+    std::atomic<CancelLevel> m_cancelLevel{CancelLevel::None};
 };

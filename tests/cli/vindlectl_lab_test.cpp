@@ -288,6 +288,20 @@ TEST_F(Vindlectl, ARepliedMulticastAddressIsListedButNeverATarget)
     }
 }
 
+TEST_F(Vindlectl, ResultsThatCannotBeWrittenAreAFailure)
+{
+    StartBox(1);
+    // reboot last: the box is gone for a while after it.
+    for (const std::string command : {"discover", "info 10.77.0.2", "reboot 10.77.0.2"}) {
+        SCOPED_TRACE(command);
+        LabProcess ctl(LAB_TOOL_SIDE,
+                       {"/bin/sh", "-c", ToolPath("vindlectl") + " " + command + " >/dev/full"},
+                       LabProcess::Output::CaptureMerged);
+        ASSERT_TRUE(ctl.Started()) << ctl.Error();
+        EXPECT_EQ(ctl.Wait(60s).value_or(-1), 1) << ctl.Captured();
+    }
+}
+
 TEST_F(Vindlectl, RefusesBadInputWithOneLineAndSendsNothing)
 {
     StartBox(1);
