@@ -81,9 +81,8 @@ public:
     // A copy of the home entries.
     std::array<TftpHomeEntry, TFTP_MAX_HOMES> HomeEntries() const;
 
-    class Impl;
-
 private:
+    class Impl;
     std::unique_ptr<Impl> m_impl;
 };
 
