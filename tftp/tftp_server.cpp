@@ -102,11 +102,13 @@ std::uint32_t TftpServer::Impl::Start(std::istream& ini, std::string_view progra
     std::lock_guard lock(m_startMutex);
     if (m_running)
         return TFTP_SERVER_RUNNING;
+    if (m_stopFd < 0)
+        return TFTP_SERVER_NO_STOP_EVENT;
     ClearStop();
     m_settings = ReadTftpSettings(ini, programPath, m_reporter, iniPath);
     m_homes.Assign(m_settings.config.homes);
     m_context.firstDataBlock = m_firstDataBlock.load();
-    if (m_stopFd < 0 || OpenListeningEndpoints(m_settings, m_homes.Snapshot(), m_reporter) == 0)
+    if (OpenListeningEndpoints(m_settings, m_homes.Snapshot(), m_reporter) == 0)
         return TFTP_SERVER_NO_ENDPOINT;
     ReportLine(m_reporter, "\nAccepting requests..");
     try {
