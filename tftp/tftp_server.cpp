@@ -36,6 +36,18 @@ struct Worker
     std::atomic<bool> done{false};
 };
 
+// Parses a read or write request once, so that every event of it names
+// the file; a malformed one is answered by its transfer, from a port of
+// its own.
+void ParseRequest(TftpRequest& request)
+{
+    request.parse = ParseTftpRequest(std::span<const std::uint8_t>(request.packet.data(), request.packetLength));
+    if (request.parse.ok) {
+        request.fileName = request.parse.request.fileName;
+        request.write = request.parse.request.opcode == TFTP_WRQ;
+    }
+}
+
 }  // namespace
 
 class TftpServer::Impl final
@@ -58,7 +70,14 @@ private:
     void RunRequestLoop();
     void HandleDatagram(std::size_t index, std::list<Worker>& workers);
     void StartTransfer(std::unique_ptr<TftpRequest> request, std::list<Worker>& workers);
-    void Refuse(TftpRequest& request, const TftpError& error, bool isRequest);
+    // Whether a refused datagram was a read or write request, which its
+    // owner hears of.
+    enum class Refused
+    {
+        Datagram,
+        Request,
+    };
+    void Refuse(TftpRequest& request, const TftpError& error, Refused what);
     void ClearStop();
 
     std::mutex m_startMutex;  // Start and Stop one at a time
@@ -140,23 +159,16 @@ void TftpServer::Impl::Stop()
     m_running = false;
 }
 
-// Answers a request from the listening socket with an ERROR, reports it and,
-// for a read or write request, tells the owner.
-void TftpServer::Impl::Refuse(TftpRequest& request, const TftpError& error, bool isRequest)
+// Answers a datagram from the listening socket with an ERROR, reports it
+// and, for a read or write request, tells the owner.
+void TftpServer::Impl::Refuse(TftpRequest& request, const TftpError& error, Refused what)
 {
     SetTransferError(request, error);
     ReportTransfer(request, request.message);
     (void)sendto(request.listenSocket, request.errorPacket.data(), request.errorLength, 0,
                  reinterpret_cast<const sockaddr*>(&request.client), sizeof request.client);
-    if (!isRequest)
-        return;
-    const TftpRequestParse parse =
-        ParseTftpRequest(std::span<const std::uint8_t>(request.packet.data(), request.packetLength));
-    if (parse.ok) {
-        request.fileName = parse.request.fileName;
-        request.write = parse.request.opcode == TFTP_WRQ;
-    }
-    PublishTransferEvent(request, TftpTransferEvent::Kind::Failed);
+    if (what == Refused::Request)
+        PublishTransferEvent(request, TftpTransferEvent::Kind::Failed);
 }
 
 void TftpServer::Impl::StartTransfer(std::unique_ptr<TftpRequest> request, std::list<Worker>& workers)
@@ -164,10 +176,10 @@ void TftpServer::Impl::StartTransfer(std::unique_ptr<TftpRequest> request, std::
     request->slot.clientIp = request->client.sin_addr.s_addr;
     switch (m_registry.Admit(request->slot, m_settings.maxTransfers, m_settings.maxTransfersPerClient)) {
     case TftpTransferRegistry::Admission::TooMany:
-        Refuse(*request, TFTP_ERR_TOO_MANY, true);
+        Refuse(*request, TFTP_ERR_TOO_MANY, Refused::Request);
         return;
     case TftpTransferRegistry::Admission::TooManyFromClient:
-        Refuse(*request, TFTP_ERR_TOO_MANY_CLIENT, true);
+        Refuse(*request, TFTP_ERR_TOO_MANY_CLIENT, Refused::Request);
         return;
     case TftpTransferRegistry::Admission::Admitted:
         break;
@@ -184,7 +196,7 @@ void TftpServer::Impl::StartTransfer(std::unique_ptr<TftpRequest> request, std::
     } catch (...) {
         workers.pop_back();
         m_registry.Release(request->slot);
-        Refuse(*request, TFTP_ERR_THREAD, true);
+        Refuse(*request, TFTP_ERR_THREAD, Refused::Request);
     }
 }
 
@@ -209,16 +221,18 @@ void TftpServer::Impl::HandleDatagram(std::size_t index, std::list<Worker>& work
         return;
     }
     request->packetLength = static_cast<std::size_t>(n);
-    const std::uint16_t opcode =
-        n >= 2 ? static_cast<std::uint16_t>(request->packet[0] << 8 | request->packet[1]) : 0;
+    const std::uint16_t opcode = n >= 2 ? GetU16(request->packet.data()) : 0;
     const bool isRequest = opcode == TFTP_RRQ || opcode == TFTP_WRQ;
 
     // Access is decided before anything of the content is looked at.
     if (!TftpClientAllowed(m_settings.config, request->client.sin_addr.s_addr)) {
-        Refuse(*request, TFTP_ERR_DENIED, isRequest);
+        if (isRequest)
+            ParseRequest(*request);
+        Refuse(*request, TFTP_ERR_DENIED, isRequest ? Refused::Request : Refused::Datagram);
         return;
     }
     if (isRequest) {
+        ParseRequest(*request);
         StartTransfer(std::move(request), workers);
         return;
     }
@@ -228,7 +242,7 @@ void TftpServer::Impl::HandleDatagram(std::size_t index, std::list<Worker>& work
                                                                                request->packetLength)));
         return;
     }
-    Refuse(*request, TFTP_ERR_UNKNOWN_TID, false);
+    Refuse(*request, TFTP_ERR_UNKNOWN_TID, Refused::Datagram);
 }
 
 namespace {
