@@ -48,6 +48,13 @@ void ParseRequest(TftpRequest& request)
     }
 }
 
+// Which workers ReapWorkers joins.
+enum class Reap
+{
+    Finished,
+    All,
+};
+
 }  // namespace
 
 class TftpServer::Impl final
@@ -247,10 +254,10 @@ void TftpServer::Impl::HandleDatagram(std::size_t index, std::list<Worker>& work
 
 namespace {
 
-void ReapWorkers(std::list<Worker>& workers, bool all)
+void ReapWorkers(std::list<Worker>& workers, Reap which)
 {
     for (auto it = workers.begin(); it != workers.end();) {
-        if (all || it->done.load(std::memory_order_acquire)) {
+        if (which == Reap::All || it->done.load(std::memory_order_acquire)) {
             it->thread.join();
             it = workers.erase(it);
         } else {
@@ -276,7 +283,7 @@ void TftpServer::Impl::RunRequestLoop()
 
     for (;;) {
         const int ready = poll(fds, count, workers.empty() ? IDLE_WAIT_MS : REAP_WAIT_MS);
-        ReapWorkers(workers, false);
+        ReapWorkers(workers, Reap::Finished);
         if (fds[listening].revents != 0)
             break;
         if (ready <= 0)
@@ -285,7 +292,7 @@ void TftpServer::Impl::RunRequestLoop()
             if (fds[i].revents != 0)
                 HandleDatagram(i, workers);
     }
-    ReapWorkers(workers, true);
+    ReapWorkers(workers, Reap::All);
 }
 
 TftpServer::TftpServer() : m_impl(std::make_unique<Impl>())
