@@ -36,6 +36,25 @@ struct Worker
     std::atomic<bool> done{false};
 };
 
+// Parses a read or write request once, so that every event of it names
+// the file; a malformed one is answered by its transfer, from a port of
+// its own.
+void ParseRequest(TftpRequest& request)
+{
+    request.parse = ParseTftpRequest(std::span<const std::uint8_t>(request.packet.data(), request.packetLength));
+    if (request.parse.ok) {
+        request.fileName = request.parse.request.fileName;
+        request.write = request.parse.request.opcode == TFTP_WRQ;
+    }
+}
+
+// Which workers ReapWorkers joins.
+enum class Reap
+{
+    Finished,
+    All,
+};
+
 }  // namespace
 
 class TftpServer::Impl final
@@ -58,7 +77,14 @@ private:
     void RunRequestLoop();
     void HandleDatagram(std::size_t index, std::list<Worker>& workers);
     void StartTransfer(std::unique_ptr<TftpRequest> request, std::list<Worker>& workers);
-    void Refuse(TftpRequest& request, const TftpError& error, bool isRequest);
+    // Whether a refused datagram was a read or write request, which its
+    // owner hears of.
+    enum class Refused
+    {
+        Datagram,
+        Request,
+    };
+    void Refuse(TftpRequest& request, const TftpError& error, Refused what);
     void ClearStop();
 
     std::mutex m_startMutex;  // Start and Stop one at a time
@@ -102,11 +128,13 @@ std::uint32_t TftpServer::Impl::Start(std::istream& ini, std::string_view progra
     std::lock_guard lock(m_startMutex);
     if (m_running)
         return TFTP_SERVER_RUNNING;
+    if (m_stopFd < 0)
+        return TFTP_SERVER_NO_STOP_EVENT;
     ClearStop();
     m_settings = ReadTftpSettings(ini, programPath, m_reporter, iniPath);
     m_homes.Assign(m_settings.config.homes);
     m_context.firstDataBlock = m_firstDataBlock.load();
-    if (m_stopFd < 0 || OpenListeningEndpoints(m_settings, m_homes.Snapshot(), m_reporter) == 0)
+    if (OpenListeningEndpoints(m_settings, m_homes.Snapshot(), m_reporter) == 0)
         return TFTP_SERVER_NO_ENDPOINT;
     ReportLine(m_reporter, "\nAccepting requests..");
     try {
@@ -138,23 +166,16 @@ void TftpServer::Impl::Stop()
     m_running = false;
 }
 
-// Answers a request from the listening socket with an ERROR, reports it and,
-// for a read or write request, tells the owner.
-void TftpServer::Impl::Refuse(TftpRequest& request, const TftpError& error, bool isRequest)
+// Answers a datagram from the listening socket with an ERROR, reports it
+// and, for a read or write request, tells the owner.
+void TftpServer::Impl::Refuse(TftpRequest& request, const TftpError& error, Refused what)
 {
     SetTransferError(request, error);
     ReportTransfer(request, request.message);
     (void)sendto(request.listenSocket, request.errorPacket.data(), request.errorLength, 0,
                  reinterpret_cast<const sockaddr*>(&request.client), sizeof request.client);
-    if (!isRequest)
-        return;
-    const TftpRequestParse parse =
-        ParseTftpRequest(std::span<const std::uint8_t>(request.packet.data(), request.packetLength));
-    if (parse.ok) {
-        request.fileName = parse.request.fileName;
-        request.write = parse.request.opcode == TFTP_WRQ;
-    }
-    PublishTransferEvent(request, TftpTransferEvent::Kind::Failed);
+    if (what == Refused::Request)
+        PublishTransferEvent(request, TftpTransferEvent::Kind::Failed);
 }
 
 void TftpServer::Impl::StartTransfer(std::unique_ptr<TftpRequest> request, std::list<Worker>& workers)
@@ -162,10 +183,10 @@ void TftpServer::Impl::StartTransfer(std::unique_ptr<TftpRequest> request, std::
     request->slot.clientIp = request->client.sin_addr.s_addr;
     switch (m_registry.Admit(request->slot, m_settings.maxTransfers, m_settings.maxTransfersPerClient)) {
     case TftpTransferRegistry::Admission::TooMany:
-        Refuse(*request, TFTP_ERR_TOO_MANY, true);
+        Refuse(*request, TFTP_ERR_TOO_MANY, Refused::Request);
         return;
     case TftpTransferRegistry::Admission::TooManyFromClient:
-        Refuse(*request, TFTP_ERR_TOO_MANY_CLIENT, true);
+        Refuse(*request, TFTP_ERR_TOO_MANY_CLIENT, Refused::Request);
         return;
     case TftpTransferRegistry::Admission::Admitted:
         break;
@@ -182,7 +203,7 @@ void TftpServer::Impl::StartTransfer(std::unique_ptr<TftpRequest> request, std::
     } catch (...) {
         workers.pop_back();
         m_registry.Release(request->slot);
-        Refuse(*request, TFTP_ERR_THREAD, true);
+        Refuse(*request, TFTP_ERR_THREAD, Refused::Request);
     }
 }
 
@@ -207,16 +228,18 @@ void TftpServer::Impl::HandleDatagram(std::size_t index, std::list<Worker>& work
         return;
     }
     request->packetLength = static_cast<std::size_t>(n);
-    const std::uint16_t opcode =
-        n >= 2 ? static_cast<std::uint16_t>(request->packet[0] << 8 | request->packet[1]) : 0;
+    const std::uint16_t opcode = n >= 2 ? GetU16(request->packet.data()) : 0;
     const bool isRequest = opcode == TFTP_RRQ || opcode == TFTP_WRQ;
 
     // Access is decided before anything of the content is looked at.
     if (!TftpClientAllowed(m_settings.config, request->client.sin_addr.s_addr)) {
-        Refuse(*request, TFTP_ERR_DENIED, isRequest);
+        if (isRequest)
+            ParseRequest(*request);
+        Refuse(*request, TFTP_ERR_DENIED, isRequest ? Refused::Request : Refused::Datagram);
         return;
     }
     if (isRequest) {
+        ParseRequest(*request);
         StartTransfer(std::move(request), workers);
         return;
     }
@@ -226,15 +249,15 @@ void TftpServer::Impl::HandleDatagram(std::size_t index, std::list<Worker>& work
                                                                                request->packetLength)));
         return;
     }
-    Refuse(*request, TFTP_ERR_UNKNOWN_TID, false);
+    Refuse(*request, TFTP_ERR_UNKNOWN_TID, Refused::Datagram);
 }
 
 namespace {
 
-void ReapWorkers(std::list<Worker>& workers, bool all)
+void ReapWorkers(std::list<Worker>& workers, Reap which)
 {
     for (auto it = workers.begin(); it != workers.end();) {
-        if (all || it->done.load(std::memory_order_acquire)) {
+        if (which == Reap::All || it->done.load(std::memory_order_acquire)) {
             it->thread.join();
             it = workers.erase(it);
         } else {
@@ -260,7 +283,7 @@ void TftpServer::Impl::RunRequestLoop()
 
     for (;;) {
         const int ready = poll(fds, count, workers.empty() ? IDLE_WAIT_MS : REAP_WAIT_MS);
-        ReapWorkers(workers, false);
+        ReapWorkers(workers, Reap::Finished);
         if (fds[listening].revents != 0)
             break;
         if (ready <= 0)
@@ -269,7 +292,7 @@ void TftpServer::Impl::RunRequestLoop()
             if (fds[i].revents != 0)
                 HandleDatagram(i, workers);
     }
-    ReapWorkers(workers, true);
+    ReapWorkers(workers, Reap::All);
 }
 
 TftpServer::TftpServer() : m_impl(std::make_unique<Impl>())

@@ -30,6 +30,9 @@ inline constexpr std::uint32_t TFTP_SERVER_OK = 0;
 inline constexpr std::uint32_t TFTP_SERVER_NO_ENDPOINT = 0x80000000u;
 // The server runs already.
 inline constexpr std::uint32_t TFTP_SERVER_RUNNING = 0x80000001u;
+// The event that stops the request loop could not be created (the system
+// is out of descriptors or memory); the server does not run.
+inline constexpr std::uint32_t TFTP_SERVER_NO_STOP_EVENT = 0x80000002u;
 // The request loop's thread could not be started.
 inline constexpr std::uint32_t TFTP_SERVER_THREAD_FAILED = 0xFFFFFFFFu;
 
@@ -81,9 +84,8 @@ public:
     // A copy of the home entries.
     std::array<TftpHomeEntry, TFTP_MAX_HOMES> HomeEntries() const;
 
-    class Impl;
-
 private:
+    class Impl;
     std::unique_ptr<Impl> m_impl;
 };
 

@@ -282,15 +282,8 @@ void ServeTransfer(TftpRequest& r)
     r.timeoutSeconds = TimeoutForInterval(settings.defaultInterval);
     r.firstDataBlock = r.server->firstDataBlock;
     r.transport.stopping = &r.slot.ended;
-    // Parsed first so that every event names the file; a malformed request
-    // is answered below, from the transfer's own port.
-    const TftpRequestParse parse =
-        ParseTftpRequest(std::span<const std::uint8_t>(r.packet.data(), r.packetLength));
-    if (parse.ok) {
-        r.fileName = parse.request.fileName;
-        r.write = parse.request.opcode == TFTP_WRQ;
-    }
-
+    // A malformed request is answered below, from the transfer's own port.
+    const TftpRequestParse& parse = r.parse;
     r.transport.socket.Reset(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
     if (!r.transport.socket.Valid()) {
         SetTransferError(r, TFTP_ERR_SOCKET);

@@ -26,6 +26,7 @@
 
 #include "tftp/netascii.h"
 #include "tftp/tftp_event.h"
+#include "tftp/tftp_request.h"
 #include "tftp/tftp_transport.h"
 #include "tftp/tftp_wire.h"
 
@@ -153,6 +154,10 @@ struct TftpRequest
     std::string message;                                  // what ended the transfer, as reported
     std::array<std::uint8_t, TFTP_REQUEST_MAX> packet{};  // the request, then a read's replies
     std::size_t packetLength = 0;
+    // The request in `packet`, parsed once by the listener (for a read or
+    // write request only); its views lead into `packet` and are used before
+    // a read's replies overwrite it.
+    TftpRequestParse parse;
     int listenSocket = -1;   // not owned
     bool connected = false;  // errors go out on the transfer socket
 };

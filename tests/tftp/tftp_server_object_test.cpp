@@ -17,6 +17,7 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -266,6 +267,26 @@ TEST(TftpServerObject, EndTransfersEndsRunningAndLaterTransfersUntilStop)
     reply = afterRestart.Receive();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->Block(), 1);
+}
+
+// Without a descriptor to spare the server cannot even make its stop event,
+// and says so, not that it cannot listen.
+TEST(TftpServerObject, MissingStopEventIsNoListeningFailure)
+{
+    TempFolder temp;
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowest = dup(0);
+    ASSERT_GE(lowest, 0);
+    close(lowest);
+    rlimit none = saved;
+    none.rlim_cur = static_cast<rlim_t>(lowest);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    std::optional<TftpServer> server;
+    server.emplace();
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(Start(*server, temp.Path() / "home"), TFTP_SERVER_NO_STOP_EVENT);
+    EXPECT_EQ(server->ListenPort(), 0);
 }
 
 // A UDP socket on a loopback address of its own, so that the server counts
