@@ -14,6 +14,7 @@
 
 #include "tftp/ini_location.h"
 #include "tftp/tftp_config.h"
+#include "tftp/tftp_report.h"
 #include "tftp/tftp_server.h"
 #include "vindle_version.h"
 
@@ -70,6 +71,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vindle-tftpd: cannot read %s\n", iniPath.c_str());
         return 2;
     }
+    // Found by itself, the INI file may be the installed one that serves
+    // /srv/tftp for writing: say which one this copy runs on.
+    const TftpReporter reporter;
+    if (iniPath.empty())
+        ReportLine(reporter, "ini file: none");
+    else
+        ReportLine(reporter, "ini file: %s", EscapeReportText(iniPath).c_str());
     if (StartTftpServer(ini, program, iniPath) != TFTP_SERVER_OK)
         return 1;
     int signal = 0;

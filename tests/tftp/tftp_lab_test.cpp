@@ -85,6 +85,9 @@ TEST_F(TftpLabTest, StandaloneServerReadsTheIniBesideItsProgramAndStopsOnSigterm
         tftpd.Start("[HOME]\n" + (m_temp.Path() / "home").string() + "\n[TFTP-OPTIONS]\nblksize=1468\n"));
     LabProcess& server = tftpd.Process();
     EXPECT_NE(server.Captured().find("Accepting requests.."), std::string::npos) << server.Captured();
+    EXPECT_NE(server.Captured().find("ini file: " + (tftpd.Folder() / "vindle-tftpd.ini").string() + "\n"),
+              std::string::npos)
+        << server.Captured();
     EXPECT_NE(server.Captured().find("max blksize: 1468"), std::string::npos) << server.Captured();
     EXPECT_NE(server.Captured().find("listening On: " + lab().ToolIp() + ":69"), std::string::npos);
 
