@@ -3,7 +3,6 @@
 // hand-off to the window is derived from its Progress events.
 
 #include <condition_variable>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 
@@ -88,9 +87,7 @@ void TftpServerThread()
 {
     const std::string program = TftpProgramPath();
     const std::string iniPath = LocateIniFile(program);
-    std::stringstream ini;
-    if (std::ifstream file(iniPath, std::ios::binary); file)
-        ini << file.rdbuf();
+    std::istringstream ini(ReadIniText(iniPath).value_or(std::string()));
     if (DefaultTftpServer().Start(ini, program, iniPath) != TFTP_SERVER_OK)
         return;
     {

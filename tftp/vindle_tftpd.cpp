@@ -6,7 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -64,20 +64,19 @@ int main(int argc, char** argv)
 
     const std::string program = TftpProgramPath();
     const std::string iniPath = argc == 2 ? argv[1] : LocateIniFile(program);
-    std::stringstream ini;
-    if (std::ifstream file(iniPath, std::ios::binary); file)
-        ini << file.rdbuf();
-    else if (argc == 2) {
+    const std::optional<std::string> text = ReadIniText(iniPath);
+    if (!text && argc == 2) {
         std::fprintf(stderr, "vindle-tftpd: cannot read %s\n", iniPath.c_str());
         return 2;
     }
     // Found by itself, the INI file may be the installed one that serves
     // /srv/tftp for writing: say which one this copy runs on.
     const TftpReporter reporter;
-    if (iniPath.empty())
+    if (!text)
         ReportLine(reporter, "ini file: none");
     else
         ReportLine(reporter, "ini file: %s", EscapeReportText(iniPath).c_str());
+    std::istringstream ini(text.value_or(std::string()));
     if (StartTftpServer(ini, program, iniPath) != TFTP_SERVER_OK)
         return 1;
     int signal = 0;
