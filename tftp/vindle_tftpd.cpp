@@ -77,10 +77,11 @@ int main(int argc, char** argv)
     else
         ReportLine(reporter, "ini file: %s", EscapeReportText(iniPath).c_str());
     std::istringstream ini(text.value_or(std::string()));
-    if (StartTftpServer(ini, program, iniPath) != TFTP_SERVER_OK)
+    TftpServer server;
+    if (server.Start(ini, program, iniPath) != TFTP_SERVER_OK)
         return 1;
     int signal = 0;
     sigwait(&signals, &signal);
-    StopTftpServer();
+    server.Stop();
     return 0;
 }
