@@ -70,7 +70,7 @@ int CvindleApp::InitInstance()
     static_cast<void>(CUdp::Init());
 
     ProgressNotifier.store(&CvindleDlg::OnTftpProgress);
-    ProgressReceiver.store(nullptr);
+    ProgressReceiver.Set(nullptr);
     // A server that cannot listen (port 69 needs a privilege) says so on its
     // own output and ends; the program works on without updates.
     std::thread tftpServer(&TftpServerThread);

@@ -26,13 +26,6 @@ TftpReporter& ConfigurationReporter()
     return reporter;
 }
 
-void ForwardPercent(const TftpTransferEvent& event)
-{
-    // Progress events come only when a transfer's percentage changes.
-    if (event.kind == TftpTransferEvent::Kind::Progress)
-        ProgressReceiver.Notify(TftpPercentSent(event));
-}
-
 // TftpServerStop's request, kept until TftpServerThread has acted on it.
 std::mutex g_threadMutex;
 std::condition_variable g_threadWake;
@@ -40,47 +33,45 @@ bool g_stopAsked = false;
 
 }  // namespace
 
-void TftpProgressReceiver::store(void* receiver)
+void TftpProgressReceiver::Set(void* receiver)
 {
-    // The exclusive lock waits for a notifier call in flight.
-    std::unique_lock lock(m_mutex);
-    m_receiver = receiver;
+    std::lock_guard lock(m_mutex);
+    SetLocked(receiver);
 }
 
-void* TftpProgressReceiver::load() const
+void TftpProgressReceiver::Clear(void* receiver)
 {
-    std::shared_lock lock(m_mutex);
+    std::lock_guard lock(m_mutex);
+    if (m_receiver == receiver)
+        SetLocked(nullptr);
+}
+
+void* TftpProgressReceiver::Get() const
+{
+    std::lock_guard lock(m_mutex);
     return m_receiver;
 }
 
-bool TftpProgressReceiver::compare_exchange_strong(void*& expected, void* desired)
+void TftpProgressReceiver::SetLocked(void* receiver)
 {
-    std::unique_lock lock(m_mutex);
-    if (m_receiver != expected) {
-        expected = m_receiver;
-        return false;
+    m_receiver = receiver;
+    TftpEventFunction forward;
+    if (receiver != nullptr) {
+        forward = [receiver](const TftpTransferEvent& event) {
+            // Progress events come only when a transfer's percentage changes.
+            const TftpProgressFunction notifier = ProgressNotifier.load(std::memory_order_acquire);
+            if (event.kind == TftpTransferEvent::Kind::Progress && notifier != nullptr)
+                notifier(receiver, TftpPercentSent(event));
+        };
     }
-    m_receiver = desired;
-    return true;
-}
-
-void TftpProgressReceiver::Notify(std::int32_t percent) const
-{
-    std::shared_lock lock(m_mutex);
-    const TftpProgressFunction notifier = ProgressNotifier.load(std::memory_order_acquire);
-    if (notifier != nullptr && m_receiver != nullptr)
-        notifier(m_receiver, percent);
+    // The hub waits for a call of the old handler in flight.
+    DefaultTftpServer().SetEventHandler(std::move(forward));
 }
 
 TftpServer& DefaultTftpServer()
 {
-    struct DefaultServer
-    {
-        DefaultServer() { server.SetEventHandler(&ForwardPercent); }
-        TftpServer server;
-    };
-    static DefaultServer instance;
-    return instance.server;
+    static TftpServer server;
+    return server;
 }
 
 void TftpServerThread()

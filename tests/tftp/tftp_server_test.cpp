@@ -53,7 +53,7 @@ TEST_F(TftpServerTest, ReadWithoutOptionsStartsAtOnceFromATransferPort)
     const Bytes file = RandomBytes(700);
     WriteFile(Home() / "f.bin", file);
     ProgressLog progress;
-    ProgressReceiver = &progress;
+    ProgressReceiver.Set(&progress);
     ProgressNotifier = &ProgressLog::Record;
 
     TftpTestClient client;
@@ -122,7 +122,7 @@ TEST_F(TftpServerTest, EmptyFileIsOneEmptyBlockAndFullProgress)
     StartServer();
     WriteFile(Home() / "empty.bin", {});
     ProgressLog progress;
-    ProgressReceiver = &progress;
+    ProgressReceiver.Set(&progress);
     ProgressNotifier = &ProgressLog::Record;
     TftpTestClient client;
     client.SendTo(m_port, Request(TFTP_RRQ, "empty.bin", "octet"));

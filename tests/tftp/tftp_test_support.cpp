@@ -346,5 +346,5 @@ void TftpServerTest::TearDown()
     StopTftpServer();
     DefaultTftpServer().SetFirstDataBlock(1);
     ProgressNotifier = nullptr;
-    ProgressReceiver = nullptr;
+    ProgressReceiver.Set(nullptr);
 }
