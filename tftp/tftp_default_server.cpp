@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <sstream>
+#include <stop_token>
 
 #include "tftp/ini_location.h"
 #include "tftp/tftp_config.h"
@@ -25,11 +26,6 @@ TftpReporter& ConfigurationReporter()
     static TftpReporter reporter;
     return reporter;
 }
-
-// TftpServerStop's request, kept until TftpServerThread has acted on it.
-std::mutex g_threadMutex;
-std::condition_variable g_threadWake;
-bool g_stopAsked = false;
 
 }  // namespace
 
@@ -74,28 +70,20 @@ TftpServer& DefaultTftpServer()
     return server;
 }
 
-void TftpServerThread()
+void TftpServerThread(std::stop_token stop)
 {
     const std::string program = TftpProgramPath();
     const std::string iniPath = LocateIniFile(program);
     std::istringstream ini(ReadIniText(iniPath).value_or(std::string()));
     if (DefaultTftpServer().Start(ini, program, iniPath) != TFTP_SERVER_OK)
         return;
+    std::mutex mutex;
+    std::condition_variable_any stopped;
     {
-        std::unique_lock lock(g_threadMutex);
-        g_threadWake.wait(lock, [] { return g_stopAsked; });
-        g_stopAsked = false;
+        std::unique_lock lock(mutex);
+        stopped.wait(lock, stop, [] { return false; });
     }
     DefaultTftpServer().Stop();
-}
-
-void TftpServerStop()
-{
-    {
-        std::lock_guard lock(g_threadMutex);
-        g_stopAsked = true;
-    }
-    g_threadWake.notify_all();
 }
 
 std::uint32_t StartTftpServer(std::istream& ini, std::string_view programPath, std::string_view iniPath)

@@ -9,8 +9,8 @@
 // arrive on the server's own threads.
 //
 // One default instance keeps the names the window and vindle-tftpd have
-// always used (TftpServerThread, TftpServerStop, StartTftpServer, and in
-// tftp_config.h ProgressNotifier, ProgressReceiver, SetTftpHomeDirectory).
+// always used (TftpServerThread, StartTftpServer, and in tftp_config.h
+// ProgressNotifier, ProgressReceiver, SetTftpHomeDirectory).
 
 #include <array>
 #include <cstddef>
@@ -18,6 +18,7 @@
 #include <functional>
 #include <istream>
 #include <memory>
+#include <stop_token>
 #include <string_view>
 
 #include "tftp/tftp_event.h"
@@ -91,13 +92,12 @@ private:
 
 TftpServer& DefaultTftpServer();
 
-// Body of the application's server thread: configures the default server
-// from the program's INI file (LocateIniFile), serves until TftpServerStop,
-// then stops it. Returns at once when no socket could be opened.
-void TftpServerThread();
-// Asks TftpServerThread to stop; returns at once. A stop asked for before
-// TftpServerThread got going still counts.
-void TftpServerStop();
+// Body of the application's server thread (a std::jthread its owner
+// joins): configures the default server from the program's INI file
+// (LocateIniFile), serves until `stop` is requested, then stops it. Returns
+// at once when no socket could be opened. A stop requested before it got
+// going still counts.
+void TftpServerThread(std::stop_token stop);
 
 // Start and Stop of the default server, for the standalone server and tests.
 [[nodiscard]] std::uint32_t StartTftpServer(std::istream& ini, std::string_view programPath,
