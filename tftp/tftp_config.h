@@ -135,18 +135,6 @@ std::string TftpProgramPath();
 
 // --- The default server (tftp_server.h) under its long-standing names --------
 
-// The settings last read by ConfigureTftp (tests look at them; a running
-// server keeps its own).
-extern TftpConfig g_tftpConfig;
-extern std::uint32_t MaxBlockSize;
-extern std::uint16_t DefaultInterval;
-
-// Reads `ini` as the default server's INI text into the three variables
-// above, reporting warnings to the default server's sink. Opens no socket.
-void ConfigureTftp(std::istream& ini, std::string_view programPath);
-// Whether the client may use the server, after g_tftpConfig.
-bool TftpClientAllowed(std::uint32_t ip);
-
 // The percentage hand-off of the default server: the receiver set in
 // ProgressReceiver gets, through ProgressNotifier, the share of a read sent
 // (0..100) whenever it changes, on the transfer's thread.
@@ -176,6 +164,5 @@ private:
 };
 extern TftpProgressReceiver ProgressReceiver;
 
-// The default server's home entry 0 and a copy of its home entries.
+// Replaces the path of the default server's home entry 0.
 void SetTftpHomeDirectory(std::string_view directory);
-std::array<TftpHomeEntry, TFTP_MAX_HOMES> TftpHomeSnapshot();

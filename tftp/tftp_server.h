@@ -8,9 +8,9 @@
 // time); the setters and queries on any thread. Events and report lines
 // arrive on the server's own threads.
 //
-// One default instance keeps the names the window and vindle-tftpd have
-// always used (TftpServerThread, StartTftpServer, and in tftp_config.h
-// ProgressNotifier, ProgressReceiver, SetTftpHomeDirectory).
+// One default instance keeps the names the window has always used
+// (TftpServerThread, and in tftp_config.h ProgressNotifier,
+// ProgressReceiver, SetTftpHomeDirectory).
 
 #include <array>
 #include <cstddef>
@@ -90,8 +90,6 @@ private:
 
 // --- The default instance ------------------------------------------------------
 
-TftpServer& DefaultTftpServer();
-
 // Body of the application's server thread (a std::jthread its owner
 // joins): configures the default server from the program's INI file
 // (LocateIniFile), serves until `stop` is requested, then stops it. Returns
@@ -99,8 +97,8 @@ TftpServer& DefaultTftpServer();
 // going still counts.
 void TftpServerThread(std::stop_token stop);
 
-// Start and Stop of the default server, for the standalone server and tests.
+// Start and Stop of the default server on a thread of the caller's choice,
+// for the window's tests, which give it their own INI text.
 [[nodiscard]] std::uint32_t StartTftpServer(std::istream& ini, std::string_view programPath,
                                             std::string_view iniPath = {});
 void StopTftpServer();
-std::uint16_t TftpListenPort(std::size_t index = 0);
