@@ -18,7 +18,7 @@ JOBS=$(nproc)
 
 PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev pkg-config
           qt6-base-dev libgl-dev fonts-dejavu-core xvfb xauth
-          iproute2 util-linux procps atftp tftp-hpa curl
+          iproute2 util-linux procps atftp tftp-hpa curl strace systemd
           libcli11-dev nlohmann-json3-dev clang-14 libclang-rt-14-dev
           go-md2man dpkg-dev lintian desktop-file-utils appstream man-db
           imagemagick)

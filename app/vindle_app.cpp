@@ -70,10 +70,10 @@ int CvindleApp::InitInstance()
     static_cast<void>(CUdp::Init());
 
     ProgressNotifier.store(&CvindleDlg::OnTftpProgress);
-    ProgressReceiver.store(nullptr);
+    ProgressReceiver.Set(nullptr);
     // A server that cannot listen (port 69 needs a privilege) says so on its
     // own output and ends; the program works on without updates.
-    std::thread tftpServer(&TftpServerThread);
+    std::jthread tftpServer(&TftpServerThread);
 
     {
         CvindleDlg dlg(dwAdapterAddr, adapters.List());
@@ -102,7 +102,7 @@ int CvindleApp::InitInstance()
 
     // Ends the server and its transfers in order rather than cutting them
     // off at exit.
-    TftpServerStop();
+    tftpServer.request_stop();
     tftpServer.join();
     return 0;
 }

@@ -83,12 +83,9 @@ CvindleDlg::~CvindleDlg()
 {
     // Nothing posted from now on may run: the window is going.
     m_Queue.Close();
-    {
-        // Waits for a progress call that is running with this window; none
-        // comes after it.
-        void* pSelf = static_cast<void*>(this);
-        ProgressReceiver.compare_exchange_strong(pSelf, nullptr);
-    }
+    // Waits for a progress call that is running with this window; none
+    // comes after it.
+    ProgressReceiver.Clear(static_cast<void*>(this));
     // m_UpdateThread and m_StopGuard go next.
 }
 
@@ -441,7 +438,7 @@ void CvindleDlg::OnUpdate(std::int32_t nKind)
 
     // The box asks for the bare name; the server now looks in its folder.
     SetTftpHomeDirectory(file->folder);
-    ProgressReceiver.store(static_cast<void*>(this));
+    ProgressReceiver.Set(static_cast<void*>(this));
     CopyText(m_szUpdateFile, file->name);
     m_nUpdateKind = nKind;
 

@@ -2,6 +2,9 @@
 
 #include "tftp/ini_location.h"
 
+#include <fstream>
+#include <sstream>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,4 +33,14 @@ std::string LocateIniFile(std::string_view programPath, std::string_view systemF
         struct stat info = {};
         return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), R_OK) == 0;
     });
+}
+
+std::optional<std::string> ReadIniText(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return std::nullopt;
+    std::ostringstream text;
+    text << file.rdbuf();
+    return std::move(text).str();
 }

@@ -5,6 +5,7 @@
 // and reads the one under /etc/vindle instead. Any thread.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,3 +24,7 @@ std::string ChooseIniFile(std::string_view programPath, std::string_view systemF
 // ChooseIniFile asking the file system: a regular file the process may read.
 std::string LocateIniFile(std::string_view programPath,
                           std::string_view systemFolder = VINDLE_SYSTEM_INI_FOLDER);
+
+// The whole file at `path` as INI text, or nothing when it cannot be read
+// (an empty path names no file).
+std::optional<std::string> ReadIniText(const std::string& path);

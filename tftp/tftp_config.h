@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <istream>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 
@@ -136,48 +135,34 @@ std::string TftpProgramPath();
 
 // --- The default server (tftp_server.h) under its long-standing names --------
 
-// The settings last read by ConfigureTftp (tests look at them; a running
-// server keeps its own).
-extern TftpConfig g_tftpConfig;
-extern std::uint32_t MaxBlockSize;
-extern std::uint16_t DefaultInterval;
-
-// Reads `ini` as the default server's INI text into the three variables
-// above, reporting warnings to the default server's sink. Opens no socket.
-void ConfigureTftp(std::istream& ini, std::string_view programPath);
-// Whether the client may use the server, after g_tftpConfig.
-bool TftpClientAllowed(std::uint32_t ip);
-
-// The percentage hand-off, derived from the default server's Progress
-// events: called on a read transfer's thread with the share sent (0..100)
-// whenever it changes, while both are set.
+// The percentage hand-off of the default server: the receiver set in
+// ProgressReceiver gets, through ProgressNotifier, the share of a read sent
+// (0..100) whenever it changes, on the transfer's thread.
 using TftpProgressFunction = void (*)(void* receiver, std::int32_t percent);
 extern std::atomic<TftpProgressFunction> ProgressNotifier;
 
-// The receiver passed back to ProgressNotifier. Changing it waits for a
-// notifier call that runs with the old receiver, so once store() returns the
-// old receiver is never called again: its owner may go. Any thread, but not
-// from within the notifier.
+// Who receives the default server's percentages, kept as the handler of the
+// server's event hub. Set and Clear wait for a notifier call still running
+// with the old receiver, so once they return the old receiver is never
+// called again: its owner may go. Any thread, but not from within the
+// notifier.
 class TftpProgressReceiver final
 {
 public:
-    void store(void* receiver);
-    void* load() const;
-    bool compare_exchange_strong(void*& expected, void* desired);
-    TftpProgressReceiver& operator=(void* receiver)
-    {
-        store(receiver);
-        return *this;
-    }
-    // Calls ProgressNotifier with the receiver, while both are set.
-    void Notify(std::int32_t percent) const;
+    // nullptr: nobody receives.
+    void Set(void* receiver);
+    // Set(nullptr), but only while `receiver` is the one set: an owner that
+    // goes takes away only itself.
+    void Clear(void* receiver);
+    void* Get() const;
 
 private:
-    mutable std::shared_mutex m_mutex;
+    void SetLocked(void* receiver);
+
+    mutable std::mutex m_mutex;  // m_receiver, and the handler matching it
     void* m_receiver = nullptr;
 };
 extern TftpProgressReceiver ProgressReceiver;
 
-// The default server's home entry 0 and a copy of its home entries.
+// Replaces the path of the default server's home entry 0.
 void SetTftpHomeDirectory(std::string_view directory);
-std::array<TftpHomeEntry, TFTP_MAX_HOMES> TftpHomeSnapshot();

@@ -1,158 +1,92 @@
-// The default server under the names the window, vindle-tftpd and the tests
-// have always used: a thin layer over one TftpServer. The percentage
-// hand-off to the window is derived from its Progress events.
+// The default server under the names the window has always used: a thin
+// layer over one TftpServer. The percentage hand-off to the window is
+// derived from its Progress events.
 
 #include <condition_variable>
-#include <fstream>
 #include <mutex>
 #include <sstream>
+#include <stop_token>
 
 #include "tftp/ini_location.h"
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_server.h"
 
-TftpConfig g_tftpConfig;
-std::uint32_t MaxBlockSize = TFTP_MAX_BLKSIZE;
-std::uint16_t DefaultInterval = TFTP_DEFAULT_INTERVAL;
 std::atomic<TftpProgressFunction> ProgressNotifier{nullptr};
 TftpProgressReceiver ProgressReceiver;
 
 namespace {
 
-// Where ConfigureTftp reports, the same sink as the default server's.
-TftpReporter& ConfigurationReporter()
+TftpServer& DefaultServer()
 {
-    static TftpReporter reporter;
-    return reporter;
+    static TftpServer server;
+    return server;
 }
-
-void ForwardPercent(const TftpTransferEvent& event)
-{
-    // Progress events come only when a transfer's percentage changes.
-    if (event.kind == TftpTransferEvent::Kind::Progress)
-        ProgressReceiver.Notify(TftpPercentSent(event));
-}
-
-// TftpServerStop's request, kept until TftpServerThread has acted on it.
-std::mutex g_threadMutex;
-std::condition_variable g_threadWake;
-bool g_stopAsked = false;
 
 }  // namespace
 
-void TftpProgressReceiver::store(void* receiver)
+void TftpProgressReceiver::Set(void* receiver)
 {
-    // The exclusive lock waits for a notifier call in flight.
-    std::unique_lock lock(m_mutex);
-    m_receiver = receiver;
+    std::lock_guard lock(m_mutex);
+    SetLocked(receiver);
 }
 
-void* TftpProgressReceiver::load() const
+void TftpProgressReceiver::Clear(void* receiver)
 {
-    std::shared_lock lock(m_mutex);
+    std::lock_guard lock(m_mutex);
+    if (m_receiver == receiver)
+        SetLocked(nullptr);
+}
+
+void* TftpProgressReceiver::Get() const
+{
+    std::lock_guard lock(m_mutex);
     return m_receiver;
 }
 
-bool TftpProgressReceiver::compare_exchange_strong(void*& expected, void* desired)
+void TftpProgressReceiver::SetLocked(void* receiver)
 {
-    std::unique_lock lock(m_mutex);
-    if (m_receiver != expected) {
-        expected = m_receiver;
-        return false;
+    m_receiver = receiver;
+    TftpEventFunction forward;
+    if (receiver != nullptr) {
+        forward = [receiver](const TftpTransferEvent& event) {
+            // Progress events come only when a transfer's percentage changes.
+            const TftpProgressFunction notifier = ProgressNotifier.load(std::memory_order_acquire);
+            if (event.kind == TftpTransferEvent::Kind::Progress && notifier != nullptr)
+                notifier(receiver, TftpPercentSent(event));
+        };
     }
-    m_receiver = desired;
-    return true;
+    // The hub waits for a call of the old handler in flight.
+    DefaultServer().SetEventHandler(std::move(forward));
 }
 
-void TftpProgressReceiver::Notify(std::int32_t percent) const
-{
-    std::shared_lock lock(m_mutex);
-    const TftpProgressFunction notifier = ProgressNotifier.load(std::memory_order_acquire);
-    if (notifier != nullptr && m_receiver != nullptr)
-        notifier(m_receiver, percent);
-}
-
-TftpServer& DefaultTftpServer()
-{
-    struct DefaultServer
-    {
-        DefaultServer() { server.SetEventHandler(&ForwardPercent); }
-        TftpServer server;
-    };
-    static DefaultServer instance;
-    return instance.server;
-}
-
-void TftpServerThread()
+void TftpServerThread(std::stop_token stop)
 {
     const std::string program = TftpProgramPath();
     const std::string iniPath = LocateIniFile(program);
-    std::stringstream ini;
-    if (std::ifstream file(iniPath, std::ios::binary); file)
-        ini << file.rdbuf();
-    if (DefaultTftpServer().Start(ini, program, iniPath) != TFTP_SERVER_OK)
+    std::istringstream ini(ReadIniText(iniPath).value_or(std::string()));
+    if (DefaultServer().Start(ini, program, iniPath) != TFTP_SERVER_OK)
         return;
+    std::mutex mutex;
+    std::condition_variable_any stopped;
     {
-        std::unique_lock lock(g_threadMutex);
-        g_threadWake.wait(lock, [] { return g_stopAsked; });
-        g_stopAsked = false;
+        std::unique_lock lock(mutex);
+        stopped.wait(lock, stop, [] { return false; });
     }
-    DefaultTftpServer().Stop();
-}
-
-void TftpServerStop()
-{
-    {
-        std::lock_guard lock(g_threadMutex);
-        g_stopAsked = true;
-    }
-    g_threadWake.notify_all();
+    DefaultServer().Stop();
 }
 
 std::uint32_t StartTftpServer(std::istream& ini, std::string_view programPath, std::string_view iniPath)
 {
-    return DefaultTftpServer().Start(ini, programPath, iniPath);
+    return DefaultServer().Start(ini, programPath, iniPath);
 }
 
 void StopTftpServer()
 {
-    DefaultTftpServer().Stop();
-}
-
-std::uint16_t TftpListenPort(std::size_t index)
-{
-    return DefaultTftpServer().ListenPort(index);
-}
-
-void SetTftpReportSink(TftpReportSink sink, void* context)
-{
-    TftpLineSink line;
-    if (sink != nullptr)
-        line = [sink, context](std::string_view text) { sink(context, text); };
-    ConfigurationReporter().SetSink(line);
-    DefaultTftpServer().SetReportSink(std::move(line));
-}
-
-void ConfigureTftp(std::istream& ini, std::string_view programPath)
-{
-    const TftpSettings settings = ReadTftpSettings(ini, programPath, ConfigurationReporter());
-    g_tftpConfig = settings.config;
-    MaxBlockSize = settings.maxBlockSize;
-    DefaultInterval = settings.defaultInterval;
-}
-
-bool TftpClientAllowed(std::uint32_t ip)
-{
-    return TftpClientAllowed(g_tftpConfig, ip);
+    DefaultServer().Stop();
 }
 
 void SetTftpHomeDirectory(std::string_view directory)
 {
-    DefaultTftpServer().SetHomeDirectory(directory);
-}
-
-std::array<TftpHomeEntry, TFTP_MAX_HOMES> TftpHomeSnapshot()
-{
-    return DefaultTftpServer().HomeEntries();
+    DefaultServer().SetHomeDirectory(directory);
 }

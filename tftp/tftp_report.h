@@ -54,8 +54,3 @@ void ReportTransfer(const TftpRequest& request, std::string_view message);
 // the text ends at its NUL or at the end of the packet, and its control
 // characters are escaped (EscapeReportText).
 std::string ClientErrorText(std::span<const std::uint8_t> packet);
-
-// The default server's sink (see tftp_server.h); nullptr restores standard
-// output.
-using TftpReportSink = void (*)(void* context, std::string_view line);
-void SetTftpReportSink(TftpReportSink sink, void* context);

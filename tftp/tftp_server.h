@@ -8,9 +8,9 @@
 // time); the setters and queries on any thread. Events and report lines
 // arrive on the server's own threads.
 //
-// One default instance keeps the names the window and vindle-tftpd have
-// always used (TftpServerThread, TftpServerStop, StartTftpServer, and in
-// tftp_config.h ProgressNotifier, ProgressReceiver, SetTftpHomeDirectory).
+// One default instance keeps the names the window has always used
+// (TftpServerThread, and in tftp_config.h ProgressNotifier,
+// ProgressReceiver, SetTftpHomeDirectory).
 
 #include <array>
 #include <cstddef>
@@ -18,6 +18,7 @@
 #include <functional>
 #include <istream>
 #include <memory>
+#include <stop_token>
 #include <string_view>
 
 #include "tftp/tftp_event.h"
@@ -91,18 +92,15 @@ private:
 
 // --- The default instance ------------------------------------------------------
 
-TftpServer& DefaultTftpServer();
+// Body of the application's server thread (a std::jthread its owner
+// joins): configures the default server from the program's INI file
+// (LocateIniFile), serves until `stop` is requested, then stops it. Returns
+// at once when no socket could be opened. A stop requested before it got
+// going still counts.
+void TftpServerThread(std::stop_token stop);
 
-// Body of the application's server thread: configures the default server
-// from the program's INI file (LocateIniFile), serves until TftpServerStop,
-// then stops it. Returns at once when no socket could be opened.
-void TftpServerThread();
-// Asks TftpServerThread to stop; returns at once. A stop asked for before
-// TftpServerThread got going still counts.
-void TftpServerStop();
-
-// Start and Stop of the default server, for the standalone server and tests.
+// Start and Stop of the default server on a thread of the caller's choice,
+// for the window's tests, which give it their own INI text.
 [[nodiscard]] std::uint32_t StartTftpServer(std::istream& ini, std::string_view programPath,
                                             std::string_view iniPath = {});
 void StopTftpServer();
-std::uint16_t TftpListenPort(std::size_t index = 0);

@@ -6,7 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -15,6 +15,7 @@
 #include "net/stop_signals.h"
 #include "tftp/ini_location.h"
 #include "tftp/tftp_config.h"
+#include "tftp/tftp_report.h"
 #include "tftp/tftp_server.h"
 #include "vindle_version.h"
 
@@ -61,17 +62,24 @@ int main(int argc, char** argv)
 
     const std::string program = TftpProgramPath();
     const std::string iniPath = argc == 2 ? argv[1] : LocateIniFile(program);
-    std::stringstream ini;
-    if (std::ifstream file(iniPath, std::ios::binary); file)
-        ini << file.rdbuf();
-    else if (argc == 2) {
+    const std::optional<std::string> text = ReadIniText(iniPath);
+    if (!text && argc == 2) {
         std::fprintf(stderr, "vindle-tftpd: cannot read %s\n", iniPath.c_str());
         return 2;
     }
-    if (StartTftpServer(ini, program, iniPath) != TFTP_SERVER_OK)
+    // Found by itself, the INI file may be the installed one that serves
+    // /srv/tftp for writing: say which one this copy runs on.
+    const TftpReporter reporter;
+    if (!text)
+        ReportLine(reporter, "ini file: none");
+    else
+        ReportLine(reporter, "ini file: %s", EscapeReportText(iniPath).c_str());
+    std::istringstream ini(text.value_or(std::string()));
+    TftpServer server;
+    if (server.Start(ini, program, iniPath) != TFTP_SERVER_OK)
         return 1;
     int signal = 0;
     sigwait(&signals, &signal);
-    StopTftpServer();
+    server.Stop();
     return 0;
 }

@@ -165,7 +165,8 @@ public:
         return datagram;
     }
 
-private:
+    // Binds to address:port (network byte order address, host byte order
+    // port; port 0: the system chooses).
     bool Bind(std::uint32_t address, std::uint16_t port)
     {
         sockaddr_in local{};
@@ -174,6 +175,8 @@ private:
         local.sin_addr.s_addr = address;
         return m_fd >= 0 && ::bind(m_fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
     }
+
+private:
     void Close()
     {
         if (m_fd >= 0)

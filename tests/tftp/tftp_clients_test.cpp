@@ -300,7 +300,7 @@ TEST_F(TftpProjectClientWindowTest, FetchesThroughLossWrapAndText)
         const std::string name = "f" + std::to_string(index++);
         const Bytes& source = std::string_view(c.mode) == "octet" ? file : text;
         WriteFile(Home() / name, source);
-        SetFirstDataBlock(c.firstBlock);
+        m_server.SetFirstDataBlock(c.firstBlock);
         std::vector<std::string> argv = {VINDLE_TFTP_PATH, "get", "--port",    Port(), "--mode",    c.mode,
                                          "--windowsize",   "4",   "--timeout", "300",  "--retries", "10"};
         if (c.drop) {

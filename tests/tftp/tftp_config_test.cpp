@@ -73,30 +73,38 @@ TEST(IniReader, ReportsWhetherTheSectionExists)
     EXPECT_FALSE(ReadIniSection(in, "ALLOWED-CLIENTS").found);
 }
 
-// Runs ConfigureTftp over an INI text with [LISTEN-ON] set, so that no
-// interface is looked up.
+// Reads an INI text into m_settings, warnings into `reports`.
 class TftpConfigTest : public ::testing::Test
 {
 protected:
-    void Configure(const std::string& ini)
+    void Read(const std::string& ini, const ReportCapture& reports)
     {
-        std::istringstream in("[LISTEN-ON]\n127.0.0.1:0\n" + ini);
-        ConfigureTftp(in, "/opt/vindle/vindle");
+        std::istringstream in(ini);
+        m_settings = ReadTftpSettings(in, "/opt/vindle/vindle", reports.Reporter());
     }
+    // With [LISTEN-ON] set, so that no interface is looked up.
+    void Configure(const std::string& ini, const ReportCapture& reports)
+    {
+        Read("[LISTEN-ON]\n127.0.0.1:0\n" + ini, reports);
+    }
+    void Configure(const std::string& ini) { Configure(ini, m_reports); }
+    bool ClientAllowed(const char* ip) const { return TftpClientAllowed(m_settings.config, inet_addr(ip)); }
+
     ReportCapture m_reports;
+    TftpSettings m_settings;
 };
 
 TEST_F(TftpConfigTest, DefaultsWithoutEntries)
 {
     Configure("");
-    EXPECT_EQ(MaxBlockSize, 65464u);
-    EXPECT_EQ(DefaultInterval, 3);
-    EXPECT_FALSE(g_tftpConfig.overwrite);
-    EXPECT_EQ(g_tftpConfig.portLow, 0u);
-    EXPECT_EQ(g_tftpConfig.clients[0].low, 0u);
-    EXPECT_EQ(g_tftpConfig.homes[0].alias, "");
-    EXPECT_EQ(g_tftpConfig.homes[0].path, "/opt/vindle/");
-    EXPECT_EQ(g_tftpConfig.logLevel, TftpLogLevel::All);
+    EXPECT_EQ(m_settings.maxBlockSize, 65464u);
+    EXPECT_EQ(m_settings.defaultInterval, 3);
+    EXPECT_FALSE(m_settings.config.overwrite);
+    EXPECT_EQ(m_settings.config.portLow, 0u);
+    EXPECT_EQ(m_settings.config.clients[0].low, 0u);
+    EXPECT_EQ(m_settings.config.homes[0].alias, "");
+    EXPECT_EQ(m_settings.config.homes[0].path, "/opt/vindle/");
+    EXPECT_EQ(m_settings.config.logLevel, TftpLogLevel::All);
     EXPECT_TRUE(m_reports.Lines().empty());
 }
 
@@ -142,30 +150,29 @@ TEST_F(TftpConfigTest, OptionsAreClampedAsDocumented)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.entry);
         ReportCapture reports;
-        Configure(std::string("[TFTP-OPTIONS]\n") + c.entry + "\n");
-        EXPECT_EQ(MaxBlockSize, c.maxBlockSize);
-        EXPECT_EQ(DefaultInterval, c.interval);
-        EXPECT_EQ(g_tftpConfig.overwrite, c.overwrite);
-        EXPECT_EQ(g_tftpConfig.portLow, c.portLow);
-        EXPECT_EQ(g_tftpConfig.portHigh, c.portHigh);
+        Configure(std::string("[TFTP-OPTIONS]\n") + c.entry + "\n", reports);
+        EXPECT_EQ(m_settings.maxBlockSize, c.maxBlockSize);
+        EXPECT_EQ(m_settings.defaultInterval, c.interval);
+        EXPECT_EQ(m_settings.config.overwrite, c.overwrite);
+        EXPECT_EQ(m_settings.config.portLow, c.portLow);
+        EXPECT_EQ(m_settings.config.portHigh, c.portHigh);
         EXPECT_EQ(reports.All(), c.warning ? c.warning : "");
     }
 }
 
 TEST_F(TftpConfigTest, ListenOnTakesValidAddressesOnce)
 {
-    std::istringstream in("[LISTEN-ON]\n0.0.0.0\nboxhost\n10.1.2\n1.2.3.999\n192.168.1.5:6969\n"
-                          "192.168.1.5\n127.0.0.1\n");
-    ConfigureTftp(in, "/opt/vindle/vindle");
+    Read("[LISTEN-ON]\n0.0.0.0\nboxhost\n10.1.2\n1.2.3.999\n192.168.1.5:6969\n192.168.1.5\n127.0.0.1\n",
+         m_reports);
     EXPECT_EQ(m_reports.All(), "Warning: Section [LISTEN-ON], Invalid IP Address 0.0.0.0, ignored\n"
                                "Warning: Section [LISTEN-ON], Invalid IP Address boxhost, ignored\n"
                                "Warning: Section [LISTEN-ON], Invalid IP Address 10.1.2, ignored\n"
                                "Warning: Section [LISTEN-ON], Invalid IP Address 1.2.3.999, ignored\n");
-    EXPECT_EQ(g_tftpConfig.listenIp[0], inet_addr("192.168.1.5"));
-    EXPECT_EQ(g_tftpConfig.listenPort[0], 6969);  // the first port stays
-    EXPECT_EQ(g_tftpConfig.listenIp[1], inet_addr("127.0.0.1"));
-    EXPECT_EQ(g_tftpConfig.listenPort[1], 69);
-    EXPECT_EQ(g_tftpConfig.listenIp[2], 0u);
+    EXPECT_EQ(m_settings.config.listenIp[0], inet_addr("192.168.1.5"));
+    EXPECT_EQ(m_settings.config.listenPort[0], 6969);  // the first port stays
+    EXPECT_EQ(m_settings.config.listenIp[1], inet_addr("127.0.0.1"));
+    EXPECT_EQ(m_settings.config.listenPort[1], 69);
+    EXPECT_EQ(m_settings.config.listenIp[2], 0u);
 }
 
 TEST_F(TftpConfigTest, ListenOnStopsAtEightAddresses)
@@ -173,9 +180,8 @@ TEST_F(TftpConfigTest, ListenOnStopsAtEightAddresses)
     std::string ini = "[LISTEN-ON]\n";
     for (int i = 1; i <= 10; ++i)
         ini += "10.0.0." + std::to_string(i) + "\n";
-    std::istringstream in(ini);
-    ConfigureTftp(in, "/opt/vindle/vindle");
-    EXPECT_EQ(g_tftpConfig.listenIp[7], inet_addr("10.0.0.8"));
+    Read(ini, m_reports);
+    EXPECT_EQ(m_settings.config.listenIp[7], inet_addr("10.0.0.8"));
     EXPECT_TRUE(m_reports.Lines().empty());
 }
 
@@ -251,10 +257,10 @@ TEST_F(TftpConfigTest, HomeEntriesFollowTheirRules)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ReportCapture reports;
-        Configure("[HOME]\n" + c.entries);
+        Configure("[HOME]\n" + c.entries, reports);
         for (std::size_t i = 0; i < c.homes.size(); ++i) {
-            EXPECT_EQ(g_tftpConfig.homes[i].alias, c.homes[i].alias) << i;
-            EXPECT_EQ(g_tftpConfig.homes[i].path, c.homes[i].path) << i;
+            EXPECT_EQ(m_settings.config.homes[i].alias, c.homes[i].alias) << i;
+            EXPECT_EQ(m_settings.config.homes[i].path, c.homes[i].path) << i;
         }
         EXPECT_EQ(reports.All(), c.warnings);
     }
@@ -266,7 +272,7 @@ TEST_F(TftpConfigTest, NinthAliasIsDroppedSilently)
     for (int i = 1; i <= 9; ++i)
         entries += "a" + std::to_string(i) + "=/d" + std::to_string(i) + "\n";
     Configure("[HOME]\n" + entries);
-    EXPECT_EQ(g_tftpConfig.homes[7].alias, "a8");
+    EXPECT_EQ(m_settings.config.homes[7].alias, "a8");
     EXPECT_TRUE(m_reports.Lines().empty());
 }
 
@@ -279,12 +285,12 @@ TEST_F(TftpConfigTest, AllowedClientsTakeValidRanges)
               "Section [ALLOWED-CLIENTS] Invalid entry 255.255.255.255 in ini file, ignored\n"
               "Section [ALLOWED-CLIENTS] Invalid entry 0.0.0.0-1.1.1.1 in ini file, ignored\n"
               "Section [ALLOWED-CLIENTS] Invalid entry box in ini file, ignored\n");
-    EXPECT_TRUE(TftpClientAllowed(inet_addr("10.0.0.5")));
-    EXPECT_FALSE(TftpClientAllowed(inet_addr("10.0.0.6")));
-    EXPECT_TRUE(TftpClientAllowed(inet_addr("10.0.1.1")));
-    EXPECT_TRUE(TftpClientAllowed(inet_addr("10.0.1.9")));
-    EXPECT_FALSE(TftpClientAllowed(inet_addr("10.0.1.10")));
-    EXPECT_FALSE(TftpClientAllowed(inet_addr("10.0.2.5")));
+    EXPECT_TRUE(ClientAllowed("10.0.0.5"));
+    EXPECT_FALSE(ClientAllowed("10.0.0.6"));
+    EXPECT_TRUE(ClientAllowed("10.0.1.1"));
+    EXPECT_TRUE(ClientAllowed("10.0.1.9"));
+    EXPECT_FALSE(ClientAllowed("10.0.1.10"));
+    EXPECT_FALSE(ClientAllowed("10.0.2.5"));
 }
 
 TEST_F(TftpConfigTest, AllowedClientsBeyondThe32ndAreRefusedWithAWarning)
@@ -293,8 +299,8 @@ TEST_F(TftpConfigTest, AllowedClientsBeyondThe32ndAreRefusedWithAWarning)
     for (int i = 1; i <= 33; ++i)
         entries += "10.0.0." + std::to_string(i) + "\n";
     Configure("[ALLOWED-CLIENTS]\n" + entries);
-    EXPECT_TRUE(TftpClientAllowed(inet_addr("10.0.0.32")));
-    EXPECT_FALSE(TftpClientAllowed(inet_addr("10.0.0.33")));
+    EXPECT_TRUE(ClientAllowed("10.0.0.32"));
+    EXPECT_FALSE(ClientAllowed("10.0.0.33"));
     EXPECT_EQ(m_reports.All(), "Section [ALLOWED-CLIENTS] too many entries, 10.0.0.33 ignored\n");
 }
 
@@ -304,14 +310,14 @@ TEST_F(TftpConfigTest, LoggingWarnsOnlyAboutAnUnknownLevel)
     EXPECT_EQ(m_reports.All(), "");
     Configure("[LOGGING]\nVerbose\nNone\n");
     EXPECT_EQ(m_reports.All(), "Section [LOGGING], Invalid Logging Level: Verbose ignored\n");
-    EXPECT_EQ(g_tftpConfig.logLevel, TftpLogLevel::All);
+    EXPECT_EQ(m_settings.config.logLevel, TftpLogLevel::All);
 }
 
-TEST_F(TftpConfigTest, HomeDirectoryReplacementAddsTheSeparator)
+TEST(TftpHomes, HomeDirectoryReplacementAddsTheSeparator)
 {
-    Configure("");
-    SetTftpHomeDirectory("/media/updates");
-    EXPECT_EQ(TftpHomeSnapshot()[0].path, "/media/updates/");
+    TftpServer server;
+    server.SetHomeDirectory("/media/updates");
+    EXPECT_EQ(server.HomeEntries()[0].path, "/media/updates/");
 }
 
 TEST(TftpStartup, SummaryListsTheConfigurationInOrder)
@@ -352,10 +358,12 @@ TEST(TftpStartup, SummaryListsTheConfigurationInOrder)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ReportCapture reports;
+        TftpServer server;
+        server.SetReportSink(reports.Sink());
         std::istringstream ini(std::string("[LISTEN-ON]\n127.0.0.1:0\n") + c.ini);
-        ASSERT_EQ(StartTftpServer(ini, "/opt/vindle/vindle"), TFTP_SERVER_OK);
-        const std::string port = std::to_string(TftpListenPort(0));
-        StopTftpServer();
+        ASSERT_EQ(server.Start(ini, "/opt/vindle/vindle"), TFTP_SERVER_OK);
+        const std::string port = std::to_string(server.ListenPort(0));
+        server.Stop();
         EXPECT_EQ(reports.All(), std::string(c.before) + "listening On: 127.0.0.1:" + port + "\n" + c.after +
                                      "\nAccepting requests..\n");
     }
@@ -374,9 +382,11 @@ TEST(TftpStartup, WindowSizeIsClampedAndNamedOnlyAboveOne)
     for (const auto& [entry, line] : cases) {
         SCOPED_TRACE(entry);
         ReportCapture reports;
+        TftpServer server;
+        server.SetReportSink(reports.Sink());
         std::istringstream ini(std::string("[LISTEN-ON]\n127.0.0.1:0\n[TFTP-OPTIONS]\n") + entry + "\n");
-        ASSERT_EQ(StartTftpServer(ini, "/opt/vindle/vindle"), TFTP_SERVER_OK);
-        StopTftpServer();
+        ASSERT_EQ(server.Start(ini, "/opt/vindle/vindle"), TFTP_SERVER_OK);
+        server.Stop();
         const std::string all = reports.All();
         if (line)
             EXPECT_NE(all.find(std::string("max blksize: 65464\n") + line + "defult blksize"),
@@ -390,9 +400,11 @@ TEST(TftpStartup, WindowSizeIsClampedAndNamedOnlyAboveOne)
 TEST(TftpStartup, NoListeningAddressMeansNoServer)
 {
     ReportCapture reports;
+    TftpServer server;
+    server.SetReportSink(reports.Sink());
     // 192.0.2.1 (documentation range) is no address of this machine.
     std::istringstream ini("[LISTEN-ON]\n192.0.2.1:0\n");
-    EXPECT_EQ(StartTftpServer(ini, "/opt/vindle/vindle"), TFTP_SERVER_NO_ENDPOINT);
+    EXPECT_EQ(server.Start(ini, "/opt/vindle/vindle"), TFTP_SERVER_NO_ENDPOINT);
     EXPECT_EQ(reports.All(),
               "192.0.2.1 Port 0, bind failed\nNo listening Interfaces available, stopping...\n");
 }

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <future>
 #include <sstream>
+#include <stop_token>
 #include <thread>
 
 #include "tests/common/lab.h"
@@ -20,14 +20,14 @@ class TftpLabTest : public LabTest
 {
 protected:
     int MinBoxes() const override { return 2; }
-    void TearDown() override { StopTftpServer(); }
 
     // Starts the in-process server without [LISTEN-ON]: every address of
     // the tool namespace, port 69.
     void StartOnAllInterfaces(const std::string& extraIni = {})
     {
         std::istringstream ini("[HOME]\n" + (m_temp.Path() / "home").string() + "\n" + extraIni);
-        ASSERT_EQ(StartTftpServer(ini, (m_temp.Path() / "vindle").string()), TFTP_SERVER_OK)
+        m_server.SetReportSink(m_reports.Sink());
+        ASSERT_EQ(m_server.Start(ini, (m_temp.Path() / "vindle").string()), TFTP_SERVER_OK)
             << m_reports.All();
     }
 
@@ -41,6 +41,7 @@ protected:
 
     TempFolder m_temp;
     ReportCapture m_reports;
+    TftpServer m_server;  // stopped first
 };
 
 TEST_F(TftpLabTest, ListensOnEveryInterfaceAtPort69)
@@ -85,6 +86,9 @@ TEST_F(TftpLabTest, StandaloneServerReadsTheIniBesideItsProgramAndStopsOnSigterm
         tftpd.Start("[HOME]\n" + (m_temp.Path() / "home").string() + "\n[TFTP-OPTIONS]\nblksize=1468\n"));
     LabProcess& server = tftpd.Process();
     EXPECT_NE(server.Captured().find("Accepting requests.."), std::string::npos) << server.Captured();
+    EXPECT_NE(server.Captured().find("ini file: " + (tftpd.Folder() / "vindle-tftpd.ini").string() + "\n"),
+              std::string::npos)
+        << server.Captured();
     EXPECT_NE(server.Captured().find("max blksize: 1468"), std::string::npos) << server.Captured();
     EXPECT_NE(server.Captured().find("listening On: " + lab().ToolIp() + ":69"), std::string::npos);
 
@@ -102,20 +106,25 @@ TEST_F(TftpLabTest, StandaloneServerReadsTheIniBesideItsProgramAndStopsOnSigterm
 TEST_F(TftpLabTest, ServerThreadAsTheApplicationRunsItStopsAndJoins)
 {
     // No INI file beside the test program: every interface, port 69, the
-    // program's folder as home.
-    std::thread server(&TftpServerThread);
-    EXPECT_TRUE(m_reports.WaitFor("listening On: " + lab().ToolIp() + ":69"));
-    EXPECT_TRUE(m_reports.WaitFor("Accepting requests.."));
-    TftpServerStop();
+    // program's folder as home. It answers once it listens; a request sent
+    // before that is lost, so the client asks again until it does.
+    std::jthread server(&TftpServerThread);
+    TftpTestClient client;
+    std::optional<Packet> answer;
+    for (int attempt = 0; attempt < 50 && !answer; ++attempt) {
+        client.SendTo(69, Request(TFTP_RRQ, "no-such-file.bin", "octet"));
+        answer = client.Receive(std::chrono::milliseconds(200));
+    }
+    ASSERT_TRUE(answer) << "the server thread does not answer on port 69";
+    EXPECT_EQ(answer->ErrorText(), "File Not Found");
+    server.request_stop();
     server.join();
 
-    // A stop that comes before the thread reaches its loop is not lost.
-    TftpServerStop();
-    auto ended = std::async(std::launch::async, [] { TftpServerThread(); });
-    const bool stopped = ended.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-    EXPECT_TRUE(stopped);
-    if (!stopped)
-        TftpServerStop();  // so that the future's destructor can join
+    // A stop that comes before the thread reaches its wait is not lost:
+    // this returns instead of serving on.
+    std::stop_source early;
+    early.request_stop();
+    TftpServerThread(early.get_token());
 }
 
 }  // namespace

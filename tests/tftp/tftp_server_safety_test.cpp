@@ -108,7 +108,7 @@ TEST_F(TftpServerTest, UploadsNeverPlantTheServersConfiguration)
             ASSERT_TRUE(data) << error;
             EXPECT_EQ(*data, ToBytes("read me"));
         }
-        StopTftpServer();
+        m_server.Stop();
         fs::remove(folder / "plain.bin");
     }
 }
@@ -194,7 +194,7 @@ TEST_F(TftpServerTest, ReplacingUploadKeepsTheOldFileUntilItsLastBlock)
     EXPECT_EQ(received, old);
     // Every transfer thread has ended once the server stops: no temporary
     // file is left beside the new one.
-    StopTftpServer();
+    m_server.Stop();
     EXPECT_EQ(std::distance(fs::directory_iterator(Home()), fs::directory_iterator()), 1);
     EXPECT_EQ(ReadFile(Home() / "fw.bin"), replacement);
 }

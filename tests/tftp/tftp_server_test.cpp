@@ -23,28 +23,39 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Percentages the progress hook saw, in order.
-struct ProgressLog
+// Percentages of the Progress events a server raised, in order. The
+// handler shares them, so it may outlive the log.
+class ProgressLog
 {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<int> values;
-    static void Record(void* receiver, std::int32_t percent)
+public:
+    TftpEventFunction Handler() const
     {
-        auto* log = static_cast<ProgressLog*>(receiver);
-        {
-            std::lock_guard lock(log->mutex);
-            log->values.push_back(percent);
-        }
-        log->changed.notify_all();
+        return [shared = m_shared](const TftpTransferEvent& event) {
+            if (event.kind != TftpTransferEvent::Kind::Progress)
+                return;
+            {
+                std::lock_guard lock(shared->mutex);
+                shared->values.push_back(TftpPercentSent(event));
+            }
+            shared->changed.notify_all();
+        };
     }
     // The values once `count` have arrived, or those there are after WAIT.
-    std::vector<int> Values(std::size_t count)
+    std::vector<int> Values(std::size_t count) const
     {
-        std::unique_lock lock(mutex);
-        changed.wait_for(lock, WAIT, [&] { return values.size() >= count; });
-        return values;
+        std::unique_lock lock(m_shared->mutex);
+        m_shared->changed.wait_for(lock, WAIT, [&] { return m_shared->values.size() >= count; });
+        return m_shared->values;
     }
+
+private:
+    struct Shared
+    {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<int> values;
+    };
+    std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
 };
 
 TEST_F(TftpServerTest, ReadWithoutOptionsStartsAtOnceFromATransferPort)
@@ -53,8 +64,7 @@ TEST_F(TftpServerTest, ReadWithoutOptionsStartsAtOnceFromATransferPort)
     const Bytes file = RandomBytes(700);
     WriteFile(Home() / "f.bin", file);
     ProgressLog progress;
-    ProgressReceiver = &progress;
-    ProgressNotifier = &ProgressLog::Record;
+    m_server.SetEventHandler(progress.Handler());
 
     TftpTestClient client;
     client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet"));
@@ -122,8 +132,7 @@ TEST_F(TftpServerTest, EmptyFileIsOneEmptyBlockAndFullProgress)
     StartServer();
     WriteFile(Home() / "empty.bin", {});
     ProgressLog progress;
-    ProgressReceiver = &progress;
-    ProgressNotifier = &ProgressLog::Record;
+    m_server.SetEventHandler(progress.Handler());
     TftpTestClient client;
     client.SendTo(m_port, Request(TFTP_RRQ, "empty.bin", "octet"));
     auto packet = client.Receive();
@@ -229,7 +238,7 @@ TEST_F(TftpServerTest, WriteEndedByTheClientLeavesNothingBehind)
     EXPECT_TRUE(m_reports.WaitFor("Error Code 0 at Client, user cancelled"));
     // The transfer thread has ended once the server stops: a file that did
     // not arrive whole is not published, under any name.
-    StopTftpServer();
+    m_server.Stop();
     EXPECT_TRUE(std::filesystem::is_empty(Home()));
 }
 
@@ -365,7 +374,7 @@ TEST_F(TftpServerTest, LocalPathThatDoesNotFitIsRefused)
 {
     StartServer();
     // The home and the name together exceed the longest path the system takes.
-    SetTftpHomeDirectory("/" + std::string(TFTP_MAX_PATH - 300, 'h'));
+    m_server.SetHomeDirectory("/" + std::string(TFTP_MAX_PATH - 300, 'h'));
     TftpTestClient client;
     client.SendTo(m_port, Request(TFTP_RRQ, std::string(400, 'n'), "octet"));
     auto reply = client.Receive();
@@ -381,7 +390,7 @@ TEST_F(TftpServerTest, HomeDirectoryReplacementAppliesToLaterRequests)
     std::filesystem::create_directories(updates);
     const Bytes file = RandomBytes(900);
     WriteFile(updates / "image.bin", file);
-    SetTftpHomeDirectory(updates.string());
+    m_server.SetHomeDirectory(updates.string());
     TftpTestClient client;
     auto data = client.ReadFile(m_port, "image.bin");
     ASSERT_TRUE(data);
@@ -498,7 +507,7 @@ TEST_F(TftpServerTest, WriteResendsTheLastAckWhenDataStaysAway)
 
 TEST_F(TftpServerTest, BlockNumbersWrapFrom65535ToZero)
 {
-    DefaultTftpServer().SetFirstDataBlock(65534);  // as if 65533 blocks had gone before
+    m_server.SetFirstDataBlock(65534);  // as if 65533 blocks had gone before
     StartServer();
     const Bytes file = RandomBytes(3 * 512 + 10);
     WriteFile(Home() / "f.bin", file);
@@ -524,7 +533,7 @@ TEST_F(TftpServerTest, BlockNumbersWrapFrom65535ToZero)
 
 TEST_F(TftpServerTest, ClientThatCannotAcknowledgeBlockZeroGetsFileTooLarge)
 {
-    DefaultTftpServer().SetFirstDataBlock(65535);
+    m_server.SetFirstDataBlock(65535);
     StartServer("[TFTP-OPTIONS]\ninterval=1\n");
     WriteFile(Home() / "f.bin", RandomBytes(3 * 512));
     TftpTestClient client;
@@ -825,7 +834,7 @@ TEST_F(TftpServerTest, StoppingTheServerEndsRunningTransfers)
     client.SendTo(oack->fromPort, Ack(0));
     auto first = client.Receive();
     ASSERT_TRUE(first);
-    EXPECT_TRUE(ReturnsBefore(HANG_DEADLINE, [] { StopTftpServer(); }));
+    EXPECT_TRUE(ReturnsBefore(HANG_DEADLINE, [this] { m_server.Stop(); }));
     auto reply = client.Receive();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->ErrorText(), "Server shutting down");

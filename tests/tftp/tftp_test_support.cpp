@@ -2,6 +2,7 @@
 
 #include "tftp_test_support.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
@@ -20,39 +21,42 @@
 #include "tftp/tftp_transfer.h"
 #include "tftp/tftp_wire.h"
 
-namespace {
-
-std::mutex g_mutex;
-std::condition_variable g_changed;
-std::vector<std::string> g_lines;
-
-void CaptureLine(void*, std::string_view line)
+struct CapturedLines
 {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> lines;
+
+    // Whether a line satisfies `match`, once one does or after the timeout.
+    template <typename Match>
+    bool WaitFor(std::chrono::milliseconds timeout, Match match)
     {
-        std::lock_guard lock(g_mutex);
-        g_lines.emplace_back(line);
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, timeout,
+                                [&] { return std::any_of(lines.begin(), lines.end(), match); });
     }
-    g_changed.notify_all();
+};
+
+ReportCapture::ReportCapture() : m_lines(std::make_shared<CapturedLines>())
+{
+    m_reporter.SetSink(Sink());
 }
 
-}  // namespace
-
-ReportCapture::ReportCapture()
+TftpLineSink ReportCapture::Sink() const
 {
-    std::lock_guard lock(g_mutex);
-    g_lines.clear();
-    SetTftpReportSink(CaptureLine, nullptr);
-}
-
-ReportCapture::~ReportCapture()
-{
-    SetTftpReportSink(nullptr, nullptr);
+    return [lines = m_lines](std::string_view line) {
+        {
+            std::lock_guard lock(lines->mutex);
+            lines->lines.emplace_back(line);
+        }
+        lines->changed.notify_all();
+    };
 }
 
 std::vector<std::string> ReportCapture::Lines() const
 {
-    std::lock_guard lock(g_mutex);
-    return g_lines;
+    std::lock_guard lock(m_lines->mutex);
+    return m_lines->lines;
 }
 
 std::string ReportCapture::All() const
@@ -65,24 +69,13 @@ std::string ReportCapture::All() const
 
 bool ReportCapture::WaitFor(std::string_view text, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock lock(g_mutex);
-    return g_changed.wait_for(lock, timeout, [&] {
-        for (const std::string& line : g_lines)
-            if (line.find(text) != std::string::npos)
-                return true;
-        return false;
-    });
+    return m_lines->WaitFor(timeout,
+                            [&](const std::string& line) { return line.find(text) != std::string::npos; });
 }
 
 bool ReportCapture::WaitForLine(std::string_view line, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock lock(g_mutex);
-    return g_changed.wait_for(lock, timeout, [&] {
-        for (const std::string& reported : g_lines)
-            if (reported == line)
-                return true;
-        return false;
-    });
+    return m_lines->WaitFor(timeout, [&](const std::string& reported) { return reported == line; });
 }
 
 TempFolder::TempFolder()
@@ -306,21 +299,14 @@ void TftpServerTest::StartServer(const std::string& extraIni, bool withHome, con
         ini += "[HOME]\n" + Home().string() + "\n";
     ini += extraIni;
     std::istringstream stream(ini);
-    ASSERT_EQ(StartTftpServer(stream, (m_temp.Path() / "vindle-tftpd").string(), iniPath), TFTP_SERVER_OK)
+    m_server.SetReportSink(m_reports.Sink());
+    ASSERT_EQ(m_server.Start(stream, (m_temp.Path() / "vindle-tftpd").string(), iniPath), TFTP_SERVER_OK)
         << m_reports.All();
-    m_port = TftpListenPort(0);
+    m_port = m_server.ListenPort(0);
     ASSERT_NE(m_port, 0);
-}
-
-void TftpServerTest::SetFirstDataBlock(std::uint16_t block)
-{
-    DefaultTftpServer().SetFirstDataBlock(block);
 }
 
 void TftpServerTest::TearDown()
 {
-    StopTftpServer();
-    DefaultTftpServer().SetFirstDataBlock(1);
-    ProgressNotifier = nullptr;
-    ProgressReceiver = nullptr;
+    m_server.Stop();
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,17 +18,25 @@
 #include "tests/common/test_socket.h"
 #include "tests/common/tftpd.h"
 #include "tests/common/wait.h"
+#include "tftp/tftp_report.h"
+#include "tftp/tftp_server.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Collects every report line of the server while it exists.
+struct CapturedLines;
+
+// Collects the report lines of what it is given to: a server's sink
+// (Sink()) or the reporter of ReadTftpSettings (Reporter()).
 class ReportCapture final
 {
 public:
     ReportCapture();
-    ~ReportCapture();
     ReportCapture(const ReportCapture&) = delete;
     ReportCapture& operator=(const ReportCapture&) = delete;
+
+    // Lines handed to it land here, also after the capture is gone.
+    TftpLineSink Sink() const;
+    const TftpReporter& Reporter() const { return m_reporter; }
 
     std::vector<std::string> Lines() const;
     std::string All() const;
@@ -35,6 +44,10 @@ public:
     bool WaitFor(std::string_view text, std::chrono::milliseconds timeout = WAIT) const;
     // True once exactly this line (with its "\n") was reported.
     bool WaitForLine(std::string_view line, std::chrono::milliseconds timeout = WAIT) const;
+
+private:
+    std::shared_ptr<CapturedLines> m_lines;
+    TftpReporter m_reporter;
 };
 
 // A fresh folder under the system's temporary folder, removed at the end.
@@ -116,11 +129,8 @@ protected:
     // program's own INI file). The server must start.
     void StartServer(const std::string& extraIni = {}, bool withHome = true, const std::string& iniPath = {});
     std::filesystem::path Home() const { return m_temp.Path() / "home"; }
-    // The number of the first DATA block of the next reads (see
-    // TftpServer::SetFirstDataBlock); TearDown sets 1 again.
-    static void SetFirstDataBlock(std::uint16_t block);
-
     TempFolder m_temp;
     ReportCapture m_reports;
+    TftpServer m_server;  // goes before the capture and the folder
     std::uint16_t m_port = 0;
 };

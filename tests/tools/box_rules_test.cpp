@@ -29,7 +29,18 @@ TEST(BoxRules, SetIpRequestsAreTakenOrRefusedWithTheirReason)
     };
     const Row rows[] = {
         {"192.168.1.10", "255.255.255.0", nullptr},
-        {"192.168.1.0", "255.255.255.0", nullptr},    // the network's own address is left to the operator
+        {"192.168.1.0", "255.255.255.0", "network address of its subnet"},
+        {"172.16.4.0", "255.255.252.0", "network address of its subnet"},
+        {"192.168.1.6", "255.255.255.254", nullptr},  // a /31 has two hosts and no network address
+        {"0.1.2.3", "255.0.0.0", "address in 0.0.0.0/8"},
+        {"127.0.0.1", "255.0.0.0", "loopback address"},
+        {"127.200.1.1", "255.255.255.0", "loopback address"},
+        {"126.255.255.254", "255.0.0.0", nullptr},
+        {"224.0.0.1", "255.255.255.0", "multicast address"},
+        {"239.255.255.250", "255.255.255.255", "multicast address"},
+        {"223.255.255.254", "255.255.255.0", nullptr},
+        {"240.0.0.1", "255.255.255.0", "reserved address (240.0.0.0/4)"},
+        {"255.255.255.254", "255.255.255.255", "reserved address (240.0.0.0/4)"},
         {"192.168.1.7", "255.255.255.255", nullptr},  // a /32 has no broadcast address
         {"192.168.1.7", "255.255.255.254", nullptr},  // nor a /31 (RFC 3021)
         {"192.168.1.3", "255.255.255.252", "broadcast address of its subnet"},

@@ -231,13 +231,20 @@ void BoxConfigService::Listen()
             continue;
         }
         std::lock_guard lock(m_mutex);
-        const auto open = std::count_if(m_connections.begin(), m_connections.end(),
-                                        [](const auto& c) { return !c->finished; });
-        if (static_cast<std::size_t>(open) >= MAX_CONNECTIONS) {
-            // Each connection holds a thread; a flood of them must not take
-            // the box down, and the connections it serves go on.
-            BoxLog("config: connection from %s refused: %zu connections open",
-                   FormatIpv4(peer.sin_addr.s_addr).c_str(), MAX_CONNECTIONS);
+        std::size_t open = 0;
+        std::size_t fromPeer = 0;
+        for (const auto& c : m_connections) {
+            if (!c->finished) {
+                ++open;
+                fromPeer += c->peerIp == peer.sin_addr.s_addr ? 1 : 0;
+            }
+        }
+        // Each connection holds a thread; a flood of them must not take the
+        // box down, and the connections it serves go on.
+        if (open >= MAX_CONNECTIONS || fromPeer >= MAX_CONNECTIONS_PER_PEER) {
+            BoxLog("config: connection from %s refused: %zu connections open%s",
+                   FormatIpv4(peer.sin_addr.s_addr).c_str(), open >= MAX_CONNECTIONS ? open : fromPeer,
+                   open >= MAX_CONNECTIONS ? "" : " from this address");
             ::close(client);
             continue;
         }

@@ -10,7 +10,8 @@
 //   anything else                    "error unknown command"
 // With --reboot-after-update an "ok" to an update is followed by a reboot,
 // and --update-firmware changes the firmware the next "info" reports.
-// At most MAX_CONNECTIONS connections are served at once; a frame that has
+// At most MAX_CONNECTIONS connections are served at once, at most
+// MAX_CONNECTIONS_PER_PEER of them from one peer address; a frame that has
 // begun must be complete within --frame-timeout.
 // Messages are framed with a 2-byte little-endian length and encrypted with
 // the box key; the framing and block order are written here again on purpose
@@ -41,8 +42,12 @@ public:
     BoxConfigService(const BoxOptions& options, BoxState& state);
     ~BoxConfigService() override;
 
-    // Connections served at once; a further one is closed at once.
+    // Connections served at once, in all and from one peer address; a
+    // further one is closed at once. The share of one peer keeps a peer
+    // that opens connections and never finishes a frame from locking out
+    // the rest.
     static constexpr std::size_t MAX_CONNECTIONS = 64;
+    static constexpr std::size_t MAX_CONNECTIONS_PER_PEER = 8;
 
     const char* Name() const override { return "config"; }
     // The TCP port listened on, once started (the options may ask for any).

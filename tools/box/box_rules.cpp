@@ -15,9 +15,23 @@ const char* SetIpRefusal(std::uint32_t ip, std::uint32_t netmask)
         return "address 0.0.0.0";
     if (address == 0xFFFFFFFFu)
         return "broadcast address 255.255.255.255";
-    // Networks of one or two addresses (/32, /31) have no broadcast address.
+    // None of these is a unicast address on the segment: a box taking one
+    // drops off it (loopback answers only itself).
+    const std::uint32_t firstOctet = address >> 24;
+    if (firstOctet == 0)
+        return "address in 0.0.0.0/8";
+    if (firstOctet == 127)
+        return "loopback address";
+    if (firstOctet >= 224 && firstOctet < 240)
+        return "multicast address";
+    if (firstOctet >= 240)
+        return "reserved address (240.0.0.0/4)";
+    // Networks of one or two addresses (/32, /31) have neither a network
+    // nor a broadcast address.
     if (hostBits > 1 && (address & hostBits) == hostBits)
         return "broadcast address of its subnet";
+    if (hostBits > 1 && (address & hostBits) == 0)
+        return "network address of its subnet";
     return nullptr;
 }
 

@@ -9,8 +9,9 @@
 
 // Why a set-IP request with this address and netmask (both in network byte
 // order) must be refused, or null when the box may take it. A box that took
-// 0.0.0.0, a broadcast address or a netmask with holes would be unreachable
-// until someone walks up to it.
+// 0.0.0.0, loopback, multicast, a reserved or broadcast address, the
+// network's own address or a netmask with holes would be unreachable until
+// someone walks up to it.
 [[nodiscard]] const char* SetIpRefusal(std::uint32_t ip, std::uint32_t netmask);
 
 // The text with every control character (bytes below 0x20 and 0x7f) written
