@@ -256,7 +256,7 @@ TEST_F(TftpFullHomeTest, UploadsThatDoNotFitLeaveNothingBehind)
         EXPECT_EQ(error, "Disk full or allocation exceeded");
     }
     // Every transfer thread has ended once the server stops.
-    StopTftpServer();
+    m_server.Stop();
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(Home()))
         names.push_back(entry.path().filename().string());
