@@ -163,6 +163,9 @@ private:
     void* m_receiver = nullptr;
 };
 extern TftpProgressReceiver ProgressReceiver;
+// The largest block size the default server grants, from its [TFTP-OPTIONS]
+// "blksize" once it has started.
+extern std::atomic<std::uint32_t> MaxBlockSize;
 
 // Replaces the path of the default server's home entry 0.
 void SetTftpHomeDirectory(std::string_view directory);

@@ -14,6 +14,7 @@
 
 std::atomic<TftpProgressFunction> ProgressNotifier{nullptr};
 TftpProgressReceiver ProgressReceiver;
+std::atomic<std::uint32_t> MaxBlockSize{TFTP_MAX_BLKSIZE};
 
 namespace {
 
@@ -21,6 +22,14 @@ TftpServer& DefaultServer()
 {
     static TftpServer server;
     return server;
+}
+
+std::uint32_t StartDefaultServer(std::istream& ini, std::string_view programPath, std::string_view iniPath)
+{
+    const std::uint32_t status = DefaultServer().Start(ini, programPath, iniPath);
+    if (status == TFTP_SERVER_OK)
+        MaxBlockSize.store(DefaultServer().Settings().maxBlockSize);
+    return status;
 }
 
 }  // namespace
@@ -65,7 +74,7 @@ void TftpServerThread(std::stop_token stop)
     const std::string program = TftpProgramPath();
     const std::string iniPath = LocateIniFile(program);
     std::istringstream ini(ReadIniText(iniPath).value_or(std::string()));
-    if (DefaultServer().Start(ini, program, iniPath) != TFTP_SERVER_OK)
+    if (StartDefaultServer(ini, program, iniPath) != TFTP_SERVER_OK)
         return;
     std::mutex mutex;
     std::condition_variable_any stopped;
@@ -78,7 +87,7 @@ void TftpServerThread(std::stop_token stop)
 
 std::uint32_t StartTftpServer(std::istream& ini, std::string_view programPath, std::string_view iniPath)
 {
-    return DefaultServer().Start(ini, programPath, iniPath);
+    return StartDefaultServer(ini, programPath, iniPath);
 }
 
 void StopTftpServer()

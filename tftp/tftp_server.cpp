@@ -65,6 +65,7 @@ public:
 
     std::uint32_t Start(std::istream& ini, std::string_view programPath, std::string_view iniPath);
     void Stop();
+    const TftpSettings& Settings() const { return m_settings; }
 
     TftpHomes m_homes;
     TftpReporter m_reporter;
@@ -339,6 +340,11 @@ void TftpServer::SetFirstDataBlock(std::uint16_t block)
 std::uint16_t TftpServer::ListenPort(std::size_t index) const
 {
     return index < TFTP_MAX_LISTEN ? m_impl->m_ports[index].load() : 0;
+}
+
+const TftpSettings& TftpServer::Settings() const
+{
+    return m_impl->Settings();
 }
 
 std::size_t TftpServer::RunningTransfers() const

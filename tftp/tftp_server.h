@@ -23,6 +23,8 @@
 
 #include "tftp/tftp_event.h"
 #include "tftp/tftp_path.h"
+
+struct TftpSettings;
 #include "tftp/tftp_wire.h"
 
 // Statuses of Start (and StartTftpServer).
@@ -80,6 +82,8 @@ public:
     // The port (host order) of listening endpoint `index`, 0 when there is
     // none or the server does not run.
     std::uint16_t ListenPort(std::size_t index = 0) const;
+    // The settings of the last Start. The owner's thread only.
+    const TftpSettings& Settings() const;
     // Transfers running now (admitted and not yet ended).
     std::size_t RunningTransfers() const;
     // A copy of the home entries.
