@@ -116,6 +116,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     windowed.maxWindowSize = 2 + static_cast<std::uint32_t>(limits.fileSize % (TFTP_MAX_WINDOWSIZE - 1));
     CheckNegotiation(request, windowed);
 
+    // The size a write announces is none, or what one of its tsize
+    // options says.
+    const std::uint64_t announced = AnnouncedSize(request);
+    bool said = announced == 0;
+    for (const TftpOption& option : request.options)
+        said = said || (EqualsNoCase(option.name, TFTP_OPT_TSIZE) && ParseDecimal(option.value) == announced);
+    FUZZ_CHECK(said);
+
     // The name against a bare home and against aliases.
     static const std::array<TftpHomeEntry, 2> bare = {TftpHomeEntry{"", "/srv/tftp/"}, TftpHomeEntry{}};
     static const std::array<TftpHomeEntry, 3> aliases = {

@@ -607,10 +607,7 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
                     // The last pages may have changed while they left.
                     if (s.mapping.Valid() && !Unchanged(r, s))
                         return;
-                    ReportLine(*r.server->reporter, "Client %s:%u %s, %u Blocks Served",
-                               ClientAddressText(r).c_str(), static_cast<unsigned>(ntohs(r.client.sin_port)),
-                               EscapeReportText(r.localPath).c_str(), r.blockCount);
-                    r.finished = true;
+                    ReportCompleted(r, "Served");
                     return;
                 }
                 if (answer.step == ReadStep::Wait)

@@ -175,6 +175,14 @@ void CommunicationError(TftpRequest& r)
     ReportTransfer(r, MSG_COMMUNICATION);
 }
 
+void ReportCompleted(TftpRequest& r, const char* how)
+{
+    ReportLine(*r.server->reporter, "Client %s:%u %s, %u Blocks %s", ClientAddressText(r).c_str(),
+               static_cast<unsigned>(ntohs(r.client.sin_port)), EscapeReportText(r.localPath).c_str(),
+               r.blockCount, how);
+    r.finished = true;
+}
+
 void ClientEndedTransfer(TftpRequest& r, std::string text)
 {
     r.errorLength = 0;

@@ -208,6 +208,9 @@ inline void NoteAnswered(TftpRequest& r)
 // The error after the retries ran out: "Timeout", or "File too large for
 // client" when the block numbers wrapped to 0 unacknowledged.
 void FailAfterRetries(TftpRequest& r, std::uint16_t expectedBlock);
+// The transfer ended normally: "Client %s:%u %s, %u Blocks <how>" with the
+// client, the local path and the block count.
+void ReportCompleted(TftpRequest& r, const char* how);
 // The client's ERROR ended the transfer: its report text becomes the
 // transfer's message.
 void ClientEndedTransfer(TftpRequest& r, std::string text);

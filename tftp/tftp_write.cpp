@@ -167,10 +167,7 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
                 CommunicationError(r);
                 return;
             }
-            ReportLine(*r.server->reporter, "Client %s:%u %s, %u Blocks Received",
-                       ClientAddressText(r).c_str(), static_cast<unsigned>(ntohs(r.client.sin_port)),
-                       EscapeReportText(r.localPath).c_str(), r.blockCount);
-            r.finished = true;
+            ReportCompleted(r, "Received");
             return;
         }
         // A request sent to the transfer's port is no reply: a client that
