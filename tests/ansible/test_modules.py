@@ -121,7 +121,7 @@ def test_update_skips_boxes_that_show_the_value(fake, capsys):
     # The update names the remaining boxes, not --all.
     assert '--all' not in update_call['argv']
     assert update_call['argv'][-5:] == ['--', 'system', '/fw.bin', '10.77.0.3', '10.77.0.4']
-    assert result['failed'] and result['updated'] == 1 and result['skipped'] == 1
+    assert result['failed'] and result['updated'] == 1 and result['skipped_boxes'] == 1
     skipped = [b for b in result['boxes'] if b.get('skipped')]
     assert [(b['ip'], b['result'], b['ok']) for b in skipped] == [('10.77.0.2', 'ok', True)]
 
@@ -129,7 +129,7 @@ def test_update_skips_boxes_that_show_the_value(fake, capsys):
     fake.plan({'info': {'rc': 0, 'stdout': info_records('fw-1.0', 'fw-1.0')}})
     result = run(update, dict(UPDATE, targets=['10.77.0.0/24'], vindlectl=fake.path, skip_if_field=8,
                               skip_if_value='vindle-box'), capsys)
-    assert not result['changed'] and not result.get('failed') and result['skipped'] == 2
+    assert not result['changed'] and not result.get('failed') and result['skipped_boxes'] == 2
     assert [c['argv'][0] for c in fake.calls()] == ['info']
 
 

@@ -207,7 +207,7 @@ def update_result(report, skipped):
         kind=report.get('kind'),
         cancelled=bool(report.get('cancelled')),
         updated=len(updated),
-        skipped=len(skipped),
+        skipped_boxes=len(skipped),
         failed_boxes=failures,
     )
 

@@ -142,7 +142,7 @@ updated:
   description: Number of boxes that updated in this run.
   returned: always
   type: int
-skipped:
+skipped_boxes:
   description: Number of boxes skipped because they already showed I(skip_if_value).
   returned: always
   type: int
@@ -253,7 +253,7 @@ def check_run(module, ctl, params, skipped, remaining):
              for ip, mac in chosen] + skipped
     failures = failure_lines(boxes)
     result = dict(changed=any(b['result'] == 'ready' for b in boxes), boxes=boxes,
-                  updated=0, skipped=len(skipped), failed_boxes=failures, cmd=[])
+                  updated=0, skipped_boxes=len(skipped), failed_boxes=failures, cmd=[])
     if problems or failures:
         module.fail_json(msg='pre-flight failed: %s' % '; '.join(problems + failures), **result)
     module.exit_json(**result)
