@@ -243,3 +243,35 @@ def test_info_field_counts_from_zero_across_named_and_extra_fields():
     for index, expected in [(0, 'box'), (5, 'fw-1.0'), (6, 'hw'), (7, 'x'), (8, 'vindle-box'), (9, None)]:
         assert vindlectl.info_field(info_, index) == expected, index
     assert vindlectl.info_field(None, 5) is None
+
+
+class Captured(Exception):
+    pass
+
+
+def test_documentation_matches_each_modules_arguments(monkeypatch):
+    # What ansible-test's module validation would compare, for when it cannot
+    # run (it needs packages from the network).
+    import yaml
+    for module in (discover, info, update, reboot, set_ip, passwd):
+        def capture(argument_spec, **kwargs):
+            raise Captured(argument_spec, kwargs)
+        monkeypatch.setattr(module, 'AnsibleModule', capture)
+        with pytest.raises(Captured) as caught:
+            module.main()
+        spec, kwargs = caught.value.args
+        assert kwargs.get('supports_check_mode') is True, module.__name__
+        doc = yaml.safe_load(module.DOCUMENTATION)
+        yaml.safe_load(module.EXAMPLES)
+        assert isinstance(yaml.safe_load(module.RETURN)['boxes'], dict), module.__name__
+        options = doc['options']
+        assert sorted(options) == sorted(spec), module.__name__
+        for name, option in options.items():
+            where = '%s.%s' % (module.__name__, name)
+            assert option['type'] == spec[name].get('type', 'str'), where
+            assert option.get('default') == spec[name].get('default'), where
+            assert option.get('required', False) == spec[name].get('required', False), where
+            assert option.get('choices') == spec[name].get('choices'), where
+            assert option.get('elements') == spec[name].get('elements'), where
+            assert option.get('description'), where
+    assert spec['password']['no_log'] is True
