@@ -159,6 +159,14 @@ def test_update_check_mode_sends_nothing(fake, capsys, tmp_path, monkeypatch):
                               targets=['02:77:00:00:00:02', '10.77.0.0/28']), capsys, check=True)
     assert [(b['ip'], b['result']) for b in result['boxes']] == [('10.77.0.2', 'ready'),
                                                                  ('10.77.0.9', 'unreachable')]
+    # With a skip, the boxes come from info (read only): the done one is ok, not changed.
+    fake.log_file.unlink()
+    fake.plan({'info': {'rc': 0, 'stdout': info_records('fw-2.0', 'fw-1.0')}})
+    result = run(update, dict(UPDATE, file=str(firmware), vindlectl=fake.path, all=True, skip_if_field=5,
+                              skip_if_value='fw-2.0'), capsys, check=True)
+    assert [(b['ip'], b['mac'], b['result']) for b in result['boxes']] == [
+        ('10.77.0.3', '02:77:00:00:00:03', 'ready'), ('10.77.0.2', '02:77:00:00:00:02', 'ok')]
+    assert result['changed'] and [c['argv'][0] for c in fake.calls()] == ['info']
 
 
 def test_refusals_send_nothing(fake, capsys, tmp_path):

@@ -230,7 +230,7 @@ def select_found(found, params):
     return chosen, missing
 
 
-def check_run(module, ctl, params, skipped, remaining):
+def check_run(module, ctl, params, skipped, remaining, macs):
     """Check mode: the pre-flight alone, nothing sent to a box."""
     problems = []
     problem = preflight.file_problem(params['file'])
@@ -240,7 +240,7 @@ def check_run(module, ctl, params, skipped, remaining):
     if problem:
         problems.append(problem)
     if remaining is not None:
-        chosen, missing = [(ip, '') for ip in remaining], []
+        chosen, missing = [(ip, macs.get(ip, '')) for ip in remaining], []
     elif not params['all'] and all(preflight.is_ipv4(t) for t in params['targets']):
         chosen, missing = [(t, '') for t in params['targets']], []
     else:
@@ -267,7 +267,7 @@ def main():
         module.fail_json(msg=problem)
     ctl = Vindlectl(module).find()
 
-    skipped, remaining = [], None
+    skipped, remaining, macs = [], None, {}
     if params.get('skip_if_field') is not None:
         rc, infos, err, cmd = ctl.run_json(build_command(
             'info', ['--format', 'json'] + target_options(params) + common_args(params),
@@ -275,9 +275,10 @@ def main():
         if not isinstance(infos, list):
             module.fail_json(msg='vindlectl info printed no list of boxes', cmd=cmd)
         skipped, remaining = split_skips(infos, params['skip_if_field'], params['skip_if_value'])
+        macs = dict((r.get('target'), (r.get('info') or {}).get('mac', '')) for r in infos)
 
     if module.check_mode:
-        check_run(module, ctl, params, skipped, remaining)
+        check_run(module, ctl, params, skipped, remaining, macs)
 
     if remaining is not None and not remaining:
         module.exit_json(**dict(update_result(None, skipped), cmd=[]))
