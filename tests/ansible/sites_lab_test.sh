@@ -48,7 +48,7 @@ cat >vars.json <<EOF
   "rolling_update_stage_dir": "$SITES_DIR/stage/{{ inventory_hostname }}",
   "rolling_update_vindlectl": "$build/cli/vindlectl",
   "rolling_update_report_dir": "$work/reports",
-  "rolling_update_wait": 1000,
+  "rolling_update_wait": 3000,
   "rolling_update_timeout": 60,
   "rolling_update_skip_if_field": 5,
   "rolling_update_skip_if_value": "fw-2.0",

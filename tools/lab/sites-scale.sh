@@ -33,8 +33,9 @@ site_cpu() {
   stat=$(cat "/proc/$(cat "$SITES_DIR/s$1/sshd.pid")/stat")
   stat=${stat##*) }
   # Fields after the name: cutime and cstime are the 14th and 15th.
+  # shellcheck disable=SC2086
   set -- $stat
-  echo $(((${14} + ${15})))
+  echo $((${14} + ${15}))
 }
 
 # Until the SSH sessions (kept open by ControlPersist) have ended, bounded.
@@ -56,7 +57,7 @@ cat >vars.json <<EOF
 {"rolling_update_firmware": "$work/fw-2.0.bin",
  "rolling_update_stage_dir": "$SITES_DIR/stage/{{ inventory_hostname }}",
  "rolling_update_vindlectl": "$build/cli/vindlectl", "rolling_update_report_dir": "$work/reports",
- "rolling_update_wait": 1000, "rolling_update_timeout": 120,
+ "rolling_update_wait": 3000, "rolling_update_timeout": 120,
  "rolling_update_skip_if_field": 5, "rolling_update_skip_if_value": "fw-2.0",
  "vindle_waves": [1, "100%"], "vindle_max_fail_percentage": 10}
 EOF
