@@ -21,7 +21,7 @@ PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev pkg-config
           iproute2 util-linux procps atftp tftp-hpa curl strace systemd
           libcli11-dev nlohmann-json3-dev clang-14 libclang-rt-14-dev
           go-md2man dpkg-dev lintian desktop-file-utils appstream man-db
-          imagemagick)
+          imagemagick ansible-core openssh-server openssh-client python3-pytest)
 
 install_packages() {
   local missing=()
