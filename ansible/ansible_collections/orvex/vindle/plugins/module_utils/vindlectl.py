@@ -23,11 +23,20 @@ EXIT_USAGE = 2
 # after these are listed under "extra".
 INFO_NAMES = ('name', 'mac', 'address', 'netmask', 'gateway', 'firmware', 'hardware')
 
+# The options of the doc fragment orvex.vindle.vindlectl ...
 COMMON_SPEC = dict(
     vindlectl=dict(type='path'),
     adapter=dict(type='str'),
     wait=dict(type='int'),
 )
+
+# ... and of orvex.vindle.vindlectl.targets.
+TARGET_SPEC = dict(
+    targets=dict(type='list', elements='str'),
+    all=dict(type='bool', default=False),
+)
+
+TARGETS_PROBLEM = 'give either targets (a non-empty list) or all: true'
 
 
 class VindlectlError(Exception):
@@ -69,6 +78,16 @@ def info_field(info, index):
     return extra[position] if position < len(extra) else None
 
 
+def module_spec(own, targets=False):
+    """A module's argument_spec: its own options, then those of the doc
+    fragments it extends (TARGET_SPEC when targets, COMMON_SPEC always)."""
+    spec = dict(own)
+    if targets:
+        spec.update(TARGET_SPEC)
+    spec.update(COMMON_SPEC)
+    return spec
+
+
 def common_args(params):
     args = []
     if params.get('adapter'):
@@ -90,6 +109,25 @@ def target_options(params):
 
 def target_positionals(params):
     return [] if params.get('all') else list(params.get('targets') or [])
+
+
+def targets_problem(params):
+    """Why targets and all do not name the boxes, or None."""
+    return TARGETS_PROBLEM if params['all'] == bool(params.get('targets')) else None
+
+
+def discover_command(params):
+    return build_command('discover', ['--format', 'json'] + common_args(params), [])
+
+
+def targets_command(subcommand, params, extra_options=()):
+    """A vindlectl subcommand with JSON output on the boxes targets or all name."""
+    return build_command(subcommand, ['--format', 'json'] + target_options(params) + common_args(params)
+                         + list(extra_options), target_positionals(params))
+
+
+def normal_mac(text):
+    return text.strip().lower().replace('-', ':')
 
 
 def update_options(params):
@@ -175,6 +213,13 @@ class Vindlectl(object):
         except VindlectlError as e:
             self._fail(e.msg, **e.details)
 
+    def run_boxes(self, args, data=None):
+        """run_json for a subcommand that prints a list of box records."""
+        rc, boxes, err, cmd = self.run_json(args, data=data)
+        if not isinstance(boxes, list):
+            self._fail('vindlectl %s printed no list of boxes' % args[0], cmd=cmd, rc=rc)
+        return rc, boxes, err, cmd
+
 
 def split_skips(info_records, field, value):
     """Splits vindlectl info records into the boxes that already show value
@@ -216,17 +261,14 @@ def verdict_run(module, subcommand, extra_options=(), data=None):
     """reboot and passwd: vindlectl's {target, result} records; changed when
     a box said ok; the host fails when any box did not. Check mode sends
     nothing and reports the command that would run."""
-    params = module.params
-    if params['all'] == bool(params.get('targets')):
-        module.fail_json(msg='give either targets (a non-empty list) or all: true')
+    problem = targets_problem(module.params)
+    if problem:
+        module.fail_json(msg=problem)
     ctl = Vindlectl(module).find()
-    args = build_command(subcommand, ['--format', 'json'] + target_options(params) + common_args(params)
-                         + list(extra_options), target_positionals(params))
+    args = targets_command(subcommand, module.params, extra_options)
     if module.check_mode:
         module.exit_json(changed=True, boxes=[], cmd=[ctl.path] + args)
-    rc, boxes, err, cmd = ctl.run_json(args, data=data)
-    if not isinstance(boxes, list):
-        module.fail_json(msg='vindlectl %s printed no list of boxes' % subcommand, cmd=cmd, rc=rc)
+    rc, boxes, err, cmd = ctl.run_boxes(args, data=data)
     failures = failure_lines(boxes)
     changed = any(box_ok(b) for b in boxes)
     if rc != 0 or failures:

@@ -25,11 +25,8 @@ options:
   wait:
     description: How long the search listens for replies, in milliseconds (1 to 600000).
     type: int
-  vindlectl:
-    description: Path of the vindlectl program; found in C(PATH) when not given.
-    type: path
-notes:
-  - Supports check mode.
+extends_documentation_fragment:
+  - orvex.vindle.vindlectl
 '''
 
 EXAMPLES = r'''
@@ -65,16 +62,12 @@ cmd:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.orvex.vindle.plugins.module_utils.vindlectl import (
-    COMMON_SPEC, Vindlectl, build_command, common_args)
+    Vindlectl, discover_command, module_spec)
 
 
 def main():
-    module = AnsibleModule(argument_spec=dict(COMMON_SPEC), supports_check_mode=True)
-    ctl = Vindlectl(module).find()
-    rc, boxes, err, cmd = ctl.run_json(build_command(
-        'discover', ['--format', 'json'] + common_args(module.params), []))
-    if not isinstance(boxes, list):
-        module.fail_json(msg='vindlectl discover printed no list of boxes', cmd=cmd, rc=rc)
+    module = AnsibleModule(argument_spec=module_spec({}), supports_check_mode=True)
+    rc, boxes, err, cmd = Vindlectl(module).find().run_boxes(discover_command(module.params))
     module.exit_json(changed=False, boxes=boxes, ansible_facts=dict(vindle_boxes=boxes), cmd=cmd)
 
 

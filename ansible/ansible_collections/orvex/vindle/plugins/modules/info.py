@@ -17,28 +17,9 @@ description:
   - Only reads; nothing on a box changes, so check mode runs it too.
 version_added: 1.0.0
 author: Vindle developers
-options:
-  targets:
-    description:
-      - The boxes, each an IPv4 address, a MAC address or a range such as C(10.77.0.0/24).
-      - Exactly one of I(targets) and I(all) is given.
-    type: list
-    elements: str
-  all:
-    description: Every box that answers a search on the adapter.
-    type: bool
-    default: false
-  adapter:
-    description: The adapter to search on, by name, alias or address.
-    type: str
-  wait:
-    description: How long a search listens for replies, in milliseconds.
-    type: int
-  vindlectl:
-    description: Path of the vindlectl program; found in C(PATH) when not given.
-    type: path
-notes:
-  - Supports check mode.
+extends_documentation_fragment:
+  - orvex.vindle.vindlectl
+  - orvex.vindle.vindlectl.targets
 '''
 
 EXAMPLES = r'''
@@ -71,22 +52,15 @@ cmd:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.orvex.vindle.plugins.module_utils.vindlectl import (
-    COMMON_SPEC, Vindlectl, build_command, common_args, target_options, target_positionals)
+    Vindlectl, module_spec, targets_command, targets_problem)
 
 
 def main():
-    spec = dict(targets=dict(type='list', elements='str'), all=dict(type='bool', default=False))
-    spec.update(COMMON_SPEC)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
-    params = module.params
-    if params['all'] == bool(params.get('targets')):
-        module.fail_json(msg='give either targets (a non-empty list) or all: true')
-    ctl = Vindlectl(module).find()
-    rc, boxes, err, cmd = ctl.run_json(build_command(
-        'info', ['--format', 'json'] + target_options(params) + common_args(params),
-        target_positionals(params)))
-    if not isinstance(boxes, list):
-        module.fail_json(msg='vindlectl info printed no list of boxes', cmd=cmd, rc=rc)
+    module = AnsibleModule(argument_spec=module_spec({}, targets=True), supports_check_mode=True)
+    problem = targets_problem(module.params)
+    if problem:
+        module.fail_json(msg=problem)
+    rc, boxes, err, cmd = Vindlectl(module).find().run_boxes(targets_command('info', module.params))
     unreached = [b.get('target', '?') for b in boxes if not b.get('reached')]
     if rc != 0 or unreached:
         module.fail_json(msg='not reached: %s' % (', '.join(unreached) or err.strip()),

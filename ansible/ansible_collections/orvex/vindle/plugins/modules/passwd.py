@@ -19,32 +19,14 @@ description:
 version_added: 1.0.0
 author: Vindle developers
 options:
-  targets:
-    description:
-      - The boxes, each an IPv4 address, a MAC address or a range such as C(10.77.0.0/24).
-      - Exactly one of I(targets) and I(all) is given.
-    type: list
-    elements: str
-  all:
-    description: Every box that answers a search on the adapter.
-    type: bool
-    default: false
-  adapter:
-    description: The adapter to search on, by name, alias or address.
-    type: str
-  wait:
-    description: How long a search listens for replies, in milliseconds.
-    type: int
   password:
     description:
       - The new password. Given to vindlectl on its standard input and never logged.
     type: str
     required: true
-  vindlectl:
-    description: Path of the vindlectl program; found in C(PATH) when not given.
-    type: path
-notes:
-  - Supports check mode.
+extends_documentation_fragment:
+  - orvex.vindle.vindlectl
+  - orvex.vindle.vindlectl.targets
 '''
 
 EXAMPLES = r'''
@@ -74,13 +56,11 @@ cmd:
 '''
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.orvex.vindle.plugins.module_utils.vindlectl import COMMON_SPEC, verdict_run
+from ansible_collections.orvex.vindle.plugins.module_utils.vindlectl import module_spec, verdict_run
 
 
 def main():
-    spec = dict(targets=dict(type='list', elements='str'), all=dict(type='bool', default=False),
-                password=dict(type='str', required=True, no_log=True))
-    spec.update(COMMON_SPEC)
+    spec = module_spec(dict(password=dict(type='str', required=True, no_log=True)), targets=True)
     module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
     verdict_run(module, 'passwd', data=module.params['password'])
 

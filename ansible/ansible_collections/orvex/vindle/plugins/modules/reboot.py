@@ -18,28 +18,9 @@ description:
   - In check mode nothing is sent; the command that would run is returned.
 version_added: 1.0.0
 author: Vindle developers
-options:
-  targets:
-    description:
-      - The boxes, each an IPv4 address, a MAC address or a range such as C(10.77.0.0/24).
-      - Exactly one of I(targets) and I(all) is given.
-    type: list
-    elements: str
-  all:
-    description: Every box that answers a search on the adapter.
-    type: bool
-    default: false
-  adapter:
-    description: The adapter to search on, by name, alias or address.
-    type: str
-  wait:
-    description: How long a search listens for replies, in milliseconds.
-    type: int
-  vindlectl:
-    description: Path of the vindlectl program; found in C(PATH) when not given.
-    type: path
-notes:
-  - Supports check mode.
+extends_documentation_fragment:
+  - orvex.vindle.vindlectl
+  - orvex.vindle.vindlectl.targets
 '''
 
 EXAMPLES = r'''
@@ -68,12 +49,11 @@ cmd:
 '''
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.orvex.vindle.plugins.module_utils.vindlectl import COMMON_SPEC, verdict_run
+from ansible_collections.orvex.vindle.plugins.module_utils.vindlectl import module_spec, verdict_run
 
 
 def main():
-    spec = dict(targets=dict(type='list', elements='str'), all=dict(type='bool', default=False))
-    spec.update(COMMON_SPEC)
+    spec = module_spec({}, targets=True)
     verdict_run(AnsibleModule(argument_spec=spec, supports_check_mode=True), 'reboot')
 
 

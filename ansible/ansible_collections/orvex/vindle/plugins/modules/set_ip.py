@@ -39,14 +39,8 @@ options:
   adapter:
     description: The adapter to search on, by name, alias or address (needed when there are several).
     type: str
-  wait:
-    description: How long a search listens for replies, in milliseconds.
-    type: int
-  vindlectl:
-    description: Path of the vindlectl program; found in C(PATH) when not given.
-    type: path
-notes:
-  - Supports check mode.
+extends_documentation_fragment:
+  - orvex.vindle.vindlectl
 '''
 
 EXAMPLES = r'''
@@ -77,22 +71,16 @@ cmd:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.orvex.vindle.plugins.module_utils.vindlectl import (
-    COMMON_SPEC, Vindlectl, build_command, common_args)
-
-
-def normal_mac(text):
-    return text.strip().lower().replace('-', ':')
+    Vindlectl, build_command, common_args, discover_command, module_spec, normal_mac)
 
 
 def main():
-    spec = dict(mac=dict(type='str', required=True), address=dict(type='str', required=True),
-                 netmask=dict(type='str', required=True), gateway=dict(type='str', required=True))
-    spec.update(COMMON_SPEC)
+    spec = module_spec(dict(mac=dict(type='str', required=True), address=dict(type='str', required=True),
+                            netmask=dict(type='str', required=True), gateway=dict(type='str', required=True)))
     module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
     params = module.params
     ctl = Vindlectl(module).find()
-    rc, found, err, cmd = ctl.run_json(build_command(
-        'discover', ['--format', 'json'] + common_args(params), []))
+    rc, found, err, cmd = ctl.run_json(discover_command(params))
     box = next((dict(b) for b in (found if isinstance(found, list) else [])
                 if normal_mac(b.get('mac', '')) == normal_mac(params['mac'])), None)
     set_cmd = [ctl.path] + build_command('set-ip', common_args(params), [

@@ -37,16 +37,9 @@ options:
       - Exactly one of I(targets) and I(all) is given.
     type: list
     elements: str
-  all:
-    description: Every box that answers a search on the adapter.
-    type: bool
-    default: false
   adapter:
     description: The adapter to search and serve on, by name, alias or address.
     type: str
-  wait:
-    description: How long a search listens for replies, in milliseconds.
-    type: int
   parallel:
     description: Boxes updated at once (1 to 256).
     type: int
@@ -83,12 +76,11 @@ options:
   skip_if_value:
     description: The value of I(skip_if_field) that a box must not have yet to be updated.
     type: str
-  vindlectl:
-    description: Path of the vindlectl program; found in C(PATH) when not given.
-    type: path
 notes:
   - Needs vindlectl 1.0.0 or later on the managed host, and the right to bind UDP port 69 there.
-  - Supports check mode.
+extends_documentation_fragment:
+  - orvex.vindle.vindlectl
+  - orvex.vindle.vindlectl.targets
 '''
 
 EXAMPLES = r'''
@@ -164,16 +156,15 @@ import ipaddress
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.orvex.vindle.plugins.module_utils import preflight
 from ansible_collections.orvex.vindle.plugins.module_utils.vindlectl import (
-    COMMON_SPEC, Vindlectl, build_command, common_args, failure_lines, split_skips,
-    target_options, target_positionals, update_options, update_result)
+    Vindlectl, build_command, discover_command, failure_lines, module_spec, normal_mac, split_skips,
+    target_options, target_positionals, targets_command, targets_problem, update_options,
+    update_result)
 
 
 def argument_spec():
-    spec = dict(
+    return module_spec(dict(
         kind=dict(type='str', required=True, choices=['system', 'app', 'software']),
         file=dict(type='path', required=True),
-        targets=dict(type='list', elements='str'),
-        all=dict(type='bool', default=False),
         parallel=dict(type='int', default=8),
         retries=dict(type='int', default=0),
         retry_errors=dict(type='bool', default=False),
@@ -183,24 +174,19 @@ def argument_spec():
         port_range=dict(type='str'),
         skip_if_field=dict(type='int'),
         skip_if_value=dict(type='str'),
-    )
-    spec.update(COMMON_SPEC)
-    return spec
+    ), targets=True)
 
 
 def argument_problem(params):
     """Why the arguments cannot make a run, or None; checked before vindlectl runs."""
-    if params['all'] == bool(params.get('targets')):
-        return 'give either targets (a non-empty list) or all: true'
+    problem = targets_problem(params)
+    if problem:
+        return problem
     if (params.get('skip_if_field') is None) != (params.get('skip_if_value') is None):
         return 'skip_if_field and skip_if_value go together'
     if params.get('skip_if_field') is not None and params['skip_if_field'] < 0:
         return 'skip_if_field is a 0-based index, not %d' % params['skip_if_field']
     return None
-
-
-def normal_mac(text):
-    return text.strip().lower().replace('-', ':')
 
 
 def select_found(found, params):
@@ -244,8 +230,7 @@ def check_run(module, ctl, params, skipped, remaining, macs):
     elif not params['all'] and all(preflight.is_ipv4(t) for t in params['targets']):
         chosen, missing = [(t, '') for t in params['targets']], []
     else:
-        rc, found, err, cmd = ctl.run_json(build_command(
-            'discover', ['--format', 'json'] + common_args(params), []))
+        rc, found, err, cmd = ctl.run_json(discover_command(params))
         chosen, missing = select_found(found if isinstance(found, list) else [], params)
     problems += ['%s: no box found' % t for t in missing]
     reachable = preflight.probe_boxes([ip for ip, mac in chosen])
@@ -269,9 +254,7 @@ def main():
 
     skipped, remaining, macs = [], None, {}
     if params.get('skip_if_field') is not None:
-        rc, infos, err, cmd = ctl.run_json(build_command(
-            'info', ['--format', 'json'] + target_options(params) + common_args(params),
-            target_positionals(params)))
+        rc, infos, err, cmd = ctl.run_json(targets_command('info', params))
         if not isinstance(infos, list):
             module.fail_json(msg='vindlectl info printed no list of boxes', cmd=cmd)
         skipped, remaining = split_skips(infos, params['skip_if_field'], params['skip_if_value'])
