@@ -3,8 +3,10 @@
 // transfer's thread; see tftp_transfer.h.
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -14,6 +16,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include "tftp/netascii.h"
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_transfer.h"
 
@@ -40,28 +43,39 @@ ssize_t ReadFull(int fd, std::uint8_t* data, std::size_t size)
     return static_cast<ssize_t>(done);
 }
 
-// Fills `data` with up to one block of translated text; returns the count,
-// or -1 with errno set. Fewer than a block's bytes mean the end of the text.
-ssize_t ReadTextBlock(TftpRequest& r, std::uint8_t* data)
+// A text-mode file on its way to the wire: raw file bytes read ahead of
+// their translation, and where the translation stands.
+struct TextSource
+{
+    std::unique_ptr<std::uint8_t[]> raw;  // TEXT_READ_CHUNK bytes once the read starts
+    std::size_t length = 0;               // bytes read into `raw`
+    std::size_t position = 0;             // bytes of them translated
+    TextReadState translation;
+};
+
+// Fills `block` with translated text as far as the file goes; returns the
+// count, or -1 with errno set. Fewer bytes than `block` holds mean the end
+// of the text.
+ssize_t ReadTextBlock(int fd, TextSource& text, std::span<std::uint8_t> block)
 {
     std::size_t produced = 0;
     bool atEof = false;
-    while (produced < r.blockSize && !r.textRead.ended) {
-        if (r.textPosition == r.textLength && !atEof) {
-            const ssize_t n = ReadFull(r.transport.file.Get(), r.textBuffer.get(), TEXT_READ_CHUNK);
+    while (produced < block.size() && !text.translation.ended) {
+        if (text.position == text.length && !atEof) {
+            const ssize_t n = ReadFull(fd, text.raw.get(), TEXT_READ_CHUNK);
             if (n < 0)
                 return -1;
-            r.textPosition = 0;
-            r.textLength = static_cast<std::size_t>(n);
+            text.position = 0;
+            text.length = static_cast<std::size_t>(n);
             atEof = static_cast<std::size_t>(n) < TEXT_READ_CHUNK;
         }
         const TextReadStep step = TextModeRead(
-            r.textRead,
-            std::span<const std::uint8_t>(r.textBuffer.get() + r.textPosition, r.textLength - r.textPosition),
-            std::span<std::uint8_t>(data + produced, r.blockSize - produced), atEof);
-        r.textPosition += step.consumed;
+            text.translation,
+            std::span<const std::uint8_t>(text.raw.get() + text.position, text.length - text.position),
+            block.subspan(produced), atEof);
+        text.position += step.consumed;
         produced += step.produced;
-        if (atEof && r.textPosition == r.textLength && !r.textRead.pendingCr)
+        if (atEof && text.position == text.length && !text.translation.pendingCr)
             break;
     }
     return static_cast<ssize_t>(produced);
@@ -103,20 +117,26 @@ bool TakeStamp(int fd, FileStamp& stamp)
     return true;
 }
 
+// What a read keeps for as long as it runs, besides its record.
 struct ReadState
 {
     FileStamp opened;
     // Set for a binary file sent in windows: the data then leaves straight
     // from the file's pages, and the ring holds only the headers.
     CFileMapping mapping;
-    std::uint8_t* ring = nullptr;
-    std::vector<std::uint32_t> lengths;  // data bytes per slot
+    std::unique_ptr<std::uint8_t[]> ring;  // `slots` DATA packets of the block size
+    std::vector<std::uint32_t> lengths;    // data bytes per slot
     std::size_t slots = FIRST_SLOTS;
     std::size_t fullSlots = FIRST_SLOTS;  // the size the ring grows to
     std::uint64_t filled = 0;             // highest block read into the ring
     std::uint64_t last = 0;               // the final (short) block, once known
     std::uint64_t sent = 0;               // highest block sent
     std::uint64_t nextPercentAt = 0;      // bytes sent from which the percent moves on
+    std::int32_t lastPercent = -1;        // of the last Progress event
+    TextSource text;                      // text mode only
+    // The client's latest datagram: an ACK, an ERROR, or anything else
+    // that fits a request.
+    std::array<std::uint8_t, TFTP_REQUEST_MAX> reply;
 };
 
 // A file that changed under the transfer ends it as a failed read does:
@@ -153,7 +173,7 @@ std::uint16_t WireBlock(const TftpRequest& r, std::uint64_t index)
 {
     if (index == 0)
         return 0;
-    return static_cast<std::uint16_t>(index - 1 + r.firstDataBlock);
+    return static_cast<std::uint16_t>(index - 1 + r.server->firstDataBlock);
 }
 
 std::size_t SlotStride(const TftpRequest& r)
@@ -164,7 +184,7 @@ std::size_t SlotStride(const TftpRequest& r)
 // The packet of slot `slot`: header, then the block's data.
 std::uint8_t* SlotPacket(const TftpRequest& r, const ReadState& s, std::size_t slot)
 {
-    return s.ring + slot * SlotStride(r);
+    return s.ring.get() + slot * SlotStride(r);
 }
 
 std::uint8_t* SlotData(const TftpRequest& r, const ReadState& s, std::uint64_t index)
@@ -176,8 +196,7 @@ void AllocateRing(TftpRequest& r, ReadState& s, std::size_t slots)
 {
     // Every byte sent was read into the ring first: zeroing it would only
     // cost a pass over up to 256 KB per transfer.
-    r.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(slots * SlotStride(r));
-    s.ring = r.buffer.get();
+    s.ring = std::make_unique_for_overwrite<std::uint8_t[]>(slots * SlotStride(r));
     s.slots = slots;
     s.lengths.assign(slots, 0);
 }
@@ -186,7 +205,7 @@ void AllocateRing(TftpRequest& r, ReadState& s, std::size_t slots)
 // moves along, every other slot is free.
 void GrowRing(TftpRequest& r, ReadState& s, std::uint64_t k)
 {
-    const std::unique_ptr<std::uint8_t[]> old = std::move(r.buffer);
+    const std::unique_ptr<std::uint8_t[]> old = std::move(s.ring);
     const std::uint8_t* packet = old.get() + (k - 1) % s.slots * SlotStride(r);
     const std::uint32_t length = s.lengths[(k - 1) % s.slots];
     AllocateRing(r, s, s.fullSlots);
@@ -271,7 +290,8 @@ bool Fill(TftpRequest& r, ReadState& s, std::size_t count)
     if (r.textMode) {
         for (std::size_t j = 0; j < count && s.last == 0; ++j) {
             const std::uint64_t index = s.filled + 1;
-            const ssize_t n = ReadTextBlock(r, SlotData(r, s, index));
+            const ssize_t n =
+                ReadTextBlock(r.transport.file.Get(), s.text, std::span(SlotData(r, s, index), r.blockSize));
             if (n < 0) {
                 SetTransferError(r, TFTP_ENOTDEFINED, SystemErrorText(errno));
                 return false;
@@ -320,9 +340,9 @@ void CountSent(TftpRequest& r, ReadState& s, std::uint64_t k, std::uint32_t leng
         // The fewest bytes that make the next percent.
         s.nextPercentAt = ((static_cast<std::uint64_t>(percent) + 1) * r.transferSize + 99) / 100;
     }
-    if (percent == r.lastPercent)
+    if (percent == s.lastPercent)
         return;
-    r.lastPercent = percent;
+    s.lastPercent = percent;
     PublishTransferEvent(r, TftpTransferEvent::Kind::Progress);
 }
 
@@ -530,7 +550,7 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
         return;
     }
     if (r.textMode)
-        r.textBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(TEXT_READ_CHUNK);
+        s.text.raw = std::make_unique_for_overwrite<std::uint8_t[]>(TEXT_READ_CHUNK);
     else
         s.fullSlots = std::max<std::size_t>(FIRST_SLOTS, READ_AHEAD_BYTES / r.blockSize);
     std::size_t firstSlots = std::min(FIRST_SLOTS, s.fullSlots);
@@ -580,7 +600,7 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
             return;  // a read-ahead failed
         std::size_t length = 0;
         for (;;) {
-            if (!ReceiveOrEnd(r, r.packet.data(), r.packet.size(), length))
+            if (!ReceiveOrEnd(r, s.reply.data(), s.reply.size(), length))
                 return;
             if (length < TFTP_HEADER) {
                 if (r.retries >= TFTP_MAX_RETRIES) {
@@ -591,10 +611,10 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
                 from = c.k;
                 break;  // send from block k again
             }
-            const std::uint16_t opcode = GetU16(r.packet.data());
+            const std::uint16_t opcode = GetU16(s.reply.data());
             if (opcode == TFTP_ACK) {
                 const std::uint64_t k = c.k;
-                const ReadAnswer answer = AnswerAck(r, s, c, GetU16(r.packet.data() + 2));
+                const ReadAnswer answer = AnswerAck(r, s, c, GetU16(s.reply.data() + 2));
                 if (c.k != k || answer.step == ReadStep::Served) {
                     // Blocks are counted as they are acknowledged; the OACK
                     // (index 0) is no block.
@@ -623,7 +643,7 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
                 // The line names the client twice: the report's own prefix
                 // comes in front of this text.
                 const std::string text =
-                    ClientErrorText(std::span<const std::uint8_t>(r.packet.data(), length));
+                    ClientErrorText(std::span<const std::uint8_t>(s.reply.data(), length));
                 ReportTransfer(r, "Client " + ClientAddressText(r) + ":" +
                                       std::to_string(ntohs(r.client.sin_port)) + ", " + text);
                 ClientEndedTransfer(r, text);

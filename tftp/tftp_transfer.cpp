@@ -288,7 +288,6 @@ void ServeTransfer(TftpRequest& r)
     const TftpSettings& settings = *r.server->settings;
     r.blockSize = TFTP_DEFAULT_BLKSIZE;
     r.timeoutSeconds = TimeoutForInterval(settings.defaultInterval);
-    r.firstDataBlock = r.server->firstDataBlock;
     r.transport.stopping = &r.slot.ended;
     // A malformed request is answered below, from the transfer's own port.
     const TftpRequestParse& parse = r.parse;

@@ -1,11 +1,12 @@
 #pragma once
 // One read or write transfer, served on its own thread. The listener
 // allocates a TftpRequest per datagram; TransferThread takes ownership and
-// frees it on every path. Everything a transfer touches (socket, file,
-// buffers, packets) lives in its record; what it shares with its server
-// (settings, home entries, report sink, event handler, the registry that
-// lets a stop reach it) is reached through the record's context, which the
-// server keeps alive until every transfer has ended.
+// frees it on every path. Everything a transfer touches lives in its
+// record (socket, file, packets) or in the state of its read or write loop
+// (the loop's buffers); what it shares with its server (settings, home
+// entries, report sink, event handler, the registry that lets a stop reach
+// it) is reached through the record's context, which the server keeps alive
+// until every transfer has ended.
 //
 // The set-up and the thread entry are in tftp_transfer.cpp, the read loop in
 // tftp_read.cpp and the write loop in tftp_write.cpp.
@@ -24,7 +25,6 @@
 
 #include <netinet/in.h>
 
-#include "tftp/netascii.h"
 #include "tftp/tftp_event.h"
 #include "tftp/tftp_request.h"
 #include "tftp/tftp_transport.h"
@@ -113,53 +113,56 @@ struct TftpServerContext
     std::uint16_t firstDataBlock = 1;
 };
 
+// One transfer's record: what its read or write loop shares with the
+// set-up, the report and the server (the client, the sockets, the request,
+// the options in force, the progress and the outcome). Each loop keeps its
+// own buffers in a state of its own for as long as it runs: the read-ahead
+// ring and the text being translated (ReadState, tftp_read.cpp), the block
+// received and the bytes waiting to be written (WriteState, tftp_write.cpp).
 struct TftpRequest
 {
     const TftpServerContext* server = nullptr;
     TftpTransferSlot slot;
-    TftpTransport transport;
+
+    // The client and the sockets.
+    sockaddr_in client{};
+    int listenSocket = -1;  // not owned
     std::uint8_t endpointIndex = 0;
-    std::uint8_t retries = 0;  // waits without progress
-    std::string fileName;      // as the client sent it
-    std::string localPath;     // empty until resolved
+    bool connected = false;  // errors go out on the transfer socket
+    TftpTransport transport;
+
+    // The datagram the listener received and, for a read or write request,
+    // what it asks for. The parse's views lead into `packet`, which holds
+    // nothing else.
+    std::array<std::uint8_t, TFTP_REQUEST_MAX> packet{};
+    std::size_t packetLength = 0;
+    TftpRequestParse parse;
+    std::string fileName;   // as the client sent it
+    std::string localPath;  // empty until resolved
     bool write = false;
     bool textMode = false;
-    bool finished = false;           // ended normally
-    bool answered = false;           // the client has acknowledged once
+
+    // The options in force once negotiated.
     std::uint64_t transferSize = 0;  // the file size sent with "tsize"
     std::uint32_t blockSize = TFTP_DEFAULT_BLKSIZE;
     std::uint32_t timeoutSeconds = 2;
-    std::uint32_t windowSize = 1;      // blocks per acknowledgment (RFC 7440)
-    std::uint32_t blockCount = 0;      // ACKs matched (read) or blocks received (write)
-    std::uint16_t firstDataBlock = 1;  // see TftpServerContext
-    std::uint64_t bytesSent = 0;       // read: data sent; write: data received
-    std::int32_t lastPercent = -1;     // of the last Progress event
-    // Read: the read-ahead ring of blocks. Write: the packet received.
-    std::unique_ptr<std::uint8_t[]> buffer;
-    // Read in text mode: raw file bytes before translation (textLength of
-    // them, consumed up to textPosition). Write: file bytes collected before
-    // they are written (pendingLength of textCapacity).
-    std::unique_ptr<std::uint8_t[]> textBuffer;
-    std::size_t textLength = 0;
-    std::size_t textPosition = 0;
-    std::size_t textCapacity = 0;
-    std::size_t pendingLength = 0;
-    TextReadState textRead;
-    TextWriteState textWrite;
-    sockaddr_in client{};
-    std::array<std::uint8_t, TFTP_OACK_MAX> control{};  // the outgoing ACK or OACK
+    std::uint32_t windowSize = 1;  // blocks per acknowledgment (RFC 7440)
+    // The ACK 0 or the OACK that answers the request; a write sends its
+    // later ACKs from here too.
+    std::array<std::uint8_t, TFTP_OACK_MAX> control{};
     std::size_t controlLength = 0;
+
+    // Progress.
+    std::uint8_t retries = 0;      // waits without progress
+    bool answered = false;         // the client has acknowledged once
+    std::uint32_t blockCount = 0;  // ACKs matched (read) or blocks received (write)
+    std::uint64_t bytesSent = 0;   // read: data sent; write: data received
+
+    // The outcome.
+    bool finished = false;  // ended normally
     std::array<std::uint8_t, TFTP_ERROR_MAX> errorPacket{};
-    std::size_t errorLength = 0;                          // 0: no error to send
-    std::string message;                                  // what ended the transfer, as reported
-    std::array<std::uint8_t, TFTP_REQUEST_MAX> packet{};  // the request, then a read's replies
-    std::size_t packetLength = 0;
-    // The request in `packet`, parsed once by the listener (for a read or
-    // write request only); its views lead into `packet` and are used before
-    // a read's replies overwrite it.
-    TftpRequestParse parse;
-    int listenSocket = -1;   // not owned
-    bool connected = false;  // errors go out on the transfer socket
+    std::size_t errorLength = 0;  // 0: no error to send
+    std::string message;          // what ended the transfer, as reported
 };
 
 // Serves the request, which the registry admitted, to its end and frees it;

@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include "tftp/netascii.h"
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_transfer.h"
 #include "tftp/tftp_upload.h"
@@ -34,13 +36,38 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size)
 constexpr std::size_t WRITE_BEHIND_BYTES = 65536;
 constexpr std::uint32_t WRITE_DIRECT_BLKSIZE = 16384;
 
-// Writes what was collected but not stored yet.
-bool FlushWrites(TftpRequest& r)
+// File bytes received but not written yet: small blocks, and every block
+// of text after its translation.
+struct WriteBehind
 {
-    if (r.pendingLength == 0)
+    std::unique_ptr<std::uint8_t[]> bytes;  // `capacity` bytes once data came
+    std::size_t capacity = 0;
+    std::size_t length = 0;  // bytes waiting
+    TextWriteState translation;
+};
+
+// What a write keeps for as long as it runs, besides its record.
+struct WriteState
+{
+    explicit WriteState(std::uint32_t blockSize)
+        : capacity(blockSize + TFTP_HEADER)
+        , received(std::make_unique_for_overwrite<std::uint8_t[]>(capacity))
+    {
+    }
+
+    // The client's latest datagram: a DATA packet of the block size at most.
+    std::size_t capacity;
+    std::unique_ptr<std::uint8_t[]> received;
+    WriteBehind pending;
+};
+
+// Writes what was collected but not stored yet.
+bool FlushWrites(TftpRequest& r, WriteBehind& pending)
+{
+    if (pending.length == 0)
         return true;
-    const bool ok = WriteAll(r.transport.file.Get(), r.textBuffer.get(), r.pendingLength);
-    r.pendingLength = 0;
+    const bool ok = WriteAll(r.transport.file.Get(), pending.bytes.get(), pending.length);
+    pending.length = 0;
     return ok;
 }
 
@@ -49,27 +76,27 @@ bool WritesCollected(const TftpRequest& r)
     return r.textMode || r.blockSize < WRITE_DIRECT_BLKSIZE;
 }
 
-bool StoreData(TftpRequest& r, const std::uint8_t* data, std::size_t size)
+bool StoreData(TftpRequest& r, WriteBehind& pending, const std::uint8_t* data, std::size_t size)
 {
     if (!WritesCollected(r))
         return WriteAll(r.transport.file.Get(), data, size);
     // Allocated with the first data, so that a client that never sends any
     // holds no more than its packet buffer.
-    if (!r.textBuffer) {
-        r.textCapacity = std::max<std::size_t>(WRITE_BEHIND_BYTES, 2 * r.blockSize);
-        r.textBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(r.textCapacity);
+    if (!pending.bytes) {
+        pending.capacity = std::max<std::size_t>(WRITE_BEHIND_BYTES, 2 * r.blockSize);
+        pending.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(pending.capacity);
     }
     // Text mode may double every byte (LF to CR LF).
     const std::size_t room = r.textMode ? 2 * size : size;
-    if (r.pendingLength + room > r.textCapacity && !FlushWrites(r))
+    if (pending.length + room > pending.capacity && !FlushWrites(r, pending))
         return false;
-    std::uint8_t* tail = r.textBuffer.get() + r.pendingLength;
+    std::uint8_t* tail = pending.bytes.get() + pending.length;
     if (r.textMode) {
-        r.pendingLength += TextModeWrite(r.textWrite, std::span<const std::uint8_t>(data, size),
-                                         std::span<std::uint8_t>(tail, r.textCapacity - r.pendingLength));
+        pending.length += TextModeWrite(pending.translation, std::span<const std::uint8_t>(data, size),
+                                        std::span<std::uint8_t>(tail, pending.capacity - pending.length));
     } else {
         std::memcpy(tail, data, size);
-        r.pendingLength += size;
+        pending.length += size;
     }
     return true;
 }
@@ -78,9 +105,8 @@ bool StoreData(TftpRequest& r, const std::uint8_t* data, std::size_t size)
 
 void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
 {
-    const std::size_t capacity = r.blockSize + TFTP_HEADER;
-    r.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
-    std::uint8_t* packet = r.buffer.get();
+    WriteState w(r.blockSize);
+    std::uint8_t* packet = w.received.get();
     std::uint16_t block = 0;  // the last block received
     // Windows (RFC 7440): blocks taken since the last ACK went out, and
     // blocks out of order since the last one in order.
@@ -92,7 +118,7 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
     }
     for (;;) {
         std::size_t length = 0;
-        if (!ReceiveOrEnd(r, packet, capacity, length))
+        if (!ReceiveOrEnd(r, packet, w.capacity, length))
             return;
         if (length < TFTP_HEADER) {
             if (r.retries >= TFTP_MAX_RETRIES) {
@@ -146,7 +172,7 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
                         return;
                     }
                 }
-                if (!StoreData(r, packet + TFTP_HEADER, dataLength)) {
+                if (!StoreData(r, w.pending, packet + TFTP_HEADER, dataLength)) {
                     SetTransferError(r, TFTP_ERR_DISK_FULL);
                     return;
                 }
@@ -155,7 +181,7 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
             }
             // The last block is acknowledged only once it is stored and the
             // file is in place: the client takes that ACK as success.
-            if (!StoreData(r, packet + TFTP_HEADER, dataLength) || !FlushWrites(r)) {
+            if (!StoreData(r, w.pending, packet + TFTP_HEADER, dataLength) || !FlushWrites(r, w.pending)) {
                 SetTransferError(r, TFTP_ERR_DISK_FULL);
                 return;
             }
