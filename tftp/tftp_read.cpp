@@ -542,8 +542,11 @@ ReadAnswer AnswerAck(const TftpRequest& r, const ReadState& s, ReadCursor& c, st
 
 }  // namespace
 
-void ReadTransfer(TftpRequest& r, bool oackMode)
+void ReadTransfer(TftpRequest& r)
 {
+    // Without options the request itself stands for the acknowledgment of
+    // block 0, and block 1 goes out at once.
+    const bool oackMode = GetU16(r.control.data()) == TFTP_OACK;
     ReadState s;
     if (!TakeStamp(r.transport.file.Get(), s.opened) || s.opened.size != r.transferSize) {
         FileChanged(r);
@@ -572,15 +575,11 @@ void ReadTransfer(TftpRequest& r, bool oackMode)
     AllocateRing(r, s, firstSlots);
     // The OACK leaves before the file is read, so the client's ACK 0 is on
     // its way while the first blocks are read.
-    if (oackMode && !r.transport.Send(r.control.data(), r.controlLength)) {
-        CommunicationError(r);
+    if (oackMode && !SendControl(r))
         return;
-    }
     if (!Fill(r, s, s.slots))
         return;
 
-    // Without options the request itself stands for the acknowledgment of
-    // block 0, and block 1 goes out at once.
     ReadCursor c;
     c.k = oackMode ? 0 : 1;
     std::uint64_t from = c.k;

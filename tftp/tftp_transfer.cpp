@@ -175,6 +175,14 @@ void CommunicationError(TftpRequest& r)
     ReportTransfer(r, MSG_COMMUNICATION);
 }
 
+bool SendControl(TftpRequest& r)
+{
+    if (r.transport.Send(r.control.data(), r.controlLength))
+        return true;
+    CommunicationError(r);
+    return false;
+}
+
 void ReportCompleted(TftpRequest& r, const char* how)
 {
     ReportLine(*r.server->reporter, "Client %s:%u %s, %u Blocks %s", ClientAddressText(r).c_str(),
@@ -264,6 +272,23 @@ bool BindTransferSocket(TftpRequest& r)
     }
 }
 
+// Binds the transfer socket and connects it to the client; from then on
+// errors leave from the transfer's own port.
+bool ConnectToClient(TftpRequest& r)
+{
+    if (!BindTransferSocket(r)) {
+        SetTransferError(r, TFTP_ERR_NO_PORT);
+        return false;
+    }
+    if (connect(r.transport.socket.Get(), reinterpret_cast<const sockaddr*>(&r.client), sizeof r.client) !=
+        0) {
+        SetTransferError(r, TFTP_ERR_CONNECT);
+        return false;
+    }
+    r.connected = true;
+    return true;
+}
+
 bool OpenLocalFile(TftpRequest& r, const TftpParsedRequest& request, std::string_view relativeName,
                    CTftpUpload& upload)
 {
@@ -283,59 +308,41 @@ bool OpenLocalFile(TftpRequest& r, const TftpParsedRequest& request, std::string
     return status.ok;
 }
 
-void ServeTransfer(TftpRequest& r)
+// Resolves the requested name within the homes and opens the file it
+// names: for reading, or as the upload's temporary file.
+bool OpenRequestedFile(TftpRequest& r, CTftpUpload& upload)
 {
-    const TftpSettings& settings = *r.server->settings;
-    r.blockSize = TFTP_DEFAULT_BLKSIZE;
-    r.timeoutSeconds = TimeoutForInterval(settings.defaultInterval);
-    r.transport.stopping = &r.slot.ended;
-    // A malformed request is answered below, from the transfer's own port.
-    const TftpRequestParse& parse = r.parse;
-    r.transport.socket.Reset(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
-    if (!r.transport.socket.Valid()) {
-        SetTransferError(r, TFTP_ERR_SOCKET);
-        return;
-    }
-    const CTransferRegistration registration(*r.server->registry, r.slot, r.transport.socket.Get());
-    if (!BindTransferSocket(r)) {
-        SetTransferError(r, TFTP_ERR_NO_PORT);
-        return;
-    }
-    if (connect(r.transport.socket.Get(), reinterpret_cast<const sockaddr*>(&r.client), sizeof r.client) !=
-        0) {
-        SetTransferError(r, TFTP_ERR_CONNECT);
-        return;
-    }
-    r.connected = true;
-    if (!parse.ok) {
-        SetTransferError(r, parse.error);
-        return;
-    }
+    const TftpParsedRequest& request = r.parse.request;
     const auto homes = r.server->homes->Snapshot();
-    TftpPathResult path = ResolveRequestName(parse.request.fileName, homes);
+    TftpPathResult path = ResolveRequestName(request.fileName, homes);
     if (!path.ok) {
         SetTransferError(r, path.error);
-        return;
+        return false;
     }
     r.localPath = std::move(path.localPath);
-    r.textMode = IsTextMode(parse.request.mode);
-    CTftpUpload upload;
-    if (!OpenLocalFile(r, parse.request, path.relativeName, upload))
-        return;
+    r.textMode = IsTextMode(request.mode);
+    return OpenLocalFile(r, request, path.relativeName, upload);
+}
 
+// Grants the options the request asks for within the server's limits,
+// applies them to the record and the socket, and builds the answer to the
+// request: the OACK, or ACK 0 when there is nothing to confirm.
+bool ApplyOptions(TftpRequest& r)
+{
+    const TftpSettings& settings = *r.server->settings;
     TftpOptionLimits limits;
     limits.maxBlockSize = std::min(settings.maxBlockSize, TFTP_MAX_BLKSIZE);
     limits.defaultInterval = settings.defaultInterval;
     limits.maxWindowSize = std::min(settings.maxWindowSize, TFTP_MAX_WINDOWSIZE);
     limits.fileSize = r.transferSize;
-    const TftpNegotiation negotiation = NegotiateOptions(parse.request, limits);
+    const TftpNegotiation negotiation = NegotiateOptions(r.parse.request, limits);
     r.blockSize = negotiation.blockSize;
     r.timeoutSeconds = negotiation.timeoutSeconds;
     r.windowSize = negotiation.windowSize;
     const timeval timeout{static_cast<time_t>(r.timeoutSeconds), 0};
     if (setsockopt(r.transport.socket.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) {
         SetTransferError(r, TFTP_ENOTDEFINED, SystemErrorText(errno));
-        return;
+        return false;
     }
     if (negotiation.oackMode) {
         std::memcpy(r.control.data(), negotiation.oack.data(), negotiation.oackLength);
@@ -345,12 +352,36 @@ void ServeTransfer(TftpRequest& r)
         PutU16(r.control.data() + 2, 0);
         r.controlLength = TFTP_HEADER;
     }
+    return true;
+}
+
+void ServeTransfer(TftpRequest& r)
+{
+    r.blockSize = TFTP_DEFAULT_BLKSIZE;
+    r.timeoutSeconds = TimeoutForInterval(r.server->settings->defaultInterval);
+    r.transport.stopping = &r.slot.ended;
+    r.transport.socket.Reset(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    if (!r.transport.socket.Valid()) {
+        SetTransferError(r, TFTP_ERR_SOCKET);
+        return;
+    }
+    const CTransferRegistration registration(*r.server->registry, r.slot, r.transport.socket.Get());
+    if (!ConnectToClient(r))
+        return;
+    // A malformed request is answered here, from the transfer's own port.
+    if (!r.parse.ok) {
+        SetTransferError(r, r.parse.error);
+        return;
+    }
+    CTftpUpload upload;
+    if (!OpenRequestedFile(r, upload) || !ApplyOptions(r))
+        return;
     PublishTransferEvent(r, TftpTransferEvent::Kind::Started);
     // A write that ends before its last block leaves nothing behind: the
     // upload's temporary file goes with it, a file it would have replaced
     // stays as it was.
     if (!r.write)
-        ReadTransfer(r, negotiation.oackMode);
+        ReadTransfer(r);
     else
         WriteTransfer(r, upload);
 }

@@ -181,6 +181,9 @@ void PublishTransferEvent(const TftpRequest& request, TftpTransferEvent::Kind ki
 
 // Ends the transfer without an ERROR packet: "Communication Error".
 void CommunicationError(TftpRequest& r);
+// Sends the control packet (the OACK or an ACK); a failed send ends the
+// transfer with "Communication Error" and false comes back.
+bool SendControl(TftpRequest& r);
 // Receive for the transfer loops: a stop or a failed receive ends the
 // transfer here (its error is set, false comes back); a timeout gives
 // length 0. Inline: it waits for every block.
@@ -240,5 +243,5 @@ std::string SystemErrorText(int error);
 
 // The loops; the request is set up, the file open, the control packet (ACK 0
 // or the OACK) built.
-void ReadTransfer(TftpRequest& r, bool oackMode);
+void ReadTransfer(TftpRequest& r);
 void WriteTransfer(TftpRequest& r, CTftpUpload& upload);

@@ -112,10 +112,8 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
     // blocks out of order since the last one in order.
     std::uint32_t inWindow = 0;
     std::uint32_t strays = 0;
-    if (!r.transport.Send(r.control.data(), r.controlLength)) {
-        CommunicationError(r);
+    if (!SendControl(r))
         return;
-    }
     for (;;) {
         std::size_t length = 0;
         if (!ReceiveOrEnd(r, packet, w.capacity, length))
@@ -125,10 +123,8 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
                 FailAfterRetries(r, block);
                 return;
             }
-            if (!r.transport.Send(r.control.data(), r.controlLength)) {
-                CommunicationError(r);
+            if (!SendControl(r))
                 return;
-            }
             ++r.retries;
             inWindow = 0;
             continue;
@@ -144,10 +140,8 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
                 // re-sent window draws one ACK and not one per block.
                 if (r.windowSize > 1 && strays++ % r.windowSize == 0) {
                     inWindow = 0;
-                    if (!r.transport.Send(r.control.data(), r.controlLength)) {
-                        CommunicationError(r);
+                    if (!SendControl(r))
                         return;
-                    }
                 }
                 continue;
             }
@@ -167,10 +161,8 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
                 // for the others is the one a timeout sends.
                 if (++inWindow >= r.windowSize) {
                     inWindow = 0;
-                    if (!r.transport.Send(r.control.data(), r.controlLength)) {
-                        CommunicationError(r);
+                    if (!SendControl(r))
                         return;
-                    }
                 }
                 if (!StoreData(r, w.pending, packet + TFTP_HEADER, dataLength)) {
                     SetTransferError(r, TFTP_ERR_DISK_FULL);
@@ -189,10 +181,8 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
                 SetTransferError(r, placed == TFTP_UPLOAD_EXISTS ? TFTP_ERR_EXISTS : TFTP_ERR_DISK_FULL);
                 return;
             }
-            if (!r.transport.Send(r.control.data(), r.controlLength)) {
-                CommunicationError(r);
+            if (!SendControl(r))
                 return;
-            }
             ReportCompleted(r, "Received");
             return;
         }
