@@ -506,6 +506,7 @@ enum class ReadStep
     SendFrom,  // send the window's blocks from `from` on
     Wait,      // nothing to send; wait for the next reply
     Served,    // the last block is acknowledged
+    Ended,     // the transfer is over; the record says how
 };
 
 struct ReadAnswer
@@ -540,17 +541,63 @@ ReadAnswer AnswerAck(const TftpRequest& r, const ReadState& s, ReadCursor& c, st
     return {ReadStep::SendFrom, c.k};
 }
 
-}  // namespace
-
-void ReadTransfer(TftpRequest& r)
+// Answers an ACK and counts the blocks it acknowledged; the ACK of the
+// last block ends the read as served.
+ReadAnswer TakeAck(TftpRequest& r, const ReadState& s, ReadCursor& c, std::uint16_t wire)
 {
-    // Without options the request itself stands for the acknowledgment of
-    // block 0, and block 1 goes out at once.
-    const bool oackMode = GetU16(r.control.data()) == TFTP_OACK;
-    ReadState s;
+    const std::uint64_t k = c.k;
+    const ReadAnswer answer = AnswerAck(r, s, c, wire);
+    const bool served = answer.step == ReadStep::Served;
+    if (c.k != k || served) {
+        // Blocks are counted as they are acknowledged; the OACK (index 0)
+        // is no block.
+        r.blockCount = static_cast<std::uint32_t>(served ? s.last : c.k - 1);
+        r.retries = 0;
+        NoteAnswered(r);
+    }
+    if (!served)
+        return answer;
+    // The last pages may have changed while they left.
+    if (!s.mapping.Valid() || Unchanged(r, s))
+        ReportCompleted(r, "Served");
+    return {ReadStep::Ended};
+}
+
+// Waits for the client's replies until one asks for blocks (SendFrom) or
+// the transfer is over (Ended). A wait without a reply asks for the window
+// again, until the retries run out.
+ReadAnswer AwaitReply(TftpRequest& r, ReadState& s, ReadCursor& c)
+{
+    for (;;) {
+        std::size_t length = 0;
+        if (!ReceiveOrEnd(r, s.reply.data(), s.reply.size(), length))
+            return {ReadStep::Ended};
+        if (length < TFTP_HEADER) {
+            if (r.retries >= TFTP_MAX_RETRIES) {
+                FailAfterRetries(r, WireBlock(r, c.k));
+                return {ReadStep::Ended};
+            }
+            ++r.retries;
+            return {ReadStep::SendFrom, c.k};
+        }
+        if (GetU16(s.reply.data()) != TFTP_ACK) {
+            if (ReplyEndsTransfer(r, std::span<const std::uint8_t>(s.reply.data(), length)))
+                return {ReadStep::Ended};
+            continue;
+        }
+        const ReadAnswer answer = TakeAck(r, s, c, GetU16(s.reply.data() + 2));
+        if (answer.step != ReadStep::Wait)
+            return answer;
+    }
+}
+
+// Sizes the ring for the transfer and, for a binary file sent in windows,
+// maps the file; false when the file is no longer the one opened.
+bool PrepareRing(TftpRequest& r, ReadState& s)
+{
     if (!TakeStamp(r.transport.file.Get(), s.opened) || s.opened.size != r.transferSize) {
         FileChanged(r);
-        return;
+        return false;
     }
     if (r.textMode)
         s.text.raw = std::make_unique_for_overwrite<std::uint8_t[]>(TEXT_READ_CHUNK);
@@ -573,83 +620,42 @@ void ReadTransfer(TftpRequest& r)
         firstSlots = s.fullSlots;
     }
     AllocateRing(r, s, firstSlots);
+    return true;
+}
+
+}  // namespace
+
+void ReadTransfer(TftpRequest& r)
+{
+    // Without options the request itself stands for the acknowledgment of
+    // block 0, and block 1 goes out at once.
+    const bool oackMode = GetU16(r.control.data()) == TFTP_OACK;
+    ReadState s;
+    if (!PrepareRing(r, s))
+        return;
     // The OACK leaves before the file is read, so the client's ACK 0 is on
     // its way while the first blocks are read.
     if (oackMode && !SendControl(r))
         return;
     if (!Fill(r, s, s.slots))
         return;
-
     ReadCursor c;
     c.k = oackMode ? 0 : 1;
-    std::uint64_t from = c.k;
-    bool sendNow = !oackMode;
+    ReadAnswer next{oackMode ? ReadStep::Wait : ReadStep::SendFrom, c.k};
     for (;;) {
-        if (sendNow) {
-            const std::optional<std::uint64_t> sent = SendWindow(r, s, c.k, from);
+        if (next.step == ReadStep::SendFrom) {
+            const std::optional<std::uint64_t> sent = SendWindow(r, s, c.k, next.from);
             if (!sent) {
                 if (r.errorLength == 0)
                     CommunicationError(r);
                 return;
             }
             c.end = std::max(c.end, *sent);
+            if (r.errorLength != 0)
+                return;  // a read-ahead failed
         }
-        sendNow = true;
-        if (r.errorLength != 0)
-            return;  // a read-ahead failed
-        std::size_t length = 0;
-        for (;;) {
-            if (!ReceiveOrEnd(r, s.reply.data(), s.reply.size(), length))
-                return;
-            if (length < TFTP_HEADER) {
-                if (r.retries >= TFTP_MAX_RETRIES) {
-                    FailAfterRetries(r, WireBlock(r, c.k));
-                    return;
-                }
-                ++r.retries;
-                from = c.k;
-                break;  // send from block k again
-            }
-            const std::uint16_t opcode = GetU16(s.reply.data());
-            if (opcode == TFTP_ACK) {
-                const std::uint64_t k = c.k;
-                const ReadAnswer answer = AnswerAck(r, s, c, GetU16(s.reply.data() + 2));
-                if (c.k != k || answer.step == ReadStep::Served) {
-                    // Blocks are counted as they are acknowledged; the OACK
-                    // (index 0) is no block.
-                    r.blockCount =
-                        static_cast<std::uint32_t>(answer.step == ReadStep::Served ? s.last : c.k - 1);
-                    r.retries = 0;
-                    NoteAnswered(r);
-                }
-                if (answer.step == ReadStep::Served) {
-                    // The last pages may have changed while they left.
-                    if (s.mapping.Valid() && !Unchanged(r, s))
-                        return;
-                    ReportCompleted(r, "Served");
-                    return;
-                }
-                if (answer.step == ReadStep::Wait)
-                    continue;
-                from = answer.from;
-                break;
-            }
-            // A request sent to the transfer's port is no reply: a client
-            // that repeats its request does so at the server's port.
-            if (opcode == TFTP_RRQ || opcode == TFTP_WRQ)
-                continue;
-            if (opcode == TFTP_ERROR) {
-                // The line names the client twice: the report's own prefix
-                // comes in front of this text.
-                const std::string text =
-                    ClientErrorText(std::span<const std::uint8_t>(s.reply.data(), length));
-                ReportTransfer(r, "Client " + ClientAddressText(r) + ":" +
-                                      std::to_string(ntohs(r.client.sin_port)) + ", " + text);
-                ClientEndedTransfer(r, text);
-                return;
-            }
-            SetTransferError(r, TFTP_ERR_OPCODE);
+        next = AwaitReply(r, s, c);
+        if (next.step == ReadStep::Ended)
             return;
-        }
     }
 }

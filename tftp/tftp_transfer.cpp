@@ -191,10 +191,30 @@ void ReportCompleted(TftpRequest& r, const char* how)
     r.finished = true;
 }
 
-void ClientEndedTransfer(TftpRequest& r, std::string text)
+bool ReplyEndsTransfer(TftpRequest& r, std::span<const std::uint8_t> reply)
 {
+    const std::uint16_t opcode = GetU16(reply.data());
+    // A request sent to the transfer's port is no reply: a client that
+    // repeats its request does so at the server's port.
+    if (opcode == TFTP_RRQ || opcode == TFTP_WRQ)
+        return false;
+    if (opcode != TFTP_ERROR) {
+        SetTransferError(r, TFTP_ERR_OPCODE);
+        return true;
+    }
+    std::string text = ClientErrorText(reply);
+    if (r.write) {
+        // Without the client prefix, unlike the same end of a read.
+        ReportLine(*r.server->reporter, "%s", text.c_str());
+    } else {
+        // The line names the client twice: the report's own prefix comes
+        // in front of this text.
+        ReportTransfer(r, "Client " + ClientAddressText(r) + ":" + std::to_string(ntohs(r.client.sin_port)) +
+                              ", " + text);
+    }
     r.errorLength = 0;
     r.message = std::move(text);
+    return true;
 }
 
 void FailAfterRetries(TftpRequest& r, std::uint16_t expectedBlock)

@@ -217,9 +217,11 @@ void FailAfterRetries(TftpRequest& r, std::uint16_t expectedBlock);
 // The transfer ended normally: "Client %s:%u %s, %u Blocks <how>" with the
 // client, the local path and the block count.
 void ReportCompleted(TftpRequest& r, const char* how);
-// The client's ERROR ended the transfer: its report text becomes the
-// transfer's message.
-void ClientEndedTransfer(TftpRequest& r, std::string text);
+// A reply other than the one the loop waits for (DATA or ACK, at least the
+// 4-byte header): a repeated request is ignored (false); the client's ERROR,
+// whose report text becomes the transfer's message, and every other opcode
+// end the transfer (true).
+bool ReplyEndsTransfer(TftpRequest& r, std::span<const std::uint8_t> reply);
 
 // Inline: the read and write loops call them for every block.
 inline void PutU16(std::uint8_t* p, std::uint16_t value)

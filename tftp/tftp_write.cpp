@@ -186,18 +186,7 @@ void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
             ReportCompleted(r, "Received");
             return;
         }
-        // A request sent to the transfer's port is no reply: a client that
-        // repeats its request does so at the server's port.
-        if (opcode == TFTP_RRQ || opcode == TFTP_WRQ)
-            continue;
-        if (opcode == TFTP_ERROR) {
-            // Reported without the client prefix, unlike the same end of a read.
-            const std::string text = ClientErrorText(std::span<const std::uint8_t>(packet, length));
-            ReportLine(*r.server->reporter, "%s", text.c_str());
-            ClientEndedTransfer(r, text);
+        if (ReplyEndsTransfer(r, std::span<const std::uint8_t>(packet, length)))
             return;
-        }
-        SetTransferError(r, TFTP_ERR_OPCODE);
-        return;
     }
 }
