@@ -390,6 +390,64 @@ inline void ReadAheadBehind(TftpRequest& r, ReadState& s, std::uint64_t k, std::
         ReadAheadInto(r, s, k, n);
 }
 
+// Lock-step, the common case, sends its one block straight away: it is in
+// the ring already, read ahead behind the block before it.
+std::optional<std::uint64_t> SendBlock(TftpRequest& r, ReadState& s, std::uint64_t k)
+{
+    const std::size_t slot = StampBlock(r, s, k);
+    if (!r.transport.Send(SlotPacket(r, s, slot), TFTP_HEADER + s.lengths[slot]))
+        return std::nullopt;
+    CountSent(r, s, k, s.lengths[slot]);
+    ReadAheadBehind(r, s, k, k);
+    return k;
+}
+
+// Stamps the blocks from `from` on of the window that starts at block k,
+// reading into the ring what it does not hold yet; returns the last block
+// stamped (from - 1 when there is none, or a read failed before it).
+std::uint64_t StampWindow(TftpRequest& r, ReadState& s, std::uint64_t k, std::uint64_t from)
+{
+    const std::uint64_t end = k + r.windowSize - 1;
+    for (std::uint64_t n = from;; ++n) {
+        // The ring has room for a window; what it does not hold yet is read
+        // into the slots of blocks already acknowledged, never into those of
+        // the window.
+        if (n > s.filled) {
+            // A file that grew since it was opened can outrun a ring sized
+            // after it: the window then ends with the blocks held.
+            const std::size_t free = s.slots - static_cast<std::size_t>(s.filled - k + 1);
+            if (s.last != 0 || free == 0 || !Fill(r, s, free) || n > s.filled)
+                return n - 1;
+        }
+        (void)StampBlock(r, s, n);
+        if (n == end || n == s.last)
+            return n;
+    }
+}
+
+// Sends the stamped blocks from..n in as few system calls as the kernel
+// allows: all but the window's last block are full, so the window is made
+// of runs of equally sized datagrams.
+bool SendRuns(TftpRequest& r, const ReadState& s, std::uint64_t from, std::uint64_t n)
+{
+    const std::size_t stride = SlotStride(r);
+    const std::uint64_t perRun = TftpTransport::DatagramsPerRun(stride);
+    iovec parts[2 * TFTP_MAX_RUN_DATAGRAMS];
+    for (std::uint64_t first = from; first <= n;) {
+        const std::uint64_t last = std::min(n, first + perRun - 1);
+        std::size_t count = 0;
+        std::size_t perDatagram = 1;
+        for (std::uint64_t b = first; b <= last; ++b) {
+            perDatagram = PacketParts(r, s, b, parts + count);
+            count += perDatagram;
+        }
+        if (!r.transport.SendRun(std::span<const iovec>(parts, count), perDatagram, stride))
+            return false;
+        first = last + 1;
+    }
+    return true;
+}
+
 // Sends what the client must acknowledge next: the OACK, or the blocks
 // from `from` on of the window that starts at block k (header and data in
 // one datagram each), up to the window's end and none past the last block.
@@ -404,60 +462,16 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
             return std::nullopt;
         return 0;
     }
-    // Lock-step, the common case, sends its one block straight away: it is
-    // in the ring already, read ahead behind the block before it.
-    if (r.windowSize == 1 && k <= s.filled) {
-        const std::size_t slot = StampBlock(r, s, k);
-        if (!r.transport.Send(SlotPacket(r, s, slot), TFTP_HEADER + s.lengths[slot]))
-            return std::nullopt;
-        CountSent(r, s, k, s.lengths[slot]);
-        ReadAheadBehind(r, s, k, k);
-        return k;
-    }
-    const std::uint64_t end = k + r.windowSize - 1;
-    std::uint64_t n = from;
-    for (;; ++n) {
-        // The ring has room for a window; what it does not hold yet is read
-        // into the slots of blocks already acknowledged, never into those of
-        // the window.
-        if (n > s.filled) {
-            // A file that grew since it was opened can outrun a ring sized
-            // after it: the window then ends with the blocks held.
-            const std::size_t free = s.slots - static_cast<std::size_t>(s.filled - k + 1);
-            if (s.last != 0 || free == 0 || !Fill(r, s, free) || n > s.filled) {
-                --n;
-                break;
-            }
-        }
-        (void)StampBlock(r, s, n);
-        if (n == end || n == s.last)
-            break;
-    }
+    if (r.windowSize == 1 && k <= s.filled)
+        return SendBlock(r, s, k);
+    const std::uint64_t n = StampWindow(r, s, k, from);
     if (n < from)
         return n;  // nothing left to send, or a read failure before the first block
     // Mapped pages are read as they leave: the file must still be the one
     // mapped, or a cut would send zeros and a rewrite new bytes.
     if (s.mapping.Valid() && !Unchanged(r, s))
         return std::nullopt;
-    // The window leaves in as few system calls as the kernel allows: all
-    // but its last block are full, so it is made of runs of equally sized
-    // datagrams.
-    bool sent = true;
-    const std::size_t stride = SlotStride(r);
-    const std::uint64_t perRun = TftpTransport::DatagramsPerRun(stride);
-    iovec parts[2 * TFTP_MAX_RUN_DATAGRAMS];
-    for (std::uint64_t first = from; sent && first <= n;) {
-        const std::uint64_t last = std::min(n, first + perRun - 1);
-        std::size_t count = 0;
-        std::size_t perDatagram = 1;
-        for (std::uint64_t b = first; b <= last; ++b) {
-            perDatagram = PacketParts(r, s, b, parts + count);
-            count += perDatagram;
-        }
-        sent = r.transport.SendRun(std::span<const iovec>(parts, count), perDatagram, stride);
-        first = last + 1;
-    }
-    if (!sent) {
+    if (!SendRuns(r, s, from, n)) {
         // A mapped page that cannot be read (the file was cut short since,
         // or the disk failed) refuses the whole run: the client hears of it
         // as of a failed read.
