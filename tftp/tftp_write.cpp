@@ -59,6 +59,11 @@ struct WriteState
     std::size_t capacity;
     std::unique_ptr<std::uint8_t[]> received;
     WriteBehind pending;
+    std::uint16_t block = 0;  // the last block received in order
+    // Windows (RFC 7440): blocks taken since the last ACK went out, and
+    // blocks out of order since the last one in order.
+    std::uint32_t inWindow = 0;
+    std::uint32_t strays = 0;
 };
 
 // Writes what was collected but not stored yet.
@@ -101,92 +106,113 @@ bool StoreData(TftpRequest& r, WriteBehind& pending, const std::uint8_t* data, s
     return true;
 }
 
+// Whether a write goes on after a datagram or a timeout.
+enum class WriteStep
+{
+    Continue,
+    Ended,  // the record says how
+};
+
+// Nothing came within the timeout: the last ACK goes out again, until the
+// retries run out.
+WriteStep AnswerTimeout(TftpRequest& r, WriteState& w)
+{
+    if (r.retries >= TFTP_MAX_RETRIES) {
+        FailAfterRetries(r, w.block);
+        return WriteStep::Ended;
+    }
+    if (!SendControl(r))
+        return WriteStep::Ended;
+    ++r.retries;
+    w.inWindow = 0;
+    return WriteStep::Continue;
+}
+
+// In lock-step a duplicate or stray block gets no ACK and no count. In a
+// window it shows a gap, or a window sent again because our ACK was lost:
+// the last block in order is acknowledged, once per window's worth of
+// strays, so that a re-sent window draws one ACK and not one per block.
+WriteStep TakeStray(TftpRequest& r, WriteState& w)
+{
+    if (r.windowSize > 1 && w.strays++ % r.windowSize == 0) {
+        w.inWindow = 0;
+        if (!SendControl(r))
+            return WriteStep::Ended;
+    }
+    return WriteStep::Continue;
+}
+
+// The last block is acknowledged only once it is stored and the file is in
+// place: the client takes that ACK as success.
+WriteStep FinishUpload(TftpRequest& r, WriteState& w, CTftpUpload& upload, std::span<const std::uint8_t> data)
+{
+    if (!StoreData(r, w.pending, data.data(), data.size()) || !FlushWrites(r, w.pending)) {
+        SetTransferError(r, TFTP_ERR_DISK_FULL);
+        return WriteStep::Ended;
+    }
+    if (const std::uint32_t placed = upload.Commit(r.transport.file); placed != TFTP_UPLOAD_OK) {
+        SetTransferError(r, placed == TFTP_UPLOAD_EXISTS ? TFTP_ERR_EXISTS : TFTP_ERR_DISK_FULL);
+        return WriteStep::Ended;
+    }
+    if (SendControl(r))
+        ReportCompleted(r, "Received");
+    return WriteStep::Ended;
+}
+
+// Takes the DATA packet of `length` bytes received: the next block in
+// order is counted, acknowledged and stored.
+WriteStep TakeData(TftpRequest& r, WriteState& w, CTftpUpload& upload, std::size_t length)
+{
+    const std::uint16_t number = GetU16(w.received.get() + 2);
+    if (number != static_cast<std::uint16_t>(w.block + 1))
+        return TakeStray(r, w);
+    w.strays = 0;
+    NoteAnswered(r);
+    w.block = number;
+    ++r.blockCount;
+    PutU16(r.control.data(), TFTP_ACK);
+    PutU16(r.control.data() + 2, w.block);
+    r.controlLength = TFTP_HEADER;
+    const std::span<const std::uint8_t> data(w.received.get() + TFTP_HEADER, length - TFTP_HEADER);
+    r.bytesSent += data.size();
+    if (data.size() < r.blockSize)
+        return FinishUpload(r, w, upload, data);
+    // The ACK leaves before the data is written, so that the client's next
+    // block travels while the disk works. In a window only its last block
+    // is acknowledged; the ACK built for the others is the one a timeout
+    // sends.
+    if (++w.inWindow >= r.windowSize) {
+        w.inWindow = 0;
+        if (!SendControl(r))
+            return WriteStep::Ended;
+    }
+    if (!StoreData(r, w.pending, data.data(), data.size())) {
+        SetTransferError(r, TFTP_ERR_DISK_FULL);
+        return WriteStep::Ended;
+    }
+    r.retries = 0;
+    return WriteStep::Continue;
+}
+
 }  // namespace
 
 void WriteTransfer(TftpRequest& r, CTftpUpload& upload)
 {
     WriteState w(r.blockSize);
-    std::uint8_t* packet = w.received.get();
-    std::uint16_t block = 0;  // the last block received
-    // Windows (RFC 7440): blocks taken since the last ACK went out, and
-    // blocks out of order since the last one in order.
-    std::uint32_t inWindow = 0;
-    std::uint32_t strays = 0;
     if (!SendControl(r))
         return;
     for (;;) {
         std::size_t length = 0;
-        if (!ReceiveOrEnd(r, packet, w.capacity, length))
+        if (!ReceiveOrEnd(r, w.received.get(), w.capacity, length))
             return;
-        if (length < TFTP_HEADER) {
-            if (r.retries >= TFTP_MAX_RETRIES) {
-                FailAfterRetries(r, block);
-                return;
-            }
-            if (!SendControl(r))
-                return;
-            ++r.retries;
-            inWindow = 0;
-            continue;
-        }
-        const std::uint16_t opcode = GetU16(packet);
-        if (opcode == TFTP_DATA) {
-            const std::uint16_t number = GetU16(packet + 2);
-            if (number != static_cast<std::uint16_t>(block + 1)) {
-                // In lock-step a duplicate or stray block gets no ACK and no
-                // count. In a window it shows a gap, or a window sent again
-                // because our ACK was lost: acknowledge the last block in
-                // order, once per window's worth of strays, so that a
-                // re-sent window draws one ACK and not one per block.
-                if (r.windowSize > 1 && strays++ % r.windowSize == 0) {
-                    inWindow = 0;
-                    if (!SendControl(r))
-                        return;
-                }
-                continue;
-            }
-            strays = 0;
-            NoteAnswered(r);
-            block = number;
-            ++r.blockCount;
-            PutU16(r.control.data(), TFTP_ACK);
-            PutU16(r.control.data() + 2, block);
-            r.controlLength = TFTP_HEADER;
-            const std::size_t dataLength = length - TFTP_HEADER;
-            r.bytesSent += dataLength;
-            if (dataLength >= r.blockSize) {
-                // The ACK leaves before the data is written, so that the
-                // client's next block travels while the disk works. In a
-                // window only its last block is acknowledged; the ACK built
-                // for the others is the one a timeout sends.
-                if (++inWindow >= r.windowSize) {
-                    inWindow = 0;
-                    if (!SendControl(r))
-                        return;
-                }
-                if (!StoreData(r, w.pending, packet + TFTP_HEADER, dataLength)) {
-                    SetTransferError(r, TFTP_ERR_DISK_FULL);
-                    return;
-                }
-                r.retries = 0;
-                continue;
-            }
-            // The last block is acknowledged only once it is stored and the
-            // file is in place: the client takes that ACK as success.
-            if (!StoreData(r, w.pending, packet + TFTP_HEADER, dataLength) || !FlushWrites(r, w.pending)) {
-                SetTransferError(r, TFTP_ERR_DISK_FULL);
-                return;
-            }
-            if (const std::uint32_t placed = upload.Commit(r.transport.file); placed != TFTP_UPLOAD_OK) {
-                SetTransferError(r, placed == TFTP_UPLOAD_EXISTS ? TFTP_ERR_EXISTS : TFTP_ERR_DISK_FULL);
-                return;
-            }
-            if (!SendControl(r))
-                return;
-            ReportCompleted(r, "Received");
-            return;
-        }
-        if (ReplyEndsTransfer(r, std::span<const std::uint8_t>(packet, length)))
+        WriteStep step = WriteStep::Continue;
+        if (length < TFTP_HEADER)
+            step = AnswerTimeout(r, w);
+        else if (GetU16(w.received.get()) == TFTP_DATA)
+            step = TakeData(r, w, upload, length);
+        else if (ReplyEndsTransfer(r, std::span<const std::uint8_t>(w.received.get(), length)))
+            step = WriteStep::Ended;
+        if (step == WriteStep::Ended)
             return;
     }
 }
