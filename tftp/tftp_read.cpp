@@ -169,11 +169,10 @@ bool TakeLastBlock(TftpRequest& r, ReadState& s, std::uint64_t index)
     return true;
 }
 
-std::uint16_t WireBlock(const TftpRequest& r, std::uint64_t index)
+// The number block `index` carries on the wire: 65535 is followed by 0.
+std::uint16_t WireBlock(std::uint64_t index)
 {
-    if (index == 0)
-        return 0;
-    return static_cast<std::uint16_t>(index - 1 + r.server->firstDataBlock);
+    return static_cast<std::uint16_t>(index);
 }
 
 std::size_t SlotStride(const TftpRequest& r)
@@ -352,7 +351,7 @@ std::size_t StampBlock(const TftpRequest& r, const ReadState& s, std::uint64_t n
     const std::size_t slot = (n - 1) % s.slots;
     std::uint8_t* packet = SlotPacket(r, s, slot);
     PutU16(packet, TFTP_DATA);
-    PutU16(packet + 2, WireBlock(r, n));
+    PutU16(packet + 2, WireBlock(n));
     return slot;
 }
 
@@ -489,13 +488,12 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
 // k..end, or k - 1 (the block before the window, acknowledged already).
 // A window is at most 65535 blocks, so the numbers k - 1..end are distinct
 // on the wire even across the wrap from 65535 to 0.
-std::optional<std::uint64_t> AcknowledgedIndex(const TftpRequest& r, std::uint64_t k, std::uint64_t end,
-                                               std::uint16_t wire)
+std::optional<std::uint64_t> AcknowledgedIndex(std::uint64_t k, std::uint64_t end, std::uint16_t wire)
 {
-    const std::uint16_t offset = static_cast<std::uint16_t>(wire - WireBlock(r, k));
+    const std::uint16_t offset = static_cast<std::uint16_t>(wire - WireBlock(k));
     if (offset <= end - k)
         return k + offset;
-    if (k > 0 && wire == WireBlock(r, k - 1))
+    if (k > 0 && wire == WireBlock(k - 1))
         return k - 1;
     return std::nullopt;
 }
@@ -531,7 +529,7 @@ struct ReadAnswer
 
 ReadAnswer AnswerAck(const TftpRequest& r, const ReadState& s, ReadCursor& c, std::uint16_t wire)
 {
-    const std::optional<std::uint64_t> acked = AcknowledgedIndex(r, c.k, c.end, wire);
+    const std::optional<std::uint64_t> acked = AcknowledgedIndex(c.k, c.end, wire);
     if (acked && *acked >= c.k) {
         if (*acked != 0 && *acked == s.last)
             return {ReadStep::Served};
@@ -588,7 +586,7 @@ ReadAnswer AwaitReply(TftpRequest& r, ReadState& s, ReadCursor& c)
             return {ReadStep::Ended};
         if (length < TFTP_HEADER) {
             if (r.retries >= TFTP_MAX_RETRIES) {
-                FailAfterRetries(r, WireBlock(r, c.k));
+                FailAfterRetries(r, WireBlock(c.k));
                 return {ReadStep::Ended};
             }
             ++r.retries;

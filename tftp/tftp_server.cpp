@@ -71,7 +71,6 @@ public:
     TftpReporter m_reporter;
     TftpEventHub m_events;
     TftpTransferRegistry m_registry;
-    std::atomic<std::uint16_t> m_firstDataBlock{1};
     std::array<std::atomic<std::uint16_t>, TFTP_MAX_LISTEN> m_ports{};
 
 private:
@@ -134,7 +133,6 @@ std::uint32_t TftpServer::Impl::Start(std::istream& ini, std::string_view progra
     ClearStop();
     m_settings = ReadTftpSettings(ini, programPath, m_reporter, iniPath);
     m_homes.Assign(m_settings.config.homes);
-    m_context.firstDataBlock = m_firstDataBlock.load();
     if (OpenListeningEndpoints(m_settings, m_homes.Snapshot(), m_reporter) == 0)
         return TFTP_SERVER_NO_ENDPOINT;
     ReportLine(m_reporter, "\nAccepting requests..");
@@ -330,11 +328,6 @@ void TftpServer::SetEventHandler(TftpEventFunction handler)
 void TftpServer::SetReportSink(std::function<void(std::string_view line)> sink)
 {
     m_impl->m_reporter.SetSink(std::move(sink));
-}
-
-void TftpServer::SetFirstDataBlock(std::uint16_t block)
-{
-    m_impl->m_firstDataBlock.store(block);
 }
 
 std::uint16_t TftpServer::ListenPort(std::size_t index) const

@@ -75,9 +75,6 @@ public:
     // Receives every report line of this server instead of standard output;
     // nullptr restores standard output. Set it before Start.
     void SetReportSink(std::function<void(std::string_view line)> sink);
-    // Test only: the number the first DATA block of a read carries (1 on the
-    // wire), from the next Start on.
-    void SetFirstDataBlock(std::uint16_t block);
 
     // The port (host order) of listening endpoint `index`, 0 when there is
     // none or the server does not run.

@@ -107,10 +107,6 @@ struct TftpServerContext
     const TftpReporter* reporter = nullptr;
     const TftpEventHub* events = nullptr;
     TftpTransferRegistry* registry = nullptr;
-    // The number the first DATA block of a read carries (1 on the wire).
-    // Tests start elsewhere so that the block-number wrap-around shows with
-    // small files.
-    std::uint16_t firstDataBlock = 1;
 };
 
 // One transfer's record: what its read or write loop shares with the
