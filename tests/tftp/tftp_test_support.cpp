@@ -221,6 +221,15 @@ std::optional<Packet> TftpTestClient::Receive(std::chrono::milliseconds timeout)
     return packet;
 }
 
+std::optional<Packet> TftpTestClient::Negotiate(std::uint16_t serverPort, const Bytes& request)
+{
+    SendTo(serverPort, request);
+    auto answer = Receive(WAIT);
+    if (!answer || answer->Opcode() != TFTP_OACK)
+        return std::nullopt;
+    return answer;
+}
+
 std::optional<Bytes> TftpTestClient::ReadFile(std::uint16_t serverPort, std::string_view name,
                                               std::uint32_t blockSize, std::string* error)
 {

@@ -103,6 +103,9 @@ public:
     // The port (host order) the server sees as this client's.
     std::uint16_t LocalPort() const;
     std::optional<Packet> Receive(std::chrono::milliseconds timeout = WAIT);
+    // Sends a request with options to the server port; returns the OACK
+    // that answers it, or nullopt when anything else or nothing came.
+    std::optional<Packet> Negotiate(std::uint16_t serverPort, const Bytes& request);
 
     // A whole read with this client's socket: request to the server port,
     // then DATA/ACK until a short block. Returns the data, or nullopt (and

@@ -48,10 +48,8 @@ TEST_F(TftpWindowTest, ReadFollowsTheAcknowledgmentsThroughLossDuplicatesAndTime
     const Bytes file = RandomBytes(10 * 512 + 100);
     WriteFile(Home() / "f.bin", file);
     TftpTestClient client;
-    client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet", {{"windowsize", "8"}}));
-    auto oack = client.Receive();
+    auto oack = client.Negotiate(m_port, Request(TFTP_RRQ, "f.bin", "octet", {{"windowsize", "8"}}));
     ASSERT_TRUE(oack);
-    ASSERT_EQ(oack->Opcode(), TFTP_OACK);
     EXPECT_EQ(oack->Options(), (std::vector<std::pair<std::string, std::string>>{{"windowsize", "4"}}));
     const std::uint16_t port = oack->fromPort;
 
@@ -93,10 +91,8 @@ TEST_F(TftpWindowTest, FileCutShortDuringAWindowedReadEndsOnlyThatTransfer)
 {
     WriteFile(Home() / "cut.bin", RandomBytes(40 * 512, 3));
     TftpTestClient client;
-    client.SendTo(m_port, Request(TFTP_RRQ, "cut.bin", "octet", {{"windowsize", "4"}}));
-    auto oack = client.Receive();
+    auto oack = client.Negotiate(m_port, Request(TFTP_RRQ, "cut.bin", "octet", {{"windowsize", "4"}}));
     ASSERT_TRUE(oack);
-    ASSERT_EQ(oack->Opcode(), TFTP_OACK);
     client.SendTo(oack->fromPort, Ack(0));
     EXPECT_EQ(ReceiveData(client, 4), (Blocks{1, 2, 3, 4}));
     std::filesystem::resize_file(Home() / "cut.bin", 0);
@@ -165,10 +161,8 @@ TEST_F(TftpWindowTest, FileChangedDuringAReadIsNeverServed)
         std::vector<std::pair<std::string, std::string>> options = {{"tsize", "0"}};
         if (row.window > 1)
             options.emplace_back("windowsize", std::to_string(row.window));
-        client.SendTo(m_port, Request(TFTP_RRQ, "changing.bin", "octet", options));
-        auto oack = client.Receive();
+        auto oack = client.Negotiate(m_port, Request(TFTP_RRQ, "changing.bin", "octet", options));
         ASSERT_TRUE(oack);
-        ASSERT_EQ(oack->Opcode(), TFTP_OACK);
         client.SendTo(oack->fromPort, Ack(0));
         ASSERT_EQ(ReceiveData(client, row.window).size(), row.window);
 
@@ -229,10 +223,8 @@ TEST_F(TftpServerTest, RepeatedAcksCannotMultiplyTheWindowsSent)
     const Bytes file = RandomBytes(40 * 512 + 100, 7);
     WriteFile(Home() / "f.bin", file);
     TftpTestClient client;
-    client.SendTo(m_port, Request(TFTP_RRQ, "f.bin", "octet", {{"windowsize", "8"}}));
-    auto oack = client.Receive();
+    auto oack = client.Negotiate(m_port, Request(TFTP_RRQ, "f.bin", "octet", {{"windowsize", "8"}}));
     ASSERT_TRUE(oack);
-    ASSERT_EQ(oack->Opcode(), TFTP_OACK);
     const std::uint16_t port = oack->fromPort;
     Bytes received(file.size() + 512);
     // Receives `count` DATA packets and returns their block numbers.
@@ -286,10 +278,8 @@ TEST_F(TftpWindowTest, WriteAcknowledgesWindowEndsGapsAndTimeouts)
         return Data(n, Bytes(from, n == 10 ? file.end() : from + 512));
     };
     TftpTestClient client;
-    client.SendTo(m_port, Request(TFTP_WRQ, "up.bin", "octet", {{"windowsize", "4"}}));
-    auto oack = client.Receive();
+    auto oack = client.Negotiate(m_port, Request(TFTP_WRQ, "up.bin", "octet", {{"windowsize", "4"}}));
     ASSERT_TRUE(oack);
-    ASSERT_EQ(oack->Opcode(), TFTP_OACK);
     EXPECT_EQ(oack->Options(), (std::vector<std::pair<std::string, std::string>>{{"windowsize", "4"}}));
     const std::uint16_t port = oack->fromPort;
     auto nextAck = [&]() -> int {
