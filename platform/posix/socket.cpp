@@ -1,5 +1,5 @@
-// POSIX side of the socket portability layer.
-#include "net/socket_api.h"
+// POSIX side of the socket layer.
+#include "platform/socket.h"
 
 #include <cstring>
 
@@ -32,6 +32,11 @@ bool FindInterfaceOf(std::uint32_t dwAddr, char (&name)[IF_NAMESIZE])
 }
 
 }  // namespace
+
+int SocketLastError()
+{
+    return errno;
+}
 
 int SocketWaitReadable(SOCKET socket, const timeval& timeout)
 {
