@@ -19,6 +19,16 @@ inline int TimeoutMilliseconds(const timeval& timeout)
 
 // The socket library's error code of the last failed call on this thread.
 int SocketLastError();
+// Sets what SocketLastError() reports, for failures found without a call.
+void SocketSetLastError(int error);
+
+// A new IPv4 socket of `type` (SOCK_STREAM, SOCK_DGRAM) that child processes
+// do not inherit, non-blocking when asked. INVALID_SOCKET on failure.
+SOCKET SocketOpen(int type, bool nonBlocking);
+// Accepts a client on `listening` (not inherited either); INVALID_SOCKET on failure.
+SOCKET SocketAccept(SOCKET listening, sockaddr_in& peer);
+// Makes `socket` blocking again.
+void SocketSetBlocking(SOCKET socket);
 
 // Waits until `socket` is readable or `timeout` has passed.
 // Returns > 0 when readable (also on end of stream or a pending error, so the

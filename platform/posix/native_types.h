@@ -30,6 +30,22 @@ inline constexpr int SD_BOTH = SHUT_RDWR;
 // into an ordinary EPIPE failure as on other platforms.
 inline constexpr int SOCKET_SEND_FLAGS = MSG_NOSIGNAL;
 
+// Receive and send flags with no counterpart on every platform.
+inline constexpr int SOCKET_RECV_TRUNC = MSG_TRUNC;
+inline constexpr int SOCKET_SEND_NOWAIT = MSG_DONTWAIT;
+
+// Error codes of the socket calls, as SocketLastError() reports them.
+inline constexpr int SOCKET_EINTR = EINTR;
+inline constexpr int SOCKET_EAGAIN = EAGAIN;
+inline constexpr int SOCKET_EWOULDBLOCK = EWOULDBLOCK;
+inline constexpr int SOCKET_EINPROGRESS = EINPROGRESS;
+inline constexpr int SOCKET_ENOTCONN = ENOTCONN;
+inline constexpr int SOCKET_ETIMEDOUT = ETIMEDOUT;
+inline constexpr int SOCKET_ECANCELED = ECANCELED;
+inline constexpr int SOCKET_EADDRNOTAVAIL = EADDRNOTAVAIL;
+inline constexpr int SOCKET_EINVAL = EINVAL;
+inline constexpr int SOCKET_EBADF = EBADF;
+
 inline int closesocket(SOCKET socket)
 {
     return ::close(socket);

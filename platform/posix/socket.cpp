@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 
@@ -36,6 +37,28 @@ bool FindInterfaceOf(std::uint32_t dwAddr, char (&name)[IF_NAMESIZE])
 int SocketLastError()
 {
     return errno;
+}
+
+void SocketSetLastError(int error)
+{
+    errno = error;
+}
+
+SOCKET SocketOpen(int type, bool nonBlocking)
+{
+    return ::socket(AF_INET, type | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+}
+
+SOCKET SocketAccept(SOCKET listening, sockaddr_in& peer)
+{
+    socklen_t peerLength = sizeof peer;
+    return ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
+}
+
+void SocketSetBlocking(SOCKET socket)
+{
+    const int flags = ::fcntl(socket, F_GETFL);
+    ::fcntl(socket, F_SETFL, flags & ~O_NONBLOCK);
 }
 
 int SocketWaitReadable(SOCKET socket, const timeval& timeout)
