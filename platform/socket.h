@@ -29,6 +29,8 @@ SOCKET SocketOpen(int type, bool nonBlocking);
 SOCKET SocketAccept(SOCKET listening, sockaddr_in& peer);
 // Makes `socket` blocking again.
 void SocketSetBlocking(SOCKET socket);
+// Asks for a receive buffer of `wanted` bytes; returns what the system granted.
+int SocketSetReceiveBuffer(SOCKET socket, int wanted);
 
 // Waits until `socket` is readable or `timeout` has passed.
 // Returns > 0 when readable (also on end of stream or a pending error, so the

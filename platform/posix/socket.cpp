@@ -61,6 +61,23 @@ void SocketSetBlocking(SOCKET socket)
     ::fcntl(socket, F_SETFL, flags & ~O_NONBLOCK);
 }
 
+int SocketSetReceiveBuffer(SOCKET socket, int wanted)
+{
+    setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    // NOTE: Linux caps SO_RCVBUF at net.core.rmem_max (about 200 KiB by
+    // default, a few hundred replies) and reports the doubled value it
+    // reserves. A process with CAP_NET_ADMIN may go past the cap.
+    if (granted < wanted) {
+        setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted);
+        length = sizeof granted;
+        getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    }
+    return granted;
+}
+
 int SocketWaitReadable(SOCKET socket, const timeval& timeout)
 {
     pollfd wait{};

@@ -60,6 +60,15 @@ void SocketSetBlocking(SOCKET socket)
     ::ioctlsocket(socket, FIONBIO, &off);
 }
 
+int SocketSetReceiveBuffer(SOCKET socket, int wanted)
+{
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&wanted), sizeof wanted);
+    int granted = 0;
+    int length = sizeof granted;
+    ::getsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&granted), &length);
+    return granted;
+}
+
 int SocketWaitReadable(SOCKET socket, const timeval& timeout)
 {
     WSAPOLLFD wait{};
