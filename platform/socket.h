@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/native_types.h"
 
@@ -29,6 +30,12 @@ SOCKET SocketOpen(int type, bool nonBlocking);
 SOCKET SocketAccept(SOCKET listening, sockaddr_in& peer);
 // Makes `socket` blocking again.
 void SocketSetBlocking(SOCKET socket);
+// The text for a SocketLastError() code.
+std::string SocketErrorText(int error);
+// True where binding a port below 1024 needs a privilege (POSIX); Windows
+// needs none, but its firewall may ask the user the first time.
+bool LowPortsNeedPrivilege();
+
 // Asks for a receive buffer of `wanted` bytes; returns what the system granted.
 int SocketSetReceiveBuffer(SOCKET socket, int wanted);
 

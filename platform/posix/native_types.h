@@ -45,6 +45,9 @@ inline constexpr int SOCKET_ECANCELED = ECANCELED;
 inline constexpr int SOCKET_EADDRNOTAVAIL = EADDRNOTAVAIL;
 inline constexpr int SOCKET_EINVAL = EINVAL;
 inline constexpr int SOCKET_EBADF = EBADF;
+inline constexpr int SOCKET_EADDRINUSE = EADDRINUSE;
+inline constexpr int SOCKET_EACCES = EACCES;
+inline constexpr int SOCKET_EPERM = EPERM;
 
 inline int closesocket(SOCKET socket)
 {

@@ -61,6 +61,16 @@ void SocketSetBlocking(SOCKET socket)
     ::fcntl(socket, F_SETFL, flags & ~O_NONBLOCK);
 }
 
+std::string SocketErrorText(int error)
+{
+    return std::strerror(error);
+}
+
+bool LowPortsNeedPrivilege()
+{
+    return true;
+}
+
 int SocketSetReceiveBuffer(SOCKET socket, int wanted)
 {
     setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);

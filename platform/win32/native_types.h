@@ -61,6 +61,10 @@ inline constexpr int SOCKET_ECANCELED = WSAECANCELLED;
 inline constexpr int SOCKET_EADDRNOTAVAIL = WSAEADDRNOTAVAIL;
 inline constexpr int SOCKET_EINVAL = WSAEINVAL;
 inline constexpr int SOCKET_EBADF = WSAENOTSOCK;
+inline constexpr int SOCKET_EADDRINUSE = WSAEADDRINUSE;
+inline constexpr int SOCKET_EACCES = WSAEACCES;
+// Winsock has no separate "not permitted".
+inline constexpr int SOCKET_EPERM = WSAEACCES;
 
 namespace vindle::platform {
 

@@ -1,6 +1,8 @@
 // Windows side of the socket layer (Winsock 2).
 #include "platform/socket.h"
 
+#include "platform/win32/text.h"
+
 namespace {
 
 // Winsock is started before main and stopped after it by this one object, so
@@ -58,6 +60,27 @@ void SocketSetBlocking(SOCKET socket)
 {
     u_long off = 0;
     ::ioctlsocket(socket, FIONBIO, &off);
+}
+
+std::string SocketErrorText(int error)
+{
+    wchar_t* pText = nullptr;
+    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                              FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&pText),
+                                          0, nullptr);
+    std::wstring text(pText != nullptr ? pText : L"", length);
+    ::LocalFree(pText);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.'))
+        text.pop_back();
+    if (text.empty())
+        return "socket error " + std::to_string(error);
+    return vindle::platform::win32::Utf8(text);
+}
+
+bool LowPortsNeedPrivilege()
+{
+    return false;
 }
 
 int SocketSetReceiveBuffer(SOCKET socket, int wanted)
