@@ -5,15 +5,10 @@
 #include <cstring>
 #include <sstream>
 #include <stop_token>
-#include <unistd.h>
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include "config/cfg_clt.h"
+#include "platform/console.h"
+#include "platform/socket.h"
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_server.h"
@@ -126,7 +121,7 @@ public:
         // go to standard error only when asked for.
         m_server.SetReportSink([lines](std::string_view line) {
             if (lines == ServerLines::ToStandardError)
-                (void)!::write(STDERR_FILENO, line.data(), line.size());
+                vindle::platform::WriteStandardError(line);
         });
     }
     ~TftpFileServer() override { Stop(); }
@@ -284,15 +279,15 @@ void FleetSearch::OnSetIpReply(std::uint32_t, std::uint32_t, std::uint32_t, cons
 
 int ProbeUdpBind(std::uint32_t ip, std::uint16_t port)
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return errno;
+    const SOCKET fd = SocketOpen(SOCK_DGRAM, false);
+    if (fd == INVALID_SOCKET)
+        return SocketLastError();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = ip;
     address.sin_port = htons(port);
-    const int result = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
-    ::close(fd);
+    const int result = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : SocketLastError();
+    closesocket(fd);
     return result;
 }
 
@@ -300,11 +295,11 @@ std::vector<bool> ProbeTcp(const std::vector<std::uint32_t>& ips, std::uint16_t 
                            std::chrono::milliseconds timeout)
 {
     std::vector<bool> reachable(ips.size(), false);
-    std::vector<pollfd> fds(ips.size(), pollfd{-1, POLLOUT, 0});
-    std::vector<int> sockets;
+    std::vector<pollfd> fds(ips.size(), pollfd{INVALID_SOCKET, POLLOUT, 0});
+    std::vector<SOCKET> sockets;
     for (std::size_t i = 0; i < ips.size(); ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0)
+        const SOCKET fd = SocketOpen(SOCK_STREAM, true);
+        if (fd == INVALID_SOCKET)
             continue;
         sockets.push_back(fd);
         sockaddr_in address{};
@@ -313,7 +308,7 @@ std::vector<bool> ProbeTcp(const std::vector<std::uint32_t>& ips, std::uint16_t 
         address.sin_port = htons(port);
         if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
             reachable[i] = true;
-        else if (errno == EINPROGRESS)
+        else if (SocketLastError() == SOCKET_EINPROGRESS)
             fds[i].fd = fd;
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -322,22 +317,22 @@ std::vector<bool> ProbeTcp(const std::vector<std::uint32_t>& ips, std::uint16_t 
             deadline - std::chrono::steady_clock::now());
         bool waiting = false;
         for (const pollfd& p : fds)
-            waiting = waiting || p.fd >= 0;
+            waiting = waiting || p.fd != INVALID_SOCKET;
         if (!waiting || left.count() <= 0)
             break;
-        if (::poll(fds.data(), fds.size(), static_cast<int>(left.count())) < 0 && errno != EINTR)
+        if (::poll(fds.data(), fds.size(), static_cast<int>(left.count())) < 0 && SocketLastError() != SOCKET_EINTR)
             break;
         for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
+            if (fds[i].fd == INVALID_SOCKET || fds[i].revents == 0)
                 continue;
             // A socket whose state cannot be read has not shown a connection.
             int error = 0;
             socklen_t length = sizeof error;
             reachable[i] = ::getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-            fds[i].fd = -1;
+            fds[i].fd = INVALID_SOCKET;
         }
     }
-    for (const int fd : sockets)
-        ::close(fd);
+    for (const SOCKET fd : sockets)
+        closesocket(fd);
     return reachable;
 }

@@ -1,6 +1,6 @@
 #include "cli/network_adapters.h"
 
-#include <arpa/inet.h>
+#include "platform/socket.h"
 
 #include "cli/targets.h"
 #include "discovery/adapter_list.h"

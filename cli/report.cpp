@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <map>
 
-#include <arpa/inet.h>
+#include "platform/socket.h"
 
 #include <nlohmann/json.hpp>
 

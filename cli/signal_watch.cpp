@@ -1,15 +1,10 @@
 #include "cli/signal_watch.h"
 
-#include <csignal>
-
-#include <pthread.h>
-
-#include "net/stop_signals.h"
+#include "platform/stop_signals.h"
 
 void BlockStopSignals()
 {
-    const sigset_t set = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    vindle::platform::BlockStopRequests();
 }
 
 SignalWatch::SignalWatch(std::function<void(int count)> onSignal) : m_onSignal(std::move(onSignal))
@@ -23,18 +18,15 @@ SignalWatch::SignalWatch(std::function<void(int count)> onSignal) : m_onSignal(s
 SignalWatch::~SignalWatch()
 {
     m_stop.store(true);
-    pthread_kill(m_thread.native_handle(), SIGTERM);
+    vindle::platform::InterruptStopWait(m_thread);
     m_thread.join();
 }
 
 void SignalWatch::Watch()
 {
-    const sigset_t set = StopSignals();
     int count = 0;
     while (true) {
-        int signal = 0;
-        if (sigwait(&set, &signal) != 0)
-            continue;
+        vindle::platform::WaitForStopRequest();
         if (m_stop.load())
             return;
         m_onSignal(++count);

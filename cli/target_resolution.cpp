@@ -9,6 +9,7 @@
 
 #include "config/cfg_clt.h"
 #include "discovery/init_cfg_msg.h"
+#include "platform/socket.h"
 
 ErrorOr<TargetSelection> ParseTargets(const TargetOptions& options)
 {
@@ -50,11 +51,11 @@ ErrorOr<std::unique_ptr<FleetSearch>> OpenSearch(const CliAdapter& adapter)
 {
     const int error = ProbeUdpBind(adapter.ip, CFG_DISCOVERY_PORT);
     const std::string port = "port 4000 on " + adapter.name + " " + FormatIpv4(adapter.ip);
-    if (error == EADDRINUSE)
+    if (error == SOCKET_EADDRINUSE)
         return Failure(port, "already in use (is the vindle window running on this adapter?); close it or "
                              "choose another adapter");
     if (error != 0)
-        return Failure(port, std::strerror(error));
+        return Failure(port, SocketErrorText(error));
     return std::make_unique<FleetSearch>(adapter.ip, adapter.name);
 }
 

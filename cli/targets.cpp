@@ -1,6 +1,6 @@
 #include "cli/targets.h"
 
-#include <arpa/inet.h>
+#include "platform/socket.h"
 
 namespace {
 

@@ -6,9 +6,6 @@
 #include <memory>
 #include <vector>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "cli/fleet_commands.h"
 #include "cli/fleet_defaults.h"
 #include "cli/progress_view.h"
@@ -20,6 +17,9 @@
 #include "config/cfg_clt.h"
 #include "config/cfg_commands.h"
 #include "discovery/init_cfg_msg.h"
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/socket.h"
 #include "tftp/tftp_wire.h"
 
 namespace {
@@ -31,10 +31,13 @@ constexpr std::uint64_t PLAIN_BLOCK_LIMIT = 65535ull * 512 - 1;
 
 const char* PortBindAdvice(int error)
 {
-    if (error == EACCES || error == EPERM)
+    if ((error == SOCKET_EACCES || error == SOCKET_EPERM) && LowPortsNeedPrivilege())
         return "permission denied; allow it with `sudo setcap cap_net_bind_service=+ep vindlectl` or "
                "`sudo sysctl net.ipv4.ip_unprivileged_port_start=69` (see the README, \"Fleet\")";
-    if (error == EADDRINUSE)
+    if (error == SOCKET_EACCES || error == SOCKET_EPERM)
+        return "access denied, though Windows needs no privilege for it: another program holds the port "
+               "for itself; stop it first (the firewall may also ask whether vindlectl may receive)";
+    if (error == SOCKET_EADDRINUSE)
         return "already in use by another TFTP server (the vindle window?); stop it first";
     return nullptr;
 }
@@ -60,19 +63,15 @@ struct UpdateJob
 
 ErrorOr<UpdateFile> CheckUpdateFile(const std::string& path, std::int32_t kind)
 {
-    struct stat fileStat = {};
-    if (::stat(path.c_str(), &fileStat) != 0)
-        return UsageError(path, std::strerror(errno));
-    if (!S_ISREG(fileStat.st_mode))
+    const vindle::platform::InputFile file = vindle::platform::InspectInputFile(path);
+    using State = vindle::platform::InputFile::State;
+    if (file.state == State::Missing || file.state == State::Unreadable)
+        return UsageError(path, file.error);
+    if (file.state == State::NotRegular)
         return UsageError(path, "not a regular file");
-    if (::access(path.c_str(), R_OK) != 0)
-        return UsageError(path, std::strerror(errno));
-    if (static_cast<std::uint64_t>(fileStat.st_size) > MAX_FILE_SIZE)
+    if (file.size > MAX_FILE_SIZE)
         return UsageError(path, "too large for TFTP's 16-bit block counter");
-    char* real = ::realpath(path.c_str(), nullptr);
-    const std::string fullPath = real ? real : path;
-    std::free(real);
-    const auto split = SplitUpdatePath(fullPath);
+    const auto split = SplitUpdatePath(file.fullPath);
     if (!split || !BuildUpdateCommand(kind, split->name, ""))
         return UsageError(path, "the name or its folder is too long for the box's update command");
     return *split;
@@ -137,7 +136,7 @@ ErrorOr<FleetOutcome> RunFleet(const UpdateJob& job, const UpdatePlan& plan, Fle
         record.mac = box.mac;
         records.push_back(record);
     }
-    ProgressView view(MessageStream(), isatty(fileno(MessageStream())) != 0, records.size());
+    ProgressView view(MessageStream(), vindle::platform::EnableInPlaceRedraw(MessageStream()), records.size());
     SteadyEngineClock clock;
     EngineDeps deps;
     deps.sessions = [] { return MakeCfgBoxSession(); };
@@ -202,7 +201,7 @@ CommandResult RunUpdate(const CommonOptions& common, const TargetOptions& option
                  "larger than 512-byte blocks can count; boxes that do not ask for larger blocks will fail");
     if (const int error = ProbeUdpBind(job.adapter.ip, TFTP_PORT)) {
         const char* advice = PortBindAdvice(error);
-        return Failure("port 69 on " + FormatIpv4(job.adapter.ip), advice ? advice : std::strerror(error));
+        return Failure("port 69 on " + FormatIpv4(job.adapter.ip), advice ? advice : SocketErrorText(error));
     }
     // From here on threads start; a Ctrl-C before the engine runs cancels
     // every box (the watch takes the pending signal).

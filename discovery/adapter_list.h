@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/adapters.h"
+
 // The buffer the caller passed is too small; the size variable now holds the
 // number of bytes needed. The value is the one callers know from the system's
 // own adapter queries.
@@ -71,27 +73,6 @@ constexpr std::uint32_t AdapterListSize(std::uint32_t records)
 // The building blocks of GetAdapterList, public so that the rules can be
 // checked without depending on the machine's interfaces.
 
-struct AdapterLink
-{
-    int index = 0;
-    std::string name;
-    std::string alias;
-    std::vector<std::uint8_t> hwAddress;
-    unsigned short hwType = 0;    // ARPHRD_*
-    unsigned char operState = 0;  // IF_OPER_*
-    unsigned int flags = 0;       // IFF_*
-};
-
-struct AdapterAddress
-{
-    int index = 0;              // the link that carries it
-    std::uint32_t address = 0;  // network byte order
-    std::uint32_t netmask = 0;  // network byte order
-};
-
-// Type name for a link type (ARPHRD_*).
-const char* AdapterTypeName(unsigned short hwType);
-
 // GetAdapterList over already-read tables: addresses in the system's order,
 // links in any order. A link that is missing for an address gives the record
 // zero values: empty description and id, zero MAC, "Unknown", not operational.
@@ -99,6 +80,3 @@ const char* AdapterTypeName(unsigned short hwType);
                                              const std::vector<AdapterLink>& links, std::uint32_t* pSize,
                                              AdapterList* pList);
 
-// Reads the tables of the calling thread's network namespace. False when the
-// kernel could not be asked; the vectors are then empty.
-bool ReadAdapterTables(std::vector<AdapterAddress>& addresses, std::vector<AdapterLink>& links);

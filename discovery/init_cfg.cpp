@@ -25,19 +25,8 @@ void CInitCfg::RaiseReceiveBuffer()
 {
     if (m_Socket == INVALID_SOCKET)
         return;
-    int wanted = CFG_RECV_BUFFER_BYTES;
-    setsockopt(m_Socket, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
-    int granted = 0;
-    socklen_t length = sizeof granted;
-    getsockopt(m_Socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
-    // NOTE: Linux caps SO_RCVBUF at net.core.rmem_max (about 200 KiB by
-    // default, a few hundred replies) and reports the doubled value it
-    // reserves. A process with CAP_NET_ADMIN may go past the cap.
-    if (granted < wanted) {
-        setsockopt(m_Socket, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted);
-        length = sizeof granted;
-        getsockopt(m_Socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
-    }
+    const int wanted = CFG_RECV_BUFFER_BYTES;
+    const int granted = SocketSetReceiveBuffer(m_Socket, wanted);
     if (granted < wanted)
         Trace("receive buffer limited to %d bytes (raise net.core.rmem_max)\n", granted);
 }

@@ -7,8 +7,6 @@
 #include <new>
 #include <utility>
 
-#include <fcntl.h>
-
 #include "net/udp.h"
 
 namespace {
@@ -28,11 +26,11 @@ int WaitFor(pollfd& fd, SOCKET socket, short events, int timeoutMs)
     fd.events = events;
     fd.revents = 0;
     const int result = ::poll(&fd, 1, timeoutMs);
-    if (result < 0 && errno == EINTR) {
+    if (result < 0 && SocketLastError() == SOCKET_EINTR) {
         return 0;
     }
     if (result > 0 && (fd.revents & POLLNVAL) != 0) {
-        errno = EBADF;
+        SocketSetLastError(SOCKET_EBADF);
         return -1;
     }
     return result;
@@ -169,7 +167,7 @@ bool CTcpConnection::AcceptClient(char* pszPeer, std::size_t peerSize, std::uint
         }
         result = WaitFor(m_ReadSet, m_ListenSocket, POLLIN, TimeoutMilliseconds(m_SelectTimeout));
         if (result < 0) {
-            Trace("select failed %s\n", std::strerror(errno));
+            Trace("select failed %s\n", std::strerror(SocketLastError()));
         } else if (result > 0 && (m_ReadSet.revents & POLLIN) == 0) {
             // Error or hang-up without a client: a listening socket that was
             // shut down by the endpoint's stop.
@@ -182,9 +180,7 @@ bool CTcpConnection::AcceptClient(char* pszPeer, std::size_t peerSize, std::uint
     }
 
     sockaddr_in peer{};
-    socklen_t peerLength = sizeof peer;
-    const SOCKET socket =
-        ::accept4(m_ListenSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
+    const SOCKET socket = SocketAccept(m_ListenSocket, peer);
     if (socket == INVALID_SOCKET) {
         Trace("accept error %d\n", SocketLastError());
         return false;
@@ -200,7 +196,7 @@ bool CTcpConnection::AcceptClient(char* pszPeer, std::size_t peerSize, std::uint
 
 bool CTcpConnection::ConnectToServer()
 {
-    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const SOCKET socket = SocketOpen(SOCK_STREAM, true);
     if (socket == INVALID_SOCKET) {
         Trace("socket error %d\n", SocketLastError());
         return false;
@@ -212,7 +208,7 @@ bool CTcpConnection::ConnectToServer()
     // reach a local service on the box's port. Other platforms refuse such a
     // connect, and so does this one.
     if (m_Addr.sin_addr.s_addr == htonl(INADDR_ANY)) {
-        Trace("connect error %d\n", EADDRNOTAVAIL);
+        Trace("connect error %d\n", SOCKET_EADDRNOTAVAIL);
         Idle(1000);
         return false;
     }
@@ -222,7 +218,7 @@ bool CTcpConnection::ConnectToServer()
     int error = 0;
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&m_Addr), sizeof m_Addr) != 0) {
         error = SocketLastError();
-        if (error == EINPROGRESS) {
+        if (error == SOCKET_EINPROGRESS) {
             error = 0;
             pollfd fd{};
             int result = 0;
@@ -230,7 +226,7 @@ bool CTcpConnection::ConnectToServer()
                 result = WaitFor(fd, socket, POLLOUT, TimeoutMilliseconds(m_SelectTimeout));
             }
             if (result <= 0) {
-                error = result < 0 ? SocketLastError() : ECANCELED;
+                error = result < 0 ? SocketLastError() : SOCKET_ECANCELED;
             } else {
                 socklen_t length = sizeof error;
                 ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length);
@@ -242,8 +238,7 @@ bool CTcpConnection::ConnectToServer()
         Idle(1000);
         return false;
     }
-    const int flags = ::fcntl(socket, F_GETFL);
-    ::fcntl(socket, F_SETFL, flags & ~O_NONBLOCK);
+    SocketSetBlocking(socket);
     return true;
 }
 
@@ -275,7 +270,7 @@ bool CTcpConnection::ReceiveFrame(TcpFrameSplitter& frames, std::size_t& count)
         const std::span<std::uint8_t> space = frames.Space();
         const ssize_t received = ::recv(m_Socket, space.data(), space.size(), 0);
         if (received < 0) {
-            if (errno == EINTR) {
+            if (SocketLastError() == SOCKET_EINTR) {
                 continue;
             }
             Trace("receive error %d\n", SocketLastError());
@@ -320,7 +315,7 @@ void CTcpConnection::ReceiveLoop()
         } else {
             const ssize_t received = ::recv(m_Socket, m_RecvBuf, sizeof m_RecvBuf, 0);
             if (received < 0) {
-                if (errno == EINTR) {
+                if (SocketLastError() == SOCKET_EINTR) {
                     continue;
                 }
                 Trace("receive error %d\n", SocketLastError());
@@ -345,21 +340,22 @@ bool CTcpConnection::SendAll(const std::uint8_t* pData, std::size_t length, std:
     while (sent < length) {
         const SOCKET socket = m_Socket.load();
         if (socket == INVALID_SOCKET) {
-            errno = ENOTCONN;
+            SocketSetLastError(SOCKET_ENOTCONN);
             return false;
         }
-        const ssize_t count = ::send(socket, pData + sent, length - sent, SOCKET_SEND_FLAGS | MSG_DONTWAIT);
+        const ssize_t count = ::send(socket, pData + sent, length - sent, SOCKET_SEND_FLAGS | SOCKET_SEND_NOWAIT);
         if (count > 0) {
             sent += static_cast<std::size_t>(count);
             continue;
         }
-        if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        const int error = count < 0 ? SocketLastError() : 0;
+        if (count < 0 && error != SOCKET_EAGAIN && error != SOCKET_EWOULDBLOCK && error != SOCKET_EINTR) {
             return false;
         }
         // The peer does not read fast enough: wait for room, but not for a
         // connection that is ending, and not forever.
         if (m_bEnding != 0 || !IsRunning() || std::chrono::steady_clock::now() >= deadline) {
-            errno = ETIMEDOUT;
+            SocketSetLastError(SOCKET_ETIMEDOUT);
             return false;
         }
         if (WaitFor(fd, socket, POLLOUT, TimeoutMilliseconds(m_SelectTimeout)) < 0) {
@@ -503,7 +499,7 @@ std::uint32_t CTcp::Connect(const char* pszHost, std::uint16_t wPort, CTcpConnec
     addr.sin_family = AF_INET;
     addr.sin_port = htons(wPort);
     addr.sin_addr.s_addr = Resolve(pszHost);
-    Trace("Connect: %x\n", addr.sin_addr.s_addr);
+    Trace("Connect: %x\n", static_cast<unsigned>(addr.sin_addr.s_addr));
     StartReaper();
     // The connection keeps its own copy of the address: a second Connect
     // must not redirect a first one that has not connected yet.
@@ -525,7 +521,7 @@ std::uint32_t CTcp::Listen(std::uint16_t wPort)
     addr.sin_port = htons(wPort);
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
 
-    SOCKET socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    SOCKET socket = SocketOpen(SOCK_STREAM, false);
     if (socket == INVALID_SOCKET) {
         Trace("socket error %d\n", SocketLastError());
     } else {
@@ -537,7 +533,7 @@ std::uint32_t CTcp::Listen(std::uint16_t wPort)
             // choosing, where no client would look for it. Other platforms
             // refuse that listen; here it is not made, so the waiting
             // connection finds no usable socket and ends at once.
-            Trace("listen error %d\n", EINVAL);
+            Trace("listen error %d\n", SOCKET_EINVAL);
             closesocket(socket);
             socket = INVALID_SOCKET;
         } else if (::listen(socket, 256) != 0) {

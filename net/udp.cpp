@@ -174,8 +174,9 @@ void CUdp::ReceiveOne()
     socklen_t fromLength = sizeof from;
     // NOTE: Linux cuts an oversized datagram to the buffer without failing;
     // MSG_TRUNC makes it report the real length so that such a datagram is
-    // dropped whole instead of delivered in part.
-    const ssize_t received = ::recvfrom(m_Socket, m_RecvBuf, sizeof m_RecvBuf, MSG_TRUNC,
+    // dropped whole instead of delivered in part. (Windows fails such a
+    // receive, with the same result.)
+    const ssize_t received = ::recvfrom(m_Socket, m_RecvBuf, sizeof m_RecvBuf, SOCKET_RECV_TRUNC,
                                         reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (received < 0 || static_cast<std::size_t>(received) > sizeof m_RecvBuf) {
         Trace("receive error\n");

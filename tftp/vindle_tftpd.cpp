@@ -12,7 +12,7 @@
 
 #include <pthread.h>
 
-#include "net/stop_signals.h"
+#include "platform/posix/stop_signal_set.h"
 #include "tftp/ini_location.h"
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_report.h"

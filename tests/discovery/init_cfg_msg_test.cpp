@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include <arpa/inet.h>
+#include "platform/socket.h"
 #include <gtest/gtest.h>
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
+#include "platform/socket.h"
 #include <gtest/gtest.h>
 
 #include "tests/common/core_output_capture.h"

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include <arpa/inet.h>
+#include "platform/socket.h"
 
 namespace nettest {
 

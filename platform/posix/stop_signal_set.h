@@ -1,7 +1,7 @@
 #pragma once
-// The signals that ask a program to end: SIGINT (Ctrl-C) and SIGTERM.
+// The signals that ask a POSIX program to end: SIGINT (Ctrl-C) and SIGTERM.
 // Programs block them in every thread and take them with sigwait. Inline,
-// so that programs that need nothing else of net/ need not link it.
+// so that programs that need nothing else of platform/ need not link it.
 
 #include <csignal>
 

@@ -1,8 +1,9 @@
-// POSIX side of the socket portability layer.
-#include "net/socket_api.h"
+// POSIX side of the socket layer.
+#include "platform/socket.h"
 
 #include <cstring>
 
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 
@@ -32,6 +33,60 @@ bool FindInterfaceOf(std::uint32_t dwAddr, char (&name)[IF_NAMESIZE])
 }
 
 }  // namespace
+
+int SocketLastError()
+{
+    return errno;
+}
+
+void SocketSetLastError(int error)
+{
+    errno = error;
+}
+
+SOCKET SocketOpen(int type, bool nonBlocking)
+{
+    return ::socket(AF_INET, type | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+}
+
+SOCKET SocketAccept(SOCKET listening, sockaddr_in& peer)
+{
+    socklen_t peerLength = sizeof peer;
+    return ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
+}
+
+void SocketSetBlocking(SOCKET socket)
+{
+    const int flags = ::fcntl(socket, F_GETFL);
+    ::fcntl(socket, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+std::string SocketErrorText(int error)
+{
+    return std::strerror(error);
+}
+
+bool LowPortsNeedPrivilege()
+{
+    return true;
+}
+
+int SocketSetReceiveBuffer(SOCKET socket, int wanted)
+{
+    setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    // NOTE: Linux caps SO_RCVBUF at net.core.rmem_max (about 200 KiB by
+    // default, a few hundred replies) and reports the doubled value it
+    // reserves. A process with CAP_NET_ADMIN may go past the cap.
+    if (granted < wanted) {
+        setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted);
+        length = sizeof granted;
+        getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    }
+    return granted;
+}
 
 int SocketWaitReadable(SOCKET socket, const timeval& timeout)
 {
