@@ -22,7 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include <netinet/in.h>
+#include "platform/native_types.h"
 
 #include "tftp/netascii.h"
 #include "tftp/tftp_event.h"

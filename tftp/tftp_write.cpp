@@ -5,9 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include <arpa/inet.h>
-#include <unistd.h>
-
+#include "platform/file.h"
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_transfer.h"
 #include "tftp/tftp_upload.h"
@@ -17,7 +15,7 @@ namespace {
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size)
 {
     while (size > 0) {
-        const ssize_t n = write(fd, data, size);
+        const ssize_t n = vindle::platform::WriteFile(fd, data, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
