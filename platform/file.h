@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/native_types.h"
 
@@ -42,6 +43,13 @@ long ReadVector(int fd, const iovec* parts, int count);
 // Writes up to `size` bytes: the count, or -1 with errno set.
 long WriteFile(int fd, const void* data, std::size_t size);
 
+// Writes up to `size` bytes to standard output past stdio: the count or -1.
+long WriteStandardOutput(const void* data, std::size_t size);
+
+// From now on a write to a pipe nobody reads fails instead of ending the
+// program (POSIX SIGPIPE ignored; Windows has no such signal).
+void IgnoreBrokenPipes();
+
 // The system's text for an errno value.
 std::string ErrnoText(int error);
 
@@ -67,5 +75,9 @@ bool PathFacts(const char* path, FileFacts& facts);
 
 // The full path of the running program; empty when the system does not say.
 std::string ProgramPath();
+
+// Every IPv4 address of the machine's interfaces (network byte order), in
+// the system's order, loopback included.
+std::vector<std::uint32_t> InterfaceAddresses();
 
 }  // namespace vindle::platform

@@ -1,8 +1,10 @@
 // POSIX side of the native files: descriptors.
 #include "platform/file.h"
 
+#include <csignal>
 #include <cstring>
 
+#include <ifaddrs.h>
 #include <unistd.h>
 
 #include "platform/posix/stat_facts.h"
@@ -36,6 +38,16 @@ long WriteFile(int fd, const void* data, std::size_t size)
 long ReadVector(int fd, const iovec* parts, int count)
 {
     return static_cast<long>(::readv(fd, parts, count));
+}
+
+long WriteStandardOutput(const void* data, std::size_t size)
+{
+    return static_cast<long>(::write(STDOUT_FILENO, data, size));
+}
+
+void IgnoreBrokenPipes()
+{
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::string ErrnoText(int error)
@@ -72,6 +84,23 @@ std::string ProgramPath()
     if (n <= 0)
         return {};
     return std::string(path, static_cast<std::size_t>(n));
+}
+
+std::vector<std::uint32_t> InterfaceAddresses()
+{
+    std::vector<std::uint32_t> addresses;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return addresses;
+    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET)
+            continue;
+        sockaddr_in address{};
+        std::memcpy(&address, entry->ifa_addr, sizeof address);
+        addresses.push_back(address.sin_addr.s_addr);
+    }
+    freeifaddrs(list);
+    return addresses;
 }
 
 }  // namespace vindle::platform
