@@ -22,6 +22,12 @@ bool SendDatagrams(SOCKET socket, std::span<const iovec> parts, std::size_t perD
 bool SendSegmented(SOCKET socket, std::span<const iovec> parts, std::size_t perDatagram, std::size_t segment,
                    bool& noSegmentation);
 
+// Wakes a thread blocked in a receive on `socket`, from another thread: on
+// POSIX its read side is shut down, so every later receive returns at once
+// too; Windows cancels the receive under way only, a later one waits for
+// its time-out.
+void InterruptReceive(SOCKET socket);
+
 // Lets a receive on `socket` wait `seconds` at most (SO_RCVTIMEO); false
 // with errno set when the system refused.
 bool SetReceiveTimeout(SOCKET socket, unsigned seconds);

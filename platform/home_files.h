@@ -40,6 +40,9 @@ enum class HomeLookup
 struct HomeTarget
 {
     UniqueFd folder;
+    // The folder's full path where the system opens by name only (Windows);
+    // empty on POSIX, where everything goes through `folder`.
+    std::string folderPath;
     std::string name;
     bool exists = false;
     FileFacts info;

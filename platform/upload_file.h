@@ -12,8 +12,8 @@
 namespace vindle::platform {
 
 // Bytes an unprivileged writer may still put into the file system of the
-// open folder `folder`; as good as unlimited when the system does not say.
-std::uint64_t FreeSpace(const UniqueFd& folder);
+// folder `target` found; as good as unlimited when the system does not say.
+std::uint64_t FreeSpace(const HomeTarget& target);
 
 class UploadFile final
 {
@@ -47,6 +47,7 @@ private:
     void Discard();
 
     UniqueFd m_folder;
+    std::string m_folderPath;
     std::string m_name;
     std::string m_temporary;  // hidden name of the data; empty while unnamed
     bool m_active = false;

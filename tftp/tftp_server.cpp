@@ -276,7 +276,8 @@ void TftpServer::Impl::RunRequestLoop()
     std::size_t count = 0;
     for (const ListenEndpoint& endpoint : m_settings.config.endpoints)
         if (endpoint.ip != 0)
-            items[count++] = {endpoint.socket, vindle::platform::kPollReadable, 0};
+            items[count++] = {static_cast<vindle::platform::NativeHandle>(endpoint.socket),
+                              vindle::platform::kPollReadable, 0};
     const std::size_t listening = count;
     items[count++] = {m_stop.PollHandle(), vindle::platform::kPollReadable, 0};
 

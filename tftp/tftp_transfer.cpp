@@ -52,7 +52,7 @@ TftpTransferRegistry::Admission TftpTransferRegistry::Admit(TftpTransferSlot& sl
         // recv, which then returns 0; the send side stays usable for the
         // ERROR.
         if (displace->socket >= 0)
-            shutdown(displace->socket, SD_RECEIVE);
+            vindle::platform::InterruptReceive(displace->socket);
     }
     ++m_perClient[slot.clientIp];
     ++m_running;
@@ -100,7 +100,7 @@ void TftpTransferRegistry::AddSocket(TftpTransferSlot& slot, int fd)
     slot.socket = fd;
     // An end that came before the socket must still be seen.
     if (slot.ended.load())
-        shutdown(fd, SD_RECEIVE);
+        vindle::platform::InterruptReceive(fd);
 }
 
 void TftpTransferRegistry::RemoveSocket(TftpTransferSlot& slot)
@@ -116,7 +116,7 @@ void TftpTransferRegistry::Stop()
     for (TftpTransferSlot* slot : m_slots) {
         slot->ended.store(true);
         if (slot->socket >= 0)
-            shutdown(slot->socket, SD_RECEIVE);
+            vindle::platform::InterruptReceive(slot->socket);
     }
 }
 

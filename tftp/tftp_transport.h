@@ -85,7 +85,8 @@ inline TftpWait TftpTransport::Receive(std::uint8_t* buffer, std::size_t capacit
             const int error = SocketLastError();
             if (error == SOCKET_EINTR)
                 continue;
-            if (error == SOCKET_EAGAIN || error == SOCKET_EWOULDBLOCK)
+            // Windows reports the receive time-out as ETIMEDOUT.
+            if (error == SOCKET_EAGAIN || error == SOCKET_EWOULDBLOCK || error == SOCKET_ETIMEDOUT)
                 return TftpWait::Timeout;
             return TftpWait::Failed;
         }

@@ -27,7 +27,7 @@ TftpFileStatus CTftpUpload::Begin(std::string_view localPath, std::string_view r
     if (target.exists && !target.info.regular)
         return invalid;
     // Refused before a byte arrives, rather than after the disk filled up.
-    if (rules.announcedSize > vindle::platform::FreeSpace(target.folder))
+    if (rules.announcedSize > vindle::platform::FreeSpace(target))
         return {false, TFTP_ERR_DISK_FULL};
 
     if (!m_file.Create(target, calls, file))

@@ -73,6 +73,13 @@ bool SendSegmented(SOCKET socket, std::span<const iovec> parts, std::size_t perD
     return SendDatagrams(socket, parts, perDatagram);
 }
 
+void InterruptReceive(SOCKET socket)
+{
+    // NOTE: shutting the read side of a UDP socket down wakes a blocked
+    // recv, which then returns 0; the send side stays usable.
+    shutdown(socket, SHUT_RD);
+}
+
 bool SetReceiveTimeout(SOCKET socket, unsigned seconds)
 {
     const timeval timeout{static_cast<time_t>(seconds), 0};

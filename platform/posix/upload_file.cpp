@@ -48,10 +48,10 @@ std::string HiddenName()
 
 }  // namespace
 
-std::uint64_t FreeSpace(const UniqueFd& folder)
+std::uint64_t FreeSpace(const HomeTarget& target)
 {
     struct statvfs info = {};
-    if (fstatvfs(folder.Get(), &info) != 0)
+    if (fstatvfs(target.folder.Get(), &info) != 0)
         return UINT64_MAX;
     return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }

@@ -1,0 +1,55 @@
+// Windows side of the datagram batches: one WSASend per datagram, gathered
+// from its parts; Windows has no UDP segmentation to ask for.
+#include "platform/datagrams.h"
+
+#include <cerrno>
+
+namespace vindle::platform {
+
+bool SendDatagrams(SOCKET socket, std::span<const iovec> parts, std::size_t perDatagram)
+{
+    WSABUF buffers[8];
+    if (perDatagram > 8)
+        return false;
+    for (std::size_t first = 0; first + perDatagram <= parts.size(); first += perDatagram) {
+        std::size_t length = 0;
+        for (std::size_t p = 0; p < perDatagram; ++p) {
+            buffers[p].buf = static_cast<char*>(parts[first + p].iov_base);
+            buffers[p].len = static_cast<ULONG>(parts[first + p].iov_len);
+            length += parts[first + p].iov_len;
+        }
+        DWORD sent = 0;
+        if (::WSASend(socket, buffers, static_cast<DWORD>(perDatagram), &sent, 0, nullptr, nullptr) != 0 ||
+            sent != length)
+            return false;
+    }
+    return true;
+}
+
+bool SendSegmented(SOCKET socket, std::span<const iovec> parts, std::size_t perDatagram, std::size_t,
+                   bool& noSegmentation)
+{
+    noSegmentation = true;
+    return SendDatagrams(socket, parts, perDatagram);
+}
+
+void InterruptReceive(SOCKET socket)
+{
+    (void)::CancelIoEx(reinterpret_cast<HANDLE>(socket), nullptr);
+}
+
+bool SetReceiveTimeout(SOCKET socket, unsigned seconds)
+{
+    const DWORD milliseconds = seconds * 1000;
+    if (setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &milliseconds, sizeof milliseconds) == 0)
+        return true;
+    errno = EINVAL;
+    return false;
+}
+
+bool LastSendFaulted()
+{
+    return ::WSAGetLastError() == WSAEFAULT;
+}
+
+}  // namespace vindle::platform
