@@ -28,6 +28,13 @@ bool SendSegmented(SOCKET socket, std::span<const iovec> parts, std::size_t perD
 // its time-out.
 void InterruptReceive(SOCKET socket);
 
+// Readies a UDP socket that will serve a port for requests, before its
+// bind. Windows: the port is this socket's alone (another server's wildcard
+// bind does not share it, and ours fails as on POSIX), and an ICMP "port
+// unreachable" for an earlier send does not fail the next receive. POSIX
+// needs nothing.
+void PrepareServerSocket(SOCKET socket);
+
 // Lets a receive on `socket` wait `seconds` at most (SO_RCVTIMEO); false
 // with errno set when the system refused.
 bool SetReceiveTimeout(SOCKET socket, unsigned seconds);

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "platform/datagrams.h"
 #include "platform/file.h"
 #include "platform/native_types.h"
 #include "platform/socket.h"
@@ -378,6 +379,7 @@ std::size_t OpenListeningEndpoints(TftpSettings& settings,
             ReportLine(reporter, "Failed to Create Socket");
             continue;
         }
+        vindle::platform::PrepareServerSocket(fd);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = config.listenIp[i];

@@ -73,6 +73,8 @@ bool SendSegmented(SOCKET socket, std::span<const iovec> parts, std::size_t perD
     return SendDatagrams(socket, parts, perDatagram);
 }
 
+void PrepareServerSocket(SOCKET) {}
+
 void InterruptReceive(SOCKET socket)
 {
     // NOTE: shutting the read side of a UDP socket down wakes a blocked

@@ -33,6 +33,17 @@ bool SendSegmented(SOCKET socket, std::span<const iovec> parts, std::size_t perD
     return SendDatagrams(socket, parts, perDatagram);
 }
 
+void PrepareServerSocket(SOCKET socket)
+{
+    const BOOL on = TRUE;
+    (void)setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, &on, sizeof on);
+    // SIO_UDP_CONNRESET, spelled out: mingw's headers keep it in mstcpip.h.
+    constexpr DWORD UDP_CONNRESET = _WSAIOW(IOC_VENDOR, 12);
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    (void)::WSAIoctl(socket, UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
+}
+
 void InterruptReceive(SOCKET socket)
 {
     (void)::CancelIoEx(reinterpret_cast<HANDLE>(socket), nullptr);
