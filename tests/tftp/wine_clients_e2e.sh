@@ -21,7 +21,7 @@ head -c 123457 /dev/urandom >"$work/client/up-atftp.bin"
 cp "$work/client/up-atftp.bin" "$work/client/up-hpa.bin"
 port=6969
 # Wine sees the Linux root as drive Z:.
-printf '[LISTEN-ON]\n127.0.0.1:%s\n[HOME]\nZ:%s/home\n[TFTP-OPTIONS]\noverwrite=y\n' \
+printf '[LISTEN-ON]\n127.0.0.1:%s\n[HOME]\nZ:%s/home\n[TFTP-OPTIONS]\noverwrite=y\nwindowsize=16\n' \
   "$port" "$work" >"$work/server.ini"
 wine "$exe" "Z:$work/server.ini" >"$work/server.log" 2>&1 &
 server=$!
@@ -42,6 +42,10 @@ check() {  # NAME EXPECTED ACTUAL
 cd "$work/client" || exit 1
 timeout 60 atftp --option "blksize 1428" -g -r down.bin -l atftp-down.bin 127.0.0.1 "$port"
 check "atftp read" "$work/home/down.bin" atftp-down.bin
+# A window of 16 blocks: Windows sends it datagram by datagram.
+timeout 60 atftp --option "blksize 1428" --option "windowsize 16" -g -r down.bin -l atftp-window.bin \
+  127.0.0.1 "$port"
+check "atftp read, window 16" "$work/home/down.bin" atftp-window.bin
 timeout 60 atftp -p -l up-atftp.bin -r up-atftp.bin 127.0.0.1 "$port"
 check "atftp write" up-atftp.bin "$work/home/up-atftp.bin"
 timeout 60 tftp 127.0.0.1 "$port" -m binary -c get down.bin hpa-down.bin
