@@ -22,10 +22,10 @@ bool SendDatagrams(SOCKET socket, std::span<const iovec> parts, std::size_t perD
 bool SendSegmented(SOCKET socket, std::span<const iovec> parts, std::size_t perDatagram, std::size_t segment,
                    bool& noSegmentation);
 
-// Wakes a thread blocked in a receive on `socket`, from another thread: on
-// POSIX its read side is shut down, so every later receive returns at once
-// too; Windows cancels the receive under way only, a later one waits for
-// its time-out.
+// Wakes a thread blocked in a receive on `socket`, from another thread, and
+// keeps later receives from blocking: POSIX shuts the read side down (a
+// receive returns 0); Windows cancels the receive under way and cuts the
+// receive time-out to a millisecond.
 void InterruptReceive(SOCKET socket);
 
 // Readies a UDP socket that will serve a port for requests, before its

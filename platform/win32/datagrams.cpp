@@ -46,6 +46,10 @@ void PrepareServerSocket(SOCKET socket)
 
 void InterruptReceive(SOCKET socket)
 {
+    // Windows keeps no "read side shut" state: a receive not begun yet is
+    // kept short instead, and the one under way is cancelled.
+    const DWORD shortest = 1;
+    (void)setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &shortest, sizeof shortest);
     (void)::CancelIoEx(reinterpret_cast<HANDLE>(socket), nullptr);
 }
 
