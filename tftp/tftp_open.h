@@ -1,11 +1,8 @@
 #pragma once
-// Finds a request's file beneath its home folder without ever leaving it.
-// The pure name checks of tftp_path.h refuse "..", but a symbolic link in the
-// home (or in a folder below it) could still lead anywhere; here every link
-// on the way is followed only while it stays inside the home, and the lookup
-// runs relative to a descriptor of the home, so nothing can swap a component
-// between a check and the open. Called on transfer threads; every handle
-// lives in the caller's objects.
+// Finds a request's file beneath its home folder without ever leaving it
+// (platform/home_files.h does the lookup) and says what the client hears
+// when it cannot. Called on transfer threads; every handle lives in the
+// caller's objects.
 
 #include <cstdint>
 #include <string>
