@@ -65,7 +65,7 @@ suite() {
 
 # The folders the Windows build has so far; the others follow as they are
 # ported to the platform layer.
-WINDOWS_COMPONENTS="platform;net;discovery;config"
+WINDOWS_COMPONENTS="platform;net;discovery;config;tftp"
 
 build_windows() {
   build build/windows -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw64.cmake" \

@@ -5,8 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/files.h"
 
 #include "tftp/tftp_path.h"
 
@@ -30,8 +29,7 @@ std::string LocateIniFile(std::string_view programPath, std::string_view systemF
     return ChooseIniFile(programPath, systemFolder, [](const std::string& path) {
         // A folder or a FIFO of that name is no INI file; one that opens
         // but cannot be read would silently hide the one further on.
-        struct stat info = {};
-        return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), R_OK) == 0;
+        return vindle::platform::InspectInputFile(path).state == vindle::platform::InputFile::State::Readable;
     });
 }
 

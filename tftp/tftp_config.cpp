@@ -8,10 +8,10 @@
 #include <mutex>
 #include <sstream>
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "platform/datagrams.h"
+#include "platform/file.h"
+#include "platform/native_types.h"
+#include "platform/socket.h"
 
 #include "tftp/tftp_options.h"
 #include "tftp/tftp_report.h"
@@ -359,18 +359,12 @@ TftpSettings ReadTftpSettings(std::istream& ini, std::string_view programPath, c
 
 void AddInterfaceAddresses(TftpConfig& config)
 {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return;
-    for (ifaddrs* entry = list; entry != nullptr && !ListenTableFull(config); entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET)
-            continue;
-        sockaddr_in address{};
-        std::memcpy(&address, entry->ifa_addr, sizeof address);
-        if (address.sin_addr.s_addr != 0)
-            AddListenAddress(config, address.sin_addr.s_addr, TFTP_PORT);
+    for (const std::uint32_t address : vindle::platform::InterfaceAddresses()) {
+        if (ListenTableFull(config))
+            break;
+        if (address != 0)
+            AddListenAddress(config, address, TFTP_PORT);
     }
-    freeifaddrs(list);
 }
 
 std::size_t OpenListeningEndpoints(TftpSettings& settings,
@@ -380,11 +374,12 @@ std::size_t OpenListeningEndpoints(TftpSettings& settings,
     TftpConfig& config = settings.config;
     std::size_t count = 0;
     for (std::size_t i = 0; i < TFTP_MAX_LISTEN && config.listenIp[i] != 0; ++i) {
-        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-        if (fd < 0) {
+        const SOCKET fd = SocketOpen(SOCK_DGRAM, false);
+        if (fd == INVALID_SOCKET) {
             ReportLine(reporter, "Failed to Create Socket");
             continue;
         }
+        vindle::platform::PrepareServerSocket(fd);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = config.listenIp[i];
@@ -392,7 +387,7 @@ std::size_t OpenListeningEndpoints(TftpSettings& settings,
         socklen_t length = sizeof address;
         if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
             getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            close(fd);
+            closesocket(fd);
             ReportLine(reporter, "%s Port %u, bind failed", Dotted(config.listenIp[i]).c_str(),
                        static_cast<unsigned>(config.listenPort[i]));
             continue;
@@ -417,18 +412,17 @@ void CloseListeningEndpoints(TftpConfig& config)
 {
     for (ListenEndpoint& endpoint : config.endpoints) {
         if (endpoint.socket >= 0)
-            close(endpoint.socket);
+            closesocket(endpoint.socket);
         endpoint = ListenEndpoint{};
     }
 }
 
 std::string TftpProgramPath()
 {
-    char path[TFTP_MAX_PATH + 1];
-    const ssize_t n = readlink("/proc/self/exe", path, TFTP_MAX_PATH);
-    if (n <= 0)
+    std::string path = vindle::platform::ProgramPath();
+    if (path.empty())
         return "./vindle";
-    return std::string(path, static_cast<std::size_t>(n));
+    return path;
 }
 
 bool TftpClientAllowed(const TftpConfig& config, std::uint32_t ip)

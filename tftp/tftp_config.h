@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include <netinet/in.h>
+#include "platform/native_types.h"
 
 #include "tftp/ini_reader.h"
 #include "tftp/tftp_path.h"

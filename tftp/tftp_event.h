@@ -9,7 +9,7 @@
 #include <shared_mutex>
 #include <string>
 
-#include <netinet/in.h>
+#include "platform/native_types.h"
 
 struct TftpTransferEvent
 {

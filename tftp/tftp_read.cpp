@@ -11,11 +11,8 @@
 #include <span>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
+#include "platform/datagrams.h"
+#include "platform/file.h"
 #include "tftp/netascii.h"
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_transfer.h"
@@ -30,7 +27,7 @@ ssize_t ReadFull(int fd, std::uint8_t* data, std::size_t size)
 {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = read(fd, data + done, size - done);
+        const ssize_t n = vindle::platform::ReadFile(fd, data + done, size - done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -104,16 +101,16 @@ constexpr std::size_t FIRST_SLOTS = 2;
 struct FileStamp
 {
     std::uint64_t size = 0;
-    timespec modified{};
+    std::int64_t modified = 0;
 };
 
 bool TakeStamp(int fd, FileStamp& stamp)
 {
-    struct stat info = {};
-    if (fstat(fd, &info) != 0)
+    vindle::platform::FileFacts info;
+    if (!vindle::platform::FileFactsOf(fd, info))
         return false;
-    stamp.size = static_cast<std::uint64_t>(info.st_size);
-    stamp.modified = info.st_mtim;
+    stamp.size = info.size;
+    stamp.modified = info.modified;
     return true;
 }
 
@@ -150,7 +147,7 @@ bool Unchanged(TftpRequest& r, const ReadState& s)
 {
     FileStamp now;
     if (TakeStamp(r.transport.file.Get(), now) && now.size == s.opened.size &&
-        now.modified.tv_sec == s.opened.modified.tv_sec && now.modified.tv_nsec == s.opened.modified.tv_nsec)
+        now.modified == s.opened.modified)
         return true;
     FileChanged(r);
     return false;
@@ -233,7 +230,8 @@ ssize_t ReadSlots(TftpRequest& r, ReadState& s, std::size_t first, std::size_t c
         std::size_t got = 0;
         std::size_t part = 0;
         while (got < wanted) {
-            const ssize_t n = readv(r.transport.file.Get(), parts + part, static_cast<int>(batch - part));
+            const ssize_t n =
+                vindle::platform::ReadVector(r.transport.file.Get(), parts + part, static_cast<int>(batch - part));
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
@@ -474,7 +472,7 @@ std::optional<std::uint64_t> SendWindow(TftpRequest& r, ReadState& s, std::uint6
         // A mapped page that cannot be read (the file was cut short since,
         // or the disk failed) refuses the whole run: the client hears of it
         // as of a failed read.
-        if (s.mapping.Valid() && errno == EFAULT)
+        if (s.mapping.Valid() && vindle::platform::LastSendFaulted())
             FileChanged(r);
         return std::nullopt;
     }

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include <arpa/inet.h>
-#include <unistd.h>
+#include "platform/file.h"
+#include "platform/native_types.h"
 
 #include "tftp/tftp_transfer.h"
 
@@ -19,7 +19,7 @@ constexpr std::size_t REPORT_LINE_MAX = 2 * TFTP_MAX_PATH + 256;
 void WriteToStdout(std::string_view line)
 {
     while (!line.empty()) {
-        const ssize_t n = write(STDOUT_FILENO, line.data(), line.size());
+        const long n = vindle::platform::WriteStandardOutput(line.data(), line.size());
         if (n <= 0)
             return;  // nobody listens; reports are best effort
         line.remove_prefix(static_cast<std::size_t>(n));

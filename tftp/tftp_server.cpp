@@ -12,12 +12,10 @@
 #include <mutex>
 #include <thread>
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include "platform/native_types.h"
+#include "platform/poll.h"
+#include "platform/socket.h"
+#include "platform/wake.h"
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_request.h"
@@ -93,12 +91,12 @@ private:
     TftpSettings m_settings;
     TftpServerContext m_context;
     // Readable while the server is asked to stop. Kept for the object's life,
-    // so that a stop can never hit a closed descriptor.
-    const int m_stopFd;
+    // so that a stop can never hit a closed handle.
+    const vindle::platform::WakeHandle m_stop;
     std::thread m_loop;
 };
 
-TftpServer::Impl::Impl() : m_stopFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+TftpServer::Impl::Impl()
 {
     m_context.settings = &m_settings;
     m_context.homes = &m_homes;
@@ -110,16 +108,12 @@ TftpServer::Impl::Impl() : m_stopFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 TftpServer::Impl::~Impl()
 {
     Stop();
-    if (m_stopFd >= 0)
-        close(m_stopFd);
 }
 
 void TftpServer::Impl::ClearStop()
 {
     m_registry.Reset();
-    std::uint64_t value = 0;
-    while (read(m_stopFd, &value, sizeof value) > 0) {
-    }
+    m_stop.Drain();
 }
 
 std::uint32_t TftpServer::Impl::Start(std::istream& ini, std::string_view programPath,
@@ -128,7 +122,7 @@ std::uint32_t TftpServer::Impl::Start(std::istream& ini, std::string_view progra
     std::lock_guard lock(m_startMutex);
     if (m_running)
         return TFTP_SERVER_RUNNING;
-    if (m_stopFd < 0)
+    if (!m_stop.Valid())
         return TFTP_SERVER_NO_STOP_EVENT;
     ClearStop();
     m_settings = ReadTftpSettings(ini, programPath, m_reporter, iniPath);
@@ -154,8 +148,7 @@ void TftpServer::Impl::Stop()
     if (!m_running)
         return;
     m_registry.Stop();
-    const std::uint64_t one = 1;
-    (void)write(m_stopFd, &one, sizeof one);
+    m_stop.Wake();
     m_loop.join();
     // Closed on this thread only once the loop that reads them has ended.
     CloseListeningEndpoints(m_settings.config);
@@ -217,11 +210,15 @@ void TftpServer::Impl::HandleDatagram(std::size_t index, std::list<Worker>& work
     socklen_t clientLength = sizeof request->client;
     // NOTE: recvfrom would cut a longer datagram silently; MSG_TRUNC makes it
     // return the real length so that the overflow is seen.
-    const ssize_t n =
+    const auto n =
         recvfrom(request->listenSocket, request->packet.data(), request->packet.size(),
-                 MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&request->client), &clientLength);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-        return;
+                 SOCKET_RECV_TRUNC | SOCKET_SEND_NOWAIT, reinterpret_cast<sockaddr*>(&request->client),
+                 &clientLength);
+    if (n < 0) {
+        const int error = SocketLastError();
+        if (error == SOCKET_EAGAIN || error == SOCKET_EWOULDBLOCK || error == SOCKET_EINTR)
+            return;
+    }
     if (n < 0 || static_cast<std::size_t>(n) > request->packet.size()) {
         ReportTransfer(*request, "Communication Error");
         return;
@@ -272,23 +269,26 @@ void ReapWorkers(std::list<Worker>& workers, Reap which)
 void TftpServer::Impl::RunRequestLoop()
 {
     std::list<Worker> workers;
-    pollfd fds[TFTP_MAX_LISTEN + 1];
-    nfds_t count = 0;
+    using vindle::platform::PollItem;
+    PollItem items[TFTP_MAX_LISTEN + 1];
+    std::size_t count = 0;
     for (const ListenEndpoint& endpoint : m_settings.config.endpoints)
         if (endpoint.ip != 0)
-            fds[count++] = {endpoint.socket, POLLIN, 0};
-    const nfds_t listening = count;
-    fds[count++] = {m_stopFd, POLLIN, 0};
+            items[count++] = {static_cast<vindle::platform::NativeHandle>(endpoint.socket),
+                              vindle::platform::kPollReadable, 0};
+    const std::size_t listening = count;
+    items[count++] = {m_stop.PollHandle(), vindle::platform::kPollReadable, 0};
 
     for (;;) {
-        const int ready = poll(fds, count, workers.empty() ? IDLE_WAIT_MS : REAP_WAIT_MS);
+        const vindle::platform::PollResult ready =
+            vindle::platform::PollHandles(items, count, workers.empty() ? IDLE_WAIT_MS : REAP_WAIT_MS);
         ReapWorkers(workers, Reap::Finished);
-        if (fds[listening].revents != 0)
+        if (ready == vindle::platform::PollResult::kReady && items[listening].ready != 0)
             break;
-        if (ready <= 0)
+        if (ready != vindle::platform::PollResult::kReady)
             continue;
-        for (nfds_t i = 0; i < listening; ++i)
-            if (fds[i].revents != 0)
+        for (std::size_t i = 0; i < listening; ++i)
+            if (items[i].ready != 0)
                 HandleDatagram(i, workers);
     }
     ReapWorkers(workers, Reap::All);

@@ -9,12 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "platform/datagrams.h"
+#include "platform/file.h"
+#include "platform/socket.h"
 #include "net/address_text.h"
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_open.h"
@@ -55,7 +52,7 @@ TftpTransferRegistry::Admission TftpTransferRegistry::Admit(TftpTransferSlot& sl
         // recv, which then returns 0; the send side stays usable for the
         // ERROR.
         if (displace->socket >= 0)
-            shutdown(displace->socket, SHUT_RD);
+            vindle::platform::InterruptReceive(displace->socket);
     }
     ++m_perClient[slot.clientIp];
     ++m_running;
@@ -103,7 +100,7 @@ void TftpTransferRegistry::AddSocket(TftpTransferSlot& slot, int fd)
     slot.socket = fd;
     // An end that came before the socket must still be seen.
     if (slot.ended.load())
-        shutdown(fd, SHUT_RD);
+        vindle::platform::InterruptReceive(fd);
 }
 
 void TftpTransferRegistry::RemoveSocket(TftpTransferSlot& slot)
@@ -119,7 +116,7 @@ void TftpTransferRegistry::Stop()
     for (TftpTransferSlot* slot : m_slots) {
         slot->ended.store(true);
         if (slot->socket >= 0)
-            shutdown(slot->socket, SHUT_RD);
+            vindle::platform::InterruptReceive(slot->socket);
     }
 }
 
@@ -158,9 +155,7 @@ private:
 
 std::string SystemErrorText(int error)
 {
-    char text[256];
-    // GNU strerror_r returns the text, which need not be in `text`.
-    return strerror_r(error, text, sizeof text);
+    return vindle::platform::ErrnoText(error);
 }
 
 std::string ClientAddressText(const TftpRequest& r)
@@ -359,8 +354,7 @@ bool ApplyOptions(TftpRequest& r)
     r.blockSize = negotiation.blockSize;
     r.timeoutSeconds = negotiation.timeoutSeconds;
     r.windowSize = negotiation.windowSize;
-    const timeval timeout{static_cast<time_t>(r.timeoutSeconds), 0};
-    if (setsockopt(r.transport.socket.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) {
+    if (!vindle::platform::SetReceiveTimeout(r.transport.socket.Get(), r.timeoutSeconds)) {
         SetTransferError(r, TFTP_ENOTDEFINED, SystemErrorText(errno));
         return false;
     }
@@ -380,7 +374,7 @@ void ServeTransfer(TftpRequest& r)
     r.blockSize = TFTP_DEFAULT_BLKSIZE;
     r.timeoutSeconds = TimeoutForInterval(r.server->settings->defaultInterval);
     r.transport.stopping = &r.slot.ended;
-    r.transport.socket.Reset(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    r.transport.socket.Reset(SocketOpen(SOCK_DGRAM, false));
     if (!r.transport.socket.Valid()) {
         SetTransferError(r, TFTP_ERR_SOCKET);
         return;
@@ -409,7 +403,7 @@ void ServeTransfer(TftpRequest& r)
 void SendErrorPacket(TftpRequest& r)
 {
     if (r.connected) {
-        (void)send(r.transport.socket.Get(), r.errorPacket.data(), r.errorLength, MSG_NOSIGNAL);
+        (void)send(r.transport.socket.Get(), r.errorPacket.data(), r.errorLength, SOCKET_SEND_FLAGS);
     } else {
         (void)sendto(r.listenSocket, r.errorPacket.data(), r.errorLength, 0,
                      reinterpret_cast<const sockaddr*>(&r.client), sizeof r.client);

@@ -23,7 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include <netinet/in.h>
+#include "platform/native_types.h"
 
 #include "tftp/tftp_event.h"
 #include "tftp/tftp_request.h"

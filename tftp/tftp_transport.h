@@ -12,54 +12,14 @@
 #include <span>
 #include <utility>
 
-#include <sys/socket.h>
-#include <sys/uio.h>
+#include "platform/file.h"
+#include "platform/file_mapping.h"
+#include "platform/native_types.h"
+#include "platform/socket.h"
 
-// Closes a file descriptor on destruction.
-class CUniqueFd final
-{
-public:
-    CUniqueFd() = default;
-    explicit CUniqueFd(int fd) : m_fd(fd) {}
-    ~CUniqueFd() { Reset(); }
-    CUniqueFd(const CUniqueFd&) = delete;
-    CUniqueFd& operator=(const CUniqueFd&) = delete;
-
-    int Get() const { return m_fd; }
-    bool Valid() const { return m_fd >= 0; }
-    // Hands the descriptor over to the caller, who closes it.
-    int Release() { return std::exchange(m_fd, -1); }
-    void Reset(int fd = -1);
-    // Closes now and returns close()'s result (0, or -1 with errno set).
-    int Close();
-
-private:
-    int m_fd = -1;
-};
-
-// A read-only mapping of a whole regular file, unmapped on destruction. No
-// one reads it in user space: the kernel copies a datagram's data from it,
-// so a file cut short meanwhile fails that send (EFAULT) instead of raising
-// SIGBUS.
-class CFileMapping final
-{
-public:
-    CFileMapping() = default;
-    ~CFileMapping();
-    CFileMapping(const CFileMapping&) = delete;
-    CFileMapping& operator=(const CFileMapping&) = delete;
-
-    // Maps the file open as `fd`, as large as it is now; false (and nothing
-    // mapped) for an empty or irregular file or a failed mapping.
-    bool Map(int fd);
-    bool Valid() const { return m_data != nullptr; }
-    const std::uint8_t* Data() const { return m_data; }
-    std::uint64_t Size() const { return m_size; }
-
-private:
-    const std::uint8_t* m_data = nullptr;
-    std::size_t m_size = 0;
-};
+// The transfer's file and socket, and the file's mapping; see platform/.
+using CUniqueFd = vindle::platform::UniqueFd;
+using CFileMapping = vindle::platform::FileMapping;
 
 inline constexpr std::size_t TFTP_MAX_RUN_DATAGRAMS = 64;
 
@@ -117,14 +77,16 @@ inline TftpWait TftpTransport::Receive(std::uint8_t* buffer, std::size_t capacit
     for (;;) {
         // NOTE: recv would cut a longer datagram silently; MSG_TRUNC makes it
         // return the real length so that the overflow is seen.
-        const ssize_t n = recv(socket.Get(), buffer, capacity, MSG_TRUNC);
+        const auto n = recv(socket.Get(), buffer, capacity, SOCKET_RECV_TRUNC);
         // A stop shuts the socket down, which wakes the recv with 0 bytes.
         if (stopping != nullptr && stopping->load(std::memory_order_relaxed))
             return TftpWait::Stopped;
         if (n < 0) {
-            if (errno == EINTR)
+            const int error = SocketLastError();
+            if (error == SOCKET_EINTR)
                 continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
+            // Windows reports the receive time-out as ETIMEDOUT.
+            if (error == SOCKET_EAGAIN || error == SOCKET_EWOULDBLOCK || error == SOCKET_ETIMEDOUT)
                 return TftpWait::Timeout;
             return TftpWait::Failed;
         }
@@ -138,10 +100,10 @@ inline TftpWait TftpTransport::Receive(std::uint8_t* buffer, std::size_t capacit
 inline bool TftpTransport::Send(const std::uint8_t* data, std::size_t length)
 {
     for (;;) {
-        const ssize_t n = send(socket.Get(), data, length, MSG_NOSIGNAL);
+        const auto n = send(socket.Get(), data, length, SOCKET_SEND_FLAGS);
         if (n >= 0)
             return static_cast<std::size_t>(n) == length;
-        if (errno != EINTR)
+        if (SocketLastError() != SOCKET_EINTR)
             return false;
     }
 }

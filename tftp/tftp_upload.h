@@ -11,8 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include <sys/types.h>
-
+#include "platform/upload_file.h"
 #include "tftp/tftp_open.h"
 #include "tftp/tftp_write_guard.h"
 
@@ -35,7 +34,7 @@ class CTftpUpload final
 public:
     CTftpUpload() = default;
     // An upload that was not committed leaves no trace.
-    ~CTftpUpload();
+    ~CTftpUpload() = default;
     CTftpUpload(const CTftpUpload&) = delete;
     CTftpUpload& operator=(const CTftpUpload&) = delete;
 
@@ -58,14 +57,6 @@ public:
     [[nodiscard]] std::uint32_t Commit(CUniqueFd& file);
 
 private:
-    [[nodiscard]] bool NameTemporary(int file);
-    [[nodiscard]] std::uint32_t Publish(int file, bool replace);
-    void Discard();
-
-    CUniqueFd m_folder;
-    std::string m_name;
-    std::string m_temporary;   // hidden name of the data; empty while unnamed
-    bool m_replacing = false;  // the name existed when the upload began
+    vindle::platform::UploadFile m_file;
     bool m_overwrite = false;
-    bool m_active = false;
 };

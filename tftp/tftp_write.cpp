@@ -6,9 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include <arpa/inet.h>
-#include <unistd.h>
-
+#include "platform/file.h"
 #include "tftp/netascii.h"
 #include "tftp/tftp_report.h"
 #include "tftp/tftp_transfer.h"
@@ -19,7 +17,7 @@ namespace {
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size)
 {
     while (size > 0) {
-        const ssize_t n = write(fd, data, size);
+        const ssize_t n = vindle::platform::WriteFile(fd, data, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;

@@ -4,9 +4,11 @@
 
 namespace {
 
-bool SameFolder(const struct stat& a, const struct stat& b)
+using vindle::platform::FileFacts;
+
+bool SameFolder(const FileFacts& a, const FileFacts& b)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return a.device == b.device && a.inode == b.inode;
 }
 
 }  // namespace
@@ -15,11 +17,11 @@ TftpWriteGuard MakeTftpWriteGuard(std::string_view programPath, bool programFold
                                   std::string_view iniPath)
 {
     TftpWriteGuard guard;
-    struct stat folder = {};
-    if (stat(DirectoryOfProgram(programPath).c_str(), &folder) == 0) {
+    FileFacts folder;
+    if (vindle::platform::PathFacts(DirectoryOfProgram(programPath).c_str(), folder)) {
         guard.programFolderKnown = true;
-        guard.programDevice = folder.st_dev;
-        guard.programInode = folder.st_ino;
+        guard.programDevice = folder.device;
+        guard.programInode = folder.inode;
     }
     guard.programFolderIsHome = programFolderIsHome;
     const std::string ownIni = IniPathForProgram(programPath);
@@ -34,22 +36,22 @@ TftpWriteGuard MakeTftpWriteGuard(std::string_view programPath, bool programFold
 
 bool TftpHomesNameFolder(std::span<const TftpHomeEntry> homes, std::string_view folder)
 {
-    struct stat wanted = {};
-    if (stat(std::string(folder).c_str(), &wanted) != 0)
+    FileFacts wanted;
+    if (!vindle::platform::PathFacts(std::string(folder).c_str(), wanted))
         return false;
     for (const TftpHomeEntry& home : homes) {
-        struct stat info = {};
-        if (!home.path.empty() && stat(home.path.c_str(), &info) == 0 && SameFolder(info, wanted))
+        FileFacts info;
+        if (!home.path.empty() && vindle::platform::PathFacts(home.path.c_str(), info) && SameFolder(info, wanted))
             return true;
     }
     return false;
 }
 
-bool TftpWriteAllowed(const TftpWriteGuard& guard, const struct stat& folder, std::string_view name)
+bool TftpWriteAllowed(const TftpWriteGuard& guard, const FileFacts& folder, std::string_view name)
 {
     if (name == guard.iniName || (!guard.usedIniName.empty() && name == guard.usedIniName))
         return false;
     if (!guard.programFolderKnown || guard.programFolderIsHome)
         return true;
-    return folder.st_dev != guard.programDevice || folder.st_ino != guard.programInode;
+    return folder.device != guard.programDevice || folder.inode != guard.programInode;
 }

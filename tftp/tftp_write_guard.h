@@ -6,20 +6,19 @@
 // there would configure the server at its next start (a home of "/" with
 // overwriting on, say). Built once at start-up, read by transfer threads.
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
+#include "platform/file.h"
 #include "tftp/tftp_path.h"
 
 struct TftpWriteGuard
 {
     bool programFolderKnown = false;
-    dev_t programDevice = 0;  // the program folder's identity
-    ino_t programInode = 0;
+    std::uint64_t programDevice = 0;  // the program folder's identity
+    std::uint64_t programInode = 0;
     // The INI names the program folder as a home (bare path or alias).
     bool programFolderIsHome = false;
     std::string iniName;  // file name of the program's INI file
@@ -40,4 +39,5 @@ bool TftpHomesNameFolder(std::span<const TftpHomeEntry> homes, std::string_view 
 
 // Whether an upload may create or replace `name` in the folder with the
 // identity `folder`.
-bool TftpWriteAllowed(const TftpWriteGuard& guard, const struct stat& folder, std::string_view name);
+bool TftpWriteAllowed(const TftpWriteGuard& guard, const vindle::platform::FileFacts& folder,
+                      std::string_view name);

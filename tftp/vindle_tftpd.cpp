@@ -3,16 +3,14 @@
 // file, then /etc/vindle), reports on standard output and serves until
 // SIGINT or SIGTERM.
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <sstream>
 #include <string>
 
-#include <pthread.h>
-
-#include "platform/posix/stop_signal_set.h"
+#include "platform/file.h"
+#include "platform/stop_signals.h"
 #include "tftp/ini_location.h"
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_report.h"
@@ -55,10 +53,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s [ini-file]\n", argv[0]);
         return 2;
     }
-    // Every thread inherits the blocked signals, so only sigwait sees them.
-    const sigset_t signals = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    // Every thread inherits the blocked signals, so only the wait sees them.
+    vindle::platform::BlockStopRequests();
+    vindle::platform::IgnoreBrokenPipes();
 
     const std::string program = TftpProgramPath();
     const std::string iniPath = argc == 2 ? argv[1] : LocateIniFile(program);
@@ -78,8 +75,7 @@ int main(int argc, char** argv)
     TftpServer server;
     if (server.Start(ini, program, iniPath) != TFTP_SERVER_OK)
         return 1;
-    int signal = 0;
-    sigwait(&signals, &signal);
+    vindle::platform::WaitForStopRequest();
     server.Stop();
     return 0;
 }

@@ -41,6 +41,13 @@ inline int poll(WSAPOLLFD* fds, unsigned long count, int timeoutMs)
     return ::WSAPoll(fds, count, timeoutMs);
 }
 
+// A piece of a datagram gathered from several buffers, as POSIX spells it.
+struct iovec
+{
+    void* iov_base;
+    std::size_t iov_len;
+};
+
 // Windows has no SIGPIPE on sockets and no such flag.
 inline constexpr int SOCKET_SEND_FLAGS = 0;
 // A datagram larger than the buffer fails with WSAEMSGSIZE instead.
