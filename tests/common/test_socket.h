@@ -14,11 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "platform/native_types.h"
+#include "platform/poll.h"
+#include "platform/socket.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +43,7 @@ public:
     // fails.
     static TestSocket Udp(std::uint32_t address = htonl(INADDR_LOOPBACK), std::uint16_t port = 0)
     {
-        TestSocket udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        TestSocket udp(static_cast<int>(SocketOpen(SOCK_DGRAM, false)));
         if (!udp.Bind(address, port))
             udp.Close();
         return udp;
@@ -53,14 +51,14 @@ public:
     // A TCP socket listening on a loopback port the system chooses.
     static TestSocket ListenLoopback()
     {
-        TestSocket listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        TestSocket listener(static_cast<int>(SocketOpen(SOCK_STREAM, false)));
         if (!listener.Bind(htonl(INADDR_LOOPBACK), 0) || ::listen(listener.m_fd, 16) != 0)
             ADD_FAILURE() << "listen on loopback: " << std::strerror(errno);
         return listener;
     }
     static TestSocket ConnectLoopback(std::uint16_t port)
     {
-        TestSocket client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        TestSocket client(static_cast<int>(SocketOpen(SOCK_STREAM, false)));
         const sockaddr_in to = Loopback(port);
         if (::connect(client.m_fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0)
             ADD_FAILURE() << "connect to port " << port << ": " << std::strerror(errno);
@@ -89,8 +87,10 @@ public:
     // True when data (or the end of a stream) arrived before the deadline.
     bool WaitReadable(std::chrono::milliseconds timeout = WAIT) const
     {
-        pollfd fd{m_fd, POLLIN, 0};
-        return ::poll(&fd, 1, static_cast<int>(timeout.count())) == 1;
+        vindle::platform::PollItem item{static_cast<vindle::platform::NativeHandle>(m_fd),
+                                        vindle::platform::kPollReadable, 0};
+        return vindle::platform::PollHandles(&item, 1, static_cast<int>(timeout.count())) ==
+               vindle::platform::PollResult::kReady;
     }
 
     TestSocket Accept(std::chrono::milliseconds timeout = WAIT) const
@@ -99,11 +99,13 @@ public:
             ADD_FAILURE() << "no connection to accept";
             return TestSocket();
         }
-        return TestSocket(::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));
+        sockaddr_in peer{};
+        return TestSocket(static_cast<int>(SocketAccept(static_cast<SOCKET>(m_fd), peer)));
     }
     void Write(const std::string& bytes) const
     {
-        ASSERT_EQ(::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(::send(m_fd, bytes.data(), bytes.size(), SOCKET_SEND_FLAGS),
+                  static_cast<ssize_t>(bytes.size()));
     }
     // Reads exactly count bytes, or what arrived before the deadline.
     std::string Read(std::size_t count, std::chrono::milliseconds timeout = WAIT) const
@@ -180,7 +182,7 @@ private:
     void Close()
     {
         if (m_fd >= 0)
-            ::close(m_fd);
+            closesocket(m_fd);
         m_fd = -1;
     }
 

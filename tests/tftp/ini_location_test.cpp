@@ -51,26 +51,27 @@ TEST(IniLocation, PrefersTheFileBesideTheProgramOverTheSystemOne)
 TEST(IniLocation, FindsRealFilesBesideTheProgramBeforeTheSystemFolder)
 {
     // The temporary "etc" stands in for /etc/vindle; nothing outside the
-    // temporary folder is read or written.
+    // temporary folder is read or written. Paths are '/'-separated, as the
+    // program's own path is on every system.
     TempFolder temp;
     const fs::path bin = temp.Path() / "bin";
     const fs::path etc = temp.Path() / "etc";
     fs::create_directories(bin);
     fs::create_directories(etc);
-    const std::string program = (bin / "vindle-tftpd").string();
+    const std::string program = (bin / "vindle-tftpd").generic_string();
 
-    EXPECT_EQ(LocateIniFile(program, etc.string()), "");
+    EXPECT_EQ(LocateIniFile(program, etc.generic_string()), "");
 
     WriteFile(etc / "vindle-tftpd.ini", ToBytes("[HOME]\n/srv/tftp\n"));
-    EXPECT_EQ(LocateIniFile(program, etc.string()), (etc / "vindle-tftpd.ini").string());
+    EXPECT_EQ(LocateIniFile(program, etc.generic_string()), (etc / "vindle-tftpd.ini").generic_string());
 
     // A folder of the INI file's name beside the program is not a file.
     fs::create_directory(bin / "vindle-tftpd.ini");
-    EXPECT_EQ(LocateIniFile(program, etc.string()), (etc / "vindle-tftpd.ini").string());
+    EXPECT_EQ(LocateIniFile(program, etc.generic_string()), (etc / "vindle-tftpd.ini").generic_string());
     fs::remove(bin / "vindle-tftpd.ini");
 
     WriteFile(bin / "vindle-tftpd.ini", ToBytes("[HOME]\n/tmp\n"));
-    EXPECT_EQ(LocateIniFile(program, etc.string()), (bin / "vindle-tftpd.ini").string());
+    EXPECT_EQ(LocateIniFile(program, etc.generic_string()), (bin / "vindle-tftpd.ini").generic_string());
 }
 
 }  // namespace

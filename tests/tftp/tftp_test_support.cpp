@@ -10,10 +10,7 @@
 #include <random>
 #include <sstream>
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "platform/native_types.h"
 
 #include "tftp/tftp_config.h"
 #include "tftp/tftp_report.h"
@@ -80,9 +77,15 @@ bool ReportCapture::WaitForLine(std::string_view line, std::chrono::milliseconds
 
 TempFolder::TempFolder()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vindle-tftp-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr)
-        m_path = pattern;
+    // A name no one else has: create_directory fails on one that exists.
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+        const std::filesystem::path candidate =
+            std::filesystem::temp_directory_path() / ("vindle-tftp-" + std::to_string(entropy()));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error))
+            m_path = candidate;
+    }
     std::filesystem::create_directories(m_path / "home");
 }
 
